@@ -1,0 +1,21 @@
+#pragma once
+
+#include "app/host_options.h"
+#include "platform/host_platform.h"
+
+namespace tarvik {
+
+// The application: runs the host window as a modal dialog for the whole life of the process.
+class CTarvikApp {
+public:
+    CTarvikApp(platform::HostPlatform& platform, HostOptions options = {});
+
+    // Runs the dialog to its end; the process exits with the returned status (0).
+    int InitInstance();
+
+private:
+    platform::HostPlatform& m_platform;
+    HostOptions m_options;
+};
+
+} // namespace tarvik

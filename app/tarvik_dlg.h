@@ -1,0 +1,105 @@
+#pragma once
+
+#include "app/host_options.h"
+#include "common/download_state.h"
+#include "common/host_message.h"
+#include "platform/host_platform.h"
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tarvik {
+
+namespace download {
+class TransferJob;
+}
+
+// The host window. It owns all of the program's state and lives for the whole run; everything
+// else is an operation of it or a routine it calls. It runs on the user-interface thread; the
+// only way in from another thread is a message posted through the platform's queue.
+class CTarvikDlg : public platform::HostWindowEvents {
+public:
+    explicit CTarvikDlg(platform::HostPlatform& platform, HostOptions options = {});
+    // Stops and joins a transfer that is still running before anything else goes away.
+    ~CTarvikDlg() override;
+    CTarvikDlg(const CTarvikDlg&) = delete;
+    CTarvikDlg& operator=(const CTarvikDlg&) = delete;
+
+    // Creates the window, initialises the host and runs the message loop until the dialog ends.
+    int DoModal();
+
+    // The message table.
+    void OnHostMessage(const HostMessage& message) override;
+
+    // Start-up.
+    void CreateWebView();
+    bool OnInitDialog();
+    void LoadConfig();
+    void FetchProductInfo();
+
+    // Page bridge.
+    void OnWebMessage(const std::wstring& text);
+    void PostJsonToPage(const nlohmann::json& value);
+
+    // Operations the page's commands invoke.
+    void ResizeWindow(int32_t width, int32_t height, const std::optional<std::string>& title);
+    void StartDownload(bool silent);
+    void LaunchInstaller();
+    void RevealInFolder(const std::wstring& path);
+    void ReportEvent(const std::string& code);
+    void EndDialog(int result);
+
+    // Read access for tests and the start-up code.
+    DownloadState downloadState() const { return m_downloadState; }
+    bool dragging() const { return m_dragging; }
+    const std::wstring& pageUrl() const { return m_pageUrl; }
+    const std::wstring& infoUrl() const { return m_infoUrl; }
+    const std::wstring& filePath() const { return m_filePath; }
+    const std::wstring& uuid() const { return m_uuid; }
+    uint32_t downloaderId() const { return m_downloaderId; }
+
+private:
+    // Message handlers.
+    void OnCreate();
+    void OnSize();
+    void OnClose();
+    void OnLButtonDown(int64_t pointParam);
+    void OnMouseMove(int64_t pointParam);
+    void OnLButtonUp(int64_t pointParam);
+    void OnDownloadStart();
+    void OnDownloadProgress(const HostMessage& message);
+    void OnDownloadFinished();
+    void OnDownloadFailed(const HostMessage& message);
+
+    void PostToSelf(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0);
+    platform::Point ScreenPointFromParam(int64_t pointParam);
+
+    platform::HostPlatform& m_platform;
+    HostOptions m_options;
+
+    std::wstring m_infoUrl;
+    std::wstring m_pageUrl;
+    std::wstring m_filePath;
+    std::wstring m_downloadUrl;
+    std::wstring m_uuid;
+    uint32_t m_defaultWidth = 0;
+    uint32_t m_defaultHeight = 0;
+    uint32_t m_downloaderId = 0;
+    bool m_webViewReady = false;
+    bool m_dragging = false;
+    platform::Point m_lastCursor;
+    // The installer transfer; it replaces the bare transfer handle and thread object so that
+    // the host can stop and join it before the host goes away.
+    std::unique_ptr<download::TransferJob> m_transfer;
+    DownloadState m_downloadState = DownloadState::Idle;
+    // A download start has been posted but its start message is not handled yet (or its save
+    // dialog is still open); further "dnld" requests are ignored meanwhile.
+    bool m_downloadStarting = false;
+    bool m_windowCreated = false;
+};
+
+} // namespace tarvik

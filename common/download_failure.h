@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace tarvik {
+
+// Why a transfer failed; carried in the failure message's wParam and named in the page notice.
+enum class DownloadFailure : uint64_t {
+    Network = 1, // connection, name lookup, TLS, time-outs, a dropped connection
+    Http = 2,    // an error status, too many redirects, a refused redirect or scheme
+    File = 3,    // the file could not be created, written or put in place
+};
+
+constexpr std::string_view ReasonText(DownloadFailure failure) {
+    switch (failure) {
+    case DownloadFailure::Network:
+        return "network";
+    case DownloadFailure::Http:
+        return "http";
+    case DownloadFailure::File:
+        return "file";
+    }
+    return "network";
+}
+
+} // namespace tarvik

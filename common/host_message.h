@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tarvik {
+
+// One entry of the host window's message queue. The numbering follows the desktop convention the
+// page protocol was designed around, so the same ids can be used by a port to any window system.
+struct HostMessage {
+    uint32_t id = 0;
+    uint64_t wParam = 0;
+    int64_t lParam = 0;
+};
+
+// System messages that the window layer delivers to the host.
+inline constexpr uint32_t WM_CREATE = 0x0001;
+inline constexpr uint32_t WM_SIZE = 0x0005;
+inline constexpr uint32_t WM_CLOSE = 0x0010;
+inline constexpr uint32_t WM_MOUSEMOVE = 0x0200;
+inline constexpr uint32_t WM_LBUTTONDOWN = 0x0201;
+inline constexpr uint32_t WM_LBUTTONUP = 0x0202;
+
+// The host's own messages.
+inline constexpr uint32_t WM_USER = 0x0400;
+inline constexpr uint32_t WM_DNLD_START = WM_USER + 1;
+// wParam: bytes received; lParam: total bytes (always greater than 0).
+inline constexpr uint32_t WM_DL_PROGRESS = WM_USER + 2;
+inline constexpr uint32_t WM_DNLD_FINISHED = WM_USER + 3;
+// wParam: a DownloadFailure value.
+inline constexpr uint32_t WM_DNLD_FAILED = WM_USER + 4;
+
+// Packs two client coordinates the way mouse messages carry them: x in the low word, y in the
+// high word, each cut to 16 bits.
+constexpr int64_t MakePointParam(int32_t x, int32_t y) {
+    return static_cast<int64_t>((static_cast<uint32_t>(x) & 0xFFFFu) |
+                                ((static_cast<uint32_t>(y) & 0xFFFFu) << 16));
+}
+
+// Reads the coordinates back, each as a signed 16-bit number.
+constexpr int32_t PointParamX(int64_t lParam) {
+    return static_cast<int16_t>(static_cast<uint16_t>(lParam & 0xFFFF));
+}
+constexpr int32_t PointParamY(int64_t lParam) {
+    return static_cast<int16_t>(static_cast<uint16_t>((lParam >> 16) & 0xFFFF));
+}
+
+} // namespace tarvik

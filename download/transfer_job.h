@@ -1,0 +1,50 @@
+#pragma once
+
+#include "common/host_message.h"
+#include "download/transfer_limits.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tarvik::download {
+
+struct ProgressFigures {
+    uint64_t received = 0;
+    int64_t total = 0;
+};
+
+// One installer transfer on its own worker thread. The worker writes the body to
+// `target` + ".part" and renames it to `target` only after a complete, successful transfer, so
+// the target's name only ever holds a complete file.
+//
+// Threads: the worker touches nothing but this object. It reports only through `post`, which
+// must be safe to call from any thread: WM_DL_PROGRESS (at most one waiting at a time, at most
+// one per progress interval; only when the total is known), then WM_DNLD_FINISHED after the file
+// is complete and closed, or WM_DNLD_FAILED with a DownloadFailure in wParam. Every other member
+// is called on the thread that owns the object.
+class TransferJob {
+public:
+    using Post = std::function<void(const HostMessage&)>;
+
+    TransferJob(std::string url, std::filesystem::path target, TransferLimits limits, Post post);
+    // Aborts a transfer still running, joins the worker and deletes the temporary file.
+    ~TransferJob();
+    TransferJob(const TransferJob&) = delete;
+    TransferJob& operator=(const TransferJob&) = delete;
+
+    // Starts the worker; false when no thread could be started (nothing is posted then).
+    bool Start();
+
+    // For the WM_DL_PROGRESS handler: the latest figures, never lower than those taken before.
+    // Taking them allows the worker to post the next progress message.
+    ProgressFigures TakeProgress();
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+} // namespace tarvik::download

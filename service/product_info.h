@@ -1,0 +1,21 @@
+#pragma once
+
+#include "service/service_limits.h"
+
+#include <optional>
+#include <string>
+
+namespace tarvik::service {
+
+// What the service said about the package this copy stands for. A failed request, an answer
+// whose "code" is not 200, or a malformed answer leaves both empty; a good "name" with a bad
+// "url1" gives the name alone.
+struct ProductInfo {
+    std::optional<std::string> name;    // UTF-8, becomes the window title
+    std::optional<std::string> pageUrl; // becomes the page shown in the web view
+};
+
+// HTTP GET of `infoUrl` (no redirects followed); only the body counts, not the status.
+ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits);
+
+} // namespace tarvik::service
