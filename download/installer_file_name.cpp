@@ -1,6 +1,66 @@
 #include "download/installer_file_name.h"
 
-// Placeholder until the download code lands.
+#include "common/text_conversion.h"
+
+#include <optional>
+#include <string>
+
 namespace tarvik::download {
-std::wstring InstallerFileName(std::wstring_view) { return L"setup"; }
+namespace {
+
+std::optional<unsigned> HexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return static_cast<unsigned>(c - '0');
+    if (c >= 'a' && c <= 'f')
+        return static_cast<unsigned>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F')
+        return static_cast<unsigned>(c - 'A' + 10);
+    return std::nullopt;
+}
+
+// A '%' that does not start a valid escape stays as it is, like browsers keep it.
+std::string PercentDecoded(std::string_view text) {
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const auto high = HexValue(text[i + 1]);
+            const auto low = HexValue(text[i + 2]);
+            if (high && low) {
+                decoded.push_back(static_cast<char>(*high * 16 + *low));
+                i += 2;
+                continue;
+            }
+        }
+        decoded.push_back(text[i]);
+    }
+    return decoded;
+}
+
+// C0 controls, DEL and the C1 controls: none of them belongs in a name a user reads.
+bool IsControl(wchar_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+} // namespace
+
+std::wstring InstallerFileName(std::wstring_view url) {
+    const std::string narrow = NarrowFromWide(url);
+    const size_t slash = narrow.rfind('/');
+    std::string_view segment;
+    if (slash != std::string::npos)
+        segment = std::string_view(narrow).substr(slash + 1);
+    segment = segment.substr(0, segment.find_first_of("?#"));
+
+    // Decoding happens before the separators are replaced, so "%2F" cannot smuggle a path in.
+    std::wstring name = WideFromNarrow(PercentDecoded(segment));
+    for (wchar_t& c : name) {
+        if (c == L'/' || c == L'\\' || IsControl(c))
+            c = L'_';
+    }
+    if (name.empty() || name == L"." || name == L"..")
+        return L"setup";
+    return name;
+}
+
 } // namespace tarvik::download

@@ -1,11 +1,238 @@
 #include "download/transfer_job.h"
 
-// Placeholder until the download code lands: a job that never starts.
+#include "common/curl_handle.h"
+#include "common/download_failure.h"
+#include "download/curl_multi.h"
+#include "download/failure_from_curl.h"
+#include "download/origin_attribute.h"
+#include "download/part_file.h"
+#include "download/progress_gate.h"
+
+#include <atomic>
+#include <optional>
+#include <strings.h>
+#include <system_error>
+#include <thread>
+
 namespace tarvik::download {
-struct TransferJob::State {};
-TransferJob::TransferJob(std::string, std::filesystem::path, TransferLimits, Post)
-    : state_(std::make_unique<State>()) {}
-TransferJob::~TransferJob() = default;
-bool TransferJob::Start() { return false; }
-ProgressFigures TransferJob::TakeProgress() { return {}; }
+namespace {
+
+// The library counts the low-speed time in whole seconds; a shorter limit must still be a limit.
+long LowSpeedSeconds(std::chrono::milliseconds time) {
+    const long seconds = static_cast<long>((time.count() + 999) / 1000);
+    return seconds < 1 ? 1 : seconds;
+}
+
+bool IsHttpsUrl(const char* url) {
+    return url && strncasecmp(url, "https:", 6) == 0;
+}
+
+// The easy handle takes part in the multi handle only while this object lives.
+class MultiMembership {
+  public:
+    MultiMembership(CURLM* multi, CURL* easy)
+        : multi_(multi), easy_(easy), added_(curl_multi_add_handle(multi, easy) == CURLM_OK) {}
+    ~MultiMembership() {
+        if (added_)
+            curl_multi_remove_handle(multi_, easy_);
+    }
+    MultiMembership(const MultiMembership&) = delete;
+    MultiMembership& operator=(const MultiMembership&) = delete;
+    bool added() const { return added_; }
+
+  private:
+    CURLM* multi_;
+    CURL* easy_;
+    bool added_;
+};
+
+} // namespace
+
+struct TransferJob::State {
+    State(std::string url, std::filesystem::path target, TransferLimits limits, Post post)
+        : url(std::move(url)), target(std::move(target)), limits(limits), post(std::move(post)),
+          multi(curl_multi_init()), progress(limits.progressInterval) {}
+
+    void Run();
+    // The transfer's result; none when it was aborted.
+    std::optional<CURLcode> Perform(CURL* easy);
+    void Fail(DownloadFailure failure) const {
+        post(HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(failure), 0});
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* context);
+    static int OnProgress(void* context, curl_off_t downloadTotal, curl_off_t downloaded,
+                          curl_off_t uploadTotal, curl_off_t uploaded);
+    static int BeforeRequest(void* context, char* remoteIp, char* localIp, int remotePort,
+                             int localPort);
+
+    const std::string url;
+    const std::filesystem::path target;
+    const TransferLimits limits;
+    const Post post;
+    CurlGlobal curlGlobal;
+    // Made before the worker starts, so the owner can always wake a waiting worker.
+    const CurlMulti multi;
+    std::atomic<bool> abort{false};
+    ProgressGate progress;
+    std::thread worker;
+
+    // Worker only, valid during Run.
+    CURL* easy = nullptr;
+    PartFile* part = nullptr;
+    bool reachedHttps = false;
+    bool refusedDowngrade = false;
+};
+
+size_t TransferJob::State::OnBody(char* data, size_t size, size_t count, void* context) {
+    // Anything short of the full chunk makes the library fail the transfer with a write error.
+    return static_cast<State*>(context)->part->Write(data, size * count);
+}
+
+int TransferJob::State::OnProgress(void* context, curl_off_t downloadTotal, curl_off_t downloaded,
+                                   curl_off_t, curl_off_t) {
+    auto& self = *static_cast<State*>(context);
+    if (downloadTotal <= 0)
+        return 0;
+    // A redirect answer's own length is no figure of the installer's.
+    long status = 0;
+    curl_easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 300 && status < 400)
+        return 0;
+    if (auto message = self.progress.Offer(static_cast<uint64_t>(downloaded), downloadTotal,
+                                           ProgressGate::Clock::now()))
+        self.post(*message);
+    return 0;
+}
+
+// Runs before every request, redirects included: once the chain has reached https it must not
+// fall back to plain http.
+int TransferJob::State::BeforeRequest(void* context, char*, char*, int, int) {
+    auto& self = *static_cast<State*>(context);
+    char* current = nullptr;
+    curl_easy_getinfo(self.easy, CURLINFO_EFFECTIVE_URL, &current);
+    if (IsHttpsUrl(current)) {
+        self.reachedHttps = true;
+    } else if (self.reachedHttps) {
+        self.refusedDowngrade = true;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    return CURL_PREREQFUNC_OK;
+}
+
+std::optional<CURLcode> TransferJob::State::Perform(CURL* handle) {
+    const MultiMembership membership(multi.get(), handle);
+    if (!membership.added())
+        return CURLE_FAILED_INIT;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        if (abort.load())
+            return std::nullopt;
+        if (running == 0)
+            break;
+        // The owner's wake-up ends the wait at once; otherwise the library's own timers do.
+        if (curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK)
+            return CURLE_FAILED_INIT;
+        if (abort.load())
+            return std::nullopt;
+    }
+    int queued = 0;
+    while (const CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == handle)
+            return message->data.result;
+    }
+    return CURLE_FAILED_INIT;
+}
+
+void TransferJob::State::Run() {
+    // No library handle is a passing shortage of resources, so the page may simply try again.
+    const CurlEasy handle(curl_easy_init());
+    if (!handle || !multi)
+        return Fail(DownloadFailure::Network);
+    PartFile file(target);
+    if (!file.is_open())
+        return Fail(DownloadFailure::File);
+    easy = handle.get();
+    part = &file;
+
+    CURL* h = handle.get();
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, limits.maxRedirects);
+    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits.lowSpeedBytesPerSecond));
+    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, LowSpeedSeconds(limits.lowSpeedTime));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &State::OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &State::OnProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &State::BeforeRequest);
+    curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
+
+    const std::optional<CURLcode> result = Perform(h);
+    if (!result)
+        return; // the owner is going away and expects no message; the file deletes itself
+    if (*result != CURLE_OK)
+        return Fail(refusedDowngrade ? DownloadFailure::Http : FailureFromCurl(*result));
+    // Error statuses already failed above; a final answer such as 304 or a 3xx without a
+    // location is no installer either.
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    if (status < 200 || status >= 300)
+        return Fail(DownloadFailure::Http);
+
+    char* effectiveUrl = nullptr;
+    curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
+    RecordOrigin(file.descriptor(), effectiveUrl ? effectiveUrl : url);
+    if (!file.Commit())
+        return Fail(DownloadFailure::File);
+
+    // The progress callback need not run after the last bytes, so the final figures are
+    // handed over here, ahead of the finished message.
+    curl_off_t received = 0;
+    curl_off_t total = -1;
+    curl_easy_getinfo(h, CURLINFO_SIZE_DOWNLOAD_T, &received);
+    curl_easy_getinfo(h, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+    if (total > 0) {
+        if (auto message = progress.Final(static_cast<uint64_t>(received), total))
+            post(*message);
+    }
+    post(HostMessage{WM_DNLD_FINISHED, 0, 0});
+}
+
+TransferJob::TransferJob(std::string url, std::filesystem::path target, TransferLimits limits,
+                         Post post)
+    : state_(std::make_unique<State>(std::move(url), std::move(target), limits, std::move(post))) {}
+
+TransferJob::~TransferJob() {
+    if (!state_->worker.joinable())
+        return;
+    state_->abort.store(true);
+    if (state_->multi)
+        curl_multi_wakeup(state_->multi.get());
+    state_->worker.join();
+}
+
+bool TransferJob::Start() {
+    if (state_->worker.joinable())
+        return false;
+    try {
+        state_->worker = std::thread([state = state_.get()] { state->Run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+ProgressFigures TransferJob::TakeProgress() {
+    return state_->progress.Take();
+}
+
 } // namespace tarvik::download

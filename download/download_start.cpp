@@ -1,0 +1,55 @@
+#include "app/tarvik_dlg.h"
+
+#include "common/download_failure.h"
+#include "common/text_conversion.h"
+#include "download/installer_file_name.h"
+#include "download/transfer_job.h"
+
+#include <filesystem>
+
+namespace tarvik {
+
+namespace {
+
+platform::SaveDialogRequest InstallerSaveDialog(const std::wstring& proposedName) {
+    return {proposedName, L"txt", {{L"应用程序(*.exe)", L"*.exe"}, {L"所有文件(*.*)", L"*.*"}}};
+}
+
+} // namespace
+
+void CTarvikDlg::StartDownload(bool silent) {
+    m_filePath.clear();
+    const std::wstring folder = m_platform.DownloadsFolder();
+    const std::wstring fileName = download::InstallerFileName(m_downloadUrl);
+
+    // From here until the start message is handled, further "dnld" requests are dropped: the
+    // save dialog's loop keeps delivering page messages.
+    m_downloadStarting = true;
+    if (silent && !folder.empty()) {
+        m_filePath = (std::filesystem::path(folder) / fileName).wstring();
+    } else {
+        const std::optional<std::wstring> chosen =
+            m_platform.ShowSaveDialog(InstallerSaveDialog(fileName));
+        if (!chosen) {
+            // Cancelled: nothing is posted and the page may ask again.
+            m_downloadStarting = false;
+            return;
+        }
+        m_filePath = *chosen;
+    }
+
+    // Queued ahead of everything the worker will post, so the page hears "start" first.
+    PostToSelf(WM_DNLD_START);
+
+    platform::HostPlatform& platform = m_platform;
+    m_transfer = std::make_unique<download::TransferJob>(
+        NarrowFromWide(m_downloadUrl), std::filesystem::path(m_filePath), m_options.transferLimits,
+        [&platform](const HostMessage& message) { platform.PostHostMessage(message); });
+    if (!m_transfer->Start()) {
+        // No worker could be started; tell the page so that it can offer to try again.
+        m_transfer.reset();
+        PostToSelf(WM_DNLD_FAILED, static_cast<uint64_t>(DownloadFailure::Network));
+    }
+}
+
+} // namespace tarvik

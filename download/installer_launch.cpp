@@ -1,0 +1,29 @@
+#include "app/tarvik_dlg.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace tarvik {
+
+void CTarvikDlg::LaunchInstaller() {
+    // A missing file (no download yet, a cancelled save dialog, a transfer still running) cannot
+    // be started; that is the same failure the user sees when elevation is refused.
+    std::error_code error;
+    if (m_filePath.empty() || !std::filesystem::is_regular_file(m_filePath, error)) {
+        ShowLaunchFailure();
+        return;
+    }
+    m_platform.RunElevated(m_filePath, [this] { ShowLaunchFailure(); });
+}
+
+void CTarvikDlg::ShowLaunchFailure() {
+    m_platform.ShowMessageBox(L"运行安装程序失败，请手动执行...", L"运行失败");
+    // The box has only OK, so the file is always shown next, for the user to start it by hand.
+    RevealInFolder(m_filePath);
+}
+
+void CTarvikDlg::RevealInFolder(const std::wstring& path) {
+    m_platform.RevealInFileManager(path);
+}
+
+} // namespace tarvik
