@@ -1,0 +1,22 @@
+#include "app/tarvik_dlg.h"
+
+#include "settings/config_loader.h"
+#include "settings/install_id.h"
+
+namespace tarvik {
+
+void CTarvikDlg::LoadConfig() {
+    const std::filesystem::path path = m_options.configPath.empty()
+                                           ? settings::ConfigPathBesideExecutable()
+                                           : m_options.configPath;
+    const std::function<std::wstring()> makeInstallId =
+        m_options.makeInstallId ? m_options.makeInstallId
+                                : std::function<std::wstring()>(settings::MakeInstallId);
+    const settings::LoadedConfig config =
+        settings::LoadConfigFile(path, m_options.infoEndpoint, makeInstallId);
+    m_downloaderId = config.downloaderId;
+    m_infoUrl = config.infoUrl;
+    m_uuid = config.uuid;
+}
+
+} // namespace tarvik

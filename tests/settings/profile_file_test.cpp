@@ -1,0 +1,211 @@
+#include "settings/profile_file.h"
+
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarvik::settings {
+namespace {
+
+using tarvik::testing::ReadFileBytes;
+using tarvik::testing::TempFolder;
+using tarvik::testing::WriteFileBytes;
+
+class ProfileFileTest : public ::testing::Test {
+  protected:
+    TempFolder folder;
+    std::filesystem::path ini = folder / "config.ini";
+};
+
+struct StringReadCase {
+    const char* label;
+    std::optional<std::string> contents; // nothing: the file does not exist
+    std::wstring section;
+    std::wstring key;
+    std::wstring expected; // the default is L"<default>"
+};
+
+TEST_F(ProfileFileTest, ReadsStringsWithTheRulesDistributorsFilesRelyOn) {
+    const std::string longValue(300, 'x');
+    const StringReadCase cases[] = {
+        {"plain", "[root]\napi_url=http://a/b\n", L"root", L"api_url", L"http://a/b"},
+        {"missing file", std::nullopt, L"root", L"api_url", L"<default>"},
+        {"names ignore case and blanks, values are trimmed, CRLF",
+         "  [ ROOT ]  \r\n\tAPI_Url   =   http://a/b  \r\n", L"root", L"API_URL", L"http://a/b"},
+        {"comment lines never match", "[root]\n;api_url=old\n  ; api_url=older\napi_url=new\n",
+         L"root", L"api_url", L"new"},
+        {"first key wins", "[root]\nk=first\nk=second\n", L"root", L"k", L"first"},
+        {"only the first section of a name is searched", "[root]\na=1\n[root]\nk=late\n", L"root",
+         L"k", L"<default>"},
+        {"a key of another section does not count", "[user]\nk=v\n[root]\n", L"root", L"k",
+         L"<default>"},
+        {"keys before any section do not count", "k=v\n[root]\n", L"root", L"k", L"<default>"},
+        {"the value runs past further '='", "[root]\nk=a=b\n", L"root", L"k", L"a=b"},
+        {"a present empty value is empty, not the default", "[root]\nk=\n", L"root", L"k", L""},
+        {"a line without '=' is no key", "[root]\nk\n", L"root", L"k", L"<default>"},
+        {"byte-order mark before the first section", "\xEF\xBB\xBF[root]\nk=v\n", L"root", L"k",
+         L"v"},
+        {"last line without line break", "[root]\nk=v", L"root", L"k", L"v"},
+        {"section header without ']'", "[root\nk=v\n", L"root", L"k", L"v"},
+        {"UTF-8 value", "[user]\nuuid=Grüße-✓\n", L"user", L"uuid", L"Grüße-✓"},
+        {"invalid UTF-8 becomes U+FFFD",
+         "[user]\nuuid=a\xFF"
+         "b\n",
+         L"user", L"uuid", L"a\uFFFDb"},
+        {"long values are cut to the limit", "[root]\nk=" + longValue + "\n", L"root", L"k",
+         std::wstring(259, L'x')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove(ini);
+        if (c.contents)
+            WriteFileBytes(ini, *c.contents);
+        EXPECT_EQ(ReadProfileString(ini, c.section, c.key, L"<default>"), c.expected);
+    }
+}
+
+TEST_F(ProfileFileTest, ReadsAtMostTheGivenNumberOfCharacters) {
+    WriteFileBytes(ini, "[user]\nuuid=äbcdef\n");
+    EXPECT_EQ(ReadProfileString(ini, L"user", L"uuid", L"", 3), L"äbc");
+    EXPECT_EQ(ReadProfileString(ini, L"user", L"uuid", L"", 0), L"");
+    EXPECT_EQ(ReadProfileString(ini, L"user", L"missing", L"default", 3), L"def");
+}
+
+TEST_F(ProfileFileTest, ReadsIntegersFromLeadingDigits) {
+    struct Case {
+        const char* value; // nullptr: no such key
+        uint32_t expected;
+    };
+    const Case cases[] = {
+        {nullptr, 77}, // the default
+        {"42", 42},
+        {"  42abc ", 42},
+        {"abc", 0},
+        {"", 0},
+        {"-5", 0}, // a sign is no digit
+        {"007", 7},
+        {"3000000000", 3000000000u},
+        {"4294967295", 4294967295u},
+        {"4294967296", 0}, // wraps at 32 bits like the original reads
+        {"4294967299", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value ? c.value : "(no key)");
+        WriteFileBytes(ini, c.value ? std::string("[root]\ndownloader_id=") + c.value + "\n"
+                                    : std::string("[root]\n"));
+        EXPECT_EQ(ReadProfileInt(ini, L"root", L"downloader_id", 77), c.expected);
+    }
+}
+
+struct WriteCase {
+    const char* label;
+    std::optional<std::string> before; // nothing: the file does not exist
+    std::string after;
+};
+
+TEST_F(ProfileFileTest, WriteChangesOnlyThatKey) {
+    const WriteCase cases[] = {
+        {"missing file is created with just the section", std::nullopt, "[user]\nuuid=NEW\n"},
+        {"empty file", "", "[user]\nuuid=NEW\n"},
+        {"an existing key is replaced, everything else kept",
+         "; from the vendor\n[root]\ndownloader_id = 7 \n\n[User]\n  UUID =  old  \nother=1\n",
+         "; from the vendor\n[root]\ndownloader_id = 7 \n\n[User]\nuuid=NEW\nother=1\n"},
+        {"only the first of two keys is replaced", "[user]\nuuid=a\nuuid=b\n",
+         "[user]\nuuid=NEW\nuuid=b\n"},
+        {"added after the section's last key", "[user]\na=1\n; note\n\n[root]\nb=2\n",
+         "[user]\na=1\nuuid=NEW\n; note\n\n[root]\nb=2\n"},
+        {"added after a header at the end without line break", "[user]", "[user]\nuuid=NEW\n"},
+        {"added after a last key without line break", "[user]\na=1", "[user]\na=1\nuuid=NEW\n"},
+        {"section appended to a file without final line break", "[root]\nb=2",
+         "[root]\nb=2\n[user]\nuuid=NEW\n"},
+        {"CRLF files get CRLF lines", "[root]\r\nb=2\r\n",
+         "[root]\r\nb=2\r\n[user]\r\nuuid=NEW\r\n"},
+        {"replacing keeps the line's own ending", "[user]\r\nuuid=\r\nx=1",
+         "[user]\r\nuuid=NEW\r\nx=1"},
+        {"byte-order mark kept", "\xEF\xBB\xBF[user]\nuuid=\n", "\xEF\xBB\xBF[user]\nuuid=NEW\n"},
+        {"a commented-out key stays a comment", "[user]\n;uuid=old\n",
+         "[user]\nuuid=NEW\n;uuid=old\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove(ini);
+        if (c.before)
+            WriteFileBytes(ini, *c.before);
+        ASSERT_TRUE(WriteProfileString(ini, L"user", L"uuid", L"NEW"));
+        EXPECT_EQ(ReadFileBytes(ini), c.after);
+        EXPECT_EQ(ReadProfileString(ini, L"user", L"uuid", L""), L"NEW");
+    }
+}
+
+TEST_F(ProfileFileTest, WriteStoresUtf8AndLeavesNoTemporaryFile) {
+    ASSERT_TRUE(WriteProfileString(ini, L"user", L"uuid", L"Grüße-✓"));
+    EXPECT_EQ(ReadFileBytes(ini), "[user]\nuuid=Grüße-✓\n");
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        ++entries;
+    EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(ProfileFileTest, WriteKeepsPermissionsAndSymbolicLinks) {
+    const auto target = folder / "real.ini";
+    WriteFileBytes(target, "[user]\nuuid=\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    std::filesystem::create_symlink(target, ini);
+
+    ASSERT_TRUE(WriteProfileString(ini, L"user", L"uuid", L"NEW"));
+
+    EXPECT_TRUE(std::filesystem::is_symlink(ini));
+    EXPECT_EQ(ReadFileBytes(target), "[user]\nuuid=NEW\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST_F(ProfileFileTest, WriteRefusesEntriesThatWouldChangeTheFileStructure) {
+    struct Case {
+        const char* label;
+        std::wstring section, key, value;
+    };
+    const Case cases[] = {
+        {"line break in value", L"user", L"uuid", L"a\nuuid=b"},
+        {"carriage return in value", L"user", L"uuid", L"a\rb"},
+        {"'=' in key", L"user", L"uu=id", L"v"},
+        {"empty key", L"user", L"", L"v"},
+        {"key that reads as a comment", L"user", L";uuid", L"v"},
+        {"']' in section", L"us]er", L"uuid", L"v"},
+        {"blank around section", L" user", L"uuid", L"v"},
+    };
+    const std::string before = "[user]\nuuid=old\n";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        WriteFileBytes(ini, before);
+        EXPECT_FALSE(WriteProfileString(ini, c.section, c.key, c.value));
+        EXPECT_EQ(ReadFileBytes(ini), before);
+    }
+}
+
+TEST_F(ProfileFileTest, FailedWriteLeavesTheFileUnchanged) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    const std::string before = "[root]\ndownloader_id=7\n";
+    WriteFileBytes(ini, before);
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_read |
+                                                    std::filesystem::perms::owner_exec);
+
+    EXPECT_FALSE(WriteProfileString(ini, L"user", L"uuid", L"NEW"));
+    EXPECT_EQ(ReadFileBytes(ini), before);
+    EXPECT_FALSE(WriteProfileString(folder / "missing.ini", L"user", L"uuid", L"NEW"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "missing.ini"));
+}
+
+TEST_F(ProfileFileTest, WriteIntoAMissingFolderFails) {
+    EXPECT_FALSE(
+        WriteProfileString(folder / "no-such-folder" / "config.ini", L"user", L"uuid", L"NEW"));
+}
+
+} // namespace
+} // namespace tarvik::settings
