@@ -1,0 +1,61 @@
+// tarvik-demo-service: a vendor's download service in miniature, on loopback only.
+
+#include "tools/demo-service/demo_installer.h"
+#include "tools/demo-service/demo_options.h"
+#include "tools/demo-service/demo_routes.h"
+#include "tools/demo-service/event_sink.h"
+#include "tools/demo-service/stop_signals.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <cstdio>
+#include <stdexcept>
+
+int main(int argc, char* argv[]) {
+    using namespace tarvik::demo;
+
+    DemoOptions options;
+    try {
+        options = ParseDemoOptions(argc, argv);
+    } catch (const std::invalid_argument& error) {
+        std::fprintf(stderr, "tarvik-demo-service: %s\n%s", error.what(), DemoUsage());
+        return 2;
+    }
+    if (options.showHelp) {
+        std::fputs(DemoUsage(), stdout);
+        return 0;
+    }
+
+    httplib::Server server;
+    std::atomic<bool> stopping = false;
+    StopSignals stopSignals([&] {
+        stopping = true;
+        server.stop();
+    });
+
+    const int port = options.port == 0
+                         ? server.bind_to_any_port("127.0.0.1")
+                         : (server.bind_to_port("127.0.0.1", options.port) ? options.port : -1);
+    if (port <= 0) {
+        std::fprintf(stderr, "tarvik-demo-service: cannot listen on 127.0.0.1:%d\n", options.port);
+        return 1;
+    }
+
+    EventSink events(options.eventsFile);
+    const DemoContext context{options, port,
+                              MakeDemoInstaller(options.installerSize, options.productName), events,
+                              stopping};
+    AddDemoRoutes(server, context);
+
+    std::printf("demo service listening on http://127.0.0.1:%d\n"
+                "  product info: http://127.0.0.1:%d/downloader.php/index/info?id=%s\n"
+                "  page:         %s\n",
+                port, port, options.downloaderId.c_str(), PageUrl(context).c_str());
+    std::fflush(stdout);
+
+    server.listen_after_bind();
+    std::printf("demo service stopped\n");
+    std::fflush(stdout);
+    return 0;
+}
