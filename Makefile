@@ -5,7 +5,9 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_TSAN ?= build-tsan
 JOBS       ?= $(shell nproc)
-CMAKE_ARGS ?=
+# Tests and the demo talk to a service on loopback; a vendor builds with its own origin.
+SERVICE_PORT ?= 47810
+CMAKE_ARGS ?= -DTARVIK_SERVICE_ORIGIN=http://127.0.0.1:$(SERVICE_PORT)
 
 .PHONY: all deps page-deps build test test-asan test-tsan demo bench format format-check clean
 

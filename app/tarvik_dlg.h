@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/host_options.h"
+#include "common/curl_handle.h"
 #include "common/download_state.h"
 #include "common/host_message.h"
 #include "platform/host_platform.h"
@@ -75,11 +76,15 @@ private:
     void OnDownloadFinished();
     void OnDownloadFailed(const HostMessage& message);
 
+    void OnWebViewReady();
+    void ShowLaunchFailure();
     void PostToSelf(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0);
     platform::Point ScreenPointFromParam(int64_t pointParam);
 
     platform::HostPlatform& m_platform;
     HostOptions m_options;
+    // Keeps the transfer library initialised for the whole run.
+    CurlGlobal m_curlGlobal;
 
     std::wstring m_infoUrl;
     std::wstring m_pageUrl;

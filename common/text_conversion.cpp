@@ -7,7 +7,9 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsScalarValue(char32_t c) { return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF); }
+bool IsScalarValue(char32_t c) {
+    return c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF);
+}
 
 // Decodes one UTF-8 sequence starting at `pos`, advancing `pos` past it. Malformed input
 // (overlong forms, surrogates, truncated or stray continuation bytes) yields U+FFFD and consumes
@@ -108,6 +110,8 @@ std::string ToAnsiFromUtf8(std::string_view utf8) {
     return CutAtZero(NarrowFromWide(WideFromNarrow(utf8)));
 }
 
-std::string ToUtf8FromAnsi(std::string_view ansi) { return NarrowFromWide(WideFromNarrow(ansi)); }
+std::string ToUtf8FromAnsi(std::string_view ansi) {
+    return NarrowFromWide(WideFromNarrow(ansi));
+}
 
 } // namespace tarvik

@@ -122,9 +122,13 @@ public:
     // A modal save dialog that asks before replacing a file; the chosen full path, or nothing when
     // cancelled. Page messages keep arriving while it is open.
     virtual std::optional<std::wstring> ShowSaveDialog(const SaveDialogRequest& request) = 0;
-    // Runs a program with administrator rights; false when it could not be started (no way to
-    // elevate, authorisation refused, start failure). Does not wait for the program.
-    virtual bool RunElevated(const std::wstring& path) = 0;
+    // Makes the file executable for its owner and runs it with administrator rights, without
+    // waiting for it. `onFailure` is called on the user-interface thread, at most once, when the
+    // program could not be started: no way to elevate, the authorisation was refused or failed,
+    // or the start failed. That may be known at once (then it is called before this returns) or
+    // only once the user has answered the authorisation prompt. It is never called after the
+    // host window is destroyed.
+    virtual void RunElevated(const std::wstring& path, std::function<void()> onFailure) = 0;
     // A modal message box with one OK button.
     virtual void ShowMessageBox(const std::wstring& text, const std::wstring& caption) = 0;
     // Shows the file selected in the file manager (or at least its folder).

@@ -1,0 +1,54 @@
+#include "app/tarvik_dlg.h"
+
+#include "common/text_conversion.h"
+
+namespace tarvik {
+
+void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
+                              const std::optional<std::string>& title) {
+    if (title)
+        m_platform.SetWindowTitle(ToAnsiFromUtf8(*title));
+    // The page speaks in logical pixels at 96 dots per inch. The arithmetic is 32-bit unsigned on
+    // purpose: pages rely on the same numbers on every platform, including the wrap-around of
+    // a negative size.
+    const platform::Dpi dpi = m_platform.ScreenDpi();
+    const uint32_t cx = (dpi.x * static_cast<uint32_t>(width)) / 96u;
+    const uint32_t cy = (dpi.y * static_cast<uint32_t>(height)) / 96u;
+    m_platform.SetWindowSize(cx, cy);
+    // Centring is what first brings the window on screen after its off-screen start.
+    m_platform.CenterWindow();
+}
+
+platform::Point CTarvikDlg::ScreenPointFromParam(int64_t pointParam) {
+    return m_platform.ClientToScreen({PointParamX(pointParam), PointParamY(pointParam)});
+}
+
+// A drag starts only through the page's "mousedown" command, which sets m_dragging before it
+// posts the button message; a press the window system delivers on its own never starts one.
+void CTarvikDlg::OnLButtonDown(int64_t pointParam) {
+    const platform::Point point = ScreenPointFromParam(pointParam);
+    if (m_dragging) {
+        m_platform.CapturePointer();
+        m_lastCursor = point;
+    }
+}
+
+void CTarvikDlg::OnMouseMove(int64_t pointParam) {
+    const platform::Point point = ScreenPointFromParam(pointParam);
+    if (m_dragging) {
+        const platform::Rect rect = m_platform.GetWindowRect();
+        const int32_t left = point.x + rect.left - m_lastCursor.x;
+        const int32_t top = point.y + rect.top - m_lastCursor.y;
+        m_platform.MoveWindow({left, top, left + rect.Width(), top + rect.Height()});
+        m_lastCursor = point;
+    }
+}
+
+void CTarvikDlg::OnLButtonUp(int64_t /*pointParam*/) {
+    if (m_dragging) {
+        m_platform.ReleasePointer();
+        m_dragging = false;
+    }
+}
+
+} // namespace tarvik

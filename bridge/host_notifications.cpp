@@ -1,0 +1,66 @@
+#include "app/tarvik_dlg.h"
+
+#include "common/download_failure.h"
+#include "common/text_conversion.h"
+#include "download/transfer_job.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tarvik {
+
+using nlohmann::json;
+
+// Notices are compact JSON with their members in name order (the library's default), which is
+// what pages compare against.
+void CTarvikDlg::PostJsonToPage(const json& value) {
+    // Before the web view exists there is no page to tell.
+    if (!m_webViewReady)
+        return;
+    m_platform.PostWebMessageAsJson(WideFromNarrow(value.dump()));
+}
+
+void CTarvikDlg::OnDownloadStart() {
+    m_downloadStarting = false;
+    m_downloadState = DownloadState::Running;
+    PostJsonToPage({{"msg_type", "dnld"}, {"status", 1}, {"status_text", "dnld_start"}});
+}
+
+void CTarvikDlg::OnDownloadProgress(const HostMessage& message) {
+    // The worker keeps at most one progress message waiting; the latest figures are taken when
+    // it is handled, so the page never sees stale or falling numbers.
+    download::ProgressFigures figures{message.wParam, message.lParam};
+    if (m_transfer)
+        figures = m_transfer->TakeProgress();
+    if (figures.total <= 0)
+        return;
+    const double percent =
+        static_cast<double>(figures.received) / static_cast<double>(figures.total) * 100.0;
+    PostJsonToPage({{"dl_now", figures.received},
+                    {"dl_progress", percent},
+                    {"dl_total", figures.total},
+                    {"msg_type", "dl_progress"},
+                    {"status", true}});
+}
+
+void CTarvikDlg::OnDownloadFinished() {
+    m_downloadState = DownloadState::Finished;
+    // The worker posts this as its last act; joining it now costs nothing.
+    m_transfer.reset();
+    PostJsonToPage({{"msg_type", "dnld"},
+                    {"status", static_cast<uint32_t>(m_downloadState)},
+                    {"status_text", "dnld_finished"}});
+}
+
+void CTarvikDlg::OnDownloadFailed(const HostMessage& message) {
+    // A failed transfer returns to Idle so that the page can offer to try again.
+    m_downloadState = DownloadState::Idle;
+    m_downloadStarting = false;
+    m_transfer.reset();
+    const auto failure = static_cast<DownloadFailure>(message.wParam);
+    PostJsonToPage({{"msg_type", "dnld"},
+                    {"reason", std::string(ReasonText(failure))},
+                    {"status", static_cast<uint32_t>(m_downloadState)},
+                    {"status_text", "dnld_failed"}});
+}
+
+} // namespace tarvik

@@ -1,0 +1,106 @@
+#include "app/tarvik_dlg.h"
+
+#include "bridge/link_policy.h"
+#include "bridge/page_arguments.h"
+#include "common/text_conversion.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tarvik {
+
+using bridge::BooleanArgument;
+using bridge::HasMember;
+using bridge::Int32Argument;
+using bridge::Member;
+using bridge::StringArgument;
+using nlohmann::json;
+
+// The single entry point for the page's commands. Every command reads all of its arguments
+// before it acts, so a malformed message (wrong types, missing arguments) throws before any
+// effect and is dropped here whole.
+void CTarvikDlg::OnWebMessage(const std::wstring& text) {
+    const json message = json::parse(ToUtf8FromAnsi(NarrowFromWide(text)), nullptr,
+                                     /*allow_exceptions=*/false, /*ignore_comments=*/false);
+    if (!message.is_object() || !message.contains("msg_type"))
+        return;
+    try {
+        const json& typeValue = message["msg_type"];
+        if (!typeValue.is_string())
+            return;
+        const std::string& type = typeValue.get_ref<const std::string&>();
+        const json& data = Member(message, "msg_data");
+
+        if (type == "open_url") {
+            const std::string url = StringArgument(data, "url");
+            if (!bridge::IsOpenableWebLink(url))
+                return;
+            m_platform.OpenUri(url);
+            ReportEvent("4");
+        } else if (type == "install") {
+            LaunchInstaller();
+        } else if (type == "open_dnld_dir") {
+            RevealInFolder(m_filePath);
+        } else if (type == "dnld") {
+            if (m_downloadState == DownloadState::Running) {
+                PostToSelf(WM_DNLD_START);
+            } else if (m_downloadState == DownloadState::Finished) {
+                PostToSelf(WM_DNLD_FINISHED);
+            } else if (!m_downloadStarting) {
+                // A request that arrives while another is being set up (its save dialog is open,
+                // or its start is posted but not handled) would start a second transfer over the
+                // same fields; it is dropped instead.
+                m_downloadUrl.clear();
+                const std::string url = StringArgument(data, "url");
+                const bool silent = BooleanArgument(data, "silent");
+                m_downloadUrl = WideFromNarrow(url);
+                StartDownload(silent);
+            }
+        } else if (type == "post_data") {
+            ReportEvent(StringArgument(data, "event_id"));
+        } else if (type == "close") {
+            const bool force = BooleanArgument(data, "force_close");
+            if (m_downloadState == DownloadState::Running && !force) {
+                // The window stays open: the page asks the user and repeats the request with
+                // force_close set when the download may be abandoned.
+                PostJsonToPage(
+                    {{"msg_type", "close"}, {"status", 1}, {"status_text", "dnld_running"}});
+            } else {
+                EndDialog(1);
+            }
+        } else if (type == "minimize") {
+            m_platform.ShowWindow(platform::ShowCommand::Minimized);
+        } else if (type == "maximize") {
+            m_platform.ShowWindow(platform::ShowCommand::Maximized);
+        } else if (type == "restore") {
+            m_platform.ShowWindow(platform::ShowCommand::Normal);
+        } else if (type == "resize_window") {
+            // Each member is optional; one that is present must have the right type.
+            const int32_t width = HasMember(data, "width") ? Int32Argument(data, "width")
+                                                           : static_cast<int32_t>(m_defaultWidth);
+            const int32_t height = HasMember(data, "height")
+                                       ? Int32Argument(data, "height")
+                                       : static_cast<int32_t>(m_defaultHeight);
+            std::optional<std::string> title;
+            if (HasMember(data, "window_text"))
+                title = StringArgument(data, "window_text");
+            ResizeWindow(width, height, title);
+            ReportEvent("5");
+        } else if (type == "mousedown" || type == "mouseup" || type == "mousemove") {
+            const int32_t x = Int32Argument(data, "x");
+            const int32_t y = Int32Argument(data, "y");
+            const int64_t point = MakePointParam(x, y);
+            if (type == "mousedown") {
+                m_dragging = true;
+                PostToSelf(WM_LBUTTONDOWN, 0, point);
+            } else if (type == "mouseup") {
+                PostToSelf(WM_LBUTTONUP, 0, point);
+            } else {
+                PostToSelf(WM_MOUSEMOVE, 0, point);
+            }
+        }
+    } catch (const json::exception&) {
+        // Malformed: ignored without effect.
+    }
+}
+
+} // namespace tarvik

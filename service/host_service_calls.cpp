@@ -1,0 +1,27 @@
+#include "app/tarvik_dlg.h"
+
+#include "common/text_conversion.h"
+#include "service/event_report.h"
+#include "service/product_info.h"
+
+namespace tarvik {
+
+// Runs once at start-up, before the message loop, so the page URL is known when the web view
+// is ready to navigate.
+void CTarvikDlg::FetchProductInfo() {
+    const service::ProductInfo info =
+        service::RequestProductInfo(NarrowFromWide(m_infoUrl), m_options.serviceLimits);
+    // The title is set first: an answer with a good name and a bad page URL still names the
+    // window.
+    if (info.name)
+        m_platform.SetWindowTitle(ToAnsiFromUtf8(*info.name));
+    if (info.pageUrl)
+        m_pageUrl = WideFromNarrow(*info.pageUrl);
+}
+
+void CTarvikDlg::ReportEvent(const std::string& code) {
+    service::SendEventReport(m_options.logEndpoint, {m_downloaderId, code, NarrowFromWide(m_uuid)},
+                             m_options.serviceLimits);
+}
+
+} // namespace tarvik

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/tarvik_dlg.h"
+#include "platform/headless/headless_platform.h"
+#include "support/loopback_server.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tarvik::testing {
+
+// A host window on the headless platform, with a loopback service that answers the product info
+// request and records every event report, and a temporary folder for config.ini and downloads.
+class HostFixture : public ::testing::Test {
+protected:
+    HostFixture();
+    ~HostFixture() override;
+
+    // Runs the host's start-up as the dialog would: window creation, initialisation, and the web
+    // view becoming ready from the message loop.
+    void StartHost();
+    // Delivers a page message and handles what it posted.
+    void Send(const std::string& utf8Message);
+
+    std::vector<std::string> Notices() const;
+    std::vector<std::string> Events();
+
+    std::filesystem::path folder;
+    platform::headless::HeadlessPlatform platform;
+    LoopbackServer service;
+    std::string infoAnswer;
+    HostOptions options;
+    std::unique_ptr<CTarvikDlg> host;
+
+private:
+    std::mutex eventsMutex_;
+    std::vector<std::string> events_;
+};
+
+} // namespace tarvik::testing

@@ -1,0 +1,262 @@
+#include "host_fixture.h"
+
+#include <ostream>
+
+namespace tarvik::testing {
+namespace {
+
+using platform::ShowCommand;
+
+// Everything a page message can do that the page, the desktop or the service could notice.
+struct Observed {
+    std::optional<ShowCommand> show;
+    std::vector<std::pair<uint32_t, int64_t>> posted; // message id and lParam
+    std::vector<std::string> notices;
+    std::optional<int> ended;
+    bool dragging = false;
+    std::vector<std::string> events;
+    std::vector<std::string> opened;
+    std::optional<std::pair<uint32_t, uint32_t>> size;
+    std::string title;
+    size_t messageBoxes = 0;
+    std::vector<std::wstring> revealed;
+    bool operator==(const Observed&) const = default;
+};
+
+void PrintTo(const Observed& o, std::ostream* out) {
+    *out << "{show=" << (o.show ? static_cast<int>(*o.show) : -1) << " posted=[";
+    for (const auto& [id, lParam] : o.posted)
+        *out << std::hex << "0x" << id << std::dec << ":" << lParam << " ";
+    *out << "] notices=[";
+    for (const auto& n : o.notices)
+        *out << n << " ";
+    *out << "] ended=" << (o.ended ? *o.ended : -1) << " dragging=" << o.dragging << " events=[";
+    for (const auto& e : o.events)
+        *out << e << " ";
+    *out << "] opened=[";
+    for (const auto& u : o.opened)
+        *out << u << " ";
+    *out << "] size=";
+    if (o.size)
+        *out << o.size->first << "x" << o.size->second;
+    *out << " title=" << o.title << " boxes=" << o.messageBoxes << " revealed=" << o.revealed.size()
+         << "}";
+}
+
+const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
+const std::string kFinished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
+const std::string kCloseNotice = R"({"msg_type":"close","status":1,"status_text":"dnld_running"})";
+
+struct Case {
+    const char* message;
+    DownloadState state; // the download state when the message arrives
+    Observed expected;
+};
+
+Observed Ended(int code) {
+    Observed o;
+    o.ended = code;
+    return o;
+}
+Observed Shown(ShowCommand command) {
+    Observed o;
+    o.show = command;
+    return o;
+}
+Observed Opened(const std::string& url) {
+    Observed o;
+    o.opened = {url};
+    o.events = {"4"};
+    return o;
+}
+Observed Reported(const std::string& event) {
+    Observed o;
+    o.events = {event};
+    return o;
+}
+Observed Resized(uint32_t width, uint32_t height, const std::string& title = "") {
+    Observed o;
+    o.size = {{width, height}};
+    o.title = title;
+    o.events = {"5"};
+    return o;
+}
+Observed Posted(uint32_t id, int64_t lParam, bool dragging = false) {
+    Observed o;
+    o.posted = {{id, lParam}};
+    o.dragging = dragging;
+    return o;
+}
+Observed Repeated(uint32_t id, const std::string& notice) {
+    Observed o;
+    o.posted = {{id, 0}};
+    o.notices = {notice};
+    return o;
+}
+Observed Notice(const std::string& notice) {
+    Observed o;
+    o.notices = {notice};
+    return o;
+}
+
+const Observed kNothing;
+constexpr auto kIdle = DownloadState::Idle;
+constexpr auto kRunning = DownloadState::Running;
+constexpr auto kFinished_ = DownloadState::Finished;
+
+const Case kCases[] = {
+    // Window commands; they need no arguments.
+    {R"({"msg_type":"minimize"})", kIdle, Shown(ShowCommand::Minimized)},
+    {R"({"msg_type":"maximize","msg_data":null})", kIdle, Shown(ShowCommand::Maximized)},
+    {R"({"msg_type":"restore","msg_data":[1]})", kIdle, Shown(ShowCommand::Normal)},
+
+    // Messages that are not commands are ignored.
+    {R"({"msg_data":{}})", kIdle, kNothing},
+    {R"([1,2])", kIdle, kNothing},
+    {R"("minimize")", kIdle, kNothing},
+    {R"({"msg_type":"Minimize"})", kIdle, kNothing},
+    {R"({"msg_type":"Open_URL","msg_data":{"url":"https://example.test/"}})", kIdle, kNothing},
+    {R"({"msg_type":"launch_rockets"})", kIdle, kNothing},
+    {R"({"msg_type":5})", kIdle, kNothing},
+    {R"({"msg_type":"minimize"} // comment)", kIdle, kNothing},
+    {R"({"msg_type":"minimize"}{})", kIdle, kNothing},
+    {R"({"msg_type":)", kIdle, kNothing},
+    {"", kIdle, kNothing},
+
+    // Links: only absolute web URLs reach the desktop, each followed by event "4".
+    {R"({"msg_type":"open_url","msg_data":{"url":"https://example.test/help?a=1"}})", kIdle,
+     Opened("https://example.test/help?a=1")},
+    {R"({"msg_type":"open_url","msg_data":{"url":"HTTP://example.test"}})", kIdle,
+     Opened("HTTP://example.test")},
+    {R"({"msg_type":"open_url","msg_data":{"url":"file:///etc/passwd"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"/usr/bin/xterm"}})", kIdle, kNothing},
+    {R"j({"msg_type":"open_url","msg_data":{"url":"javascript:alert(1)"}})j", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"https://"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"https://a.test/ --new-window"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":5}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url"})", kIdle, kNothing},
+
+    // Events from the page are reported unchanged.
+    {R"({"msg_type":"post_data","msg_data":{"event_id":"abc"}})", kIdle, Reported("abc")},
+    {"{\"msg_type\":\"post_data\",\"msg_data\":{\"event_id\":\"\xE4\xB8\x8B\xE8\xBD\xBD\"}}", kIdle,
+     Reported("\xE4\xB8\x8B\xE8\xBD\xBD")},
+    {R"({"msg_type":"post_data","msg_data":{"event_id":7}})", kIdle, kNothing},
+    {R"({"msg_type":"post_data","msg_data":"abc"})", kIdle, kNothing},
+
+    // Close: force_close must be a boolean; during a download without it the page is asked.
+    {R"({"msg_type":"close","msg_data":{"force_close":false}})", kIdle, Ended(1)},
+    {R"({"msg_type":"close","msg_data":{"force_close":true}})", kIdle, Ended(1)},
+    {R"({"msg_type":"close"})", kIdle, kNothing},
+    {R"({"msg_type":"close","msg_data":{"force_close":"true"}})", kIdle, kNothing},
+    {R"({"msg_type":"close","msg_data":{"force_close":1}})", kIdle, kNothing},
+    {R"({"msg_type":"close","msg_data":{"force_close":false}})", kRunning, Notice(kCloseNotice)},
+    {R"({"msg_type":"close","msg_data":{"force_close":true}})", kRunning, Ended(1)},
+    {R"({"msg_type":"close","msg_data":{"force_close":false}})", kFinished_, Ended(1)},
+
+    // Window size: numbers may be fractions, booleans or wider integers; a missing size is 0.
+    {R"({"msg_type":"resize_window","msg_data":{"width":800,"height":600,"window_text":"Demo"}})",
+     kIdle, Resized(800, 600, "Demo")},
+    {R"({"msg_type":"resize_window","msg_data":{"width":800}})", kIdle, Resized(800, 0)},
+    {R"({"msg_type":"resize_window"})", kIdle, Resized(0, 0)},
+    {R"({"msg_type":"resize_window","msg_data":"big"})", kIdle, Resized(0, 0)},
+    {R"({"msg_type":"resize_window","msg_data":{"width":800.9,"height":-0.5}})", kIdle,
+     Resized(800, 0)},
+    {R"({"msg_type":"resize_window","msg_data":{"width":true,"height":false}})", kIdle,
+     Resized(1, 0)},
+    {R"({"msg_type":"resize_window","msg_data":{"width":4294967396,"height":-4294967196}})", kIdle,
+     Resized(100, 100)},
+    {R"({"msg_type":"resize_window","msg_data":{"width":"800"}})", kIdle, kNothing},
+    {R"({"msg_type":"resize_window","msg_data":{"width":null}})", kIdle, kNothing},
+    {R"({"msg_type":"resize_window","msg_data":{"window_text":5}})", kIdle, kNothing},
+
+    // Mouse commands post their button messages with the low 16 bits of each coordinate.
+    {R"({"msg_type":"mousedown","msg_data":{"x":10,"y":20}})", kIdle,
+     Posted(WM_LBUTTONDOWN, MakePointParam(10, 20), true)},
+    {R"({"msg_type":"mousedown","msg_data":{"x":70000,"y":-1}})", kIdle,
+     Posted(WM_LBUTTONDOWN, 4464 | (0xFFFFll << 16), true)},
+    {R"({"msg_type":"mousedown","msg_data":{"x":10.9,"y":true}})", kIdle,
+     Posted(WM_LBUTTONDOWN, MakePointParam(10, 1), true)},
+    {R"({"msg_type":"mousedown","msg_data":{"x":10}})", kIdle, kNothing},
+    {R"({"msg_type":"mousedown"})", kIdle, kNothing},
+    {R"({"msg_type":"mouseup","msg_data":{"x":1,"y":2}})", kIdle,
+     Posted(WM_LBUTTONUP, MakePointParam(1, 2))},
+    {R"({"msg_type":"mousemove","msg_data":{"x":40000,"y":3}})", kIdle,
+     Posted(WM_MOUSEMOVE, MakePointParam(40000, 3))},
+
+    // A download that runs or has finished only repeats its notice.
+    {R"({"msg_type":"dnld"})", kRunning, Repeated(WM_DNLD_START, kStart)},
+    {R"({"msg_type":"dnld","msg_data":{"url":"http://127.0.0.1:1/x.exe","silent":true}})",
+     kFinished_, Repeated(WM_DNLD_FINISHED, kFinished)},
+    {R"({"msg_type":"dnld","msg_data":{"url":"http://127.0.0.1:1/x.exe"}})", kIdle, kNothing},
+    {R"({"msg_type":"dnld","msg_data":{"url":5,"silent":true}})", kIdle, kNothing},
+};
+
+class PageCommandsTest : public HostFixture {};
+class PageMessageTable : public HostFixture, public ::testing::WithParamInterface<Case> {};
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.message << " in state " << static_cast<int>(c.state);
+}
+
+TEST_P(PageMessageTable, HasExactlyItsEffect) {
+    const Case& c = GetParam();
+    {
+        StartHost();
+        if (c.state != kIdle)
+            platform.PostHostMessage({WM_DNLD_START});
+        if (c.state == kFinished_)
+            platform.PostHostMessage({WM_DNLD_FINISHED});
+        platform.Pump();
+        const size_t postedBefore = platform.PostedMessages().size();
+        const size_t eventsBefore = Events().size();
+        platform.pageNotices.clear();
+        platform.requestedSize.reset();
+        platform.title.clear();
+
+        Send(c.message);
+
+        Observed observed;
+        observed.show = platform.lastShowCommand;
+        const auto posted = platform.PostedMessages();
+        for (size_t i = postedBefore; i < posted.size(); ++i)
+            observed.posted.emplace_back(posted[i].id, posted[i].lParam);
+        observed.notices = Notices();
+        observed.ended = platform.endDialogResult;
+        observed.dragging = host->dragging();
+        const auto events = Events();
+        observed.events.assign(events.begin() + static_cast<std::ptrdiff_t>(eventsBefore),
+                               events.end());
+        observed.opened = platform.openedUris;
+        observed.size = platform.requestedSize;
+        observed.title = platform.title;
+        observed.messageBoxes = platform.messageBoxes.size();
+        observed.revealed = platform.revealedPaths;
+        EXPECT_EQ(observed, c.expected);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, PageMessageTable, ::testing::ValuesIn(kCases));
+
+TEST_F(PageCommandsTest, MouseCoordinatesAreReadBackAsSigned16Bit) {
+    EXPECT_EQ(PointParamX(MakePointParam(70000, 0)), 4464);
+    EXPECT_EQ(PointParamX(MakePointParam(40000, 0)), -25536);
+    EXPECT_EQ(PointParamY(MakePointParam(0, -1)), -1);
+}
+
+TEST_F(PageCommandsTest, InstallAndRevealBeforeAnyDownloadActOnAnEmptyPath) {
+    StartHost();
+    Send(R"({"msg_type":"open_dnld_dir"})");
+    ASSERT_EQ(platform.revealedPaths, std::vector<std::wstring>{L""});
+    EXPECT_TRUE(platform.messageBoxes.empty());
+
+    Send(R"({"msg_type":"install"})");
+    ASSERT_EQ(platform.messageBoxes.size(), 1u);
+    EXPECT_EQ(platform.messageBoxes[0].text, L"运行安装程序失败，请手动执行...");
+    EXPECT_EQ(platform.messageBoxes[0].caption, L"运行失败");
+    EXPECT_EQ(platform.revealedPaths.size(), 2u) << "the failure box is followed by a reveal";
+    EXPECT_TRUE(platform.elevatedRuns.empty()) << "no file, nothing to elevate";
+}
+
+} // namespace
+} // namespace tarvik::testing

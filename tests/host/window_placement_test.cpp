@@ -1,0 +1,109 @@
+#include "host_fixture.h"
+
+namespace tarvik::testing {
+namespace {
+
+using platform::Rect;
+
+class WindowPlacementTest : public HostFixture {
+protected:
+    void SetUp() override { StartHost(); }
+};
+
+TEST_F(WindowPlacementTest, StartsOffScreenWithItsIcon) {
+    EXPECT_EQ(platform.windowRect.left, -10000);
+    EXPECT_EQ(platform.windowRect.top, 0);
+    EXPECT_TRUE(platform.iconSet);
+    EXPECT_TRUE(platform.webViewCreated);
+}
+
+// Page sizes are logical pixels at 96 dpi; the host asks for device pixels with 32-bit unsigned
+// arithmetic, the division truncating.
+TEST_F(WindowPlacementTest, SizeFollowsTheScreenResolution) {
+    struct Case {
+        uint32_t dpi;
+        int32_t width;
+        int32_t height;
+        uint32_t expectedWidth;
+        uint32_t expectedHeight;
+    };
+    const Case cases[] = {
+        {96, 800, 600, 800, 600},
+        {144, 800, 600, 1200, 900},
+        {120, 800, 600, 1000, 750},
+        {120, 801, 601, 1001, 751}, // 1001.25 and 751.25 are cut
+        {96, 0, 0, 0, 0},
+        {96, -1, 1, (4294967296u - 96u) / 96u, 1}, // -1 wraps around
+        {144, -1, 1, static_cast<uint32_t>(4294967296ull - 144u) / 96u, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.dpi << " dpi " << c.width << "x" << c.height);
+        platform.dpi = {c.dpi, c.dpi};
+        host->ResizeWindow(c.width, c.height, std::nullopt);
+        ASSERT_TRUE(platform.requestedSize.has_value());
+        EXPECT_EQ(platform.requestedSize->first, c.expectedWidth);
+        EXPECT_EQ(platform.requestedSize->second, c.expectedHeight);
+    }
+}
+
+TEST_F(WindowPlacementTest, ResizeTitlesAndCentresTheWindow) {
+    platform.workArea = {0, 0, 1920, 1040};
+    host->ResizeWindow(800, 600, std::string("Setup \xE2\x9C\x93"));
+    EXPECT_EQ(platform.title, "Setup \xE2\x9C\x93");
+    const Rect expected{560, 220, 1360, 820};
+    EXPECT_EQ(platform.windowRect.left, expected.left);
+    EXPECT_EQ(platform.windowRect.top, expected.top);
+    EXPECT_EQ(platform.windowRect.right, expected.right);
+    EXPECT_EQ(platform.windowRect.bottom, expected.bottom);
+    EXPECT_TRUE(platform.activated);
+}
+
+TEST_F(WindowPlacementTest, TitleEndsAtAnEmbeddedZero) {
+    host->ResizeWindow(10, 10, std::string("Setup\0hidden", 12));
+    EXPECT_EQ(platform.title, "Setup");
+}
+
+TEST_F(WindowPlacementTest, DragMovesTheWindowByTheCursorDelta) {
+    platform.MoveWindow({100, 50, 500, 350});
+    Send(R"({"msg_type":"mousedown","msg_data":{"x":10,"y":20}})");
+    EXPECT_TRUE(host->dragging());
+    EXPECT_TRUE(platform.pointerCaptured);
+
+    Send(R"({"msg_type":"mousemove","msg_data":{"x":40,"y":5}})");
+    EXPECT_EQ(platform.windowRect.left, 130);
+    EXPECT_EQ(platform.windowRect.top, 35);
+    EXPECT_EQ(platform.windowRect.Width(), 400);
+    EXPECT_EQ(platform.windowRect.Height(), 300);
+
+    // Pointer events the window system delivers while captured take part in the same drag.
+    // The pointer moved 5 pixels right on screen; in client coordinates of the moved window
+    // that is (15, 20).
+    platform.SendSystemMessage({WM_MOUSEMOVE, 0, MakePointParam(15, 20)});
+    EXPECT_EQ(platform.windowRect.left, 135);
+
+    Send(R"({"msg_type":"mouseup","msg_data":{"x":45,"y":5}})");
+    EXPECT_FALSE(host->dragging());
+    EXPECT_FALSE(platform.pointerCaptured);
+
+    Send(R"({"msg_type":"mousemove","msg_data":{"x":300,"y":300}})");
+    EXPECT_EQ(platform.windowRect.left, 135) << "no move after the drag ended";
+}
+
+TEST_F(WindowPlacementTest, PressesFromTheWindowSystemNeverStartADrag) {
+    platform.MoveWindow({100, 50, 500, 350});
+    platform.SendSystemMessage({WM_LBUTTONDOWN, 0, MakePointParam(10, 10)});
+    platform.SendSystemMessage({WM_MOUSEMOVE, 0, MakePointParam(90, 90)});
+    platform.SendSystemMessage({WM_LBUTTONUP, 0, MakePointParam(90, 90)});
+    EXPECT_EQ(platform.windowRect.left, 100);
+    EXPECT_FALSE(platform.pointerCaptured);
+}
+
+TEST_F(WindowPlacementTest, CloseRequestFromTheDesktopEndsTheDialog) {
+    platform.PostHostMessage({WM_DNLD_START}); // even while a download runs
+    platform.Pump();
+    platform.SendSystemMessage({WM_CLOSE});
+    EXPECT_TRUE(platform.endDialogResult.has_value());
+}
+
+} // namespace
+} // namespace tarvik::testing
