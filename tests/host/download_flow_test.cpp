@@ -1,1 +1,214 @@
-// placeholder, filled once the transfer worker lands
+#include "host_fixture.h"
+
+#include "common/text_conversion.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace tarvik::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
+const std::string kFinished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// The host's whole download road on the headless platform, with a real worker and a real
+// installer server on loopback.
+class DownloadFlowTest : public HostFixture {
+protected:
+    DownloadFlowTest() : installer(200'000, 'x') {
+        for (size_t i = 0; i < installer.size(); ++i)
+            installer[i] = static_cast<char>('A' + i % 26);
+        files.server.Get("/files/Setup.exe", [this](const auto&, auto& response) {
+            response.set_content(installer, "application/octet-stream");
+        });
+        files.server.Get("/files/missing.exe", [](const auto&, auto& response) {
+            response.status = 404;
+            response.set_content("not here", "text/plain");
+        });
+        // Sends a little, then stalls until the test ends.
+        files.server.Get("/files/stall.exe", [this](const auto&, auto& response) {
+            response.set_content_provider(1'000'000, "application/octet-stream",
+                                          [this](size_t offset, size_t, httplib::DataSink& sink) {
+                                              if (offset == 0)
+                                                  return sink.write("abc", 3);
+                                              while (!stopStalling)
+                                                  std::this_thread::sleep_for(10ms);
+                                              return false;
+                                          });
+        });
+        files.Start();
+        options.transferLimits.connect = 2s;
+        options.transferLimits.lowSpeedTime = 5s;
+    }
+    ~DownloadFlowTest() override {
+        host.reset();
+        stopStalling = true;
+    }
+
+    void RequestDownload(const std::string& path, bool silent) {
+        Send(R"({"msg_type":"dnld","msg_data":{"url":")" + files.Url(path) + R"(","silent":)" +
+             (silent ? "true" : "false") + "}}");
+    }
+    bool WaitForNotice(const std::string& statusText) {
+        return platform.PumpUntil(
+            [&] {
+                for (const auto& notice : Notices())
+                    if (notice.find(statusText) != std::string::npos)
+                        return true;
+                return false;
+            },
+            10s);
+    }
+    std::filesystem::path Downloads() const { return folder / "Downloads"; }
+
+    LoopbackServer files;
+    std::string installer;
+    std::atomic<bool> stopStalling = false;
+};
+
+TEST_F(DownloadFlowTest, SilentDownloadLandsInDownloadsWithStartProgressFinishedInOrder) {
+    StartHost();
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+
+    const auto target = Downloads() / "Setup.exe";
+    EXPECT_EQ(ReadFile(target), installer);
+    EXPECT_EQ(host->filePath(), target.wstring());
+    EXPECT_EQ(host->downloadState(), DownloadState::Finished);
+    EXPECT_FALSE(std::filesystem::exists(target.string() + ".part"));
+
+    const auto notices = Notices();
+    ASSERT_GE(notices.size(), 3u);
+    EXPECT_EQ(notices.front(), kStart);
+    EXPECT_EQ(notices.back(), kFinished);
+    const std::string finalProgress =
+        R"({"dl_now":200000,"dl_progress":100.0,"dl_total":200000,"msg_type":"dl_progress","status":true})";
+    EXPECT_EQ(notices[notices.size() - 2], finalProgress);
+    for (size_t i = 1; i + 1 < notices.size(); ++i)
+        EXPECT_NE(notices[i].find("\"dl_progress\""), std::string::npos) << notices[i];
+
+    // A second request after the end only repeats the finished notice.
+    platform.pageNotices.clear();
+    RequestDownload("/files/Setup.exe", true);
+    EXPECT_EQ(Notices(), std::vector<std::string>{kFinished});
+
+    Send(R"({"msg_type":"install"})");
+    EXPECT_EQ(platform.elevatedRuns, std::vector<std::wstring>{target.wstring()});
+    EXPECT_TRUE(platform.messageBoxes.empty());
+}
+
+TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
+    StartHost();
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    platform.elevationSucceeds = false;
+    Send(R"({"msg_type":"install"})");
+    ASSERT_EQ(platform.messageBoxes.size(), 1u);
+    EXPECT_EQ(platform.messageBoxes[0].caption, L"运行失败");
+    EXPECT_EQ(platform.revealedPaths, std::vector<std::wstring>{host->filePath()});
+}
+
+TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {
+    StartHost();
+    const auto chosen = folder / "elsewhere.exe";
+    platform.saveDialogAnswer = chosen.wstring();
+    RequestDownload("/files/Setup.exe", false);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    ASSERT_EQ(platform.saveDialogs.size(), 1u);
+    EXPECT_EQ(platform.saveDialogs[0].proposedName, L"Setup.exe");
+    EXPECT_EQ(platform.saveDialogs[0].defaultExtension, L"txt");
+    ASSERT_EQ(platform.saveDialogs[0].filters.size(), 2u);
+    EXPECT_EQ(platform.saveDialogs[0].filters[0].label, L"应用程序(*.exe)");
+    EXPECT_EQ(platform.saveDialogs[0].filters[1].label, L"所有文件(*.*)");
+    EXPECT_EQ(ReadFile(chosen), installer);
+    EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
+}
+
+TEST_F(DownloadFlowTest, SilentWithoutDownloadsFolderAsksWhereToSave) {
+    platform.downloadsFolder.clear();
+    StartHost();
+    RequestDownload("/files/Setup.exe", true);
+    EXPECT_EQ(platform.saveDialogs.size(), 1u);
+}
+
+TEST_F(DownloadFlowTest, CancelledSaveDialogPostsNothingAndTheRequestMayBeRepeated) {
+    StartHost();
+    RequestDownload("/files/Setup.exe", false);
+    EXPECT_TRUE(platform.PostedMessages().empty());
+    EXPECT_TRUE(Notices().empty());
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+
+    RequestDownload("/files/Setup.exe", false);
+    EXPECT_EQ(platform.saveDialogs.size(), 2u);
+}
+
+// The save dialog's loop keeps delivering page messages, and a start is only known to the page
+// once its message is handled; a second request meanwhile must not start a second transfer.
+TEST_F(DownloadFlowTest, RequestsWhileADownloadIsBeingSetUpAreDropped) {
+    StartHost();
+    platform.saveDialogAnswer = (folder / "chosen.exe").wstring();
+    platform.whileSaveDialogOpen = [&] {
+        platform.DeliverPageMessage(WideFromNarrow(R"({"msg_type":"dnld","msg_data":{"url":")" +
+                                                   files.Url("/files/Setup.exe") +
+                                                   R"(","silent":true}})"));
+    };
+    // Two requests before the queue is pumped: the first opens the dialog (which delivers a
+    // third), the second arrives while the start message is still queued.
+    const std::wstring request =
+        WideFromNarrow(R"({"msg_type":"dnld","msg_data":{"url":")" + files.Url("/files/Setup.exe") +
+                       R"(","silent":false}})");
+    platform.DeliverPageMessage(request);
+    platform.DeliverPageMessage(request);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+
+    EXPECT_EQ(platform.saveDialogs.size(), 1u);
+    size_t starts = 0;
+    for (const auto& message : platform.PostedMessages())
+        starts += message.id == WM_DNLD_START;
+    EXPECT_EQ(starts, 1u);
+    EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
+}
+
+TEST_F(DownloadFlowTest, FailureIsToldToThePageAndARetrySucceeds) {
+    StartHost();
+    RequestDownload("/files/missing.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_failed"));
+    EXPECT_EQ(Notices().back(),
+              R"({"msg_type":"dnld","reason":"http","status":0,"status_text":"dnld_failed"})");
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+    EXPECT_FALSE(std::filesystem::exists(Downloads() / "missing.exe"));
+
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    EXPECT_EQ(ReadFile(Downloads() / "Setup.exe"), installer);
+}
+
+TEST_F(DownloadFlowTest, EndingTheHostMidTransferStopsPromptlyAndLeavesNoPartialFile) {
+    StartHost();
+    RequestDownload("/files/stall.exe", true);
+    ASSERT_TRUE(
+        platform.PumpUntil([&] { return host->downloadState() == DownloadState::Running; }, 5s));
+    std::this_thread::sleep_for(200ms);
+    Send(R"({"msg_type":"close","msg_data":{"force_close":true}})");
+    EXPECT_EQ(platform.endDialogResult, 1);
+
+    const auto begin = std::chrono::steady_clock::now();
+    host.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
+    EXPECT_TRUE(std::filesystem::is_empty(Downloads()));
+}
+
+} // namespace
+} // namespace tarvik::testing
