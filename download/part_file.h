@@ -10,7 +10,7 @@ namespace tarvik::download {
 // puts it in the target's place; in every other case the destructor deletes it, so the target's
 // name never holds a partial file and an existing file there stays untouched.
 class PartFile {
-  public:
+public:
     explicit PartFile(std::filesystem::path target);
     ~PartFile();
     PartFile(const PartFile&) = delete;
@@ -26,7 +26,7 @@ class PartFile {
     // temporary file is deleted then).
     bool Commit();
 
-  private:
+private:
     struct FileClose {
         void operator()(std::FILE* file) const { std::fclose(file); }
     };

@@ -16,7 +16,7 @@ namespace tarvik::download {
 //
 // Threads: Offer and Final run on the worker, Take on the thread that handles the messages.
 class ProgressGate {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
 
     explicit ProgressGate(std::chrono::milliseconds interval) : interval_(interval) {}
@@ -31,7 +31,7 @@ class ProgressGate {
     // The latest figures, never lower than those returned before.
     ProgressFigures Take();
 
-  private:
+private:
     void Store(uint64_t received, int64_t total);
 
     const std::chrono::milliseconds interval_;

@@ -7,6 +7,7 @@
 #include "download/origin_attribute.h"
 #include "download/part_file.h"
 #include "download/progress_gate.h"
+#include "download/stall_watch.h"
 
 #include <atomic>
 #include <optional>
@@ -17,11 +18,8 @@
 namespace tarvik::download {
 namespace {
 
-// The library counts the low-speed time in whole seconds; a shorter limit must still be a limit.
-long LowSpeedSeconds(std::chrono::milliseconds time) {
-    const long seconds = static_cast<long>((time.count() + 999) / 1000);
-    return seconds < 1 ? 1 : seconds;
-}
+// How long the worker sleeps in the library's wait at most; it bounds how late a stall is seen.
+constexpr int kLongestWaitMs = 100;
 
 bool IsHttpsUrl(const char* url) {
     return url && strncasecmp(url, "https:", 6) == 0;
@@ -29,7 +27,7 @@ bool IsHttpsUrl(const char* url) {
 
 // The easy handle takes part in the multi handle only while this object lives.
 class MultiMembership {
-  public:
+public:
     MultiMembership(CURLM* multi, CURL* easy)
         : multi_(multi), easy_(easy), added_(curl_multi_add_handle(multi, easy) == CURLM_OK) {}
     ~MultiMembership() {
@@ -40,7 +38,7 @@ class MultiMembership {
     MultiMembership& operator=(const MultiMembership&) = delete;
     bool added() const { return added_; }
 
-  private:
+private:
     CURLM* multi_;
     CURL* easy_;
     bool added_;
@@ -51,7 +49,8 @@ class MultiMembership {
 struct TransferJob::State {
     State(std::string url, std::filesystem::path target, TransferLimits limits, Post post)
         : url(std::move(url)), target(std::move(target)), limits(limits), post(std::move(post)),
-          multi(curl_multi_init()), progress(limits.progressInterval) {}
+          multi(curl_multi_init()), progress(limits.progressInterval),
+          stallWatch(limits.lowSpeedBytesPerSecond, limits.lowSpeedTime) {}
 
     void Run();
     // The transfer's result; none when it was aborted.
@@ -80,6 +79,8 @@ struct TransferJob::State {
     // Worker only, valid during Run.
     CURL* easy = nullptr;
     PartFile* part = nullptr;
+    StallWatch stallWatch;
+    bool stalled = false;
     bool reachedHttps = false;
     bool refusedDowngrade = false;
 };
@@ -92,15 +93,19 @@ size_t TransferJob::State::OnBody(char* data, size_t size, size_t count, void* c
 int TransferJob::State::OnProgress(void* context, curl_off_t downloadTotal, curl_off_t downloaded,
                                    curl_off_t, curl_off_t) {
     auto& self = *static_cast<State*>(context);
+    const auto now = ProgressGate::Clock::now();
+    if (self.stallWatch.Stalled(static_cast<uint64_t>(downloaded), now)) {
+        self.stalled = true;
+        return 1; // ends the transfer with CURLE_ABORTED_BY_CALLBACK
+    }
     if (downloadTotal <= 0)
         return 0;
-    // A redirect answer's own length is no figure of the installer's.
+    // A redirect's or an error page's own length is no figure of the installer's.
     long status = 0;
     curl_easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &status);
-    if (status >= 300 && status < 400)
+    if (status < 200 || status >= 300)
         return 0;
-    if (auto message = self.progress.Offer(static_cast<uint64_t>(downloaded), downloadTotal,
-                                           ProgressGate::Clock::now()))
+    if (auto message = self.progress.Offer(static_cast<uint64_t>(downloaded), downloadTotal, now))
         self.post(*message);
     return 0;
 }
@@ -133,7 +138,7 @@ std::optional<CURLcode> TransferJob::State::Perform(CURL* handle) {
         if (running == 0)
             break;
         // The owner's wake-up ends the wait at once; otherwise the library's own timers do.
-        if (curl_multi_poll(multi.get(), nullptr, 0, 1000, nullptr) != CURLM_OK)
+        if (curl_multi_poll(multi.get(), nullptr, 0, kLongestWaitMs, nullptr) != CURLM_OK)
             return CURLE_FAILED_INIT;
         if (abort.load())
             return std::nullopt;
@@ -166,8 +171,6 @@ void TransferJob::State::Run() {
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits.lowSpeedBytesPerSecond));
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, LowSpeedSeconds(limits.lowSpeedTime));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &State::OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
@@ -180,7 +183,9 @@ void TransferJob::State::Run() {
     if (!result)
         return; // the owner is going away and expects no message; the file deletes itself
     if (*result != CURLE_OK)
-        return Fail(refusedDowngrade ? DownloadFailure::Http : FailureFromCurl(*result));
+        return Fail(refusedDowngrade ? DownloadFailure::Http
+                    : stalled        ? DownloadFailure::Network
+                                     : FailureFromCurl(*result));
     // Error statuses already failed above; a final answer such as 304 or a 3xx without a
     // location is no installer either.
     long status = 0;

@@ -26,7 +26,7 @@ struct ProgressFigures {
 // is complete and closed, or WM_DNLD_FAILED with a DownloadFailure in wParam. Every other member
 // is called on the thread that owns the object.
 class TransferJob {
-  public:
+public:
     using Post = std::function<void(const HostMessage&)>;
 
     TransferJob(std::string url, std::filesystem::path target, TransferLimits limits, Post post);
@@ -42,7 +42,7 @@ class TransferJob {
     // Taking them allows the worker to post the next progress message.
     ProgressFigures TakeProgress();
 
-  private:
+private:
     struct State;
     std::unique_ptr<State> state_;
 };

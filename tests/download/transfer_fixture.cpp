@@ -1,0 +1,222 @@
+#include "transfer_fixture.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace tarvik::download::testing {
+
+using namespace std::chrono_literals;
+
+std::string PatternBody(size_t size) {
+    std::string body(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        body[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
+    return body;
+}
+
+ScriptedServer::ScriptedServer() {
+    auto& http = server_.server;
+    // Recorded before the answer goes out, so a client that has the answer finds it recorded.
+    http.set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+        const std::lock_guard lock(mutex_);
+        answered_.push_back(request.path);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    http.Get("/sized", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(PatternBody(kSizedBody), "application/octet-stream");
+    });
+    http.Get("/chunked", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider(
+            "application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
+                static const std::string body = PatternBody(kSizedBody);
+                const size_t piece = std::min<size_t>(16 * 1024, body.size() - offset);
+                sink.write(body.data() + offset, piece);
+                if (offset + piece == body.size())
+                    sink.done();
+                return true;
+            });
+    });
+    http.Get("/slow", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(kSlowBody, "application/octet-stream",
+                                      [](size_t offset, size_t length, httplib::DataSink& sink) {
+                                          static const std::string body = PatternBody(kSlowBody);
+                                          std::this_thread::sleep_for(4ms);
+                                          sink.write(body.data() + offset,
+                                                     std::min<size_t>(32 * 1024, length));
+                                          return true;
+                                      });
+    });
+    http.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+        response.set_content("no such installer", "text/plain");
+    });
+    http.Get("/not-modified",
+             [](const httplib::Request&, httplib::Response& response) { response.status = 304; });
+    http.Get(R"(/hop/(\d+))", [](const httplib::Request& request, httplib::Response& response) {
+        const int hop = std::stoi(request.matches[1]);
+        response.set_redirect(hop == 0 ? "/sized" : "/hop/" + std::to_string(hop - 1));
+    });
+    http.Get("/loop", [](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("/loop");
+    });
+    http.Get("/to-file", [](const httplib::Request&, httplib::Response& response) {
+        response.set_redirect("file:///etc/passwd");
+    });
+    const auto partial = [this](bool stall) {
+        return [this, stall](const httplib::Request&, httplib::Response& response) {
+            response.set_content_provider(
+                kPartialSize, "application/octet-stream",
+                [this, stall](size_t offset, size_t, httplib::DataSink& sink) {
+                    static const std::string piece = PatternBody(64 * 1024);
+                    if (offset == 0)
+                        return sink.write(piece.data(), piece.size());
+                    if (stall)
+                        WaitUntilReleased();
+                    return false; // closes the connection mid-body
+                });
+        };
+    };
+    http.Get("/dropped", partial(false));
+    http.Get("/stalled", partial(true));
+    server_.Start();
+}
+
+ScriptedServer::~ScriptedServer() {
+    {
+        const std::lock_guard lock(mutex_);
+        release_ = true;
+    }
+    released_.notify_all();
+}
+
+void ScriptedServer::WaitUntilReleased() {
+    std::unique_lock lock(mutex_);
+    released_.wait_for(lock, 120s, [this] { return release_; });
+}
+
+std::vector<std::string> ScriptedServer::AnsweredPaths() const {
+    const std::lock_guard lock(mutex_);
+    return answered_;
+}
+
+TransferJob::Post PostedMessages::Sink() {
+    return [this](const HostMessage& message) {
+        {
+            const std::lock_guard lock(mutex_);
+            queue_.push_back(message);
+            if (message.id == WM_DL_PROGRESS) {
+                ++waitingProgress_;
+                mostWaitingProgress_ = std::max(mostWaitingProgress_, waitingProgress_);
+            }
+        }
+        arrived_.notify_all();
+    };
+}
+
+std::optional<HostMessage> PostedMessages::Next(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    if (!arrived_.wait_for(lock, timeout, [this] { return !queue_.empty(); }))
+        return std::nullopt;
+    const HostMessage message = queue_.front();
+    queue_.pop_front();
+    return message;
+}
+
+bool PostedMessages::Empty() const {
+    const std::lock_guard lock(mutex_);
+    return queue_.empty();
+}
+
+void PostedMessages::ProgressHandled() {
+    const std::lock_guard lock(mutex_);
+    --waitingProgress_;
+}
+
+int PostedMessages::MostWaitingProgress() const {
+    const std::lock_guard lock(mutex_);
+    return mostWaitingProgress_;
+}
+
+Outcome Download(const std::string& url, const std::filesystem::path& target,
+                 const TransferLimits& limits, std::chrono::milliseconds handlerDelay) {
+    PostedMessages messages;
+    Outcome outcome;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        TransferJob job(url, target, limits, messages.Sink());
+        EXPECT_TRUE(job.Start());
+        while (const auto message = messages.Next(30s)) {
+            if (message->id == WM_DL_PROGRESS) {
+                std::this_thread::sleep_for(handlerDelay);
+                outcome.progress.push_back(job.TakeProgress());
+                messages.ProgressHandled();
+                continue;
+            }
+            outcome.end = message;
+            break;
+        }
+        outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - started);
+    }
+    outcome.anythingAfterEnd = !messages.Empty();
+    outcome.mostWaitingProgress = messages.MostWaitingProgress();
+    return outcome;
+}
+
+TransferLimits TestLimits() {
+    TransferLimits limits;
+    limits.connect = 2s;
+    limits.lowSpeedTime = 1s;
+    limits.maxRedirects = 5;
+    limits.progressInterval = 20ms;
+    return limits;
+}
+
+TempFolder::TempFolder() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("tarvik-download-" + std::to_string(random()) + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::optional<std::string> ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in || std::filesystem::is_directory(path))
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+int UnusedLoopbackPort() {
+    struct Socket {
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ~Socket() { ::close(fd); }
+    } socket;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    // Bound but never listening, and closed on return: connections to it are refused.
+    ::bind(socket.fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(socket.fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+} // namespace tarvik::download::testing

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "download/transfer_job.h"
+#include "support/loopback_server.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik::download::testing {
+
+// The body every sized route serves: a pattern that shows misplaced or missing bytes.
+std::string PatternBody(size_t size);
+
+inline constexpr size_t kSizedBody = 256 * 1024;
+inline constexpr size_t kSlowBody = 2 * 1024 * 1024;
+// What /dropped and /stalled announce; they send only the first 64 KiB of it.
+inline constexpr size_t kPartialSize = 1024 * 1024;
+
+// A loopback server with the answers the transfer tests need. It records the paths it answered
+// and lets stalled answers go when it is destroyed.
+//   /sized       kSizedBody bytes with a content length
+//   /chunked     the same bytes without a length
+//   /slow        kSlowBody bytes with a length, sent in small pieces with pauses
+//   /missing     404 with a body
+//   /not-modified 304
+//   /hop/N       redirect to /hop/N-1, /hop/0 to /sized
+//   /loop        redirect to itself
+//   /to-file     redirect to a file: URL
+//   /dropped     announces 1 MiB, sends 64 KiB, then closes the connection
+//   /stalled     announces 1 MiB, sends 64 KiB, then sends nothing more until released
+class ScriptedServer {
+public:
+    ScriptedServer();
+    ~ScriptedServer();
+
+    std::string Url(const std::string& path) const { return server_.Url(path); }
+    std::vector<std::string> AnsweredPaths() const;
+
+private:
+    void WaitUntilReleased();
+
+    mutable std::mutex mutex_;
+    std::condition_variable released_;
+    bool release_ = false;
+    std::vector<std::string> answered_;
+    tarvik::testing::LoopbackServer server_;
+};
+
+// Stands in for the host's message queue: the job posts here from its worker.
+class PostedMessages {
+public:
+    TransferJob::Post Sink();
+    std::optional<HostMessage> Next(std::chrono::milliseconds timeout);
+    bool Empty() const;
+    // The progress handler calls this after taking the figures.
+    void ProgressHandled();
+    // The most progress messages that were posted and not yet handled at one time.
+    int MostWaitingProgress() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<HostMessage> queue_;
+    int waitingProgress_ = 0;
+    int mostWaitingProgress_ = 0;
+};
+
+struct Outcome {
+    // What each WM_DL_PROGRESS handler took, in order.
+    std::vector<ProgressFigures> progress;
+    // WM_DNLD_FINISHED or WM_DNLD_FAILED; none when nothing came in time.
+    std::optional<HostMessage> end;
+    int mostWaitingProgress = 0;
+    // Messages that arrived after the end, counted once the job was destroyed.
+    bool anythingAfterEnd = false;
+    std::chrono::milliseconds elapsed{0};
+};
+
+// Runs one job to its end the way the host does: each progress message's handler takes the
+// figures (after `handlerDelay`, to model a busy user-interface thread), then the job is
+// destroyed.
+Outcome Download(const std::string& url, const std::filesystem::path& target,
+                 const TransferLimits& limits,
+                 std::chrono::milliseconds handlerDelay = std::chrono::milliseconds(0));
+
+// Short limits so failures show within a test's patience.
+TransferLimits TestLimits();
+
+// A fresh folder, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::optional<std::string> ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+// A loopback port nobody listens on.
+int UnusedLoopbackPort();
+
+} // namespace tarvik::download::testing

@@ -1,0 +1,218 @@
+#include "transfer_fixture.h"
+
+#include "common/download_failure.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <array>
+
+namespace tarvik::download::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kPrevious = "the installer downloaded last week";
+
+std::optional<std::string> OriginAttribute(const fs::path& path) {
+    std::array<char, 4096> value{};
+    const ssize_t size =
+        ::getxattr(path.c_str(), "user.xdg.origin.url", value.data(), value.size());
+    if (size < 0)
+        return std::nullopt;
+    return std::string(value.data(), static_cast<size_t>(size));
+}
+
+bool FolderKeepsExtendedAttributes(const fs::path& folder) {
+    const fs::path probe = folder / "probe";
+    WriteFile(probe, "x");
+    const bool kept = ::setxattr(probe.c_str(), "user.probe", "1", 1, 0) == 0;
+    fs::remove(probe);
+    return kept;
+}
+
+enum class Progress {
+    None,     // no length, or no installer bytes at all
+    Complete, // along the way, ending with the full size
+    Partial,  // some before the transfer broke off
+};
+
+void ExpectProgress(const std::vector<ProgressFigures>& progress, Progress expected,
+                    uint64_t size) {
+    if (expected == Progress::None) {
+        EXPECT_TRUE(progress.empty());
+        return;
+    }
+    ASSERT_FALSE(progress.empty());
+    for (size_t i = 0; i < progress.size(); ++i) {
+        SCOPED_TRACE(::testing::Message() << "progress message " << i);
+        EXPECT_EQ(progress[i].total, static_cast<int64_t>(size));
+        EXPECT_LE(progress[i].received, size);
+        if (i > 0) {
+            EXPECT_GE(progress[i].received, progress[i - 1].received);
+        }
+    }
+    if (expected == Progress::Complete) {
+        EXPECT_EQ(progress.back().received, size);
+    } else {
+        EXPECT_LT(progress.back().received, size);
+    }
+}
+
+struct OutcomeCase {
+    const char* name;
+    std::string url;
+    std::optional<DownloadFailure> failure; // none: the transfer completes
+    Progress progress = Progress::None;
+    std::string finalUrl = {};              // recorded as the file's origin
+    std::vector<std::string> answered = {}; // paths the server answered, when it matters
+};
+
+class TransferOutcome : public ::testing::Test {
+protected:
+    ScriptedServer server;
+    TempFolder folder;
+};
+
+TEST_F(TransferOutcome, EndsWithTheRightMessageAndLeavesOnlyCompleteFiles) {
+    const std::string body = PatternBody(kSizedBody);
+    const bool attributes = FolderKeepsExtendedAttributes(folder.path());
+    const std::string unreachable =
+        "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/setup.exe";
+    const std::vector<OutcomeCase> cases = {
+        {"content length", server.Url("/sized"), std::nullopt, Progress::Complete,
+         server.Url("/sized")},
+        {"no content length", server.Url("/chunked"), std::nullopt, Progress::None,
+         server.Url("/chunked")},
+        {"redirect chain",
+         server.Url("/hop/3"),
+         std::nullopt,
+         Progress::Complete,
+         server.Url("/sized"),
+         {"/hop/3", "/hop/2", "/hop/1", "/hop/0", "/sized"}},
+        {"error status", server.Url("/missing"), DownloadFailure::Http},
+        {"final answer is no success", server.Url("/not-modified"), DownloadFailure::Http},
+        {"too many redirects",
+         server.Url("/loop"),
+         DownloadFailure::Http,
+         Progress::None,
+         {},
+         std::vector<std::string>(6, "/loop")},
+        {"redirect to a file: URL", server.Url("/to-file"), DownloadFailure::Http},
+        {"file: URL", "file:///etc/passwd", DownloadFailure::Http},
+        {"connection dropped mid-body", server.Url("/dropped"), DownloadFailure::Network,
+         Progress::Partial},
+        {"stalled answer", server.Url("/stalled"), DownloadFailure::Network, Progress::Partial},
+        {"unreachable port", unreachable, DownloadFailure::Network},
+    };
+    for (const auto& c : cases) {
+        for (const bool existing : {false, true}) {
+            SCOPED_TRACE(::testing::Message()
+                         << c.name << (existing ? ", over an existing file" : ""));
+            const fs::path target = folder.path() / (existing ? "old.exe" : "new.exe");
+            fs::remove(target);
+            if (existing)
+                WriteFile(target, kPrevious);
+            const size_t answeredBefore = server.AnsweredPaths().size();
+
+            const Outcome outcome = Download(c.url, target, TestLimits());
+
+            ASSERT_TRUE(outcome.end.has_value()) << "no finished or failed message";
+            EXPECT_FALSE(outcome.anythingAfterEnd);
+            EXPECT_FALSE(fs::exists(target.native() + ".part"));
+            if (c.failure) {
+                EXPECT_EQ(outcome.end->id, WM_DNLD_FAILED);
+                EXPECT_EQ(outcome.end->wParam, static_cast<uint64_t>(*c.failure));
+                EXPECT_EQ(ReadFile(target), existing ? std::optional(kPrevious) : std::nullopt);
+            } else {
+                EXPECT_EQ(outcome.end->id, WM_DNLD_FINISHED);
+                EXPECT_EQ(ReadFile(target), body);
+                if (attributes) {
+                    EXPECT_EQ(OriginAttribute(target), c.finalUrl);
+                }
+            }
+            ExpectProgress(outcome.progress, c.progress, c.failure ? kPartialSize : body.size());
+            if (!c.answered.empty()) {
+                const auto answered = server.AnsweredPaths();
+                EXPECT_EQ(std::vector(answered.begin() + static_cast<long>(answeredBefore),
+                                      answered.end()),
+                          c.answered);
+            }
+        }
+    }
+}
+
+// Lowers the largest file this process may write, with SIGXFSZ ignored so that writes past it
+// fail with EFBIG as on a full disk; both are restored afterwards.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    sighandler_t previousHandler_ = SIG_DFL;
+};
+
+TEST_F(TransferOutcome, AFileThatCannotBeWrittenFailsAsFile) {
+    const fs::path readOnly = folder.path() / "read-only";
+    fs::create_directory(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+    const fs::path occupied = folder.path() / "occupied.exe";
+    fs::create_directory(occupied);
+    WriteFile(occupied / "keep", kPrevious);
+
+    struct WriteCase {
+        const char* name;
+        fs::path target;
+        bool limitFileSize = false;
+    };
+    const WriteCase cases[] = {
+        {"folder missing", folder.path() / "missing" / "setup.exe"},
+        {"folder read-only", readOnly / "setup.exe"},
+        {"target name taken by a folder", occupied},
+        {"disk full", folder.path() / "setup.exe", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.target.parent_path() == readOnly && ::geteuid() == 0) {
+            std::cout << "skipped \"" << c.name << "\": root writes into read-only folders\n";
+            continue;
+        }
+        if (c.limitFileSize)
+            WriteFile(c.target, kPrevious);
+        std::optional<FileSizeLimit> limit;
+        if (c.limitFileSize)
+            limit.emplace(64 * 1024);
+
+        const Outcome outcome = Download(server.Url("/sized"), c.target, TestLimits());
+        limit.reset();
+
+        ASSERT_TRUE(outcome.end.has_value());
+        EXPECT_EQ(outcome.end->id, WM_DNLD_FAILED);
+        EXPECT_EQ(outcome.end->wParam, static_cast<uint64_t>(DownloadFailure::File));
+        EXPECT_FALSE(fs::exists(c.target.native() + ".part"));
+        if (c.limitFileSize) {
+            EXPECT_EQ(ReadFile(c.target), kPrevious);
+        }
+    }
+    EXPECT_EQ(ReadFile(occupied / "keep"), kPrevious);
+}
+
+} // namespace
+} // namespace tarvik::download::testing
