@@ -63,7 +63,12 @@ const host = (() => {
       else console.info('Tarvik page → host:', message);
     },
     onNotice(handler) {
-      if (!webview) return;
+      if (!webview) {
+        // In a plain browser, notices can be tried from the console, e.g.
+        // tarvikPreviewNotice({msg_type: 'dnld', status: 1, status_text: 'dnld_start'})
+        window.tarvikPreviewNotice = handler;
+        return;
+      }
       webview.addEventListener('message', (event) => {
         let notice = event.data;
         // The host sends objects; a string is accepted too so a different bridge still works.

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# `make demo`: builds the assistant for the loopback demo service, starts the service, and opens
+# the assistant from a run folder (demo-run/) with a config.ini that names the demo product.
+# Every event the page reports is printed by the service. With no display, an Xvfb server is
+# started for the run. Environment: SERVICE_PORT (47810), BUILD (build).
+set -euo pipefail
+
+cd "$(dirname "$0")/.."
+port=${SERVICE_PORT:-47810}
+build=${BUILD:-build}
+origin="http://127.0.0.1:$port"
+run_dir=demo-run
+
+say() { printf 'demo: %s\n' "$*"; }
+
+# The service origin is compiled in, so a build folder made for another origin is reconfigured.
+if [[ ! -f "$build/build.ninja" ]]; then
+  cmake -S . -B "$build" -G Ninja "-DTARVIK_SERVICE_ORIGIN=$origin"
+elif ! grep -qx "TARVIK_SERVICE_ORIGIN:STRING=$origin" "$build/CMakeCache.txt"; then
+  say "reconfiguring $build for the service at $origin"
+  cmake -S . -B "$build" "-DTARVIK_SERVICE_ORIGIN=$origin"
+fi
+cmake --build "$build"
+
+mkdir -p "$run_dir"
+cp -f "$build/tarvik" "$run_dir/tarvik"
+# Kept between runs so the installation id the assistant writes back stays the same.
+if [[ ! -f "$run_dir/config.ini" ]]; then
+  printf '[root]\ndownloader_id=1001\n' >"$run_dir/config.ini"
+fi
+
+service_pid=
+xvfb_pid=
+stop_all() {
+  if [[ -n "$service_pid" ]]; then
+    kill -TERM "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null
+  fi
+  if [[ -n "$xvfb_pid" ]]; then
+    kill -TERM "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  fi
+  return 0
+}
+trap stop_all EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+"$build/tarvik-demo-service" --port "$port" --page-dir "$PWD/page" &
+service_pid=$!
+for _ in $(seq 100); do
+  if ! kill -0 "$service_pid" 2>/dev/null; then
+    say "the demo service did not start (is port $port in use? try SERVICE_PORT=...)"
+    service_pid=
+    exit 1
+  fi
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.1
+done
+
+if [[ -z "${DISPLAY:-}" ]]; then
+  display=
+  for n in $(seq 99 140); do
+    if [[ ! -e "/tmp/.X11-unix/X$n" && ! -e "/tmp/.X$n-lock" ]]; then
+      display=":$n"
+      break
+    fi
+  done
+  [[ -n "$display" ]] || { say "no free X display number for Xvfb"; exit 1; }
+  # -fbdir keeps the screen in a file, which is what the screenshot command below reads.
+  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -fbdir "$PWD/$run_dir" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    [[ -e "/tmp/.X11-unix/X${display#:}" ]] && break
+    sleep 0.1
+  done
+  export DISPLAY=$display
+  say "no display was set, so Xvfb runs on $display: the window is invisible."
+  say "to see it, take a screenshot from another terminal:"
+  say "  node tools/demo-service/xwd-to-png.mjs $run_dir/Xvfb_screen0 demo.png"
+  say "and drive it with xdotool, e.g. DISPLAY=$display xdotool search --name 'Tarvik Demo'"
+fi
+
+say "running $run_dir/tarvik against $origin (close its window to end the demo)"
+status=0
+if [[ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]] && command -v dbus-run-session >/dev/null; then
+  # The web view and the file manager calls want a session bus; give the run its own.
+  dbus-run-session -- "$run_dir/tarvik" || status=$?
+else
+  "$run_dir/tarvik" || status=$?
+fi
+say "the assistant ended with status $status"
+exit "$status"
