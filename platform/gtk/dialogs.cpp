@@ -1,0 +1,114 @@
+#include "platform/gtk/dialogs.h"
+
+#include "common/text_conversion.h"
+#include "platform/gtk/gobject_ptr.h"
+
+#include <filesystem>
+#include <sstream>
+
+namespace tarvik::platform::gtk {
+
+namespace {
+
+// GTK's own translations of its standard labels.
+const char* GtkText(const char* text) {
+    return g_dgettext("gtk30", text);
+}
+
+// Over the host window when it is on a screen; in the middle of the screen while the host window
+// still waits off-screen for its page.
+void PlaceOver(GtkWindow* dialog, const DialogParent& parent) {
+    if (parent.window) {
+        gtk_window_set_transient_for(dialog, parent.window);
+        gtk_window_set_destroy_with_parent(dialog, TRUE);
+    }
+    gtk_window_set_position(dialog, parent.window && parent.onScreen ? GTK_WIN_POS_CENTER_ON_PARENT
+                                                                     : GTK_WIN_POS_CENTER);
+}
+
+void AddFilter(GtkFileChooser* chooser, const FileFilter& filter) {
+    GtkFileFilter* gtkFilter = gtk_file_filter_new();
+    gtk_file_filter_set_name(gtkFilter, NarrowFromWide(filter.label).c_str());
+    // The Windows form lists several patterns separated by ';'; "*.*" there means every file.
+    std::stringstream patterns(NarrowFromWide(filter.pattern));
+    std::string pattern;
+    while (std::getline(patterns, pattern, ';')) {
+        if (pattern.empty())
+            continue;
+        gtk_file_filter_add_pattern(gtkFilter, pattern == "*.*" ? "*" : pattern.c_str());
+    }
+    gtk_file_chooser_add_filter(chooser, gtkFilter);
+}
+
+bool AskToReplace(GtkWindow* parent, const std::string& path) {
+    const std::string name = std::filesystem::path(path).filename().string();
+    GtkWidget* question = gtk_message_dialog_new(
+        parent, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
+        GtkText("A file named “%s” already exists.  Do you want to replace it?"), name.c_str());
+    gtk_dialog_add_buttons(GTK_DIALOG(question), GtkText("_Cancel"), GTK_RESPONSE_CANCEL,
+                           GtkText("_Replace"), GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(question), GTK_RESPONSE_ACCEPT);
+    const bool replace = gtk_dialog_run(GTK_DIALOG(question)) == GTK_RESPONSE_ACCEPT;
+    gtk_widget_destroy(question);
+    return replace;
+}
+
+} // namespace
+
+std::string WithDefaultExtension(const std::string& path, const std::string& defaultExtension) {
+    std::string extension = defaultExtension;
+    while (!extension.empty() && extension.front() == '.')
+        extension.erase(0, 1);
+    if (extension.empty() || std::filesystem::path(path).filename().has_extension())
+        return path;
+    return path + "." + extension;
+}
+
+std::optional<std::string> RunSaveDialog(const DialogParent& parent,
+                                         const SaveDialogRequest& request) {
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(
+        GtkText("Save File"), parent.window, GTK_FILE_CHOOSER_ACTION_SAVE, GtkText("_Cancel"),
+        GTK_RESPONSE_CANCEL, GtkText("_Save"), GTK_RESPONSE_ACCEPT, nullptr);
+    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    PlaceOver(GTK_WINDOW(dialog), parent);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
+    gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
+    for (const FileFilter& filter : request.filters)
+        AddFilter(chooser, filter);
+
+    const std::filesystem::path proposed(NarrowFromWide(request.proposedName));
+    if (proposed.has_parent_path())
+        gtk_file_chooser_set_current_folder(chooser, proposed.parent_path().c_str());
+    gtk_file_chooser_set_current_name(chooser, proposed.filename().c_str());
+
+    const std::string extension = NarrowFromWide(request.defaultExtension);
+    std::optional<std::string> chosen;
+    while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+        GCharPtr fileName(gtk_file_chooser_get_filename(chooser));
+        if (!fileName)
+            continue;
+        const std::string path = WithDefaultExtension(fileName.get(), extension);
+        // The chooser asked about the name as typed; a name completed here gets the same question.
+        if (path != fileName.get() && std::filesystem::exists(path) &&
+            !AskToReplace(GTK_WINDOW(dialog), path))
+            continue;
+        chosen = path;
+        break;
+    }
+    gtk_widget_destroy(dialog);
+    return chosen;
+}
+
+void RunMessageBox(const DialogParent& parent, const std::string& utf8Text,
+                   const std::string& utf8Caption) {
+    GtkWidget* box = gtk_message_dialog_new(
+        parent.window, GtkDialogFlags(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, "%s", utf8Text.c_str());
+    gtk_window_set_title(GTK_WINDOW(box), utf8Caption.c_str());
+    PlaceOver(GTK_WINDOW(box), parent);
+    gtk_dialog_run(GTK_DIALOG(box));
+    gtk_widget_destroy(box);
+}
+
+} // namespace tarvik::platform::gtk

@@ -1,0 +1,297 @@
+#include "platform/gtk/host_window.h"
+
+#include "platform/gtk/gobject_ptr.h"
+#include "window_icon_png.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarvik::platform::gtk {
+
+namespace {
+
+// The dialog the window replaces measured 320 x 200 dialog units, about this many pixels at
+// 96 dpi. The page sets the real size as soon as it has loaded.
+constexpr int kInitialWidth = 480;
+constexpr int kInitialHeight = 325;
+
+// Size values of WM_SIZE's wParam.
+constexpr uint64_t kSizeRestored = 0;
+constexpr uint64_t kSizeMinimized = 1;
+constexpr uint64_t kSizeMaximized = 2;
+
+// Key state carried by WM_MOUSEMOVE while the left button is down.
+constexpr uint64_t kLeftButtonDown = 0x0001;
+
+bool SameRect(const Rect& a, const Rect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+int64_t IntersectionArea(const Rect& rect, const GdkRectangle& area) {
+    const int64_t width = std::min<int64_t>(rect.right, int64_t{area.x} + area.width) -
+                          std::max<int64_t>(rect.left, area.x);
+    const int64_t height = std::min<int64_t>(rect.bottom, int64_t{area.y} + area.height) -
+                           std::max<int64_t>(rect.top, area.y);
+    return (width > 0 && height > 0) ? width * height : 0;
+}
+
+GObjectPtr<GdkPixbuf> LoadWindowIcon() {
+    GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new_with_type("png", nullptr));
+    if (!loader)
+        return nullptr;
+    GError* rawError = nullptr;
+    const bool written =
+        gdk_pixbuf_loader_write(loader.get(), kWindowIconPng, kWindowIconPngSize, &rawError) &&
+        gdk_pixbuf_loader_close(loader.get(), &rawError);
+    GErrorPtr error(rawError);
+    if (!written)
+        return nullptr;
+    return RefObject(gdk_pixbuf_loader_get_pixbuf(loader.get()));
+}
+
+} // namespace
+
+HostWindow::HostWindow(Deliver deliver) : m_deliver(std::move(deliver)) {
+    m_window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+    gtk_window_set_decorated(m_window, FALSE);
+    gtk_window_set_skip_taskbar_hint(m_window, FALSE);
+    gtk_window_set_default_size(m_window, kInitialWidth, kInitialHeight);
+    // Pointer motion and release reach the window while it holds the pointer grab.
+    gtk_widget_add_events(GTK_WIDGET(m_window), GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
+                                                    GDK_BUTTON_RELEASE_MASK | GDK_STRUCTURE_MASK);
+    g_signal_connect(m_window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+    g_signal_connect(m_window, "configure-event", G_CALLBACK(OnConfigureEvent), this);
+    g_signal_connect(m_window, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
+    g_signal_connect(m_window, "window-state-event", G_CALLBACK(OnWindowStateEvent), this);
+    g_signal_connect(m_window, "motion-notify-event", G_CALLBACK(OnMotionNotify), this);
+    g_signal_connect(m_window, "button-release-event", G_CALLBACK(OnButtonRelease), this);
+    g_signal_connect(m_window, "grab-broken-event", G_CALLBACK(OnGrabBroken), this);
+
+    // Like a dialog with DS_CENTER, the window starts centred until the host places it.
+    m_rect = Rect{0, 0, kInitialWidth, kInitialHeight};
+    Center();
+}
+
+HostWindow::~HostWindow() {
+    ReleasePointer();
+    // Disconnected first so that no handler runs into a half-destroyed host during destruction.
+    g_signal_handlers_disconnect_by_data(m_window, this);
+    gtk_widget_destroy(GTK_WIDGET(m_window));
+}
+
+void HostWindow::Show() {
+    if (gtk_widget_get_visible(GTK_WIDGET(m_window)))
+        return;
+    gtk_window_move(m_window, m_rect.left, m_rect.top);
+    gtk_window_resize(m_window, m_rect.Width(), m_rect.Height());
+    gtk_widget_show_all(GTK_WIDGET(m_window));
+}
+
+void HostWindow::SetTitle(const std::string& utf8Title) {
+    gtk_window_set_title(m_window, utf8Title.c_str());
+}
+
+void HostWindow::SetIcon() {
+    GObjectPtr<GdkPixbuf> icon = LoadWindowIcon();
+    if (icon)
+        gtk_window_set_icon(m_window, icon.get());
+}
+
+void HostWindow::MoveTo(Point topLeft) {
+    Request(Rect{topLeft.x, topLeft.y, topLeft.x + m_rect.Width(), topLeft.y + m_rect.Height()});
+}
+
+void HostWindow::SetSize(uint32_t width, uint32_t height) {
+    GdkRectangle display{0, 0, 1, 1};
+    if (GdkMonitor* monitor = MonitorHoldingWindow())
+        gdk_monitor_get_geometry(monitor, &display);
+    const int32_t clampedWidth =
+        static_cast<int32_t>(std::clamp<uint32_t>(width, 1, std::max(display.width, 1)));
+    const int32_t clampedHeight =
+        static_cast<int32_t>(std::clamp<uint32_t>(height, 1, std::max(display.height, 1)));
+    Request(Rect{m_rect.left, m_rect.top, m_rect.left + clampedWidth, m_rect.top + clampedHeight});
+    gtk_window_present(m_window);
+}
+
+void HostWindow::MoveResize(const Rect& rect) {
+    Rect requested = rect;
+    requested.right = std::max(rect.right, rect.left + 1);
+    requested.bottom = std::max(rect.bottom, rect.top + 1);
+    Request(requested);
+}
+
+void HostWindow::Center() {
+    GdkMonitor* monitor = MonitorHoldingWindow();
+    if (!monitor)
+        return;
+    GdkRectangle work;
+    gdk_monitor_get_workarea(monitor, &work);
+    const int32_t width = m_rect.Width();
+    const int32_t height = m_rect.Height();
+    int32_t left = work.x + (work.width - width) / 2;
+    int32_t top = work.y + (work.height - height) / 2;
+    // A window larger than the work area keeps its top-left corner visible.
+    left = std::max(std::min(left, work.x + work.width - width), work.x);
+    top = std::max(std::min(top, work.y + work.height - height), work.y);
+    Request(Rect{left, top, left + width, top + height});
+}
+
+bool HostWindow::IsOnScreen() const {
+    if (!gtk_widget_get_visible(GTK_WIDGET(m_window)))
+        return false;
+    GdkMonitor* monitor = MonitorHoldingWindow();
+    if (!monitor)
+        return false;
+    GdkRectangle geometry;
+    gdk_monitor_get_geometry(monitor, &geometry);
+    return IntersectionArea(m_rect, geometry) > 0;
+}
+
+Point HostWindow::ClientToScreen(Point client) const {
+    return Point{m_rect.left + client.x, m_rect.top + client.y};
+}
+
+void HostWindow::ShowCommand(platform::ShowCommand command) {
+    switch (command) {
+    case platform::ShowCommand::Minimized:
+        gtk_window_iconify(m_window);
+        break;
+    case platform::ShowCommand::Maximized:
+        gtk_window_maximize(m_window);
+        break;
+    case platform::ShowCommand::Normal:
+        gtk_window_deiconify(m_window);
+        gtk_window_unmaximize(m_window);
+        gtk_window_present(m_window);
+        break;
+    }
+}
+
+void HostWindow::CapturePointer() {
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
+    if (!window)
+        return;
+    GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(window));
+    if (!seat)
+        return;
+    // Not owner events: everything the pointer does, over the web view too, is reported to the
+    // top-level window, where the handlers below turn it into the host's mouse messages.
+    const GdkGrabStatus status = gdk_seat_grab(seat, window, GDK_SEAT_CAPABILITY_ALL_POINTING,
+                                               FALSE, nullptr, nullptr, nullptr, nullptr);
+    m_captured = status == GDK_GRAB_SUCCESS;
+}
+
+void HostWindow::ReleasePointer() {
+    if (!m_captured)
+        return;
+    m_captured = false;
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
+    if (!window)
+        return;
+    if (GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(window)))
+        gdk_seat_ungrab(seat);
+}
+
+void HostWindow::Request(const Rect& rect) {
+    m_rect = rect;
+    m_requestPending = true;
+    gtk_window_move(m_window, rect.left, rect.top);
+    gtk_window_resize(m_window, rect.Width(), rect.Height());
+}
+
+GdkMonitor* HostWindow::MonitorHoldingWindow() const {
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(m_window));
+    GdkMonitor* best = nullptr;
+    int64_t bestArea = 0;
+    for (int i = 0; i < gdk_display_get_n_monitors(display); ++i) {
+        GdkMonitor* monitor = gdk_display_get_monitor(display, i);
+        GdkRectangle geometry;
+        gdk_monitor_get_geometry(monitor, &geometry);
+        const int64_t area = IntersectionArea(m_rect, geometry);
+        if (area > bestArea) {
+            best = monitor;
+            bestArea = area;
+        }
+    }
+    if (best)
+        return best;
+    if (GdkMonitor* primary = gdk_display_get_primary_monitor(display))
+        return primary;
+    return gdk_display_get_n_monitors(display) > 0 ? gdk_display_get_monitor(display, 0) : nullptr;
+}
+
+int64_t HostWindow::ClientPointParam(double rootX, double rootY) const {
+    return MakePointParam(static_cast<int32_t>(std::lround(rootX)) - m_rect.left,
+                          static_cast<int32_t>(std::lround(rootY)) - m_rect.top);
+}
+
+gboolean HostWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
+    // The host decides whether and how the dialog ends.
+    static_cast<HostWindow*>(self)->m_deliver(HostMessage{WM_CLOSE, 0, 0});
+    return TRUE;
+}
+
+gboolean HostWindow::OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpointer self) {
+    auto* window = static_cast<HostWindow*>(self);
+    const Rect actual{event->x, event->y, event->x + event->width, event->y + event->height};
+    if (window->m_requestPending) {
+        // Reports that predate the last request are stale; wait for the one that matches.
+        if (SameRect(actual, window->m_rect))
+            window->m_requestPending = false;
+    } else {
+        window->m_rect = actual;
+    }
+    return FALSE;
+}
+
+void HostWindow::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self) {
+    auto* window = static_cast<HostWindow*>(self);
+    if (allocation->width == window->m_lastWidth && allocation->height == window->m_lastHeight)
+        return;
+    window->m_lastWidth = allocation->width;
+    window->m_lastHeight = allocation->height;
+    uint64_t kind = kSizeRestored;
+    if (window->m_state & GDK_WINDOW_STATE_ICONIFIED)
+        kind = kSizeMinimized;
+    else if (window->m_state & GDK_WINDOW_STATE_MAXIMIZED)
+        kind = kSizeMaximized;
+    window->m_deliver(
+        HostMessage{WM_SIZE, kind, MakePointParam(allocation->width, allocation->height)});
+}
+
+gboolean HostWindow::OnWindowStateEvent(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+    auto* window = static_cast<HostWindow*>(self);
+    window->m_state = event->new_window_state;
+    constexpr int kPlacedByOthers =
+        GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_TILED;
+    // The window manager now decides the geometry; take over what it reports next.
+    if (event->changed_mask & kPlacedByOthers)
+        window->m_requestPending = false;
+    return FALSE;
+}
+
+gboolean HostWindow::OnMotionNotify(GtkWidget*, GdkEventMotion* event, gpointer self) {
+    auto* window = static_cast<HostWindow*>(self);
+    if (!window->m_captured)
+        return FALSE;
+    const uint64_t keys = (event->state & GDK_BUTTON1_MASK) ? kLeftButtonDown : 0;
+    window->m_deliver(
+        HostMessage{WM_MOUSEMOVE, keys, window->ClientPointParam(event->x_root, event->y_root)});
+    return TRUE;
+}
+
+gboolean HostWindow::OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer self) {
+    auto* window = static_cast<HostWindow*>(self);
+    if (!window->m_captured || event->button != GDK_BUTTON_PRIMARY)
+        return FALSE;
+    window->m_deliver(
+        HostMessage{WM_LBUTTONUP, 0, window->ClientPointParam(event->x_root, event->y_root)});
+    return TRUE;
+}
+
+gboolean HostWindow::OnGrabBroken(GtkWidget*, GdkEvent*, gpointer self) {
+    static_cast<HostWindow*>(self)->m_captured = false;
+    return FALSE;
+}
+
+} // namespace tarvik::platform::gtk

@@ -1,0 +1,101 @@
+#include "platform/gtk/message_queue.h"
+
+#include "platform/gtk/gobject_ptr.h"
+
+#include <glib.h>
+
+#include <deque>
+#include <mutex>
+
+namespace tarvik::platform::gtk {
+
+struct MessageQueue::State {
+    std::mutex mutex;
+    std::deque<HostMessage> pending;
+    bool dispatchScheduled = false;
+    bool closed = false;
+    // Set and cleared on the user-interface thread; read by posts to know whether to schedule.
+    Sink sink;
+};
+
+namespace {
+
+using StateRef = std::shared_ptr<MessageQueue::State>;
+
+// Above redrawing and resizing, below input and the web view's own traffic, so a busy worker
+// cannot starve the window while posts still overtake painting, as posted messages do on a
+// desktop whose paint message is the lowest of all.
+constexpr int kDispatchPriority = G_PRIORITY_HIGH_IDLE;
+
+void ScheduleDispatch(const StateRef& state);
+
+gboolean DispatchOne(gpointer data) {
+    StateRef state = *static_cast<StateRef*>(data);
+    HostMessage message;
+    // A copy: the handler may close the queue, which clears the sink.
+    MessageQueue::Sink sink;
+    {
+        std::lock_guard lock(state->mutex);
+        state->dispatchScheduled = false;
+        if (state->closed || !state->sink || state->pending.empty())
+            return G_SOURCE_REMOVE;
+        message = state->pending.front();
+        state->pending.pop_front();
+        if (!state->pending.empty()) {
+            // Armed before the handler runs, so that a nested loop inside it sees the rest.
+            state->dispatchScheduled = true;
+            ScheduleDispatch(state);
+        }
+        sink = state->sink;
+    }
+    sink(message);
+    return G_SOURCE_REMOVE;
+}
+
+void ScheduleDispatch(const StateRef& state) {
+    GSource* source = g_idle_source_new();
+    g_source_set_priority(source, kDispatchPriority);
+    g_source_set_callback(source, DispatchOne, ReleaseToGLib(std::make_unique<StateRef>(state)),
+                          DestroyFromGLib<StateRef>);
+    g_source_attach(source, nullptr);
+    g_source_unref(source);
+}
+
+} // namespace
+
+MessageQueue::MessageQueue() : m_state(std::make_shared<State>()) {}
+
+MessageQueue::~MessageQueue() {
+    Close();
+}
+
+void MessageQueue::Post(const HostMessage& message) {
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->closed)
+        return;
+    m_state->pending.push_back(message);
+    if (!m_state->dispatchScheduled && m_state->sink) {
+        m_state->dispatchScheduled = true;
+        ScheduleDispatch(m_state);
+    }
+}
+
+void MessageQueue::Open(Sink sink) {
+    std::lock_guard lock(m_state->mutex);
+    if (m_state->closed)
+        return;
+    m_state->sink = std::move(sink);
+    if (!m_state->dispatchScheduled && !m_state->pending.empty()) {
+        m_state->dispatchScheduled = true;
+        ScheduleDispatch(m_state);
+    }
+}
+
+void MessageQueue::Close() {
+    std::lock_guard lock(m_state->mutex);
+    m_state->closed = true;
+    m_state->pending.clear();
+    m_state->sink = nullptr;
+}
+
+} // namespace tarvik::platform::gtk

@@ -1,0 +1,80 @@
+#include "platform/gtk/shell.h"
+
+#include <filesystem>
+
+namespace tarvik::platform::gtk {
+
+namespace {
+
+// Long enough for a file manager that has to start, short enough not to leave the user waiting
+// for one that never answers.
+constexpr int kFileManagerTimeoutMs = 3000;
+
+void LaunchDefault(const std::string& uri) {
+    GError* rawError = nullptr;
+    g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &rawError);
+    // As on the Windows host, a failure to open is not reported to the user.
+    GErrorPtr error(rawError);
+}
+
+std::string FileUri(const std::string& path) {
+    GCharPtr uri(g_filename_to_uri(path.c_str(), nullptr, nullptr));
+    return uri ? uri.get() : std::string();
+}
+
+struct RevealRequest {
+    std::string folderUri;
+};
+
+void OnShowItemsFinished(GObject* connection, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<RevealRequest> request(static_cast<RevealRequest*>(data));
+    GError* rawError = nullptr;
+    GVariantPtr reply(
+        g_dbus_connection_call_finish(G_DBUS_CONNECTION(connection), result, &rawError));
+    GErrorPtr error(rawError);
+    if (!error)
+        return;
+    if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
+        return;
+    if (!request->folderUri.empty())
+        LaunchDefault(request->folderUri);
+}
+
+} // namespace
+
+Shell::Shell() : m_cancellable(g_cancellable_new()) {}
+
+Shell::~Shell() {
+    g_cancellable_cancel(m_cancellable.get());
+}
+
+void Shell::OpenUri(const std::string& uri) {
+    if (!uri.empty())
+        LaunchDefault(uri);
+}
+
+std::string Shell::DownloadsFolder() {
+    const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+    return folder ? folder : "";
+}
+
+void Shell::RevealInFileManager(const std::string& path) {
+    const std::string fileUri = FileUri(path);
+    const std::string folderUri = FileUri(std::filesystem::path(path).parent_path().string());
+    GError* rawError = nullptr;
+    GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+    GErrorPtr error(rawError);
+    if (!bus || fileUri.empty()) {
+        if (!folderUri.empty())
+            LaunchDefault(folderUri);
+        return;
+    }
+    const char* items[] = {fileUri.c_str(), nullptr};
+    g_dbus_connection_call(
+        bus.get(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+        "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", items, ""), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, m_cancellable.get(), OnShowItemsFinished,
+        ReleaseToGLib(std::make_unique<RevealRequest>(folderUri)));
+}
+
+} // namespace tarvik::platform::gtk

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/gtk/gobject_ptr.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tarvik::platform::gtk {
+
+// The web view that fills the host window, with the page bridge. User-interface thread only.
+//
+// Page messages are accepted only when they carry this run's token, which only the bridge script
+// injected into the top frame knows, and only while the top-level document that was last
+// committed has the origin the host's own navigation ended at (after its redirects). Everything
+// else is dropped without a trace: a frame of another site, or another site the page led to.
+class WebView {
+public:
+    using MessageHandler = std::function<void(const std::string& utf8Text)>;
+
+    // Adds the web view to `container`; `onReady` is called from the main loop once it runs.
+    WebView(GtkContainer* container, std::function<void()> onReady, MessageHandler onMessage);
+    ~WebView();
+    WebView(const WebView&) = delete;
+    WebView& operator=(const WebView&) = delete;
+
+    WebKitWebView* Widget() const { return m_view; }
+    // Loads `uri`; an empty or unparsable address loads nothing and changes nothing.
+    void Navigate(const std::string& uri);
+    void PostJson(const std::string& json);
+
+private:
+    static gboolean OnReadyIdle(gpointer self);
+    static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
+    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
+    static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                gpointer self);
+    static void OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer);
+
+    std::string m_token;
+    std::function<void()> m_onReady;
+    MessageHandler m_onMessage;
+    GObjectPtr<WebKitUserContentManager> m_content;
+    // Owned by the container; a reference is kept so it can be torn down in order.
+    GObjectPtr<WebKitWebView> m_viewRef;
+    WebKitWebView* m_view = nullptr;
+    GObjectPtr<GCancellable> m_cancellable;
+    guint m_readySource = 0;
+
+    // The host asked for a page and its document has not been committed yet.
+    bool m_awaitingHostCommit = false;
+    // The origin of the host's own page, once it has been committed.
+    std::optional<std::string> m_hostOrigin;
+    // The address of the top-level document committed last.
+    std::string m_committedUri;
+};
+
+} // namespace tarvik::platform::gtk

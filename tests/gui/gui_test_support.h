@@ -1,0 +1,58 @@
+#pragma once
+
+#include "common/host_message.h"
+#include "platform/gtk/gtk_host_platform.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarvik::platform {
+
+// For comparing and printing geometry in test expectations.
+inline bool operator==(const Rect& a, const Rect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
+    return out << "(" << r.left << "," << r.top << ")-(" << r.right << "," << r.bottom << ")";
+}
+
+} // namespace tarvik::platform
+
+namespace tarvik::testing {
+
+// A host window that records every message the window layer hands it, and can react to them.
+class RecordingHost : public platform::HostWindowEvents {
+public:
+    std::vector<HostMessage> messages;
+    std::function<void(const HostMessage&)> onMessage;
+
+    void OnHostMessage(const HostMessage& message) override {
+        messages.push_back(message);
+        if (onMessage)
+            onMessage(message);
+    }
+    std::vector<HostMessage> WithId(uint32_t id) const;
+};
+
+// Starts GTK on the test's display and makes the real window layer; fails the test when there is
+// no display.
+std::unique_ptr<platform::gtk::GtkHostPlatform> MakeGtkPlatform();
+
+// Runs the platform's modal loop until `done` holds (checked every few milliseconds) or `timeout`
+// passes; true when `done` held.
+bool RunUntil(platform::gtk::GtkHostPlatform& platform, const std::function<bool()>& done,
+              std::chrono::milliseconds timeout = std::chrono::seconds(10));
+// Runs the modal loop for a while, for checks that something does NOT happen.
+void RunFor(platform::gtk::GtkHostPlatform& platform, std::chrono::milliseconds duration);
+
+// Where the X server has the host window, read with xwininfo, independent of GTK's bookkeeping.
+platform::Rect XServerGeometry(platform::gtk::GtkHostPlatform& platform);
+
+// Runs a shell command (xdotool and friends); true when it exits with status 0.
+bool RunCommand(const std::string& command);
+
+} // namespace tarvik::testing

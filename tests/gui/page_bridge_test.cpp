@@ -1,0 +1,90 @@
+#include "platform/gtk/dialogs.h"
+#include "platform/gtk/page_bridge.h"
+#include "platform/gtk/page_origin.h"
+
+#include <gtest/gtest.h>
+
+namespace tarvik::platform::gtk {
+namespace {
+
+TEST(PageOrigin, PagesShareAnOriginExactlyWhenSchemeHostAndPortMatch) {
+    struct Case {
+        const char* a;
+        const char* b;
+        bool same;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:8080/page", "http://127.0.0.1:8080/other?x=1#top", true},
+        {"http://127.0.0.1:8080/", "http://127.0.0.1:8081/", false},
+        {"http://example.test/", "http://example.test:80/x", true},
+        {"https://example.test/", "https://EXAMPLE.test:443/", true},
+        {"https://example.test/", "http://example.test/", false},
+        {"http://a.example.test/", "http://b.example.test/", false},
+        {"HTTP://example.test/", "http://example.test/", true},
+        // No origin is shared between local documents, only the document itself.
+        {"file:///tmp/a.html", "file:///tmp/b.html", false},
+        {"file:///tmp/a.html", "file:///tmp/a.html#x", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
+        const auto a = OriginOf(c.a);
+        const auto b = OriginOf(c.b);
+        ASSERT_TRUE(a && b);
+        EXPECT_EQ(*a == *b, c.same);
+    }
+    for (const char* bad : {"", "not a uri", "http://", "://x"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(OriginOf(bad));
+    }
+}
+
+TEST(PageBridge, OnlyMessagesWithThisRunsTokenAreUnwrapped) {
+    const std::string token = MakeBridgeToken();
+    ASSERT_EQ(token.size(), 32u);
+    EXPECT_EQ(token.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_NE(token, MakeBridgeToken());
+
+    struct Case {
+        std::string payload;
+        std::optional<std::string> text;
+    };
+    const Case cases[] = {
+        {token + ":{\"cmd\":\"close\"}", "{\"cmd\":\"close\"}"},
+        {token + ":", ""},
+        {token + ":a:b", "a:b"},
+        {token, std::nullopt},
+        {token + "x:text", std::nullopt},
+        {"text", std::nullopt},
+        {":" + token + ":text", std::nullopt},
+        {std::string(32, '0') + ":text", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.payload);
+        EXPECT_EQ(UnwrapBridgeMessage(c.payload, token), c.text);
+    }
+    EXPECT_FALSE(UnwrapBridgeMessage(":text", ""));
+}
+
+TEST(SaveDialogName, DefaultExtensionIsAddedOnlyToANameWithoutOne) {
+    struct Case {
+        const char* path;
+        const char* extension;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/home/u/setup", "exe", "/home/u/setup.exe"},
+        {"/home/u/setup", ".exe", "/home/u/setup.exe"},
+        {"/home/u/setup.bin", "exe", "/home/u/setup.bin"},
+        {"/home/u.d/setup", "exe", "/home/u.d/setup.exe"},
+        {"/home/u/setup", "", "/home/u/setup"},
+        {"/home/u/.profile", "exe", "/home/u/.profile.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(WithDefaultExtension(c.path, c.extension), c.expected);
+    }
+}
+
+} // namespace
+} // namespace tarvik::platform::gtk
