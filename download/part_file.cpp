@@ -19,6 +19,8 @@ PartFile::PartFile(std::filesystem::path target)
     file_.reset(::fdopen(fd, "wb"));
     if (!file_)
         ::close(fd);
+    else // the library hands over large chunks: written at once, they need no second copy
+        std::setvbuf(file_.get(), nullptr, _IONBF, 0);
 }
 
 PartFile::~PartFile() {
