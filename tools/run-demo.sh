@@ -2,7 +2,8 @@
 # `make demo`: builds the assistant for the loopback demo service, starts the service, and opens
 # the assistant from a run folder (demo-run/) with a config.ini that names the demo product.
 # Every event the page reports is printed by the service. With no display, an Xvfb server is
-# started for the run. Environment: SERVICE_PORT (47810), BUILD (build).
+# started for the run. Environment: SERVICE_PORT (47810), BUILD (build), DEMO_SERVICE_ARGS (more
+# options for the demo service, e.g. "--rate 100000" for a slower download; see its --help).
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -20,7 +21,8 @@ elif ! grep -qx "TARVIK_SERVICE_ORIGIN:STRING=$origin" "$build/CMakeCache.txt"; 
   say "reconfiguring $build for the service at $origin"
   cmake -S . -B "$build" "-DTARVIK_SERVICE_ORIGIN=$origin"
 fi
-cmake --build "$build"
+# Only what the demo runs: the tests need not build for the demo to work.
+cmake --build "$build" --target tarvik tarvik-demo-service
 
 mkdir -p "$run_dir"
 cp -f "$build/tarvik" "$run_dir/tarvik"
@@ -44,7 +46,8 @@ trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-"$build/tarvik-demo-service" --port "$port" --page-dir "$PWD/page" &
+# shellcheck disable=SC2086 # the extra options are meant to be split into words
+"$build/tarvik-demo-service" --port "$port" --page-dir "$PWD/page" ${DEMO_SERVICE_ARGS:-} &
 service_pid=$!
 for _ in $(seq 100); do
   if ! kill -0 "$service_pid" 2>/dev/null; then
