@@ -156,6 +156,10 @@ void TransferJob::State::Run() {
     const CurlEasy handle(curl_easy_init());
     if (!handle || !multi)
         return Fail(DownloadFailure::Network);
+    // A path without a file name (empty, or a folder's) would put the temporary file in the
+    // wrong place before the rename fails.
+    if (!target.has_filename())
+        return Fail(DownloadFailure::File);
     PartFile file(target);
     if (!file.is_open())
         return Fail(DownloadFailure::File);

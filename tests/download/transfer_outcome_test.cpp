@@ -186,6 +186,8 @@ TEST_F(TransferOutcome, AFileThatCannotBeWrittenFailsAsFile) {
         {"folder missing", folder.path() / "missing" / "setup.exe"},
         {"folder read-only", readOnly / "setup.exe"},
         {"target name taken by a folder", occupied},
+        {"path names a folder", folder.path() / ""},
+        {"empty path", fs::path()},
         {"disk full", folder.path() / "setup.exe", true},
     };
     for (const auto& c : cases) {
