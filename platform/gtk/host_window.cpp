@@ -197,6 +197,13 @@ void HostWindow::Request(const Rect& rect) {
     m_requestPending = true;
     gtk_window_move(m_window, rect.left, rect.top);
     gtk_window_resize(m_window, rect.Width(), rect.Height());
+    // GTK sends its own request from its next layout pass, and may drop it when the server's
+    // report of an earlier one crosses it; asking the server directly as well makes sure every
+    // request lands, in order. GTK then takes the reported size as the window's allocation.
+    if (gtk_widget_get_mapped(GTK_WIDGET(m_window))) {
+        if (GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window)))
+            gdk_window_move_resize(window, rect.left, rect.top, rect.Width(), rect.Height());
+    }
 }
 
 GdkMonitor* HostWindow::MonitorHoldingWindow() const {

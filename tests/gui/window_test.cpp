@@ -71,10 +71,11 @@ TEST_F(HostWindowTest, SetSizeThenCentrePutsTheWindowInTheMiddleOfTheScreen) {
         ASSERT_TRUE(Settles()) << XServerGeometry(*platform);
     }
     // The host learns the new client size, as it needs for the web view's bounds.
-    const auto sizes = host.WithId(WM_SIZE);
-    ASSERT_FALSE(sizes.empty());
-    EXPECT_EQ(PointParamX(sizes.back().lParam), 301);
-    EXPECT_EQ(PointParamY(sizes.back().lParam), 201);
+    EXPECT_TRUE(RunUntil(*platform, [&] {
+        const auto sizes = host.WithId(WM_SIZE);
+        return !sizes.empty() && PointParamX(sizes.back().lParam) == 301 &&
+               PointParamY(sizes.back().lParam) == 201;
+    })) << "no WM_SIZE for the last size";
 }
 
 TEST_F(HostWindowTest, MoveWindowPlacesItAndClientPointsFollow) {
