@@ -49,7 +49,7 @@ std::string Field(const httplib::Request& request, const std::string& name) {
 // Paces one response: whatever the client's speed, no more than `rate` bytes per second leave,
 // and a stopping server ends the response at the next slice.
 class Pacer {
-  public:
+public:
     Pacer(uint64_t rate, const std::atomic<bool>& stopping) : rate_(rate), stopping_(stopping) {}
 
     size_t NextSlice(size_t remaining) const {
@@ -73,7 +73,7 @@ class Pacer {
         return !stopping_;
     }
 
-  private:
+private:
     uint64_t rate_;
     const std::atomic<bool>& stopping_;
     Clock::time_point start_ = Clock::now();

@@ -9,13 +9,13 @@ namespace tarvik::demo {
 // server (nothing of that is safe inside a signal handler). Construct it before any other thread
 // so every thread inherits the blocked signals.
 class StopSignals {
-  public:
+public:
     explicit StopSignals(std::function<void()> onStop);
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-  private:
+private:
     std::thread waiter_;
 };
 
