@@ -1,8 +1,51 @@
 #include "service/event_report.h"
 
-// Placeholder until the service client lands.
+#include "common/curl_handle.h"
+#include "service/curl_options.h"
+
 namespace tarvik::service {
-bool SendEventReport(const std::string&, const EventReport&, const ServiceLimits&) {
-    return false;
+namespace {
+
+size_t DiscardAnswer(char*, size_t size, size_t count, void*) {
+    return size * count;
 }
+
+// One plain form field: a name and data, no file name or content type. The value is sent up to
+// its first zero byte, as it always has been.
+bool AddField(curl_mime* form, const char* name, const std::string& value) {
+    curl_mimepart* part = curl_mime_addpart(form);
+    return part != nullptr && curl_mime_name(part, name) == CURLE_OK &&
+           curl_mime_data(part, value.c_str(), CURL_ZERO_TERMINATED) == CURLE_OK;
+}
+
+} // namespace
+
+bool SendEventReport(const std::string& logEndpoint, const EventReport& report,
+                     const ServiceLimits& limits) {
+    const CurlGlobal global;
+    const CurlEasy handle(curl_easy_init());
+    if (!handle)
+        return false;
+    const CurlMime form(curl_mime_init(handle.get()));
+    if (!form || !AddField(form.get(), "downloader_id", std::to_string(report.downloaderId)) ||
+        !AddField(form.get(), "event", report.event) || !AddField(form.get(), "uuid", report.uuid))
+        return false;
+
+    if (!ApplyCommonOptions(handle.get(), logEndpoint, limits) ||
+        curl_easy_setopt(handle.get(), CURLOPT_MIMEPOST, form.get()) != CURLE_OK ||
+        curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 1L) != CURLE_OK ||
+        // A redirected report is still a POST with its form, whatever the redirect's status.
+        curl_easy_setopt(handle.get(), CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL)) !=
+            CURLE_OK ||
+        curl_easy_setopt(handle.get(), CURLOPT_DEFAULT_PROTOCOL, "https") != CURLE_OK ||
+        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &DiscardAnswer) != CURLE_OK)
+        return false;
+    if (curl_easy_perform(handle.get()) != CURLE_OK)
+        return false;
+    // A report counts as delivered only when the service accepted it.
+    long status = 0;
+    curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    return status >= 200 && status < 300;
+}
+
 } // namespace tarvik::service

@@ -1,0 +1,33 @@
+#include "service/info_answer.h"
+
+#include <nlohmann/json.hpp>
+
+namespace tarvik::service {
+
+ProductInfo ParseInfoAnswer(std::string_view body) {
+    const nlohmann::json answer =
+        nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
+    if (answer.is_discarded() || !answer.is_object())
+        return {}; // null is read as an empty object, which has no code either
+
+    const auto code = answer.find("code");
+    // JSON comparison, so 200, 200.0 and an unsigned 200 match while the string "200" does not.
+    if (code == answer.end() || *code != 200)
+        return {};
+
+    const auto data = answer.find("data");
+    if (data == answer.end() || !data->is_object())
+        return {};
+    const auto name = data->find("name");
+    if (name == data->end() || !name->is_string())
+        return {};
+
+    ProductInfo info;
+    info.name = name->get<std::string>();
+    const auto url1 = data->find("url1");
+    if (url1 != data->end() && url1->is_string())
+        info.pageUrl = url1->get<std::string>();
+    return info;
+}
+
+} // namespace tarvik::service
