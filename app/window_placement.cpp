@@ -20,16 +20,19 @@ void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
 }
 
 platform::Point CTarvikDlg::ScreenPointFromParam(int64_t pointParam) {
+    if (const std::optional<platform::Point> pointer = m_platform.CapturedPointerPosition())
+        return *pointer;
     return m_platform.ClientToScreen({PointParamX(pointParam), PointParamY(pointParam)});
 }
 
 // A drag starts only through the page's "mousedown" command, which sets m_dragging before it
 // posts the button message; a press the window system delivers on its own never starts one.
 void CTarvikDlg::OnLButtonDown(int64_t pointParam) {
-    const platform::Point point = ScreenPointFromParam(pointParam);
     if (m_dragging) {
         m_platform.CapturePointer();
-        m_lastCursor = point;
+        // Read after capturing, so that the drag starts from the same source of positions that
+        // its moves will use.
+        m_lastCursor = ScreenPointFromParam(pointParam);
     }
 }
 

@@ -98,6 +98,10 @@ public:
     // view included) reach the host as WM_MOUSEMOVE and WM_LBUTTONUP in client coordinates.
     virtual void CapturePointer() = 0;
     virtual void ReleasePointer() = 0;
+    // While captured, where the pointer really is on the screen; nothing otherwise. The page's
+    // client coordinates lag behind a window that the window system moves asynchronously, so a
+    // drag follows the real pointer whenever the window layer knows it.
+    virtual std::optional<Point> CapturedPointerPosition() = 0;
 
     // --- Web view ------------------------------------------------------------------------------
     // Starts making the web view that fills the window's client area. It completes later, from

@@ -161,6 +161,10 @@ void GtkHostPlatform::ReleasePointer() {
         m_window->ReleasePointer();
 }
 
+std::optional<Point> GtkHostPlatform::CapturedPointerPosition() {
+    return m_window ? m_window->CapturedPointerPosition() : std::nullopt;
+}
+
 void GtkHostPlatform::CreateWebView(std::function<void()> onReady) {
     if (!m_window || m_webView)
         return;

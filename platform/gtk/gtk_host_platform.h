@@ -57,6 +57,7 @@ public:
     Dpi ScreenDpi() override;
     void CapturePointer() override;
     void ReleasePointer() override;
+    std::optional<Point> CapturedPointerPosition() override;
 
     void CreateWebView(std::function<void()> onReady) override;
     void FitWebViewToWindow() override;

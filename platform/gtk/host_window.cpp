@@ -192,6 +192,19 @@ void HostWindow::ReleasePointer() {
         gdk_seat_ungrab(seat);
 }
 
+std::optional<Point> HostWindow::CapturedPointerPosition() const {
+    if (!m_captured)
+        return std::nullopt;
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
+    GdkSeat* seat = window ? gdk_display_get_default_seat(gdk_window_get_display(window)) : nullptr;
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    if (!pointer)
+        return std::nullopt;
+    int x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    return Point{x, y};
+}
+
 void HostWindow::Request(const Rect& rect) {
     m_rect = rect;
     m_requestPending = true;

@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <optional>
 
 namespace tarvik::platform::gtk {
 
@@ -42,6 +43,7 @@ public:
     void ShowCommand(platform::ShowCommand command);
     void CapturePointer();
     void ReleasePointer();
+    std::optional<Point> CapturedPointerPosition() const;
 
 private:
     static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);

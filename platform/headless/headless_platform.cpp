@@ -155,6 +155,10 @@ void HeadlessPlatform::ReleasePointer() {
     pointerCaptured = false;
 }
 
+std::optional<Point> HeadlessPlatform::CapturedPointerPosition() {
+    return pointerCaptured ? pointerPosition : std::nullopt;
+}
+
 void HeadlessPlatform::CreateWebView(std::function<void()> onReady) {
     webViewCreated = true;
     onWebViewReady_ = std::move(onReady);

@@ -32,6 +32,8 @@ public:
     // Runs while the save dialog is "open", as a nested message loop would.
     std::function<void()> whileSaveDialogOpen;
     bool elevationSucceeds = true;
+    // Where the pointer is on the screen, reported while it is captured.
+    std::optional<Point> pointerPosition;
 
     // --- What the host asked for -------------------------------------------------------------
     bool windowCreated = false;
@@ -91,6 +93,7 @@ public:
     Dpi ScreenDpi() override;
     void CapturePointer() override;
     void ReleasePointer() override;
+    std::optional<Point> CapturedPointerPosition() override;
     void CreateWebView(std::function<void()> onReady) override;
     void FitWebViewToWindow() override;
     void Navigate(const std::wstring& url) override;

@@ -89,6 +89,25 @@ TEST_F(WindowPlacementTest, DragMovesTheWindowByTheCursorDelta) {
     EXPECT_EQ(platform.windowRect.left, 135) << "no move after the drag ended";
 }
 
+// The page's client coordinates are relative to where the window was when the page saw the
+// pointer; with moves still on their way to the window system they overshoot. The real pointer
+// position, when the window layer has it, is what the drag follows.
+TEST_F(WindowPlacementTest, DragFollowsTheRealPointerWhenTheWindowLayerKnowsIt) {
+    platform.MoveWindow({100, 50, 500, 350});
+    platform.pointerPosition = platform::Point{110, 70};
+    Send(R"({"msg_type":"mousedown","msg_data":{"x":10,"y":20}})");
+
+    platform.pointerPosition = platform::Point{160, 95};
+    Send(R"({"msg_type":"mousemove","msg_data":{"x":60,"y":45}})");
+    EXPECT_EQ(platform.windowRect.left, 150);
+    EXPECT_EQ(platform.windowRect.top, 75);
+
+    // A late page message with coordinates from before the move changes nothing more.
+    Send(R"({"msg_type":"mousemove","msg_data":{"x":60,"y":45}})");
+    EXPECT_EQ(platform.windowRect.left, 150);
+    EXPECT_EQ(platform.windowRect.top, 75);
+}
+
 TEST_F(WindowPlacementTest, PressesFromTheWindowSystemNeverStartADrag) {
     platform.MoveWindow({100, 50, 500, 350});
     platform.SendSystemMessage({WM_LBUTTONDOWN, 0, MakePointParam(10, 10)});
