@@ -147,7 +147,8 @@ std::string SetIniValue(std::string_view text, std::string_view section, std::st
     }
 
     const Line& after = lines[lastKey];
-    const bool endsWithNewline = after.next > after.contentEnd;
+    // Looking for the '\n' itself: a last line may end in a lone '\r', which breaks no line.
+    const bool endsWithNewline = after.next > 0 && text[after.next - 1] == '\n';
     result.assign(text.substr(0, after.next));
     if (!endsWithNewline)
         result.append(eol);

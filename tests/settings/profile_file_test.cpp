@@ -16,7 +16,7 @@ using tarvik::testing::TempFolder;
 using tarvik::testing::WriteFileBytes;
 
 class ProfileFileTest : public ::testing::Test {
-  protected:
+protected:
     TempFolder folder;
     std::filesystem::path ini = folder / "config.ini";
 };
@@ -120,6 +120,8 @@ TEST_F(ProfileFileTest, WriteChangesOnlyThatKey) {
          "[user]\na=1\nuuid=NEW\n; note\n\n[root]\nb=2\n"},
         {"added after a header at the end without line break", "[user]", "[user]\nuuid=NEW\n"},
         {"added after a last key without line break", "[user]\na=1", "[user]\na=1\nuuid=NEW\n"},
+        {"a lone carriage return at the end breaks no line", "[user]\na=1\r",
+         "[user]\na=1\r\nuuid=NEW\n"},
         {"section appended to a file without final line break", "[root]\nb=2",
          "[root]\nb=2\n[user]\nuuid=NEW\n"},
         {"CRLF files get CRLF lines", "[root]\r\nb=2\r\n",
