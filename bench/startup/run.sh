@@ -1,0 +1,34 @@
+#!/bin/sh
+# Start-up time and memory of the assistant beside surf, a minimal browser on the same WebKitGTK,
+# on one page from one loopback server, alternating runs, on a virtual X server with its own
+# session bus. Also prints the stripped size of the executable.
+# Usage: [ROUNDS=n] [SETTLE_MS=ms] [JSON=file] run.sh [build folder]
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../../build}" && pwd)
+
+cmake --build "$build" --target tarvik >/dev/null
+# Event reports go to the origin compiled into this build; the bench answers them there.
+origin=$(sed -n 's/^TARVIK_SERVICE_ORIGIN:[A-Z]*=//p' "$build/CMakeCache.txt")
+[ -n "$origin" ] || origin=http://127.0.0.1:47810
+
+# The bench brings its own needs; the assistant's dependencies do not include them.
+missing=
+for tool in surf:surf xvfb-run:xvfb dbus-run-session:dbus strip:binutils node:nodejs; do
+  command -v "${tool%%:*}" >/dev/null 2>&1 || missing="$missing ${tool#*:}"
+done
+if [ -n "$missing" ]; then
+  echo "installing$missing for the start-up bench"
+  sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  # shellcheck disable=SC2086 # one word per package
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
+fi
+
+# The environment both programs see; unset DBUS address so that each bench has its own bus.
+unset DBUS_SESSION_BUS_ADDRESS
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  dbus-run-session -- node "$here/startup_bench.mjs" \
+  --tarvik "$build/tarvik" --origin "$origin" --surf "$(command -v surf)" \
+  --rounds "${ROUNDS:-10}" --settle "${SETTLE_MS:-500}" ${JSON:+--json "$JSON"}
