@@ -97,14 +97,19 @@ async function stopAll() {
   }
 }
 
-// Interrupted (ctest's time limit, Ctrl-C): end every group at once and go.
-for (const signal of ['SIGINT', 'SIGTERM']) {
-  process.on(signal, () => {
-    for (const entry of started) signalGroup(entry, 'SIGKILL');
-    fs.rmSync(work, { recursive: true, force: true });
-    process.exit(1);
-  });
-}
+// However the test ends (an interruption by ctest's time limit or Ctrl-C, an uncaught error
+// such as a closed output pipe), no process group and no temporary file outlives it.
+process.on('exit', () => {
+  for (const entry of started) {
+    try {
+      process.kill(-entry.child.pid, 'SIGKILL');
+    } catch {
+      // already gone
+    }
+  }
+  fs.rmSync(work, { recursive: true, force: true });
+});
+for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(signal, () => process.exit(1));
 
 // ---- Waiting ----
 
