@@ -181,14 +181,17 @@ function alive(pid) {
   }
 }
 
-// Resident and proportional set sizes in KiB. Rss counts shared library pages once per process;
-// Pss divides each shared page between the processes mapping it, so it sums to a fair total.
+// Sizes in KiB. Rss counts a shared library's pages once in every process that maps them. Pss
+// divides each shared page between the processes mapping it, so it sums to a fair total, but it
+// shrinks while other programs on the machine map the same libraries (other WebKit processes).
+// Uss, the pages no other process maps, does not depend on what else runs.
 function memoryOf(pid) {
   try {
     const rollup = fs.readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8');
     const field = (name) => Number((rollup.match(new RegExp(`^${name}:\\s+(\\d+) kB`, 'm')) || [])[1] || 0);
     const name = fs.readFileSync(`/proc/${pid}/comm`, 'utf8').trim();
-    return { pid, name, rss: field('Rss'), pss: field('Pss') };
+    const uss = field('Private_Clean') + field('Private_Dirty');
+    return { pid, name, rss: field('Rss'), pss: field('Pss'), uss };
   } catch {
     return null;
   }
@@ -199,6 +202,7 @@ function memoryOfTree(rootPid) {
   return {
     rss: parts.reduce((sum, part) => sum + part.rss, 0),
     pss: parts.reduce((sum, part) => sum + part.pss, 0),
+    uss: parts.reduce((sum, part) => sum + part.uss, 0),
     parts,
   };
 }
@@ -337,6 +341,7 @@ function printTable(results, options, sink) {
     ['  spawn to load event (ms)', (r) => r.marks.load, 1],
     ['  spawn to first paint (ms)', (r) => r.marks.painted, 1],
     ['memory: PSS, all processes (MiB)', (r) => r.memory.pss, 1024],
+    ['memory: USS, all processes (MiB)', (r) => r.memory.uss, 1024],
     ['memory: RSS, all processes (MiB)', (r) => r.memory.rss, 1024],
     ['processes', (r) => r.memory.parts.length, 1],
   ];
@@ -357,8 +362,8 @@ function printTable(results, options, sink) {
     console.log(line.map((text, column) => text.padEnd(widths[column])).join('  '));
   }
 
-  // The biggest processes of the tree, by median PSS, to show where the memory is.
-  console.log('\nmedian PSS by process (MiB):');
+  // Each process of the tree, to show where the memory is.
+  console.log('\nmedian USS / PSS by process (MiB):');
   for (const program of programs) {
     const byName = new Map();
     for (const r of results.filter((x) => x.program === program && !x.error)) {
@@ -366,10 +371,11 @@ function printTable(results, options, sink) {
         if (!byName.has(part.name)) {
           byName.set(part.name, []);
         }
-        byName.get(part.name).push(part.pss);
+        byName.get(part.name).push(part);
       }
     }
-    const parts = [...byName].map(([name, values]) => `${name} ${(median(values) / 1024).toFixed(1)}`);
+    const mib = (values, key) => (median(values.map((part) => part[key])) / 1024).toFixed(1);
+    const parts = [...byName].map(([name, values]) => `${name} ${mib(values, 'uss')} / ${mib(values, 'pss')}`);
     console.log(`  ${program}: ${parts.join(', ')}`);
   }
 
@@ -414,7 +420,7 @@ async function main() {
       const line = result.error
         ? `failed: ${result.error}`
         : `${result.startupMs.toFixed(0)} ms, PSS ${(result.memory.pss / 1024).toFixed(1)} MiB, ` +
-          `RSS ${(result.memory.rss / 1024).toFixed(1)} MiB` +
+          `USS ${(result.memory.uss / 1024).toFixed(1)} MiB, RSS ${(result.memory.rss / 1024).toFixed(1)} MiB` +
           (result.marks.sizedOk === 0 ? ' (window never took the asked size)' : '');
       console.log(`round ${round + 1} ${program.padEnd(6)} ${line}`);
     }
