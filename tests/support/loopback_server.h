@@ -18,8 +18,11 @@ public:
         port_ = server.bind_to_any_port("127.0.0.1");
         if (port_ <= 0)
             throw std::runtime_error("no loopback port to listen on");
-        // The socket already listens after binding, so clients may connect at once.
         thread_ = std::thread([this] { server.listen_after_bind(); });
+        // A stop() before the accept loop runs would be lost and the join would hang, so the
+        // server is only handed out once it is running.
+        while (!server.is_running())
+            std::this_thread::yield();
     }
     ~LoopbackServer() {
         server.stop();
