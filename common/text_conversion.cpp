@@ -110,6 +110,14 @@ std::string ToAnsiFromUtf8(std::string_view utf8) {
     return CutAtZero(NarrowFromWide(WideFromNarrow(utf8)));
 }
 
+std::filesystem::path PathFromWide(std::wstring_view wide) {
+    return std::filesystem::path(NarrowFromWide(wide));
+}
+
+std::wstring WideFromPath(const std::filesystem::path& path) {
+    return WideFromNarrow(path.native());
+}
+
 std::string ToUtf8FromAnsi(std::string_view ansi) {
     return NarrowFromWide(WideFromNarrow(ansi));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -17,5 +18,11 @@ std::string ToAnsiFromUtf8(std::string_view utf8);
 
 // Narrow -> wide -> UTF-8. Used for inbound page messages.
 std::string ToUtf8FromAnsi(std::string_view ansi);
+
+// File paths from and to host strings. The standard library's own wide conversion depends on the
+// process locale and throws for characters it cannot map (any non-ASCII name in the "C" locale);
+// these never throw, since file names on this platform are UTF-8 bytes.
+std::filesystem::path PathFromWide(std::wstring_view wide);
+std::wstring WideFromPath(const std::filesystem::path& path);
 
 } // namespace tarvik

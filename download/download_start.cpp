@@ -26,7 +26,7 @@ void CTarvikDlg::StartDownload(bool silent) {
     // save dialog's loop keeps delivering page messages.
     m_downloadStarting = true;
     if (silent && !folder.empty()) {
-        m_filePath = (std::filesystem::path(folder) / fileName).wstring();
+        m_filePath = WideFromPath(PathFromWide(folder) / PathFromWide(fileName));
     } else {
         const std::optional<std::wstring> chosen =
             m_platform.ShowSaveDialog(InstallerSaveDialog(fileName));
@@ -43,7 +43,7 @@ void CTarvikDlg::StartDownload(bool silent) {
 
     platform::HostPlatform& platform = m_platform;
     m_transfer = std::make_unique<download::TransferJob>(
-        NarrowFromWide(m_downloadUrl), std::filesystem::path(m_filePath), m_options.transferLimits,
+        NarrowFromWide(m_downloadUrl), PathFromWide(m_filePath), m_options.transferLimits,
         [&platform](const HostMessage& message) { platform.PostHostMessage(message); });
     if (!m_transfer->Start()) {
         // No worker could be started; tell the page so that it can offer to try again.

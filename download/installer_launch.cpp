@@ -1,5 +1,7 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/text_conversion.h"
+
 #include <filesystem>
 #include <system_error>
 
@@ -9,7 +11,7 @@ void CTarvikDlg::LaunchInstaller() {
     // A missing file (no download yet, a cancelled save dialog, a transfer still running) cannot
     // be started; that is the same failure the user sees when elevation is refused.
     std::error_code error;
-    if (m_filePath.empty() || !std::filesystem::is_regular_file(m_filePath, error)) {
+    if (m_filePath.empty() || !std::filesystem::is_regular_file(PathFromWide(m_filePath), error)) {
         ShowLaunchFailure();
         return;
     }

@@ -33,6 +33,9 @@ protected:
         files.server.Get("/files/Setup.exe", [this](const auto&, auto& response) {
             response.set_content(installer, "application/octet-stream");
         });
+        files.server.Get(R"(/files/[^/]+\.bin)", [this](const auto&, auto& response) {
+            response.set_content(installer, "application/octet-stream");
+        });
         files.server.Get("/files/missing.exe", [](const auto&, auto& response) {
             response.status = 404;
             response.set_content("not here", "text/plain");
@@ -107,6 +110,19 @@ TEST_F(DownloadFlowTest, SilentDownloadLandsInDownloadsWithStartProgressFinished
     Send(R"({"msg_type":"install"})");
     EXPECT_EQ(platform.elevatedRuns, std::vector<std::wstring>{target.wstring()});
     EXPECT_TRUE(platform.messageBoxes.empty());
+}
+
+// File names come from the URL and may hold any character; none of them may trip the host's
+// path handling, whatever the process locale.
+TEST_F(DownloadFlowTest, NamesOutsideAsciiAreKeptAndTheirFilesInstallable) {
+    StartHost();
+    RequestDownload("/files/%E5%AE%89%E8%A3%85%20%C3%A9.bin", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    const auto target = Downloads() / "\xE5\xAE\x89\xE8\xA3\x85 \xC3\xA9.bin";
+    EXPECT_EQ(ReadFile(target), installer);
+    EXPECT_EQ(host->filePath(), WideFromPath(target));
+    Send(R"({"msg_type":"install"})");
+    EXPECT_EQ(platform.elevatedRuns, std::vector<std::wstring>{WideFromPath(target)});
 }
 
 TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
