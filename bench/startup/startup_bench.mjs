@@ -184,17 +184,37 @@ function alive(pid) {
 // Sizes in KiB. Rss counts a shared library's pages once in every process that maps them. Pss
 // divides each shared page between the processes mapping it, so it sums to a fair total, but it
 // shrinks while other programs on the machine map the same libraries (other WebKit processes).
-// Uss, the pages no other process maps, does not depend on what else runs.
+// Private_Dirty (heap, stacks, relocated library data) is the one figure that does not depend on
+// what else runs: clean library pages count as private only while no other process maps them.
 function memoryOf(pid) {
   try {
     const rollup = fs.readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8');
     const field = (name) => Number((rollup.match(new RegExp(`^${name}:\\s+(\\d+) kB`, 'm')) || [])[1] || 0);
     const name = fs.readFileSync(`/proc/${pid}/comm`, 'utf8').trim();
-    const uss = field('Private_Clean') + field('Private_Dirty');
-    return { pid, name, rss: field('Rss'), pss: field('Pss'), uss };
+    return { pid, name, rss: field('Rss'), pss: field('Pss'), dirty: field('Private_Dirty') };
   } catch {
     return null;
   }
+}
+
+// WebKit processes of other programs (tests running beside the bench) share library pages with
+// the measured ones and so lower their Pss; the count is printed with the figures.
+function otherWebKitProcesses(rootPid) {
+  const ours = new Set(processTree(rootPid));
+  let count = 0;
+  for (const name of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(name) || ours.has(Number(name))) {
+      continue;
+    }
+    try {
+      if (fs.readFileSync(`/proc/${name}/comm`, 'utf8').startsWith('WebKit')) {
+        count++;
+      }
+    } catch {
+      // The process ended while the list was read.
+    }
+  }
+  return count;
 }
 
 function memoryOfTree(rootPid) {
@@ -202,8 +222,9 @@ function memoryOfTree(rootPid) {
   return {
     rss: parts.reduce((sum, part) => sum + part.rss, 0),
     pss: parts.reduce((sum, part) => sum + part.pss, 0),
-    uss: parts.reduce((sum, part) => sum + part.uss, 0),
+    dirty: parts.reduce((sum, part) => sum + part.dirty, 0),
     parts,
+    others: otherWebKitProcesses(rootPid),
   };
 }
 
@@ -341,9 +362,10 @@ function printTable(results, options, sink) {
     ['  spawn to load event (ms)', (r) => r.marks.load, 1],
     ['  spawn to first paint (ms)', (r) => r.marks.painted, 1],
     ['memory: PSS, all processes (MiB)', (r) => r.memory.pss, 1024],
-    ['memory: USS, all processes (MiB)', (r) => r.memory.uss, 1024],
+    ['memory: private dirty, all (MiB)', (r) => r.memory.dirty, 1024],
     ['memory: RSS, all processes (MiB)', (r) => r.memory.rss, 1024],
     ['processes', (r) => r.memory.parts.length, 1],
+    ['other WebKit processes running', (r) => r.memory.others, 1],
   ];
   const cell = (s, scale) =>
     s ? `${(s.median / scale).toFixed(1)} [${(s.min / scale).toFixed(1)}–${(s.max / scale).toFixed(1)}]` : '–';
@@ -363,7 +385,7 @@ function printTable(results, options, sink) {
   }
 
   // Each process of the tree, to show where the memory is.
-  console.log('\nmedian USS / PSS by process (MiB):');
+  console.log('\nmedian private dirty / PSS by process (MiB):');
   for (const program of programs) {
     const byName = new Map();
     for (const r of results.filter((x) => x.program === program && !x.error)) {
@@ -375,7 +397,7 @@ function printTable(results, options, sink) {
       }
     }
     const mib = (values, key) => (median(values.map((part) => part[key])) / 1024).toFixed(1);
-    const parts = [...byName].map(([name, values]) => `${name} ${mib(values, 'uss')} / ${mib(values, 'pss')}`);
+    const parts = [...byName].map(([name, values]) => `${name} ${mib(values, 'dirty')} / ${mib(values, 'pss')}`);
     console.log(`  ${program}: ${parts.join(', ')}`);
   }
 
@@ -420,7 +442,7 @@ async function main() {
       const line = result.error
         ? `failed: ${result.error}`
         : `${result.startupMs.toFixed(0)} ms, PSS ${(result.memory.pss / 1024).toFixed(1)} MiB, ` +
-          `USS ${(result.memory.uss / 1024).toFixed(1)} MiB, RSS ${(result.memory.rss / 1024).toFixed(1)} MiB` +
+          `private dirty ${(result.memory.dirty / 1024).toFixed(1)} MiB, RSS ${(result.memory.rss / 1024).toFixed(1)} MiB` +
           (result.marks.sizedOk === 0 ? ' (window never took the asked size)' : '');
       console.log(`round ${round + 1} ${program.padEnd(6)} ${line}`);
     }
