@@ -82,6 +82,14 @@ if [[ -z "${DISPLAY:-}" ]]; then
   say "and drive it with xdotool, e.g. DISPLAY=$display xdotool search --name 'Tarvik Demo'"
 fi
 
+# "Download" saves into the Downloads folder. A desktop account has one; a bare account (root in
+# a container) may not, and would then be asked where to save each time.
+user_dirs="${XDG_CONFIG_HOME:-$HOME/.config}/user-dirs.dirs"
+if [[ ! -d "$HOME/Downloads" ]] && ! grep -qs '^XDG_DOWNLOAD_DIR=' "$user_dirs"; then
+  mkdir -p "$HOME/Downloads"
+  say "made $HOME/Downloads for the downloaded installer"
+fi
+
 say "running $run_dir/tarvik against $origin (close its window to end the demo)"
 status=0
 if [[ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]] && command -v dbus-run-session >/dev/null; then

@@ -54,8 +54,14 @@ void Shell::OpenUri(const std::string& uri) {
 }
 
 std::string Shell::DownloadsFolder() {
-    const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
-    return folder ? folder : "";
+    if (const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD))
+        return folder;
+    // Without a configured one, the desktop's conventional folder, if the user has it; with
+    // neither, the user is asked where to save.
+    const std::filesystem::path conventional =
+        std::filesystem::path(g_get_home_dir()) / "Downloads";
+    std::error_code error;
+    return std::filesystem::is_directory(conventional, error) ? conventional.string() : "";
 }
 
 void Shell::RevealInFileManager(const std::string& path) {
