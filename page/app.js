@@ -145,7 +145,8 @@ function formatBytes(bytes) {
   const units = ['B', 'KB', 'MB', 'GB', 'TB'];
   let value = Math.max(0, Number(bytes) || 0);
   let unit = 0;
-  while (value >= 1024 && unit < units.length - 1) {
+  // 1023.5 and up would round to "1024" of a unit: that is one of the next unit.
+  while (value >= 1023.5 && unit < units.length - 1) {
     value /= 1024;
     unit += 1;
   }

@@ -146,6 +146,8 @@ describe('progress', () => {
     { now: 1572864, total: 4194304, percent: '37%', bytes: '1.5 MB of 4.0 MB' },
     { now: 3 * 1024 ** 3, total: 4 * 1024 ** 3, percent: '75%', bytes: '3.0 GB of 4.0 GB' },
     { now: 300 * 1024 * 1024, total: 600 * 1024 * 1024, percent: '50%', bytes: '300 MB of 600 MB' },
+    // Just under a unit step rounds up into the next unit, never to "1024".
+    { now: 1048300, total: 4194304, percent: '24%', bytes: '1.0 MB of 4.0 MB' },
     // A server that under-reports its length: the host's percentage passes 100.
     { now: 3000, total: 2048, percent: '100%', bytes: '2.9 KB of 2.9 KB' },
   ];
