@@ -11,7 +11,7 @@ namespace tarvik::settings {
 namespace {
 
 class UniqueFd {
-  public:
+public:
     explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { Close(); }
     UniqueFd(const UniqueFd&) = delete;
@@ -28,13 +28,13 @@ class UniqueFd {
         return result == 0;
     }
 
-  private:
+private:
     int fd_;
 };
 
 // Removes the temporary file unless it was renamed into place.
 class TemporaryPath {
-  public:
+public:
     explicit TemporaryPath(std::filesystem::path path) : path_(std::move(path)) {}
     ~TemporaryPath() {
         if (!path_.empty())
@@ -46,7 +46,7 @@ class TemporaryPath {
     const std::filesystem::path& path() const { return path_; }
     void Release() { path_.clear(); }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 

@@ -11,7 +11,7 @@ namespace tarvik::testing {
 
 // A fresh folder under the system's temporary folder, removed with everything in it at the end.
 class TempFolder {
-  public:
+public:
     TempFolder() {
         std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
@@ -30,7 +30,7 @@ class TempFolder {
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
