@@ -26,6 +26,7 @@ if [ -n "$missing" ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
 fi
 
+echo "tarvik built from $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?') in $build, events to $origin"
 # The environment both programs see; unset DBUS address so that each bench has its own bus.
 unset DBUS_SESSION_BUS_ADDRESS
 exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \

@@ -319,6 +319,10 @@ async function runOnce(program, runId, options, serverOrigin, log, scratch) {
     );
     await sleep(options.settle);
     result.memory = memoryOfTree(child.pid);
+    if (result.marks.sizedOk === 0) {
+      // The window never came on screen at its size, so the page was never shown.
+      result.error = 'the window never took the size the page asked for';
+    }
   } else {
     result.error = `no ready report within ${options.timeout} ms; stderr: ${stderr.trim()}`;
   }
@@ -442,8 +446,8 @@ async function main() {
       const line = result.error
         ? `failed: ${result.error}`
         : `${result.startupMs.toFixed(0)} ms, PSS ${(result.memory.pss / 1024).toFixed(1)} MiB, ` +
-          `private dirty ${(result.memory.dirty / 1024).toFixed(1)} MiB, RSS ${(result.memory.rss / 1024).toFixed(1)} MiB` +
-          (result.marks.sizedOk === 0 ? ' (window never took the asked size)' : '');
+          `private dirty ${(result.memory.dirty / 1024).toFixed(1)} MiB, ` +
+          `RSS ${(result.memory.rss / 1024).toFixed(1)} MiB`;
       console.log(`round ${round + 1} ${program.padEnd(6)} ${line}`);
     }
   }
