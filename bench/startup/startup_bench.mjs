@@ -307,7 +307,9 @@ async function runOnce(program, runId, options, serverOrigin, log, scratch) {
     stderr = (stderr + chunk).slice(-4000);
   });
   const result = { program, runId };
-  const ready = await log.waitReady(runId, options.timeout);
+  // A program that ends before its page reports fails the run at once.
+  const ended = new Promise((done) => child.once('exit', () => done(false)));
+  const ready = await Promise.race([log.waitReady(runId, options.timeout), ended]);
   if (ready) {
     result.startupMs = entry.ready.at - spawnedAt;
     const at = (time) => (time === undefined ? null : time - spawnedAt);
@@ -324,7 +326,10 @@ async function runOnce(program, runId, options, serverOrigin, log, scratch) {
       result.error = 'the window never took the size the page asked for';
     }
   } else {
-    result.error = `no ready report within ${options.timeout} ms; stderr: ${stderr.trim()}`;
+    const why = child.exitCode !== null || child.signalCode !== null
+      ? `ended (${child.exitCode ?? child.signalCode}) before its page reported`
+      : `no ready report within ${options.timeout} ms`;
+    result.error = `${why}; stderr: ${stderr.trim()}`;
   }
   await stopTree(child, processTree(child.pid));
   fs.rmSync(launch.home, { recursive: true, force: true });
