@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config
+  build-essential cmake ninja-build pkg-config clang-format
   libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev nlohmann-json3-dev
   libcpp-httplib-dev libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils dbus-x11 pkexec
