@@ -25,6 +25,12 @@ WebView::WebView(GtkContainer* container, std::function<void()> onReady, Message
     WebKitSettings* settings = webkit_web_view_get_settings(m_view);
     webkit_settings_set_enable_javascript(settings, TRUE);
     webkit_settings_set_enable_developer_extras(settings, FALSE);
+    // An installer page gains nothing from GPU compositing, and setting it up (in software where
+    // there is no GPU) costs more start-up time and memory than the whole rest of the page: it
+    // roughly halved the time to a painted page and cut a third of the memory in the start-up
+    // benchmark.
+    webkit_settings_set_hardware_acceleration_policy(settings,
+                                                     WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), this);
 
