@@ -22,6 +22,22 @@ struct CurlSlistFree {
 };
 using CurlSlist = std::unique_ptr<curl_slist, CurlSlistFree>;
 
+struct CurlMultiCleanup {
+    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+};
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiCleanup>;
+
+struct CurlUrlCleanup {
+    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
+};
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
+
+// Text the library allocated for the caller.
+struct CurlFree {
+    void operator()(char* text) const { curl_free(text); }
+};
+using CurlText = std::unique_ptr<char, CurlFree>;
+
 // Keeps the library's global state initialised for the object's lifetime. The library counts
 // initialisations, so nested guards are fine.
 class CurlGlobal {

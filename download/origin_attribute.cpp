@@ -1,6 +1,6 @@
 #include "download/origin_attribute.h"
 
-#include "download/curl_multi.h"
+#include "common/curl_handle.h"
 
 #include <sys/xattr.h>
 

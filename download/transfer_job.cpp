@@ -2,7 +2,6 @@
 
 #include "common/curl_handle.h"
 #include "common/download_failure.h"
-#include "download/curl_multi.h"
 #include "download/failure_from_curl.h"
 #include "download/origin_attribute.h"
 #include "download/part_file.h"
