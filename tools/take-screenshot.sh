@@ -148,73 +148,16 @@ if [[ "$state" != idle ]]; then
 fi
 
 mkdir -p "$(dirname "$output")"
-# Crops the screen to the window. xwd-to-png writes 8-bit RGB rows, each with filter type 0.
-# With --need-content it refuses (status 3) a picture of nearly one colour: a page not drawn yet.
+# Crops the screen to the window. With --need-content it refuses (status 3) a picture of nearly
+# one colour: a page not drawn yet.
 crop_window() {
   # The window's place and size stay set for the closing message.
   read -r left top width height < <(xwininfo -id "$window" | awk -F: '
     /Absolute upper-left X/ {x=$2} /Absolute upper-left Y/ {y=$2}
     /Width/ {w=$2} /Height/ {h=$2} END {print x+0, y+0, w+0, h+0}')
   cp "$work/Xvfb_screen0" "$work/screen.xwd"
-  node tools/demo-service/xwd-to-png.mjs "$work/screen.xwd" "$work/screen.png"
-  node --input-type=module - "$work/screen.png" "$output" "$left" "$top" "$width" "$height" \
-    "$@" <<'EOF'
-import { readFileSync, writeFileSync } from 'node:fs';
-import { deflateSync, inflateSync } from 'node:zlib';
-const [input, output, ...rest] = process.argv.slice(2);
-const [left, top, width, height] = rest.slice(0, 4).map(Number);
-const needContent = rest.includes('--need-content');
-const png = readFileSync(input);
-let screenWidth = 0;
-const data = [];
-for (let at = 8; at < png.length;) {
-  const length = png.readUInt32BE(at);
-  const type = png.toString('ascii', at + 4, at + 8);
-  if (type === 'IHDR') screenWidth = png.readUInt32BE(at + 8);
-  if (type === 'IDAT') data.push(png.subarray(at + 8, at + 8 + length));
-  at += 12 + length;
-}
-const rows = inflateSync(Buffer.concat(data));
-const stride = 1 + screenWidth * 3;
-const cropped = Buffer.alloc((1 + width * 3) * height);
-for (let y = 0; y < height; y += 1) {
-  const from = (top + y) * stride + 1 + left * 3;
-  rows.copy(cropped, y * (1 + width * 3) + 1, from, from + width * 3);
-}
-if (needContent) {
-  const colours = new Set();
-  for (let at = 0; at + 3 <= cropped.length && colours.size < 64; at += 3 * 7) {
-    colours.add(cropped.readUIntBE(at, 3));
-  }
-  if (colours.size < 64) process.exit(3);
-}
-const crcTable = Array.from({ length: 256 }, (_, n) => {
-  let c = n;
-  for (let k = 0; k < 8; k += 1) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
-  return c >>> 0;
-});
-const crc32 = (bytes) => {
-  let c = 0xffffffff;
-  for (const byte of bytes) c = crcTable[(c ^ byte) & 0xff] ^ (c >>> 8);
-  return (c ^ 0xffffffff) >>> 0;
-};
-const chunk = (type, body) => {
-  const typed = Buffer.concat([Buffer.from(type, 'ascii'), body]);
-  const length = Buffer.alloc(4);
-  length.writeUInt32BE(body.length);
-  const crc = Buffer.alloc(4);
-  crc.writeUInt32BE(crc32(typed));
-  return Buffer.concat([length, typed, crc]);
-};
-const ihdr = Buffer.alloc(13);
-ihdr.writeUInt32BE(width, 0);
-ihdr.writeUInt32BE(height, 4);
-ihdr.set([8, 2, 0, 0, 0], 8);
-writeFileSync(output, Buffer.concat([
-  png.subarray(0, 8), chunk('IHDR', ihdr), chunk('IDAT', deflateSync(cropped, { level: 9 })),
-  chunk('IEND', Buffer.alloc(0)),
-]));
-EOF
+  node tools/demo-service/xwd-to-png.mjs --crop "$left,$top,$width,$height" "$@" \
+    "$work/screen.xwd" "$output"
 }
 if [[ "$state" == downloading ]]; then
   crop_window
