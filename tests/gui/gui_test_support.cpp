@@ -50,13 +50,17 @@ std::vector<HostMessage> RecordingHost::WithId(uint32_t id) const {
     return matching;
 }
 
-std::unique_ptr<platform::gtk::GtkHostPlatform> MakeGtkPlatform() {
-    std::string error;
+std::unique_ptr<platform::gtk::GtkHostPlatform> TryMakeGtkPlatform(std::string& error) {
     int argc = 1;
     char name[] = "gui_tests";
     char* args[] = {name, nullptr};
     char** argv = args;
-    auto platform = platform::gtk::CreateGtkHostPlatform(&argc, &argv, error);
+    return platform::gtk::CreateGtkHostPlatform(&argc, &argv, error);
+}
+
+std::unique_ptr<platform::gtk::GtkHostPlatform> MakeGtkPlatform() {
+    std::string error;
+    auto platform = TryMakeGtkPlatform(error);
     EXPECT_TRUE(platform) << error;
     return platform;
 }

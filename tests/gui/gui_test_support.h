@@ -38,8 +38,10 @@ public:
     std::vector<HostMessage> WithId(uint32_t id) const;
 };
 
-// Starts GTK on the test's display and makes the real window layer; fails the test when there is
-// no display.
+// Starts GTK on the test's display and makes the real window layer as the program does; null,
+// with the reason, when there is no display.
+std::unique_ptr<platform::gtk::GtkHostPlatform> TryMakeGtkPlatform(std::string& error);
+// The same, failing the test when there is no display.
 std::unique_ptr<platform::gtk::GtkHostPlatform> MakeGtkPlatform();
 
 // Runs the platform's modal loop until `done` holds (checked every few milliseconds) or `timeout`

@@ -105,11 +105,7 @@ TEST_F(MessageQueueTest, NothingIsDeliveredAfterTheWindowIsDestroyed) {
 
 TEST(StartupWithoutDisplay, FactoryReportsTheMissingDisplay) {
     std::string error;
-    int argc = 1;
-    char name[] = "gui_tests";
-    char* args[] = {name, nullptr};
-    char** argv = args;
-    auto platform = platform::gtk::CreateGtkHostPlatform(&argc, &argv, error);
+    auto platform = TryMakeGtkPlatform(error);
     EXPECT_FALSE(platform);
     EXPECT_NE(error.find("display"), std::string::npos) << error;
 }
