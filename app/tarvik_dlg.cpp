@@ -8,11 +8,7 @@ CTarvikDlg::CTarvikDlg(platform::HostPlatform& platform, HostOptions options)
     : m_platform(platform), m_options(std::move(options)) {}
 
 CTarvikDlg::~CTarvikDlg() {
-    // The worker must never outlive the host: stop and join it first, which also removes its
-    // unfinished file. Only then does the window go.
-    m_transfer.reset();
-    if (m_windowCreated)
-        m_platform.DestroyHostWindow();
+    StopTransferAndDestroyWindow();
 }
 
 int CTarvikDlg::DoModal() {
@@ -20,10 +16,17 @@ int CTarvikDlg::DoModal() {
     m_platform.CreateHostWindow(*this); // delivers WM_CREATE before it returns
     OnInitDialog();
     const int result = m_platform.RunModalLoop();
-    m_transfer.reset();
-    m_platform.DestroyHostWindow();
-    m_windowCreated = false;
+    StopTransferAndDestroyWindow();
     return result;
+}
+
+void CTarvikDlg::StopTransferAndDestroyWindow() {
+    // The worker must never outlive the host: stop and join it first, which also removes its
+    // unfinished file. Only then does the window go.
+    m_transfer.reset();
+    if (m_windowCreated)
+        m_platform.DestroyHostWindow();
+    m_windowCreated = false;
 }
 
 bool CTarvikDlg::OnInitDialog() {

@@ -77,6 +77,7 @@ private:
     void OnDownloadFailed(const HostMessage& message);
 
     void OnWebViewReady();
+    void StopTransferAndDestroyWindow();
     void ShowLaunchFailure();
     void PostToSelf(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0);
     platform::Point ScreenPointFromParam(int64_t pointParam);
