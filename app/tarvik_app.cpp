@@ -4,7 +4,7 @@
 
 namespace tarvik {
 
-CTarvikApp::CTarvikApp(platform::HostPlatform& platform, HostOptions options)
+CTarvikApp::CTarvikApp(const platform::Platform& platform, HostOptions options)
     : m_platform(platform), m_options(std::move(options)) {}
 
 int CTarvikApp::InitInstance() {

@@ -4,8 +4,9 @@
 
 namespace tarvik {
 
-CTarvikDlg::CTarvikDlg(platform::HostPlatform& platform, HostOptions options)
-    : m_platform(platform), m_options(std::move(options)) {}
+CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
+    : m_window(platform.window), m_webView(platform.webView), m_desktop(platform.desktop),
+      m_options(std::move(options)) {}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();
@@ -13,9 +14,9 @@ CTarvikDlg::~CTarvikDlg() {
 
 int CTarvikDlg::DoModal() {
     m_windowCreated = true;
-    m_platform.CreateHostWindow(*this); // delivers WM_CREATE before it returns
+    m_window.Create(*this); // delivers WM_CREATE before it returns
     OnInitDialog();
-    const int result = m_platform.RunModalLoop();
+    const int result = m_window.RunModalLoop();
     StopTransferAndDestroyWindow();
     return result;
 }
@@ -25,17 +26,16 @@ void CTarvikDlg::StopTransferAndDestroyWindow() {
     // unfinished file. Only then does the window go.
     m_transfer.reset();
     if (m_windowCreated)
-        m_platform.DestroyHostWindow();
+        m_window.Destroy();
     m_windowCreated = false;
 }
 
-bool CTarvikDlg::OnInitDialog() {
+void CTarvikDlg::OnInitDialog() {
     // Off-screen until the page asks for its size; the window exists and has a taskbar entry.
-    m_platform.MoveWindowTo({-10000, 0});
-    m_platform.SetWindowIcon();
+    m_window.MoveTo({-10000, 0});
+    m_window.SetIcon();
     LoadConfig();
     FetchProductInfo();
-    return true;
 }
 
 void CTarvikDlg::OnHostMessage(const HostMessage& message) {
@@ -82,15 +82,15 @@ void CTarvikDlg::OnCreate() {
 void CTarvikDlg::OnClose() {
     // A close request from the desktop ends the dialog whatever the download state, like the
     // dialog's cancel.
-    EndDialog(2);
+    EndDialog(kEndedByCloseRequest);
 }
 
 void CTarvikDlg::EndDialog(int result) {
-    m_platform.EndDialog(result);
+    m_window.EndDialog(result);
 }
 
 void CTarvikDlg::PostToSelf(uint32_t id, uint64_t wParam, int64_t lParam) {
-    m_platform.PostHostMessage({id, wParam, lParam});
+    m_window.Post({id, wParam, lParam});
 }
 
 } // namespace tarvik

@@ -4,7 +4,7 @@
 #include "common/curl_handle.h"
 #include "common/download_state.h"
 #include "common/host_message.h"
-#include "platform/host_platform.h"
+#include "platform/platform.h"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -15,6 +15,10 @@
 
 namespace tarvik {
 
+// The codes the dialog ends with, as a dialog's OK and Cancel buttons end it.
+inline constexpr int kEndedByPage = 1;         // the page's "close" command
+inline constexpr int kEndedByCloseRequest = 2; // a close request from the desktop
+
 namespace download {
 class TransferJob;
 }
@@ -22,9 +26,9 @@ class TransferJob;
 // The host window. It owns all of the program's state and lives for the whole run; everything
 // else is an operation of it or a routine it calls. It runs on the user-interface thread; the
 // only way in from another thread is a message posted through the platform's queue.
-class CTarvikDlg : public platform::HostWindowEvents {
+class CTarvikDlg : public platform::WindowEvents {
 public:
-    explicit CTarvikDlg(platform::HostPlatform& platform, HostOptions options = {});
+    explicit CTarvikDlg(const platform::Platform& platform, HostOptions options = {});
     // Stops and joins a transfer that is still running before anything else goes away.
     ~CTarvikDlg() override;
     CTarvikDlg(const CTarvikDlg&) = delete;
@@ -38,12 +42,12 @@ public:
 
     // Start-up.
     void CreateWebView();
-    bool OnInitDialog();
+    void OnInitDialog();
     void LoadConfig();
     void FetchProductInfo();
 
     // Page bridge.
-    void OnWebMessage(const std::wstring& text);
+    void OnWebMessage(const std::string& utf8Text);
     void PostJsonToPage(const nlohmann::json& value);
 
     // Operations the page's commands invoke.
@@ -82,7 +86,9 @@ private:
     void PostToSelf(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0);
     platform::Point ScreenPointFromParam(int64_t pointParam);
 
-    platform::HostPlatform& m_platform;
+    platform::Window& m_window;
+    platform::WebView& m_webView;
+    platform::Desktop& m_desktop;
     HostOptions m_options;
     // Keeps the transfer library initialised for the whole run.
     CurlGlobal m_curlGlobal;

@@ -7,29 +7,29 @@ namespace tarvik {
 void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
                               const std::optional<std::string>& title) {
     if (title)
-        m_platform.SetWindowTitle(ToAnsiFromUtf8(*title));
+        m_window.SetTitle(ToAnsiFromUtf8(*title));
     // The page speaks in logical pixels at 96 dots per inch. The arithmetic is 32-bit unsigned on
     // purpose: pages rely on the same numbers on every platform, including the wrap-around of
     // a negative size.
-    const platform::Dpi dpi = m_platform.ScreenDpi();
+    const platform::Dpi dpi = m_window.ScreenDpi();
     const uint32_t cx = (dpi.x * static_cast<uint32_t>(width)) / 96u;
     const uint32_t cy = (dpi.y * static_cast<uint32_t>(height)) / 96u;
-    m_platform.SetWindowSize(cx, cy);
+    m_window.SetSize(cx, cy);
     // Centring is what first brings the window on screen after its off-screen start.
-    m_platform.CenterWindow();
+    m_window.Center();
 }
 
 platform::Point CTarvikDlg::ScreenPointFromParam(int64_t pointParam) {
-    if (const std::optional<platform::Point> pointer = m_platform.CapturedPointerPosition())
+    if (const std::optional<platform::Point> pointer = m_window.CapturedPointerPosition())
         return *pointer;
-    return m_platform.ClientToScreen({PointParamX(pointParam), PointParamY(pointParam)});
+    return m_window.ClientToScreen({PointParamX(pointParam), PointParamY(pointParam)});
 }
 
 // A drag starts only through the page's "mousedown" command, which sets m_dragging before it
 // posts the button message; a press the window system delivers on its own never starts one.
 void CTarvikDlg::OnLButtonDown(int64_t pointParam) {
     if (m_dragging) {
-        m_platform.CapturePointer();
+        m_window.CapturePointer();
         // Read after capturing, so that the drag starts from the same source of positions that
         // its moves will use.
         m_lastCursor = ScreenPointFromParam(pointParam);
@@ -39,17 +39,17 @@ void CTarvikDlg::OnLButtonDown(int64_t pointParam) {
 void CTarvikDlg::OnMouseMove(int64_t pointParam) {
     const platform::Point point = ScreenPointFromParam(pointParam);
     if (m_dragging) {
-        const platform::Rect rect = m_platform.GetWindowRect();
+        const platform::Rect rect = m_window.Bounds();
         const int32_t left = point.x + rect.left - m_lastCursor.x;
         const int32_t top = point.y + rect.top - m_lastCursor.y;
-        m_platform.MoveWindow({left, top, left + rect.Width(), top + rect.Height()});
+        m_window.SetBounds({left, top, left + rect.Width(), top + rect.Height()});
         m_lastCursor = point;
     }
 }
 
 void CTarvikDlg::OnLButtonUp(int64_t /*pointParam*/) {
     if (m_dragging) {
-        m_platform.ReleasePointer();
+        m_window.ReleasePointer();
         m_dragging = false;
     }
 }

@@ -1,7 +1,6 @@
 #include "app/tarvik_dlg.h"
 
 #include "common/download_failure.h"
-#include "common/text_conversion.h"
 #include "download/transfer_job.h"
 
 #include <nlohmann/json.hpp>
@@ -16,7 +15,7 @@ void CTarvikDlg::PostJsonToPage(const json& value) {
     // Before the web view exists there is no page to tell.
     if (!m_webViewReady)
         return;
-    m_platform.PostWebMessageAsJson(WideFromNarrow(value.dump()));
+    m_webView.PostJson(value.dump());
 }
 
 void CTarvikDlg::OnDownloadStart() {

@@ -2,6 +2,7 @@
 
 #include "bridge/link_policy.h"
 #include "bridge/page_arguments.h"
+#include "common/event_codes.h"
 #include "common/text_conversion.h"
 
 #include <nlohmann/json.hpp>
@@ -18,8 +19,8 @@ using nlohmann::json;
 // The single entry point for the page's commands. Every command reads all of its arguments
 // before it acts, so a malformed message (wrong types, missing arguments) throws before any
 // effect and is dropped here whole.
-void CTarvikDlg::OnWebMessage(const std::wstring& text) {
-    const json message = json::parse(ToUtf8FromAnsi(NarrowFromWide(text)), nullptr,
+void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
+    const json message = json::parse(utf8Text, nullptr,
                                      /*allow_exceptions=*/false, /*ignore_comments=*/false);
     if (!message.is_object() || !message.contains("msg_type"))
         return;
@@ -34,8 +35,8 @@ void CTarvikDlg::OnWebMessage(const std::wstring& text) {
             const std::string url = StringArgument(data, "url");
             if (!bridge::IsOpenableWebLink(url))
                 return;
-            m_platform.OpenUri(url);
-            ReportEvent("4");
+            m_desktop.OpenUri(url);
+            ReportEvent(kEventLinkOpened);
         } else if (type == "install") {
             LaunchInstaller();
         } else if (type == "open_dnld_dir") {
@@ -65,14 +66,14 @@ void CTarvikDlg::OnWebMessage(const std::wstring& text) {
                 PostJsonToPage(
                     {{"msg_type", "close"}, {"status", 1}, {"status_text", "dnld_running"}});
             } else {
-                EndDialog(1);
+                EndDialog(kEndedByPage);
             }
         } else if (type == "minimize") {
-            m_platform.ShowWindow(platform::ShowCommand::Minimized);
+            m_window.Show(platform::ShowCommand::Minimized);
         } else if (type == "maximize") {
-            m_platform.ShowWindow(platform::ShowCommand::Maximized);
+            m_window.Show(platform::ShowCommand::Maximized);
         } else if (type == "restore") {
-            m_platform.ShowWindow(platform::ShowCommand::Normal);
+            m_window.Show(platform::ShowCommand::Normal);
         } else if (type == "resize_window") {
             // Each member is optional; one that is present must have the right type.
             const int32_t width = HasMember(data, "width") ? Int32Argument(data, "width")
@@ -84,7 +85,7 @@ void CTarvikDlg::OnWebMessage(const std::wstring& text) {
             if (HasMember(data, "window_text"))
                 title = StringArgument(data, "window_text");
             ResizeWindow(width, height, title);
-            ReportEvent("5");
+            ReportEvent(kEventWindowSized);
         } else if (type == "mousedown" || type == "mouseup" || type == "mousemove") {
             const int32_t x = Int32Argument(data, "x");
             const int32_t y = Int32Argument(data, "y");

@@ -1,23 +1,25 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/text_conversion.h"
+
 namespace tarvik {
 
 void CTarvikDlg::CreateWebView() {
-    m_platform.CreateWebView([this] { OnWebViewReady(); });
+    m_webView.Create([this] { OnWebViewReady(); });
 }
 
 // Runs from the message loop, after the start-up has read the configuration and asked the
 // service, so the page URL is known by now.
 void CTarvikDlg::OnWebViewReady() {
     m_webViewReady = true;
-    m_platform.FitWebViewToWindow();
-    m_platform.Navigate(m_pageUrl);
-    m_platform.SetPageMessageHandler([this](const std::wstring& text) { OnWebMessage(text); });
+    m_webView.FitToWindow();
+    m_webView.Navigate(NarrowFromWide(m_pageUrl));
+    m_webView.SetMessageHandler([this](const std::string& text) { OnWebMessage(text); });
 }
 
 void CTarvikDlg::OnSize() {
     if (m_webViewReady)
-        m_platform.FitWebViewToWindow();
+        m_webView.FitToWindow();
 }
 
 } // namespace tarvik

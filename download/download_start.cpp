@@ -12,14 +12,16 @@ namespace tarvik {
 namespace {
 
 platform::SaveDialogRequest InstallerSaveDialog(const std::wstring& proposedName) {
-    return {proposedName, L"txt", {{L"应用程序(*.exe)", L"*.exe"}, {L"所有文件(*.*)", L"*.*"}}};
+    return {NarrowFromWide(proposedName),
+            "txt",
+            {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
 }
 
 } // namespace
 
 void CTarvikDlg::StartDownload(bool silent) {
     m_filePath.clear();
-    const std::wstring folder = m_platform.DownloadsFolder();
+    const std::wstring folder = WideFromNarrow(m_desktop.DownloadsFolder());
     const std::wstring fileName = download::InstallerFileName(m_downloadUrl);
 
     // From here until the start message is handled, further "dnld" requests are dropped: the
@@ -28,23 +30,23 @@ void CTarvikDlg::StartDownload(bool silent) {
     if (silent && !folder.empty()) {
         m_filePath = WideFromPath(PathFromWide(folder) / PathFromWide(fileName));
     } else {
-        const std::optional<std::wstring> chosen =
-            m_platform.ShowSaveDialog(InstallerSaveDialog(fileName));
+        const std::optional<std::string> chosen =
+            m_desktop.ShowSaveDialog(InstallerSaveDialog(fileName));
         if (!chosen) {
             // Cancelled: nothing is posted and the page may ask again.
             m_downloadStarting = false;
             return;
         }
-        m_filePath = *chosen;
+        m_filePath = WideFromNarrow(*chosen);
     }
 
     // Queued ahead of everything the worker will post, so the page hears "start" first.
     PostToSelf(WM_DNLD_START);
 
-    platform::HostPlatform& platform = m_platform;
+    platform::Window& window = m_window;
     m_transfer = std::make_unique<download::TransferJob>(
         NarrowFromWide(m_downloadUrl), PathFromWide(m_filePath), m_options.transferLimits,
-        [&platform](const HostMessage& message) { platform.PostHostMessage(message); });
+        [&window](const HostMessage& message) { window.Post(message); });
     if (!m_transfer->Start()) {
         // No worker could be started; tell the page so that it can offer to try again.
         m_transfer.reset();

@@ -15,17 +15,17 @@ void CTarvikDlg::LaunchInstaller() {
         ShowLaunchFailure();
         return;
     }
-    m_platform.RunElevated(m_filePath, [this] { ShowLaunchFailure(); });
+    m_desktop.RunElevated(NarrowFromWide(m_filePath), [this] { ShowLaunchFailure(); });
 }
 
 void CTarvikDlg::ShowLaunchFailure() {
-    m_platform.ShowMessageBox(L"运行安装程序失败，请手动执行...", L"运行失败");
+    m_desktop.ShowMessageBox("运行安装程序失败，请手动执行...", "运行失败");
     // The box has only OK, so the file is always shown next, for the user to start it by hand.
     RevealInFolder(m_filePath);
 }
 
 void CTarvikDlg::RevealInFolder(const std::wstring& path) {
-    m_platform.RevealInFileManager(path);
+    m_desktop.RevealInFileManager(NarrowFromWide(path));
 }
 
 } // namespace tarvik

@@ -14,7 +14,7 @@ void CTarvikDlg::FetchProductInfo() {
     // The title is set first: an answer with a good name and a bad page URL still names the
     // window.
     if (info.name)
-        m_platform.SetWindowTitle(ToAnsiFromUtf8(*info.name));
+        m_window.SetTitle(ToAnsiFromUtf8(*info.name));
     if (info.pageUrl)
         m_pageUrl = WideFromNarrow(*info.pageUrl);
 }

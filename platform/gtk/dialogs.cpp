@@ -1,6 +1,5 @@
 #include "platform/gtk/dialogs.h"
 
-#include "common/text_conversion.h"
 #include "platform/gtk/gobject_ptr.h"
 
 #include <filesystem>
@@ -28,9 +27,9 @@ void PlaceOver(GtkWindow* dialog, const DialogParent& parent) {
 
 void AddFilter(GtkFileChooser* chooser, const FileFilter& filter) {
     GtkFileFilter* gtkFilter = gtk_file_filter_new();
-    gtk_file_filter_set_name(gtkFilter, NarrowFromWide(filter.label).c_str());
+    gtk_file_filter_set_name(gtkFilter, filter.label.c_str());
     // The Windows form lists several patterns separated by ';'; "*.*" there means every file.
-    std::stringstream patterns(NarrowFromWide(filter.pattern));
+    std::stringstream patterns(filter.pattern);
     std::string pattern;
     while (std::getline(patterns, pattern, ';')) {
         if (pattern.empty())
@@ -77,12 +76,12 @@ std::optional<std::string> RunSaveDialog(const DialogParent& parent,
     for (const FileFilter& filter : request.filters)
         AddFilter(chooser, filter);
 
-    const std::filesystem::path proposed(NarrowFromWide(request.proposedName));
+    const std::filesystem::path proposed(request.proposedName);
     if (proposed.has_parent_path())
         gtk_file_chooser_set_current_folder(chooser, proposed.parent_path().c_str());
     gtk_file_chooser_set_current_name(chooser, proposed.filename().c_str());
 
-    const std::string extension = NarrowFromWide(request.defaultExtension);
+    const std::string extension = request.defaultExtension;
     std::optional<std::string> chosen;
     while (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
         GCharPtr fileName(gtk_file_chooser_get_filename(chooser));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/host_platform.h"
+#include "platform/desktop.h"
 
 #include <gtk/gtk.h>
 

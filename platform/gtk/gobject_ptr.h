@@ -41,6 +41,14 @@ struct GVariantUnref {
 };
 using GVariantPtr = std::unique_ptr<GVariant, GVariantUnref>;
 
+struct GBytesUnref {
+    void operator()(GBytes* bytes) const {
+        if (bytes)
+            g_bytes_unref(bytes);
+    }
+};
+using GBytesPtr = std::unique_ptr<GBytes, GBytesUnref>;
+
 // Hands a heap object to a GLib callback as user data; the matching destroy notify takes it back.
 template <typename T> gpointer ReleaseToGLib(std::unique_ptr<T> object) {
     return object.release();

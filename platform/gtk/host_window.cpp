@@ -1,6 +1,7 @@
 #include "platform/gtk/host_window.h"
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/gtk/message_queue.h"
 #include "window_icon_png.h"
 
 #include <algorithm>
@@ -10,22 +11,15 @@ namespace tarvik::platform::gtk {
 
 namespace {
 
-// The dialog the window replaces measured 320 x 200 dialog units, about this many pixels at
-// 96 dpi. The page sets the real size as soon as it has loaded.
-constexpr int kInitialWidth = 480;
-constexpr int kInitialHeight = 325;
+// What the desktop assumes when the X server does not say.
+constexpr uint32_t kDefaultDpi = 96;
 
-// Size values of WM_SIZE's wParam.
-constexpr uint64_t kSizeRestored = 0;
-constexpr uint64_t kSizeMinimized = 1;
-constexpr uint64_t kSizeMaximized = 2;
+struct GMainLoopUnref {
+    void operator()(GMainLoop* loop) const { g_main_loop_unref(loop); }
+};
 
 // Key state carried by WM_MOUSEMOVE while the left button is down.
 constexpr uint64_t kLeftButtonDown = 0x0001;
-
-bool SameRect(const Rect& a, const Rect& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
 
 int64_t IntersectionArea(const Rect& rect, const GdkRectangle& area) {
     const int64_t width = std::min<int64_t>(rect.right, int64_t{area.x} + area.width) -
@@ -51,11 +45,40 @@ GObjectPtr<GdkPixbuf> LoadWindowIcon() {
 
 } // namespace
 
-HostWindow::HostWindow(Deliver deliver) : m_deliver(std::move(deliver)) {
+struct HostWindow::Loop {
+    std::unique_ptr<GMainLoop, GMainLoopUnref> loop{g_main_loop_new(nullptr, FALSE)};
+    int result = 0;
+    bool ended = false;
+};
+
+HostWindow::HostWindow()
+    : m_queue(std::make_unique<MessageQueue>()), m_loop(std::make_unique<Loop>()) {}
+
+HostWindow::~HostWindow() {
+    Destroy();
+}
+
+void HostWindow::WhenDestroyed(std::function<void()> teardown) {
+    m_teardowns.push_back(std::move(teardown));
+}
+
+void HostWindow::Deliver(const HostMessage& message) {
+    if (m_events && !m_destroyed)
+        m_events->OnHostMessage(message);
+}
+
+void HostWindow::Post(const HostMessage& message) {
+    m_queue->Post(message);
+}
+
+void HostWindow::Create(WindowEvents& events) {
+    if (m_window || m_destroyed)
+        return;
+    m_events = &events;
     m_window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
     gtk_window_set_decorated(m_window, FALSE);
     gtk_window_set_skip_taskbar_hint(m_window, FALSE);
-    gtk_window_set_default_size(m_window, kInitialWidth, kInitialHeight);
+    gtk_window_set_default_size(m_window, kInitialWindowWidth, kInitialWindowHeight);
     // Pointer motion and release reach the window while it holds the pointer grab.
     gtk_widget_add_events(GTK_WIDGET(m_window), GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
                                                     GDK_BUTTON_RELEASE_MASK | GDK_STRUCTURE_MASK);
@@ -68,18 +91,62 @@ HostWindow::HostWindow(Deliver deliver) : m_deliver(std::move(deliver)) {
     g_signal_connect(m_window, "grab-broken-event", G_CALLBACK(OnGrabBroken), this);
 
     // Like a dialog with DS_CENTER, the window starts centred until the host places it.
-    m_rect = Rect{0, 0, kInitialWidth, kInitialHeight};
+    m_rect = Rect{0, 0, kInitialWindowWidth, kInitialWindowHeight};
     Center();
+
+    m_queue->Open([this](const HostMessage& message) { Deliver(message); });
+    Deliver(HostMessage{WM_CREATE, 0, 0});
 }
 
-HostWindow::~HostWindow() {
+int HostWindow::RunModalLoop() {
+    if (!m_window)
+        return m_loop->result;
+    // A dialog with WS_VISIBLE is shown once its initialisation is done, where the host put it.
+    Map();
+    // An EndDialog made before the loop started (during initialisation) ends it at once.
+    if (!m_loop->ended)
+        g_main_loop_run(m_loop->loop.get());
+    m_loop->ended = false;
+    return m_loop->result;
+}
+
+void HostWindow::EndDialog(int result) {
+    m_loop->result = result;
+    m_loop->ended = true;
+    g_main_loop_quit(m_loop->loop.get());
+}
+
+void HostWindow::Destroy() {
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    m_queue->Close();
+    m_events = nullptr;
+    // What lives in the window goes first, so that no page message, launch failure or
+    // file-manager answer comes in while the window goes.
+    for (auto teardown = m_teardowns.rbegin(); teardown != m_teardowns.rend(); ++teardown)
+        (*teardown)();
+    m_teardowns.clear();
+    if (!m_window)
+        return;
     ReleasePointer();
     // Disconnected first so that no handler runs into a half-destroyed host during destruction.
     g_signal_handlers_disconnect_by_data(m_window, this);
     gtk_widget_destroy(GTK_WIDGET(m_window));
+    m_window = nullptr;
 }
 
-void HostWindow::Show() {
+Dpi HostWindow::ScreenDpi() {
+    const double resolution = gdk_screen_get_resolution(gdk_screen_get_default());
+    if (!(resolution > 0))
+        return Dpi{kDefaultDpi, kDefaultDpi};
+    const auto dpi = static_cast<uint32_t>(std::lround(resolution));
+    return Dpi{dpi, dpi};
+}
+
+void HostWindow::Map() {
+    if (!m_window)
+        return;
     if (gtk_widget_get_visible(GTK_WIDGET(m_window)))
         return;
     gtk_window_move(m_window, m_rect.left, m_rect.top);
@@ -88,20 +155,28 @@ void HostWindow::Show() {
 }
 
 void HostWindow::SetTitle(const std::string& utf8Title) {
+    if (!m_window)
+        return;
     gtk_window_set_title(m_window, utf8Title.c_str());
 }
 
 void HostWindow::SetIcon() {
+    if (!m_window)
+        return;
     GObjectPtr<GdkPixbuf> icon = LoadWindowIcon();
     if (icon)
         gtk_window_set_icon(m_window, icon.get());
 }
 
 void HostWindow::MoveTo(Point topLeft) {
+    if (!m_window)
+        return;
     Request(Rect{topLeft.x, topLeft.y, topLeft.x + m_rect.Width(), topLeft.y + m_rect.Height()});
 }
 
 void HostWindow::SetSize(uint32_t width, uint32_t height) {
+    if (!m_window)
+        return;
     GdkRectangle display{0, 0, 1, 1};
     if (GdkMonitor* monitor = MonitorHoldingWindow())
         gdk_monitor_get_geometry(monitor, &display);
@@ -113,7 +188,9 @@ void HostWindow::SetSize(uint32_t width, uint32_t height) {
     gtk_window_present(m_window);
 }
 
-void HostWindow::MoveResize(const Rect& rect) {
+void HostWindow::SetBounds(const Rect& rect) {
+    if (!m_window)
+        return;
     Rect requested = rect;
     requested.right = std::max(rect.right, rect.left + 1);
     requested.bottom = std::max(rect.bottom, rect.top + 1);
@@ -121,6 +198,8 @@ void HostWindow::MoveResize(const Rect& rect) {
 }
 
 void HostWindow::Center() {
+    if (!m_window)
+        return;
     GdkMonitor* monitor = MonitorHoldingWindow();
     if (!monitor)
         return;
@@ -137,6 +216,8 @@ void HostWindow::Center() {
 }
 
 bool HostWindow::IsOnScreen() const {
+    if (!m_window)
+        return false;
     if (!gtk_widget_get_visible(GTK_WIDGET(m_window)))
         return false;
     GdkMonitor* monitor = MonitorHoldingWindow();
@@ -147,19 +228,21 @@ bool HostWindow::IsOnScreen() const {
     return IntersectionArea(m_rect, geometry) > 0;
 }
 
-Point HostWindow::ClientToScreen(Point client) const {
+Point HostWindow::ClientToScreen(Point client) {
     return Point{m_rect.left + client.x, m_rect.top + client.y};
 }
 
-void HostWindow::ShowCommand(platform::ShowCommand command) {
+void HostWindow::Show(ShowCommand command) {
+    if (!m_window)
+        return;
     switch (command) {
-    case platform::ShowCommand::Minimized:
+    case ShowCommand::Minimized:
         gtk_window_iconify(m_window);
         break;
-    case platform::ShowCommand::Maximized:
+    case ShowCommand::Maximized:
         gtk_window_maximize(m_window);
         break;
-    case platform::ShowCommand::Normal:
+    case ShowCommand::Normal:
         gtk_window_deiconify(m_window);
         gtk_window_unmaximize(m_window);
         gtk_window_present(m_window);
@@ -168,6 +251,8 @@ void HostWindow::ShowCommand(platform::ShowCommand command) {
 }
 
 void HostWindow::CapturePointer() {
+    if (!m_window)
+        return;
     GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
     if (!window)
         return;
@@ -182,7 +267,7 @@ void HostWindow::CapturePointer() {
 }
 
 void HostWindow::ReleasePointer() {
-    if (!m_captured)
+    if (!m_captured || !m_window)
         return;
     m_captured = false;
     GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
@@ -192,8 +277,8 @@ void HostWindow::ReleasePointer() {
         gdk_seat_ungrab(seat);
 }
 
-std::optional<Point> HostWindow::CapturedPointerPosition() const {
-    if (!m_captured)
+std::optional<Point> HostWindow::CapturedPointerPosition() {
+    if (!m_captured || !m_window)
         return std::nullopt;
     GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
     GdkSeat* seat = window ? gdk_display_get_default_seat(gdk_window_get_display(window)) : nullptr;
@@ -247,7 +332,7 @@ int64_t HostWindow::ClientPointParam(double rootX, double rootY) const {
 
 gboolean HostWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
     // The host decides whether and how the dialog ends.
-    static_cast<HostWindow*>(self)->m_deliver(HostMessage{WM_CLOSE, 0, 0});
+    static_cast<HostWindow*>(self)->Deliver(HostMessage{WM_CLOSE, 0, 0});
     return TRUE;
 }
 
@@ -256,7 +341,7 @@ gboolean HostWindow::OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpoi
     const Rect actual{event->x, event->y, event->x + event->width, event->y + event->height};
     if (window->m_requestPending) {
         // Reports that predate the last request are stale; wait for the one that matches.
-        if (SameRect(actual, window->m_rect))
+        if (actual == window->m_rect)
             window->m_requestPending = false;
     } else {
         window->m_rect = actual;
@@ -275,7 +360,7 @@ void HostWindow::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer s
         kind = kSizeMinimized;
     else if (window->m_state & GDK_WINDOW_STATE_MAXIMIZED)
         kind = kSizeMaximized;
-    window->m_deliver(
+    window->Deliver(
         HostMessage{WM_SIZE, kind, MakePointParam(allocation->width, allocation->height)});
 }
 
@@ -295,7 +380,7 @@ gboolean HostWindow::OnMotionNotify(GtkWidget*, GdkEventMotion* event, gpointer 
     if (!window->m_captured)
         return FALSE;
     const uint64_t keys = (event->state & GDK_BUTTON1_MASK) ? kLeftButtonDown : 0;
-    window->m_deliver(
+    window->Deliver(
         HostMessage{WM_MOUSEMOVE, keys, window->ClientPointParam(event->x_root, event->y_root)});
     return TRUE;
 }
@@ -304,7 +389,7 @@ gboolean HostWindow::OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer
     auto* window = static_cast<HostWindow*>(self);
     if (!window->m_captured || event->button != GDK_BUTTON_PRIMARY)
         return FALSE;
-    window->m_deliver(
+    window->Deliver(
         HostMessage{WM_LBUTTONUP, 0, window->ClientPointParam(event->x_root, event->y_root)});
     return TRUE;
 }

@@ -1,51 +1,69 @@
 #pragma once
 
 #include "common/host_message.h"
-#include "platform/host_platform.h"
+#include "platform/window.h"
 
 #include <gtk/gtk.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace tarvik::platform::gtk {
 
-// The frameless top-level window: geometry, showing, the icon and the pointer capture. System
-// messages (WM_SIZE, WM_CLOSE, and pointer motion and release while captured) go synchronously to
-// the function given at construction. User-interface thread only.
+class MessageQueue;
+
+// The frameless top-level window, its message queue and the GLib main loop that runs the modal
+// dialog.
+//
+// Threads: Post may be called from any thread; everything else only on the thread that made this
+// object (the user-interface thread, which runs the main loop). System messages (WM_SIZE,
+// WM_CLOSE, and pointer motion and release while captured) reach the host synchronously from GTK's
+// signal handlers, which run from the loop.
 //
 // Geometry: the window manager (or the X server when there is none) applies a move or resize
-// later, so GetRect answers with the last requested geometry until the server has caught up; after
+// later, so Bounds answers with the last requested geometry until the server has caught up; after
 // that, changes made by someone else (a window manager maximising the window) are taken over.
-class HostWindow {
+class HostWindow final : public Window {
 public:
-    using Deliver = std::function<void(const HostMessage&)>;
-
-    explicit HostWindow(Deliver deliver);
-    ~HostWindow();
+    HostWindow();
+    // Destroys the window if the host did not.
+    ~HostWindow() override;
     HostWindow(const HostWindow&) = delete;
     HostWindow& operator=(const HostWindow&) = delete;
 
+    // The native window; null before Create and after Destroy.
     GtkWindow* Widget() const { return m_window; }
-    // Maps the window at its current requested geometry (a no-op when it is already shown).
-    void Show();
-
-    void SetTitle(const std::string& utf8Title);
-    void SetIcon();
-    void MoveTo(Point topLeft);
-    void SetSize(uint32_t width, uint32_t height);
-    void MoveResize(const Rect& rect);
-    void Center();
-    Rect GetRect() const { return m_rect; }
     // Shown and at least partly on a monitor.
     bool IsOnScreen() const;
-    Point ClientToScreen(Point client) const;
-    void ShowCommand(platform::ShowCommand command);
-    void CapturePointer();
-    void ReleasePointer();
-    std::optional<Point> CapturedPointerPosition() const;
+    // `teardown` runs when the window is destroyed, before the window itself goes, so what lives
+    // in it (the web view, desktop requests still under way) stops calling the host. Teardowns
+    // run in the reverse order of registration.
+    void WhenDestroyed(std::function<void()> teardown);
+
+    void Post(const HostMessage& message) override;
+    void Create(WindowEvents& events) override;
+    int RunModalLoop() override;
+    void EndDialog(int result) override;
+    void Destroy() override;
+    void SetTitle(const std::string& utf8Title) override;
+    void SetIcon() override;
+    void MoveTo(Point topLeft) override;
+    void SetSize(uint32_t width, uint32_t height) override;
+    void SetBounds(const Rect& rect) override;
+    void Center() override;
+    Rect Bounds() override { return m_rect; }
+    Point ClientToScreen(Point client) override;
+    void Show(ShowCommand command) override;
+    Dpi ScreenDpi() override;
+    void CapturePointer() override;
+    void ReleasePointer() override;
+    std::optional<Point> CapturedPointerPosition() override;
 
 private:
+    struct Loop;
+
     static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpointer self);
     static void OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self);
@@ -54,12 +72,19 @@ private:
     static gboolean OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer self);
     static gboolean OnGrabBroken(GtkWidget*, GdkEvent*, gpointer self);
 
+    void Deliver(const HostMessage& message);
+    // Maps the window at its current requested geometry (a no-op when it is already shown).
+    void Map();
     void Request(const Rect& rect);
     GdkMonitor* MonitorHoldingWindow() const;
     int64_t ClientPointParam(double rootX, double rootY) const;
 
-    Deliver m_deliver;
-    // Owned by GTK's list of toplevels; destroyed in the destructor.
+    std::unique_ptr<MessageQueue> m_queue;
+    std::unique_ptr<Loop> m_loop;
+    WindowEvents* m_events = nullptr;
+    std::vector<std::function<void()>> m_teardowns;
+    bool m_destroyed = false;
+    // Owned by GTK's list of toplevels; destroyed by Destroy.
     GtkWindow* m_window = nullptr;
     Rect m_rect;
     // The server has not yet reported the geometry last requested.

@@ -1,5 +1,9 @@
 #include "platform/gtk/shell.h"
 
+#include "platform/gtk/dialogs.h"
+#include "platform/gtk/elevated_launch.h"
+#include "platform/gtk/host_window.h"
+
 #include <filesystem>
 
 namespace tarvik::platform::gtk {
@@ -42,10 +46,32 @@ void OnShowItemsFinished(GObject* connection, GAsyncResult* result, gpointer dat
 
 } // namespace
 
-Shell::Shell() : m_cancellable(g_cancellable_new()) {}
+Shell::Shell(HostWindow& window)
+    : m_window(window), m_cancellable(g_cancellable_new()),
+      m_launcher(std::make_unique<ElevatedLauncher>()) {
+    m_window.WhenDestroyed([this] { Close(); });
+}
 
 Shell::~Shell() {
+    Close();
+}
+
+void Shell::Close() {
     g_cancellable_cancel(m_cancellable.get());
+    m_launcher.reset();
+}
+
+std::optional<std::string> Shell::ShowSaveDialog(const SaveDialogRequest& request) {
+    return RunSaveDialog(DialogParent{m_window.Widget(), m_window.IsOnScreen()}, request);
+}
+
+void Shell::ShowMessageBox(const std::string& text, const std::string& caption) {
+    RunMessageBox(DialogParent{m_window.Widget(), m_window.IsOnScreen()}, text, caption);
+}
+
+void Shell::RunElevated(const std::string& path, std::function<void()> onFailure) {
+    if (m_launcher)
+        m_launcher->Run(path, std::move(onFailure));
 }
 
 void Shell::OpenUri(const std::string& uri) {

@@ -1,32 +1,46 @@
 #pragma once
 
+#include "platform/desktop.h"
 #include "platform/gtk/gobject_ptr.h"
 
 #include <gio/gio.h>
 
+#include <memory>
 #include <string>
 
 namespace tarvik::platform::gtk {
 
-// The desktop shell: default handlers, the Downloads folder, the file manager. User-interface
-// thread only.
-class Shell {
+class ElevatedLauncher;
+class HostWindow;
+
+// The desktop around the host window: default handlers, the Downloads folder, the file manager,
+// modal dialogs over the window and elevated runs. User-interface thread only.
+//
+// When the window is destroyed, requests still under way (a file-manager call, an authorisation
+// prompt) are abandoned and never call back. `window` must outlive this object.
+class Shell final : public Desktop {
 public:
-    Shell();
-    // Abandons a file-manager request still under way.
-    ~Shell();
+    explicit Shell(HostWindow& window);
+    ~Shell() override;
     Shell(const Shell&) = delete;
     Shell& operator=(const Shell&) = delete;
 
-    void OpenUri(const std::string& uri);
+    void OpenUri(const std::string& uri) override;
     // Empty when the desktop does not know one.
-    static std::string DownloadsFolder();
+    std::string DownloadsFolder() override;
+    std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) override;
+    void RunElevated(const std::string& path, std::function<void()> onFailure) override;
+    void ShowMessageBox(const std::string& text, const std::string& caption) override;
     // Asks the file manager to show the file selected; when no file manager answers, opens the
     // folder that holds it instead.
-    void RevealInFileManager(const std::string& path);
+    void RevealInFileManager(const std::string& path) override;
 
 private:
+    void Close();
+
+    HostWindow& m_window;
     GObjectPtr<GCancellable> m_cancellable;
+    std::unique_ptr<ElevatedLauncher> m_launcher;
 };
 
 } // namespace tarvik::platform::gtk

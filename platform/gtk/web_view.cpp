@@ -1,13 +1,25 @@
 #include "platform/gtk/web_view.h"
 
+#include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
 
 namespace tarvik::platform::gtk {
 
-WebView::WebView(GtkContainer* container, std::function<void()> onReady, MessageHandler onMessage)
-    : m_token(MakeBridgeToken()), m_onReady(std::move(onReady)), m_onMessage(std::move(onMessage)),
-      m_content(webkit_user_content_manager_new()), m_cancellable(g_cancellable_new()) {
+WebView::WebView(HostWindow& window) : m_window(window), m_token(MakeBridgeToken()) {
+    m_window.WhenDestroyed([this] { Close(); });
+}
+
+WebView::~WebView() {
+    Close();
+}
+
+void WebView::Create(std::function<void()> onReady) {
+    if (m_view || m_closed || !m_window.Widget())
+        return;
+    m_onReady = std::move(onReady);
+    m_content.reset(webkit_user_content_manager_new());
+    m_cancellable.reset(g_cancellable_new());
     const std::string script = PageBridgeScript(m_token);
     WebKitUserScript* bridge =
         webkit_user_script_new(script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
@@ -34,7 +46,7 @@ WebView::WebView(GtkContainer* container, std::function<void()> onReady, Message
     g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), this);
 
-    gtk_container_add(container, GTK_WIDGET(m_view));
+    gtk_container_add(GTK_CONTAINER(m_window.Widget()), GTK_WIDGET(m_view));
     gtk_widget_show(GTK_WIDGET(m_view));
 
     // The embedded browser of the Windows host completes its creation asynchronously, from the
@@ -42,18 +54,41 @@ WebView::WebView(GtkContainer* container, std::function<void()> onReady, Message
     m_readySource = g_idle_add(OnReadyIdle, this);
 }
 
-WebView::~WebView() {
+void WebView::Close() {
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_onReady = nullptr;
+    m_onMessage = nullptr;
     if (m_readySource != 0)
         g_source_remove(m_readySource);
+    m_readySource = 0;
+    if (!m_view)
+        return;
     g_cancellable_cancel(m_cancellable.get());
     g_signal_handlers_disconnect_by_data(m_content.get(), this);
     g_signal_handlers_disconnect_by_data(m_view, this);
     webkit_user_content_manager_unregister_script_message_handler(m_content.get(),
                                                                   kBridgeHandlerName);
     gtk_widget_destroy(GTK_WIDGET(m_view));
+    m_view = nullptr;
+}
+
+void WebView::FitToWindow() {
+    // The window is a container of one child: GTK already gives the web view the whole client
+    // area on every size change.
+    if (m_view)
+        gtk_widget_queue_resize(GTK_WIDGET(m_view));
+}
+
+void WebView::SetMessageHandler(std::function<void(const std::string& text)> onMessage) {
+    if (!m_closed)
+        m_onMessage = std::move(onMessage);
 }
 
 void WebView::Navigate(const std::string& uri) {
+    if (!m_view)
+        return;
     // An address without an origin (unparsable, or a web address without a host) cannot be
     // the host's page.
     if (!OriginOf(uri))
@@ -64,6 +99,8 @@ void WebView::Navigate(const std::string& uri) {
 }
 
 void WebView::PostJson(const std::string& json) {
+    if (!m_view)
+        return;
     GVariantDict arguments;
     g_variant_dict_init(&arguments, nullptr);
     g_variant_dict_insert_value(&arguments, "json", g_variant_new_string(json.c_str()));
@@ -110,10 +147,14 @@ void WebView::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*
     JSCValue* value = webkit_javascript_result_get_js_value(result);
     if (!value || !jsc_value_is_string(value))
         return;
-    GCharPtr payload(jsc_value_to_string(value));
-    if (!payload)
+    // As bytes with their length: a zero byte inside the message is part of it, not its end.
+    GBytesPtr bytes(jsc_value_to_string_as_bytes(value));
+    if (!bytes)
         return;
-    std::optional<std::string> text = UnwrapBridgeMessage(payload.get(), view->m_token);
+    gsize size = 0;
+    const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
+    const std::string_view payload(data ? data : "", data ? size : 0);
+    std::optional<std::string> text = UnwrapBridgeMessage(payload, view->m_token);
     if (!text || !view->m_hostOrigin || OriginOf(view->m_committedUri) != view->m_hostOrigin)
         return;
     if (view->m_onMessage)

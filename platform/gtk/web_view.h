@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/web_view.h"
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -11,26 +12,33 @@
 
 namespace tarvik::platform::gtk {
 
-// The web view that fills the host window, with the page bridge. User-interface thread only.
+class HostWindow;
+
+// The WebKitGTK web view that fills the host window, with the page bridge. User-interface thread
+// only.
 //
 // Page messages are accepted only when they carry this run's token, which only the bridge script
 // injected into the top frame knows, and only while the top-level document that was last
 // committed has the origin the host's own navigation ended at (after its redirects). Everything
 // else is dropped without a trace: a frame of another site, or another site the page led to.
-class WebView {
+//
+// The view lives in `window` and goes when the window is destroyed; `window` must outlive it.
+class WebView final : public platform::WebView {
 public:
-    using MessageHandler = std::function<void(const std::string& utf8Text)>;
-
-    // Adds the web view to `container`; `onReady` is called from the main loop once it runs.
-    WebView(GtkContainer* container, std::function<void()> onReady, MessageHandler onMessage);
-    ~WebView();
+    explicit WebView(HostWindow& window);
+    ~WebView() override;
     WebView(const WebView&) = delete;
     WebView& operator=(const WebView&) = delete;
 
+    // The native view; null before Create and after the window is destroyed.
     WebKitWebView* Widget() const { return m_view; }
-    // Loads `uri`; an empty or unparsable address loads nothing and changes nothing.
-    void Navigate(const std::string& uri);
-    void PostJson(const std::string& json);
+
+    void Create(std::function<void()> onReady) override;
+    void FitToWindow() override;
+    // An empty or unparsable address loads nothing and changes nothing.
+    void Navigate(const std::string& uri) override;
+    void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
+    void PostJson(const std::string& json) override;
 
 private:
     static gboolean OnReadyIdle(gpointer self);
@@ -40,11 +48,16 @@ private:
                                 gpointer self);
     static void OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer);
 
+    // Disconnects everything and destroys the view; no callback reaches the host afterwards.
+    void Close();
+
+    HostWindow& m_window;
+    bool m_closed = false;
     std::string m_token;
     std::function<void()> m_onReady;
-    MessageHandler m_onMessage;
+    std::function<void(const std::string&)> m_onMessage;
     GObjectPtr<WebKitUserContentManager> m_content;
-    // Owned by the container; a reference is kept so it can be torn down in order.
+    // Owned by the window; a reference is kept so it can be torn down in order.
     GObjectPtr<WebKitWebView> m_viewRef;
     WebKitWebView* m_view = nullptr;
     GObjectPtr<GCancellable> m_cancellable;

@@ -12,17 +12,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tarvik::platform::headless::HeadlessPlatform platform;
     // Nothing is listening on port 1, so reports and downloads fail at once; the downloads
     // folder does not exist, so no file is ever written.
-    platform.downloadsFolder = L"/nonexistent/tarvik-fuzz";
+    platform.desktop.downloadsFolder = "/nonexistent/tarvik-fuzz";
     tarvik::HostOptions options;
     options.configPath = "/nonexistent/tarvik-fuzz/config.ini";
     options.infoEndpoint = "http://127.0.0.1:1/info";
     options.logEndpoint = "http://127.0.0.1:1/log";
     options.makeInstallId = [] { return std::wstring(L"FUZZ"); };
-    tarvik::CTarvikDlg host(platform, options);
-    platform.CreateHostWindow(host);
-    platform.CompleteWebViewCreation();
-    host.OnWebMessage(
-        tarvik::WideFromNarrow(std::string_view(reinterpret_cast<const char*>(data), size)));
-    platform.Pump();
+    tarvik::CTarvikDlg host(platform.Roles(), options);
+    platform.window.Create(host);
+    platform.webView.CompleteCreation();
+    host.OnWebMessage(std::string(reinterpret_cast<const char*>(data), size));
+    platform.window.Pump();
     return 0;
 }

@@ -15,7 +15,7 @@ namespace tarvik::testing {
 namespace {
 
 struct LoopCheck {
-    platform::gtk::GtkHostPlatform* platform;
+    platform::gtk::GtkPlatform* platform;
     const std::function<bool()>* done;
     std::chrono::steady_clock::time_point deadline;
     bool met = false;
@@ -25,11 +25,11 @@ gboolean CheckLoop(gpointer data) {
     auto* check = static_cast<LoopCheck*>(data);
     if ((*check->done)()) {
         check->met = true;
-        check->platform->EndDialog(1);
+        check->platform->window.EndDialog(1);
         return G_SOURCE_REMOVE;
     }
     if (std::chrono::steady_clock::now() >= check->deadline) {
-        check->platform->EndDialog(0);
+        check->platform->window.EndDialog(0);
         return G_SOURCE_REMOVE;
     }
     return G_SOURCE_CONTINUE;
@@ -50,26 +50,26 @@ std::vector<HostMessage> RecordingHost::WithId(uint32_t id) const {
     return matching;
 }
 
-std::unique_ptr<platform::gtk::GtkHostPlatform> TryMakeGtkPlatform(std::string& error) {
+std::unique_ptr<platform::gtk::GtkPlatform> TryMakeGtkPlatform(std::string& error) {
     int argc = 1;
     char name[] = "gui_tests";
     char* args[] = {name, nullptr};
     char** argv = args;
-    return platform::gtk::CreateGtkHostPlatform(&argc, &argv, error);
+    return platform::gtk::CreateGtkPlatform(&argc, &argv, error);
 }
 
-std::unique_ptr<platform::gtk::GtkHostPlatform> MakeGtkPlatform() {
+std::unique_ptr<platform::gtk::GtkPlatform> MakeGtkPlatform() {
     std::string error;
     auto platform = TryMakeGtkPlatform(error);
     EXPECT_TRUE(platform) << error;
     return platform;
 }
 
-bool RunUntil(platform::gtk::GtkHostPlatform& platform, const std::function<bool()>& done,
+bool RunUntil(platform::gtk::GtkPlatform& platform, const std::function<bool()>& done,
               std::chrono::milliseconds timeout) {
     LoopCheck check{&platform, &done, std::chrono::steady_clock::now() + timeout};
     const guint source = g_timeout_add(5, CheckLoop, &check);
-    platform.RunModalLoop();
+    platform.window.RunModalLoop();
     // The source removes itself when it ends the loop; a loop ended by the host leaves it.
     GSource* left = g_main_context_find_source_by_id(nullptr, source);
     if (left && !g_source_is_destroyed(left))
@@ -77,14 +77,14 @@ bool RunUntil(platform::gtk::GtkHostPlatform& platform, const std::function<bool
     return check.met;
 }
 
-void RunFor(platform::gtk::GtkHostPlatform& platform, std::chrono::milliseconds duration) {
+void RunFor(platform::gtk::GtkPlatform& platform, std::chrono::milliseconds duration) {
     const auto until = std::chrono::steady_clock::now() + duration;
     RunUntil(
         platform, [&] { return std::chrono::steady_clock::now() >= until; }, duration * 2);
 }
 
-platform::Rect XServerGeometry(platform::gtk::GtkHostPlatform& platform) {
-    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(platform.NativeWindow()));
+platform::Rect XServerGeometry(platform::gtk::GtkPlatform& platform) {
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(platform.window.Widget()));
     if (!window)
         return {};
     const auto id = static_cast<unsigned long>(gdk_x11_window_get_xid(window));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/host_message.h"
-#include "platform/gtk/gtk_host_platform.h"
+#include "platform/gtk/gtk_platform.h"
 
 #include <chrono>
 #include <functional>
@@ -13,9 +13,6 @@
 namespace tarvik::platform {
 
 // For comparing and printing geometry in test expectations.
-inline bool operator==(const Rect& a, const Rect& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
 inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
     return out << "(" << r.left << "," << r.top << ")-(" << r.right << "," << r.bottom << ")";
 }
@@ -25,7 +22,7 @@ inline std::ostream& operator<<(std::ostream& out, const Rect& r) {
 namespace tarvik::testing {
 
 // A host window that records every message the window layer hands it, and can react to them.
-class RecordingHost : public platform::HostWindowEvents {
+class RecordingHost : public platform::WindowEvents {
 public:
     std::vector<HostMessage> messages;
     std::function<void(const HostMessage&)> onMessage;
@@ -40,19 +37,19 @@ public:
 
 // Starts GTK on the test's display and makes the real window layer as the program does; null,
 // with the reason, when there is no display.
-std::unique_ptr<platform::gtk::GtkHostPlatform> TryMakeGtkPlatform(std::string& error);
+std::unique_ptr<platform::gtk::GtkPlatform> TryMakeGtkPlatform(std::string& error);
 // The same, failing the test when there is no display.
-std::unique_ptr<platform::gtk::GtkHostPlatform> MakeGtkPlatform();
+std::unique_ptr<platform::gtk::GtkPlatform> MakeGtkPlatform();
 
 // Runs the platform's modal loop until `done` holds (checked every few milliseconds) or `timeout`
 // passes; true when `done` held.
-bool RunUntil(platform::gtk::GtkHostPlatform& platform, const std::function<bool()>& done,
+bool RunUntil(platform::gtk::GtkPlatform& platform, const std::function<bool()>& done,
               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 // Runs the modal loop for a while, for checks that something does NOT happen.
-void RunFor(platform::gtk::GtkHostPlatform& platform, std::chrono::milliseconds duration);
+void RunFor(platform::gtk::GtkPlatform& platform, std::chrono::milliseconds duration);
 
 // Where the X server has the host window, read with xwininfo, independent of GTK's bookkeeping.
-platform::Rect XServerGeometry(platform::gtk::GtkHostPlatform& platform);
+platform::Rect XServerGeometry(platform::gtk::GtkPlatform& platform);
 
 // Runs a shell command (xdotool and friends); true when it exits with status 0.
 bool RunCommand(const std::string& command);

@@ -16,11 +16,11 @@ protected:
     void SetUp() override {
         platform = MakeGtkPlatform();
         ASSERT_TRUE(platform);
-        platform->CreateHostWindow(host);
+        platform->window.Create(host);
         host.messages.clear();
     }
 
-    std::unique_ptr<platform::gtk::GtkHostPlatform> platform;
+    std::unique_ptr<platform::gtk::GtkPlatform> platform;
     RecordingHost host;
 };
 
@@ -36,7 +36,7 @@ TEST_F(MessageQueueTest, PostsFromOtherThreadsArriveInTheOrderEachThreadPostedTh
         for (int t = 0; t < c.threads; ++t) {
             posters.emplace_back([&, t] {
                 for (int i = 0; i < c.perThread; ++i)
-                    platform->PostHostMessage(HostMessage{kProbe, uint64_t(t), i});
+                    platform->window.Post(HostMessage{kProbe, uint64_t(t), i});
             });
         }
         const size_t total = size_t(c.threads) * c.perThread;
@@ -55,8 +55,8 @@ TEST_F(MessageQueueTest, MessagesKeepArrivingWhileAModalDialogRuns) {
     bool boxReturned = false;
     host.onMessage = [&](const HostMessage& message) {
         if (message.id == kProbe) {
-            platform->PostHostMessage(HostMessage{kSecond, 0, 0});
-            platform->ShowMessageBox(L"Working", L"Tarvik");
+            platform->window.Post(HostMessage{kSecond, 0, 0});
+            platform->shell.ShowMessageBox("Working", "Tarvik");
             boxReturned = true;
         } else if (message.id == kSecond) {
             // Handled inside the message box's own loop: close it as the user would.
@@ -68,7 +68,7 @@ TEST_F(MessageQueueTest, MessagesKeepArrivingWhileAModalDialogRuns) {
             g_list_free(toplevels);
         }
     };
-    platform->PostHostMessage(HostMessage{kProbe, 0, 0});
+    platform->window.Post(HostMessage{kProbe, 0, 0});
     ASSERT_TRUE(RunUntil(*platform, [&] { return boxReturned; }));
     EXPECT_EQ(host.WithId(kSecond).size(), 1u);
 }
@@ -83,20 +83,20 @@ TEST_F(MessageQueueTest, NothingIsDeliveredAfterTheWindowIsDestroyed) {
         SCOPED_TRACE(c.name);
         auto fresh = MakeGtkPlatform();
         RecordingHost recorder;
-        fresh->CreateHostWindow(recorder);
+        fresh->window.Create(recorder);
         recorder.messages.clear();
         recorder.onMessage = [&](const HostMessage&) {
             if (c.destroyFromHandler)
-                fresh->DestroyHostWindow();
+                fresh->window.Destroy();
         };
         for (int i = 0; i < 3; ++i)
-            fresh->PostHostMessage(HostMessage{kProbe, 0, i});
+            fresh->window.Post(HostMessage{kProbe, 0, i});
         if (!c.destroyFromHandler)
-            fresh->DestroyHostWindow();
+            fresh->window.Destroy();
         for (int i = 0; i < 50; ++i)
             g_main_context_iteration(nullptr, FALSE);
         // Posts after destruction, as a late worker would make them, are dropped too.
-        fresh->PostHostMessage(HostMessage{kProbe, 0, 99});
+        fresh->window.Post(HostMessage{kProbe, 0, 99});
         for (int i = 0; i < 50; ++i)
             g_main_context_iteration(nullptr, FALSE);
         EXPECT_EQ(recorder.messages.size(), c.destroyFromHandler ? 1u : 0u);

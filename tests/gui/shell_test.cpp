@@ -1,6 +1,5 @@
 #include "gui/gui_test_support.h"
 
-#include "common/text_conversion.h"
 #include "platform/gtk/gobject_ptr.h"
 
 #include <gtest/gtest.h>
@@ -30,7 +29,7 @@ protected:
         fs::create_directories(folder);
         platform = MakeGtkPlatform();
         ASSERT_TRUE(platform);
-        platform->CreateHostWindow(host);
+        platform->window.Create(host);
     }
     void TearDown() override { fs::remove_all(folder); }
 
@@ -42,7 +41,7 @@ protected:
     }
 
     fs::path folder;
-    std::unique_ptr<platform::gtk::GtkHostPlatform> platform;
+    std::unique_ptr<platform::gtk::GtkPlatform> platform;
     RecordingHost host;
 };
 
@@ -51,7 +50,7 @@ TEST_F(ShellTest, ElevatedRunWithoutPkexecFailsAtOnce) {
     setenv("PATH", folder.c_str(), 1);
     int failures = 0;
     const fs::path installer = MakeInstaller();
-    platform->RunElevated(installer.wstring(), [&] { ++failures; });
+    platform->shell.RunElevated(installer.string(), [&] { ++failures; });
     setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(failures, 1);
     // The file was still made executable for its owner first.
@@ -63,7 +62,7 @@ TEST_F(ShellTest, ElevatedRunEitherStartsOrReportsTheRefusalLater) {
         GTEST_SKIP() << "pkexec is not installed";
     int failures = 0;
     const fs::path installer = MakeInstaller();
-    platform->RunElevated(installer.wstring(), [&] { ++failures; });
+    platform->shell.RunElevated(installer.string(), [&] { ++failures; });
     EXPECT_EQ(failures, 0) << "a refusal is only known once pkexec has finished";
     // Without a polkit agent pkexec refuses; with one (a root session) the program runs.
     ASSERT_TRUE(RunUntil(*platform, [&] { return failures > 0 || fs::exists(folder / "ran"); }));
@@ -75,8 +74,8 @@ TEST_F(ShellTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
     if (!HasPkexec())
         GTEST_SKIP() << "pkexec is not installed";
     int failures = 0;
-    platform->RunElevated(MakeInstaller().wstring(), [&] { ++failures; });
-    platform->DestroyHostWindow();
+    platform->shell.RunElevated(MakeInstaller().string(), [&] { ++failures; });
+    platform->window.Destroy();
     const auto until = std::chrono::steady_clock::now() + 2s;
     while (std::chrono::steady_clock::now() < until)
         g_main_context_iteration(nullptr, FALSE);
@@ -86,16 +85,16 @@ TEST_F(ShellTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
 TEST_F(ShellTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
     constexpr uint32_t kOpenDialog = WM_USER + 0x200;
     constexpr uint32_t kAnswer = WM_USER + 0x201;
-    std::optional<std::wstring> chosen;
+    std::optional<std::string> chosen;
     std::vector<std::string> filterNames;
     bool done = false;
     host.onMessage = [&](const HostMessage& message) {
         if (message.id == kOpenDialog) {
-            platform->PostHostMessage(HostMessage{kAnswer, 0, 0});
-            chosen = platform->ShowSaveDialog(platform::SaveDialogRequest{
-                L"proposed-setup.run",
-                L"run",
-                {{L"安装程序(*.run)", L"*.run"}, {L"所有文件(*.*)", L"*.*"}}});
+            platform->window.Post(HostMessage{kAnswer, 0, 0});
+            chosen = platform->shell.ShowSaveDialog(platform::SaveDialogRequest{
+                "proposed-setup.run",
+                "run",
+                {{"安装程序(*.run)", "*.run"}, {"所有文件(*.*)", "*.*"}}});
             done = true;
         } else if (message.id == kAnswer) {
             // Answered from inside the dialog's own loop, as the user would.
@@ -115,11 +114,11 @@ TEST_F(ShellTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
             g_list_free(toplevels);
         }
     };
-    platform->PostHostMessage(HostMessage{kOpenDialog, 0, 0});
+    platform->window.Post(HostMessage{kOpenDialog, 0, 0});
     ASSERT_TRUE(RunUntil(*platform, [&] { return done; }));
     EXPECT_EQ(filterNames, (std::vector<std::string>{"安装程序(*.run)", "所有文件(*.*)"}));
     ASSERT_TRUE(chosen);
-    EXPECT_EQ(NarrowFromWide(*chosen), (folder / "chosen.run").string());
+    EXPECT_EQ(*chosen, (folder / "chosen.run").string());
 }
 
 } // namespace

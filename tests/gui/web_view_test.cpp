@@ -1,8 +1,6 @@
 #include "gui/gui_test_support.h"
 #include "support/loopback_server.h"
 
-#include "common/text_conversion.h"
-
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -82,12 +80,12 @@ protected:
 
         platform = MakeGtkPlatform();
         ASSERT_TRUE(platform);
-        platform->CreateHostWindow(host);
-        platform->MoveWindowTo(platform::Point{-10000, 0});
+        platform->window.Create(host);
+        platform->window.MoveTo(platform::Point{-10000, 0});
         bool ready = false;
-        platform->CreateWebView([&] { ready = true; });
-        platform->SetPageMessageHandler(
-            [this](const std::wstring& text) { received.push_back(NarrowFromWide(text)); });
+        platform->webView.Create([&] { ready = true; });
+        platform->webView.SetMessageHandler(
+            [this](const std::string& text) { received.push_back(text); });
         ASSERT_TRUE(RunUntil(*platform, [&] { return ready; }));
     }
 
@@ -104,20 +102,20 @@ protected:
 
     LoopbackServer site;
     LoopbackServer otherSite;
-    std::unique_ptr<platform::gtk::GtkHostPlatform> platform;
+    std::unique_ptr<platform::gtk::GtkPlatform> platform;
     RecordingHost host;
     std::vector<std::string> received;
 };
 
 TEST_F(WebViewTest, PageMessagesAndNoticesMakeTheRoundTrip) {
-    platform->Navigate(WideFromNarrow(site.Url("/page")));
+    platform->webView.Navigate(site.Url("/page"));
     ASSERT_TRUE(Receives(Ready(site)));
 
-    platform->PostWebMessageAsJson(LR"({"event":"dnld_progress","percent":"25.0","n":[1,2]})");
+    platform->webView.PostJson(R"({"event":"dnld_progress","percent":"25.0","n":[1,2]})");
     ASSERT_TRUE(Receives(R"(echo object {"event":"dnld_progress","percent":"25.0","n":[1,2]})"));
 
     // Text that would break out of a script if it were spliced into one arrives as data.
-    platform->PostWebMessageAsJson(LR"({"text":"'); window.chrome.webview.postMessage('x"})");
+    platform->webView.PostJson(R"({"text":"'); window.chrome.webview.postMessage('x"})");
     ASSERT_TRUE(Receives(R"(echo object {"text":"'); window.chrome.webview.postMessage('x"})"));
     EXPECT_EQ(std::count(received.begin(), received.end(), "x"), 0);
 }
@@ -135,7 +133,7 @@ TEST_F(WebViewTest, OnlyTheTopFramesOwnMessagesArrive) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         received.clear();
-        platform->Navigate(WideFromNarrow(site.Url(c.path)));
+        platform->webView.Navigate(site.Url(c.path));
         ASSERT_TRUE(Receives(c.expected.back()));
         // Late stragglers would show up here.
         RunFor(*platform, 300ms);
@@ -144,13 +142,13 @@ TEST_F(WebViewTest, OnlyTheTopFramesOwnMessagesArrive) {
 }
 
 TEST_F(WebViewTest, MessagesStopWhenTheTopFrameLeavesForAnotherOrigin) {
-    platform->Navigate(WideFromNarrow(site.Url("/page")));
+    platform->webView.Navigate(site.Url("/page"));
     ASSERT_TRUE(Receives(Ready(site)));
 
     // The page follows a link to another site, which has the bridge as well.
     const std::string foreign = otherSite.Url("/page");
-    platform->PostWebMessageAsJson(WideFromNarrow(R"({"go":")" + foreign + R"("})"));
-    WebKitWebView* view = platform->NativeWebView();
+    platform->webView.PostJson(R"({"go":")" + foreign + R"("})");
+    WebKitWebView* view = platform->webView.Widget();
     ASSERT_TRUE(RunUntil(*platform, [&] {
         const char* uri = webkit_web_view_get_uri(view);
         return uri && foreign == uri && !webkit_web_view_is_loading(view);
@@ -159,10 +157,10 @@ TEST_F(WebViewTest, MessagesStopWhenTheTopFrameLeavesForAnotherOrigin) {
     EXPECT_TRUE(std::find(received.begin(), received.end(), Ready(otherSite)) == received.end());
 
     // Back on the host's own origin, messages are accepted again.
-    platform->PostWebMessageAsJson(LR"({"n":1})");
+    platform->webView.PostJson(R"({"n":1})");
     RunFor(*platform, 300ms);
     received.clear();
-    platform->Navigate(WideFromNarrow(site.Url("/page")));
+    platform->webView.Navigate(site.Url("/page"));
     ASSERT_TRUE(Receives(Ready(site)));
 }
 
@@ -174,22 +172,22 @@ TEST_F(WebViewTest, TheOriginIsTakenWhereTheHostsNavigationEnded) {
     for (const Case& c : {Case{"/to-same", &site}, Case{"/to-other", &otherSite}}) {
         SCOPED_TRACE(c.path);
         received.clear();
-        platform->Navigate(WideFromNarrow(site.Url(c.path)));
+        platform->webView.Navigate(site.Url(c.path));
         ASSERT_TRUE(Receives(Ready(*c.endsAt)));
-        platform->PostWebMessageAsJson(LR"({"n":2})");
+        platform->webView.PostJson(R"({"n":2})");
         ASSERT_TRUE(Receives(R"(echo object {"n":2})"));
     }
 }
 
 TEST_F(WebViewTest, EmptyOrInvalidAddressesLoadNothing) {
-    for (const wchar_t* url : {L"", L"not an address", L"http://"}) {
-        platform->Navigate(url);
+    for (const char* url : {"", "not an address", "http://"}) {
+        platform->webView.Navigate(url);
         RunFor(*platform, 100ms);
-        const char* uri = webkit_web_view_get_uri(platform->NativeWebView());
-        EXPECT_EQ(uri, nullptr) << NarrowFromWide(url) << " loaded " << uri;
+        const char* uri = webkit_web_view_get_uri(platform->webView.Widget());
+        EXPECT_EQ(uri, nullptr) << url << " loaded " << uri;
     }
     // Notices to a page that is not there are dropped.
-    platform->PostWebMessageAsJson(LR"({"n":3})");
+    platform->webView.PostJson(R"({"n":3})");
     RunFor(*platform, 100ms);
     EXPECT_TRUE(received.empty());
 }

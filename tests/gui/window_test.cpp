@@ -18,17 +18,17 @@ protected:
     void SetUp() override {
         platform = MakeGtkPlatform();
         ASSERT_TRUE(platform);
-        platform->CreateHostWindow(host);
+        platform->window.Create(host);
     }
 
     // Runs the loop until the X server has the window where the window layer says it is.
     bool Settles() {
         return RunUntil(
-            *platform, [&] { return XServerGeometry(*platform) == platform->GetWindowRect(); },
+            *platform, [&] { return XServerGeometry(*platform) == platform->window.Bounds(); },
             std::chrono::seconds(5));
     }
 
-    std::unique_ptr<platform::gtk::GtkHostPlatform> platform;
+    std::unique_ptr<platform::gtk::GtkPlatform> platform;
     RecordingHost host;
 };
 
@@ -36,15 +36,15 @@ TEST_F(HostWindowTest, IsCreatedWithWmCreateAndStartsOffScreen) {
     ASSERT_FALSE(host.messages.empty());
     EXPECT_EQ(host.messages.front().id, WM_CREATE);
 
-    const Rect initial = platform->GetWindowRect();
-    platform->MoveWindowTo(Point{-10000, 0});
+    const Rect initial = platform->window.Bounds();
+    platform->window.MoveTo(Point{-10000, 0});
     const Rect expected{-10000, 0, -10000 + initial.Width(), initial.Height()};
-    EXPECT_EQ(platform->GetWindowRect(), expected);
+    EXPECT_EQ(platform->window.Bounds(), expected);
     ASSERT_TRUE(Settles()) << XServerGeometry(*platform);
-    EXPECT_TRUE(gtk_widget_get_mapped(GTK_WIDGET(platform->NativeWindow())));
-    EXPECT_FALSE(gtk_window_get_decorated(platform->NativeWindow()));
-    EXPECT_FALSE(gtk_window_get_skip_taskbar_hint(platform->NativeWindow()));
-    EXPECT_EQ(platform->ScreenDpi().x, 96u);
+    EXPECT_TRUE(gtk_widget_get_mapped(GTK_WIDGET(platform->window.Widget())));
+    EXPECT_FALSE(gtk_window_get_decorated(platform->window.Widget()));
+    EXPECT_FALSE(gtk_window_get_skip_taskbar_hint(platform->window.Widget()));
+    EXPECT_EQ(platform->window.ScreenDpi().x, 96u);
 }
 
 TEST_F(HostWindowTest, SetSizeThenCentrePutsTheWindowInTheMiddleOfTheScreen) {
@@ -62,12 +62,12 @@ TEST_F(HostWindowTest, SetSizeThenCentrePutsTheWindowInTheMiddleOfTheScreen) {
         {0, 0, {639, 511, 640, 512}},
         {301, 201, {489, 411, 790, 612}},
     };
-    platform->MoveWindowTo(Point{-10000, 0});
+    platform->window.MoveTo(Point{-10000, 0});
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
-        platform->SetWindowSize(c.width, c.height);
-        platform->CenterWindow();
-        EXPECT_EQ(platform->GetWindowRect(), c.expected);
+        platform->window.SetSize(c.width, c.height);
+        platform->window.Center();
+        EXPECT_EQ(platform->window.Bounds(), c.expected);
         ASSERT_TRUE(Settles()) << XServerGeometry(*platform);
     }
     // The host learns the new client size, as it needs for the web view's bounds.
@@ -79,49 +79,50 @@ TEST_F(HostWindowTest, SetSizeThenCentrePutsTheWindowInTheMiddleOfTheScreen) {
 }
 
 TEST_F(HostWindowTest, MoveWindowPlacesItAndClientPointsFollow) {
-    platform->MoveWindow(Rect{100, 50, 500, 350});
-    EXPECT_EQ(platform->GetWindowRect(), (Rect{100, 50, 500, 350}));
+    platform->window.SetBounds(Rect{100, 50, 500, 350});
+    EXPECT_EQ(platform->window.Bounds(), (Rect{100, 50, 500, 350}));
     ASSERT_TRUE(Settles()) << XServerGeometry(*platform);
-    const Point screen = platform->ClientToScreen(Point{10, 20});
+    const Point screen = platform->window.ClientToScreen(Point{10, 20});
     EXPECT_EQ(screen.x, 110);
     EXPECT_EQ(screen.y, 70);
 
     // A drag moves in many small steps; each must land, the last one where it was asked.
     for (int step = 1; step <= 20; ++step)
-        platform->MoveWindow(Rect{100 + step * 7, 50 + step * 3, 500 + step * 7, 350 + step * 3});
-    EXPECT_EQ(platform->GetWindowRect(), (Rect{240, 110, 640, 410}));
+        platform->window.SetBounds(
+            Rect{100 + step * 7, 50 + step * 3, 500 + step * 7, 350 + step * 3});
+    EXPECT_EQ(platform->window.Bounds(), (Rect{240, 110, 640, 410}));
     ASSERT_TRUE(Settles()) << XServerGeometry(*platform);
 }
 
 TEST_F(HostWindowTest, CloseRequestGoesToTheHostAndLeavesTheWindow) {
     ASSERT_TRUE(Settles());
-    gtk_window_close(platform->NativeWindow());
+    gtk_window_close(platform->window.Widget());
     ASSERT_TRUE(RunUntil(*platform, [&] { return !host.WithId(WM_CLOSE).empty(); }));
-    EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(platform->NativeWindow())));
+    EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(platform->window.Widget())));
 }
 
 TEST_F(HostWindowTest, EndDialogEndsTheLoopWithItsCode) {
     host.onMessage = [&](const HostMessage& message) {
         if (message.id == WM_USER + 7)
-            platform->EndDialog(int(message.wParam));
+            platform->window.EndDialog(int(message.wParam));
     };
-    platform->PostHostMessage(HostMessage{WM_USER + 7, 42, 0});
-    EXPECT_EQ(platform->RunModalLoop(), 42);
+    platform->window.Post(HostMessage{WM_USER + 7, 42, 0});
+    EXPECT_EQ(platform->window.RunModalLoop(), 42);
 }
 
 TEST_F(HostWindowTest, CapturedPointerReachesTheHostOverTheWebViewAndBeyond) {
     bool ready = false;
-    platform->CreateWebView([&] { ready = true; });
-    platform->MoveWindow(Rect{100, 100, 500, 400});
+    platform->webView.Create([&] { ready = true; });
+    platform->window.SetBounds(Rect{100, 100, 500, 400});
     ASSERT_TRUE(Settles());
     ASSERT_TRUE(RunUntil(*platform, [&] { return ready; }));
-    platform->Navigate(L"about:blank");
+    platform->webView.Navigate("about:blank");
     RunFor(*platform, std::chrono::milliseconds(300));
 
     // The button goes down over the web view, as when the page's title area is grabbed.
     ASSERT_TRUE(RunCommand("xdotool mousemove 150 150 mousedown 1"));
     RunFor(*platform, std::chrono::milliseconds(100));
-    platform->CapturePointer();
+    platform->window.CapturePointer();
     host.messages.clear();
     // Outside the window: only a capture brings these to the host.
     ASSERT_TRUE(RunCommand("xdotool mousemove 700 600"));
@@ -139,7 +140,7 @@ TEST_F(HostWindowTest, CapturedPointerReachesTheHostOverTheWebViewAndBeyond) {
     EXPECT_EQ(PointParamY(up.lParam), 500);
 
     // Released: motion elsewhere no longer reaches the host.
-    platform->ReleasePointer();
+    platform->window.ReleasePointer();
     host.messages.clear();
     ASSERT_TRUE(RunCommand("xdotool mousemove 900 700"));
     RunFor(*platform, std::chrono::milliseconds(200));

@@ -65,7 +65,7 @@ protected:
              (silent ? "true" : "false") + "}}");
     }
     bool WaitForNotice(const std::string& statusText) {
-        return platform.PumpUntil(
+        return platform.window.PumpUntil(
             [&] {
                 for (const auto& notice : Notices())
                     if (notice.find(statusText) != std::string::npos)
@@ -103,13 +103,13 @@ TEST_F(DownloadFlowTest, SilentDownloadLandsInDownloadsWithStartProgressFinished
         EXPECT_NE(notices[i].find("\"dl_progress\""), std::string::npos) << notices[i];
 
     // A second request after the end only repeats the finished notice.
-    platform.pageNotices.clear();
+    platform.webView.notices.clear();
     RequestDownload("/files/Setup.exe", true);
     EXPECT_EQ(Notices(), std::vector<std::string>{kFinished});
 
     Send(R"({"msg_type":"install"})");
-    EXPECT_EQ(platform.elevatedRuns, std::vector<std::wstring>{target.wstring()});
-    EXPECT_TRUE(platform.messageBoxes.empty());
+    EXPECT_EQ(platform.desktop.elevatedRuns, std::vector<std::string>{target.string()});
+    EXPECT_TRUE(platform.desktop.messageBoxes.empty());
 }
 
 // File names come from the URL and may hold any character; none of them may trip the host's
@@ -122,76 +122,76 @@ TEST_F(DownloadFlowTest, NamesOutsideAsciiAreKeptAndTheirFilesInstallable) {
     EXPECT_EQ(ReadFile(target), installer);
     EXPECT_EQ(host->filePath(), WideFromPath(target));
     Send(R"({"msg_type":"install"})");
-    EXPECT_EQ(platform.elevatedRuns, std::vector<std::wstring>{WideFromPath(target)});
+    EXPECT_EQ(platform.desktop.elevatedRuns, std::vector<std::string>{target.string()});
 }
 
 TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
     StartHost();
     RequestDownload("/files/Setup.exe", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
-    platform.elevationSucceeds = false;
+    platform.desktop.elevationSucceeds = false;
     Send(R"({"msg_type":"install"})");
-    ASSERT_EQ(platform.messageBoxes.size(), 1u);
-    EXPECT_EQ(platform.messageBoxes[0].caption, L"运行失败");
-    EXPECT_EQ(platform.revealedPaths, std::vector<std::wstring>{host->filePath()});
+    ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "运行失败");
+    EXPECT_EQ(platform.desktop.revealedPaths,
+              std::vector<std::string>{NarrowFromWide(host->filePath())});
 }
 
 TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {
     StartHost();
     const auto chosen = folder / "elsewhere.exe";
-    platform.saveDialogAnswer = chosen.wstring();
+    platform.desktop.saveDialogAnswer = chosen.string();
     RequestDownload("/files/Setup.exe", false);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
-    ASSERT_EQ(platform.saveDialogs.size(), 1u);
-    EXPECT_EQ(platform.saveDialogs[0].proposedName, L"Setup.exe");
-    EXPECT_EQ(platform.saveDialogs[0].defaultExtension, L"txt");
-    ASSERT_EQ(platform.saveDialogs[0].filters.size(), 2u);
-    EXPECT_EQ(platform.saveDialogs[0].filters[0].label, L"应用程序(*.exe)");
-    EXPECT_EQ(platform.saveDialogs[0].filters[1].label, L"所有文件(*.*)");
+    ASSERT_EQ(platform.desktop.saveDialogs.size(), 1u);
+    EXPECT_EQ(platform.desktop.saveDialogs[0].proposedName, "Setup.exe");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].defaultExtension, "txt");
+    ASSERT_EQ(platform.desktop.saveDialogs[0].filters.size(), 2u);
+    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "应用程序(*.exe)");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "所有文件(*.*)");
     EXPECT_EQ(ReadFile(chosen), installer);
     EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
 }
 
 TEST_F(DownloadFlowTest, SilentWithoutDownloadsFolderAsksWhereToSave) {
-    platform.downloadsFolder.clear();
+    platform.desktop.downloadsFolder.clear();
     StartHost();
     RequestDownload("/files/Setup.exe", true);
-    EXPECT_EQ(platform.saveDialogs.size(), 1u);
+    EXPECT_EQ(platform.desktop.saveDialogs.size(), 1u);
 }
 
 TEST_F(DownloadFlowTest, CancelledSaveDialogPostsNothingAndTheRequestMayBeRepeated) {
     StartHost();
     RequestDownload("/files/Setup.exe", false);
-    EXPECT_TRUE(platform.PostedMessages().empty());
+    EXPECT_TRUE(platform.window.PostedMessages().empty());
     EXPECT_TRUE(Notices().empty());
     EXPECT_EQ(host->downloadState(), DownloadState::Idle);
 
     RequestDownload("/files/Setup.exe", false);
-    EXPECT_EQ(platform.saveDialogs.size(), 2u);
+    EXPECT_EQ(platform.desktop.saveDialogs.size(), 2u);
 }
 
 // The save dialog's loop keeps delivering page messages, and a start is only known to the page
 // once its message is handled; a second request meanwhile must not start a second transfer.
 TEST_F(DownloadFlowTest, RequestsWhileADownloadIsBeingSetUpAreDropped) {
     StartHost();
-    platform.saveDialogAnswer = (folder / "chosen.exe").wstring();
-    platform.whileSaveDialogOpen = [&] {
-        platform.DeliverPageMessage(WideFromNarrow(R"({"msg_type":"dnld","msg_data":{"url":")" +
-                                                   files.Url("/files/Setup.exe") +
-                                                   R"(","silent":true}})"));
+    platform.desktop.saveDialogAnswer = (folder / "chosen.exe").string();
+    platform.desktop.whileSaveDialogOpen = [&] {
+        platform.webView.DeliverPageMessage((R"({"msg_type":"dnld","msg_data":{"url":")" +
+                                             files.Url("/files/Setup.exe") +
+                                             R"(","silent":true}})"));
     };
     // Two requests before the queue is pumped: the first opens the dialog (which delivers a
     // third), the second arrives while the start message is still queued.
-    const std::wstring request =
-        WideFromNarrow(R"({"msg_type":"dnld","msg_data":{"url":")" + files.Url("/files/Setup.exe") +
-                       R"(","silent":false}})");
-    platform.DeliverPageMessage(request);
-    platform.DeliverPageMessage(request);
+    const std::string request = (R"({"msg_type":"dnld","msg_data":{"url":")" +
+                                 files.Url("/files/Setup.exe") + R"(","silent":false}})");
+    platform.webView.DeliverPageMessage(request);
+    platform.webView.DeliverPageMessage(request);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
 
-    EXPECT_EQ(platform.saveDialogs.size(), 1u);
+    EXPECT_EQ(platform.desktop.saveDialogs.size(), 1u);
     size_t starts = 0;
-    for (const auto& message : platform.PostedMessages())
+    for (const auto& message : platform.window.PostedMessages())
         starts += message.id == WM_DNLD_START;
     EXPECT_EQ(starts, 1u);
     EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
@@ -214,11 +214,11 @@ TEST_F(DownloadFlowTest, FailureIsToldToThePageAndARetrySucceeds) {
 TEST_F(DownloadFlowTest, EndingTheHostMidTransferStopsPromptlyAndLeavesNoPartialFile) {
     StartHost();
     RequestDownload("/files/stall.exe", true);
-    ASSERT_TRUE(
-        platform.PumpUntil([&] { return host->downloadState() == DownloadState::Running; }, 5s));
+    ASSERT_TRUE(platform.window.PumpUntil(
+        [&] { return host->downloadState() == DownloadState::Running; }, 5s));
     std::this_thread::sleep_for(200ms);
     Send(R"({"msg_type":"close","msg_data":{"force_close":true}})");
-    EXPECT_EQ(platform.endDialogResult, 1);
+    EXPECT_EQ(platform.window.endDialogResult, 1);
 
     const auto begin = std::chrono::steady_clock::now();
     host.reset();

@@ -1,7 +1,5 @@
 #include "host_fixture.h"
 
-#include "common/text_conversion.h"
-
 #include <cstdlib>
 
 namespace tarvik::testing {
@@ -9,7 +7,7 @@ namespace tarvik::testing {
 HostFixture::HostFixture() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-host-XXXXXX").string();
     folder = mkdtemp(pattern.data());
-    platform.downloadsFolder = (folder / "Downloads").wstring();
+    platform.desktop.downloadsFolder = (folder / "Downloads").string();
     std::filesystem::create_directory(folder / "Downloads");
 
     service.server.Get("/downloader.php/index/info", [this](const auto&, auto& response) {
@@ -37,23 +35,20 @@ HostFixture::~HostFixture() {
 }
 
 void HostFixture::StartHost() {
-    host = std::make_unique<CTarvikDlg>(platform, options);
-    platform.CreateHostWindow(*host);
+    host = std::make_unique<CTarvikDlg>(platform.Roles(), options);
+    platform.window.Create(*host);
     host->OnInitDialog();
-    platform.CompleteWebViewCreation();
-    platform.Pump();
+    platform.webView.CompleteCreation();
+    platform.window.Pump();
 }
 
 void HostFixture::Send(const std::string& utf8Message) {
-    platform.DeliverPageMessage(WideFromNarrow(utf8Message));
-    platform.Pump();
+    platform.webView.DeliverPageMessage(utf8Message);
+    platform.window.Pump();
 }
 
 std::vector<std::string> HostFixture::Notices() const {
-    std::vector<std::string> notices;
-    for (const auto& notice : platform.pageNotices)
-        notices.push_back(NarrowFromWide(notice));
-    return notices;
+    return platform.webView.notices;
 }
 
 std::vector<std::string> HostFixture::Events() {

@@ -9,8 +9,8 @@ class NoticesTest : public HostFixture {
 protected:
     void SetUp() override { StartHost(); }
     void Post(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0) {
-        platform.PostHostMessage({id, wParam, lParam});
-        platform.Pump();
+        platform.window.Post({id, wParam, lParam});
+        platform.window.Pump();
     }
 };
 
@@ -39,7 +39,7 @@ TEST_F(NoticesTest, ProgressNoticesAreExactJson) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        platform.pageNotices.clear();
+        platform.webView.notices.clear();
         Post(WM_DL_PROGRESS, c.received, c.total);
         ASSERT_EQ(Notices(), std::vector<std::string>{c.expected});
     }
@@ -95,11 +95,11 @@ TEST_F(NoticesTest, StateMachineSendsTheExactNotices) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         host.reset();
-        platform.pageNotices.clear();
+        platform.webView.notices.clear();
         StartHost();
         for (const HostMessage& message : c.messages)
-            platform.PostHostMessage(message);
-        platform.Pump();
+            platform.window.Post(message);
+        platform.window.Pump();
         EXPECT_EQ(host->downloadState(), c.state);
         EXPECT_EQ(Notices(), c.notices);
     }
@@ -107,11 +107,11 @@ TEST_F(NoticesTest, StateMachineSendsTheExactNotices) {
 
 TEST_F(NoticesTest, CloseDuringDownloadIsAnsweredWithTheCloseNotice) {
     Post(WM_DNLD_START);
-    platform.pageNotices.clear();
+    platform.webView.notices.clear();
     Send(R"({"msg_type":"close","msg_data":{"force_close":false}})");
     EXPECT_EQ(Notices(), std::vector<std::string>{
                              R"({"msg_type":"close","status":1,"status_text":"dnld_running"})"});
-    EXPECT_FALSE(platform.endDialogResult.has_value());
+    EXPECT_FALSE(platform.window.endDialogResult.has_value());
 }
 
 TEST(NoticesBeforeWebView, AreDroppedWithoutTouchingTheWebView) {
@@ -121,12 +121,12 @@ TEST(NoticesBeforeWebView, AreDroppedWithoutTouchingTheWebView) {
     options.infoEndpoint = "http://127.0.0.1:1/info";
     options.logEndpoint = "http://127.0.0.1:1/log";
     options.makeInstallId = [] { return std::wstring(L"X"); };
-    CTarvikDlg host(platform, options);
-    platform.CreateHostWindow(host);
-    platform.PostHostMessage({WM_DNLD_START});
-    platform.Pump();
+    CTarvikDlg host(platform.Roles(), options);
+    platform.window.Create(host);
+    platform.window.Post({WM_DNLD_START});
+    platform.window.Pump();
     EXPECT_EQ(host.downloadState(), DownloadState::Running);
-    EXPECT_TRUE(platform.pageNotices.empty());
+    EXPECT_TRUE(platform.webView.notices.empty());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "host_fixture.h"
 
+#include <algorithm>
 #include <ostream>
 
 namespace tarvik::testing {
@@ -19,7 +20,8 @@ struct Observed {
     std::optional<std::pair<uint32_t, uint32_t>> size;
     std::string title;
     size_t messageBoxes = 0;
-    std::vector<std::wstring> revealed;
+    std::vector<std::string> revealed;
+    int webViewFits = 0; // the web view was fitted to the window's client area
     bool operator==(const Observed&) const = default;
 };
 
@@ -40,7 +42,7 @@ void PrintTo(const Observed& o, std::ostream* out) {
     if (o.size)
         *out << o.size->first << "x" << o.size->second;
     *out << " title=" << o.title << " boxes=" << o.messageBoxes << " revealed=" << o.revealed.size()
-         << "}";
+         << " fits=" << o.webViewFits << "}";
 }
 
 const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
@@ -74,11 +76,16 @@ Observed Reported(const std::string& event) {
     o.events = {event};
     return o;
 }
+// The window takes the size clamped to the screen's 1920 x 1040 work area (at least 1 x 1),
+// reports its new client size with WM_SIZE, and the host fits the web view to it.
 Observed Resized(uint32_t width, uint32_t height, const std::string& title = "") {
     Observed o;
     o.size = {{width, height}};
     o.title = title;
     o.events = {"5"};
+    o.posted = {{WM_SIZE, MakePointParam(static_cast<int32_t>(std::clamp(width, 1u, 1920u)),
+                                         static_cast<int32_t>(std::clamp(height, 1u, 1040u)))}};
+    o.webViewFits = 1;
     return o;
 }
 Observed Posted(uint32_t id, int64_t lParam, bool dragging = false) {
@@ -204,34 +211,36 @@ TEST_P(PageMessageTable, HasExactlyItsEffect) {
     {
         StartHost();
         if (c.state != kIdle)
-            platform.PostHostMessage({WM_DNLD_START});
+            platform.window.Post({WM_DNLD_START});
         if (c.state == kFinished_)
-            platform.PostHostMessage({WM_DNLD_FINISHED});
-        platform.Pump();
-        const size_t postedBefore = platform.PostedMessages().size();
+            platform.window.Post({WM_DNLD_FINISHED});
+        platform.window.Pump();
+        const size_t postedBefore = platform.window.PostedMessages().size();
         const size_t eventsBefore = Events().size();
-        platform.pageNotices.clear();
-        platform.requestedSize.reset();
-        platform.title.clear();
+        platform.webView.notices.clear();
+        platform.window.requestedSize.reset();
+        platform.window.title.clear();
+        platform.webView.fits = 0;
 
         Send(c.message);
 
         Observed observed;
-        observed.show = platform.lastShowCommand;
-        const auto posted = platform.PostedMessages();
+        observed.show = platform.window.lastShowCommand;
+        const auto posted = platform.window.PostedMessages();
         for (size_t i = postedBefore; i < posted.size(); ++i)
             observed.posted.emplace_back(posted[i].id, posted[i].lParam);
         observed.notices = Notices();
-        observed.ended = platform.endDialogResult;
+        observed.ended = platform.window.endDialogResult;
         observed.dragging = host->dragging();
         const auto events = Events();
         observed.events.assign(events.begin() + static_cast<std::ptrdiff_t>(eventsBefore),
                                events.end());
-        observed.opened = platform.openedUris;
-        observed.size = platform.requestedSize;
-        observed.title = platform.title;
-        observed.messageBoxes = platform.messageBoxes.size();
-        observed.revealed = platform.revealedPaths;
+        observed.opened = platform.desktop.openedUris;
+        observed.size = platform.window.requestedSize;
+        observed.title = platform.window.title;
+        observed.messageBoxes = platform.desktop.messageBoxes.size();
+        observed.revealed = platform.desktop.revealedPaths;
+        observed.webViewFits = platform.webView.fits;
         EXPECT_EQ(observed, c.expected);
     }
 }
@@ -247,15 +256,16 @@ TEST_F(PageCommandsTest, MouseCoordinatesAreReadBackAsSigned16Bit) {
 TEST_F(PageCommandsTest, InstallAndRevealBeforeAnyDownloadActOnAnEmptyPath) {
     StartHost();
     Send(R"({"msg_type":"open_dnld_dir"})");
-    ASSERT_EQ(platform.revealedPaths, std::vector<std::wstring>{L""});
-    EXPECT_TRUE(platform.messageBoxes.empty());
+    ASSERT_EQ(platform.desktop.revealedPaths, std::vector<std::string>{""});
+    EXPECT_TRUE(platform.desktop.messageBoxes.empty());
 
     Send(R"({"msg_type":"install"})");
-    ASSERT_EQ(platform.messageBoxes.size(), 1u);
-    EXPECT_EQ(platform.messageBoxes[0].text, L"运行安装程序失败，请手动执行...");
-    EXPECT_EQ(platform.messageBoxes[0].caption, L"运行失败");
-    EXPECT_EQ(platform.revealedPaths.size(), 2u) << "the failure box is followed by a reveal";
-    EXPECT_TRUE(platform.elevatedRuns.empty()) << "no file, nothing to elevate";
+    ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
+    EXPECT_EQ(platform.desktop.messageBoxes[0].text, "运行安装程序失败，请手动执行...");
+    EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "运行失败");
+    EXPECT_EQ(platform.desktop.revealedPaths.size(), 2u)
+        << "the failure box is followed by a reveal";
+    EXPECT_TRUE(platform.desktop.elevatedRuns.empty()) << "no file, nothing to elevate";
 }
 
 } // namespace

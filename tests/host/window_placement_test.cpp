@@ -11,10 +11,10 @@ protected:
 };
 
 TEST_F(WindowPlacementTest, StartsOffScreenWithItsIcon) {
-    EXPECT_EQ(platform.windowRect.left, -10000);
-    EXPECT_EQ(platform.windowRect.top, 0);
-    EXPECT_TRUE(platform.iconSet);
-    EXPECT_TRUE(platform.webViewCreated);
+    EXPECT_EQ(platform.window.rect.left, -10000);
+    EXPECT_EQ(platform.window.rect.top, 0);
+    EXPECT_TRUE(platform.window.iconSet);
+    EXPECT_TRUE(platform.webView.created);
 }
 
 // Page sizes are logical pixels at 96 dpi; the host asks for device pixels with 32-bit unsigned
@@ -38,90 +38,90 @@ TEST_F(WindowPlacementTest, SizeFollowsTheScreenResolution) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.dpi << " dpi " << c.width << "x" << c.height);
-        platform.dpi = {c.dpi, c.dpi};
+        platform.window.dpi = {c.dpi, c.dpi};
         host->ResizeWindow(c.width, c.height, std::nullopt);
-        ASSERT_TRUE(platform.requestedSize.has_value());
-        EXPECT_EQ(platform.requestedSize->first, c.expectedWidth);
-        EXPECT_EQ(platform.requestedSize->second, c.expectedHeight);
+        ASSERT_TRUE(platform.window.requestedSize.has_value());
+        EXPECT_EQ(platform.window.requestedSize->first, c.expectedWidth);
+        EXPECT_EQ(platform.window.requestedSize->second, c.expectedHeight);
     }
 }
 
 TEST_F(WindowPlacementTest, ResizeTitlesAndCentresTheWindow) {
-    platform.workArea = {0, 0, 1920, 1040};
+    platform.window.workArea = {0, 0, 1920, 1040};
     host->ResizeWindow(800, 600, std::string("Setup \xE2\x9C\x93"));
-    EXPECT_EQ(platform.title, "Setup \xE2\x9C\x93");
+    EXPECT_EQ(platform.window.title, "Setup \xE2\x9C\x93");
     const Rect expected{560, 220, 1360, 820};
-    EXPECT_EQ(platform.windowRect.left, expected.left);
-    EXPECT_EQ(platform.windowRect.top, expected.top);
-    EXPECT_EQ(platform.windowRect.right, expected.right);
-    EXPECT_EQ(platform.windowRect.bottom, expected.bottom);
-    EXPECT_TRUE(platform.activated);
+    EXPECT_EQ(platform.window.rect.left, expected.left);
+    EXPECT_EQ(platform.window.rect.top, expected.top);
+    EXPECT_EQ(platform.window.rect.right, expected.right);
+    EXPECT_EQ(platform.window.rect.bottom, expected.bottom);
+    EXPECT_TRUE(platform.window.activated);
 }
 
 TEST_F(WindowPlacementTest, TitleEndsAtAnEmbeddedZero) {
     host->ResizeWindow(10, 10, std::string("Setup\0hidden", 12));
-    EXPECT_EQ(platform.title, "Setup");
+    EXPECT_EQ(platform.window.title, "Setup");
 }
 
 TEST_F(WindowPlacementTest, DragMovesTheWindowByTheCursorDelta) {
-    platform.MoveWindow({100, 50, 500, 350});
+    platform.window.SetBounds({100, 50, 500, 350});
     Send(R"({"msg_type":"mousedown","msg_data":{"x":10,"y":20}})");
     EXPECT_TRUE(host->dragging());
-    EXPECT_TRUE(platform.pointerCaptured);
+    EXPECT_TRUE(platform.window.pointerCaptured);
 
     Send(R"({"msg_type":"mousemove","msg_data":{"x":40,"y":5}})");
-    EXPECT_EQ(platform.windowRect.left, 130);
-    EXPECT_EQ(platform.windowRect.top, 35);
-    EXPECT_EQ(platform.windowRect.Width(), 400);
-    EXPECT_EQ(platform.windowRect.Height(), 300);
+    EXPECT_EQ(platform.window.rect.left, 130);
+    EXPECT_EQ(platform.window.rect.top, 35);
+    EXPECT_EQ(platform.window.rect.Width(), 400);
+    EXPECT_EQ(platform.window.rect.Height(), 300);
 
     // Pointer events the window system delivers while captured take part in the same drag.
     // The pointer moved 5 pixels right on screen; in client coordinates of the moved window
     // that is (15, 20).
-    platform.SendSystemMessage({WM_MOUSEMOVE, 0, MakePointParam(15, 20)});
-    EXPECT_EQ(platform.windowRect.left, 135);
+    platform.window.SendSystemMessage({WM_MOUSEMOVE, 0, MakePointParam(15, 20)});
+    EXPECT_EQ(platform.window.rect.left, 135);
 
     Send(R"({"msg_type":"mouseup","msg_data":{"x":45,"y":5}})");
     EXPECT_FALSE(host->dragging());
-    EXPECT_FALSE(platform.pointerCaptured);
+    EXPECT_FALSE(platform.window.pointerCaptured);
 
     Send(R"({"msg_type":"mousemove","msg_data":{"x":300,"y":300}})");
-    EXPECT_EQ(platform.windowRect.left, 135) << "no move after the drag ended";
+    EXPECT_EQ(platform.window.rect.left, 135) << "no move after the drag ended";
 }
 
 // The page's client coordinates are relative to where the window was when the page saw the
 // pointer; with moves still on their way to the window system they overshoot. The real pointer
 // position, when the window layer has it, is what the drag follows.
 TEST_F(WindowPlacementTest, DragFollowsTheRealPointerWhenTheWindowLayerKnowsIt) {
-    platform.MoveWindow({100, 50, 500, 350});
-    platform.pointerPosition = platform::Point{110, 70};
+    platform.window.SetBounds({100, 50, 500, 350});
+    platform.window.pointerPosition = platform::Point{110, 70};
     Send(R"({"msg_type":"mousedown","msg_data":{"x":10,"y":20}})");
 
-    platform.pointerPosition = platform::Point{160, 95};
+    platform.window.pointerPosition = platform::Point{160, 95};
     Send(R"({"msg_type":"mousemove","msg_data":{"x":60,"y":45}})");
-    EXPECT_EQ(platform.windowRect.left, 150);
-    EXPECT_EQ(platform.windowRect.top, 75);
+    EXPECT_EQ(platform.window.rect.left, 150);
+    EXPECT_EQ(platform.window.rect.top, 75);
 
     // A late page message with coordinates from before the move changes nothing more.
     Send(R"({"msg_type":"mousemove","msg_data":{"x":60,"y":45}})");
-    EXPECT_EQ(platform.windowRect.left, 150);
-    EXPECT_EQ(platform.windowRect.top, 75);
+    EXPECT_EQ(platform.window.rect.left, 150);
+    EXPECT_EQ(platform.window.rect.top, 75);
 }
 
 TEST_F(WindowPlacementTest, PressesFromTheWindowSystemNeverStartADrag) {
-    platform.MoveWindow({100, 50, 500, 350});
-    platform.SendSystemMessage({WM_LBUTTONDOWN, 0, MakePointParam(10, 10)});
-    platform.SendSystemMessage({WM_MOUSEMOVE, 0, MakePointParam(90, 90)});
-    platform.SendSystemMessage({WM_LBUTTONUP, 0, MakePointParam(90, 90)});
-    EXPECT_EQ(platform.windowRect.left, 100);
-    EXPECT_FALSE(platform.pointerCaptured);
+    platform.window.SetBounds({100, 50, 500, 350});
+    platform.window.SendSystemMessage({WM_LBUTTONDOWN, 0, MakePointParam(10, 10)});
+    platform.window.SendSystemMessage({WM_MOUSEMOVE, 0, MakePointParam(90, 90)});
+    platform.window.SendSystemMessage({WM_LBUTTONUP, 0, MakePointParam(90, 90)});
+    EXPECT_EQ(platform.window.rect.left, 100);
+    EXPECT_FALSE(platform.window.pointerCaptured);
 }
 
 TEST_F(WindowPlacementTest, CloseRequestFromTheDesktopEndsTheDialog) {
-    platform.PostHostMessage({WM_DNLD_START}); // even while a download runs
-    platform.Pump();
-    platform.SendSystemMessage({WM_CLOSE});
-    EXPECT_TRUE(platform.endDialogResult.has_value());
+    platform.window.Post({WM_DNLD_START}); // even while a download runs
+    platform.window.Pump();
+    platform.window.SendSystemMessage({WM_CLOSE});
+    EXPECT_TRUE(platform.window.endDialogResult.has_value());
 }
 
 } // namespace

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik::platform {
+
+struct FileFilter {
+    std::string label;   // shown to the user, e.g. "所有文件(*.*)"
+    std::string pattern; // a glob, e.g. "*.exe" or "*.*"
+};
+
+struct SaveDialogRequest {
+    std::string proposedName;     // file name offered in the name field
+    std::string defaultExtension; // appended when the user types a name without one
+    std::vector<FileFilter> filters;
+};
+
+// The desktop around the window: default handlers, the Downloads folder, modal dialogs, the file
+// manager and elevated runs. All text and paths are UTF-8.
+//
+// Threads: user-interface thread only; every callback runs there, never after the window is
+// destroyed.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // Opens a URL with the desktop's default handler.
+    virtual void OpenUri(const std::string& uri) = 0;
+    // The user's Downloads folder; empty when unknown.
+    virtual std::string DownloadsFolder() = 0;
+    // A modal save dialog that asks before replacing a file; the chosen full path, or nothing when
+    // cancelled. Host messages and page messages keep arriving while it is open.
+    virtual std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) = 0;
+    // Runs the file with administrator rights, without waiting for it. `onFailure` is called at
+    // most once when the program could not be started: no way to elevate, the authorisation was
+    // refused or failed, or the start failed. That may be known at once (then it is called before
+    // this returns) or only once the user has answered the authorisation prompt.
+    virtual void RunElevated(const std::string& path, std::function<void()> onFailure) = 0;
+    // A modal message box with one OK button.
+    virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+    // Shows the file selected in the file manager (or at least its folder).
+    virtual void RevealInFileManager(const std::string& path) = 0;
+};
+
+} // namespace tarvik::platform

@@ -1,0 +1,25 @@
+#include "platform/gtk/gtk_platform.h"
+
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+
+namespace tarvik::platform::gtk {
+
+std::unique_ptr<GtkPlatform> CreateGtkPlatform(int* argc, char*** argv, std::string& error) {
+    // Placing the window (off-screen start, centring, dragging) needs a window system that lets
+    // a program place its windows; the user may still choose a backend explicitly.
+    const char* backend = std::getenv("GDK_BACKEND");
+    if (!backend || !*backend)
+        gdk_set_allowed_backends("x11");
+    if (!gtk_init_check(argc, argv)) {
+        const char* display = std::getenv("DISPLAY");
+        error =
+            std::string("cannot open the X display") +
+            (display && *display ? std::string(" \"") + display + "\"" : " (DISPLAY is not set)");
+        return nullptr;
+    }
+    return std::make_unique<GtkPlatform>();
+}
+
+} // namespace tarvik::platform::gtk

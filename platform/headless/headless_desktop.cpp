@@ -1,0 +1,34 @@
+#include "platform/headless/headless_desktop.h"
+
+namespace tarvik::platform::headless {
+
+void HeadlessDesktop::OpenUri(const std::string& uri) {
+    openedUris.push_back(uri);
+}
+
+std::string HeadlessDesktop::DownloadsFolder() {
+    return downloadsFolder;
+}
+
+std::optional<std::string> HeadlessDesktop::ShowSaveDialog(const SaveDialogRequest& request) {
+    saveDialogs.push_back(request);
+    if (whileSaveDialogOpen)
+        whileSaveDialogOpen();
+    return saveDialogAnswer;
+}
+
+void HeadlessDesktop::RunElevated(const std::string& path, std::function<void()> onFailure) {
+    elevatedRuns.push_back(path);
+    if (!elevationSucceeds && onFailure)
+        onFailure();
+}
+
+void HeadlessDesktop::ShowMessageBox(const std::string& text, const std::string& caption) {
+    messageBoxes.push_back({text, caption});
+}
+
+void HeadlessDesktop::RevealInFileManager(const std::string& path) {
+    revealedPaths.push_back(path);
+}
+
+} // namespace tarvik::platform::headless

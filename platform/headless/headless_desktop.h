@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/desktop.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvik::platform::headless {
+
+// The desktop without a desktop: it records what the host asked for and returns scripted answers.
+//
+// Threads: the test's thread only.
+class HeadlessDesktop final : public Desktop {
+public:
+    // --- Scripted answers ----------------------------------------------------------------------
+    std::string downloadsFolder = "/home/user/Downloads";
+    // What the save dialog returns; nothing means the user cancelled.
+    std::optional<std::string> saveDialogAnswer;
+    // Runs while the save dialog is "open", as its nested message loop would.
+    std::function<void()> whileSaveDialogOpen;
+    bool elevationSucceeds = true;
+
+    // --- What the host asked for ---------------------------------------------------------------
+    std::vector<std::string> openedUris;
+    std::vector<SaveDialogRequest> saveDialogs;
+    std::vector<std::string> elevatedRuns;
+    struct MessageBoxShown {
+        std::string text;
+        std::string caption;
+        friend bool operator==(const MessageBoxShown&, const MessageBoxShown&) = default;
+    };
+    std::vector<MessageBoxShown> messageBoxes;
+    std::vector<std::string> revealedPaths;
+
+    // --- Desktop -------------------------------------------------------------------------------
+    void OpenUri(const std::string& uri) override;
+    std::string DownloadsFolder() override;
+    std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) override;
+    void RunElevated(const std::string& path, std::function<void()> onFailure) override;
+    void ShowMessageBox(const std::string& text, const std::string& caption) override;
+    void RevealInFileManager(const std::string& path) override;
+};
+
+} // namespace tarvik::platform::headless

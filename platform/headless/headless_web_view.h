@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/web_view.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarvik::platform::headless {
+
+// The web view without a browser: it records navigations and the JSON sent to the page, and lets
+// a test complete the view's creation and deliver page messages as the real one would.
+//
+// Threads: the test's thread only.
+class HeadlessWebView final : public WebView {
+public:
+    // --- What the host asked for ---------------------------------------------------------------
+    bool created = false;
+    int fits = 0;
+    std::vector<std::string> navigations;
+    std::vector<std::string> notices; // JSON texts sent to the page, in order
+
+    // --- Test controls -------------------------------------------------------------------------
+    // Completes the view's creation, as the runtime would from the message loop.
+    void CompleteCreation();
+    // Delivers a page message to the host's handler, as an accepted message from the page.
+    void DeliverPageMessage(const std::string& text);
+    // Drops the host's callbacks, as the real view does when its window is destroyed.
+    void Close();
+
+    // --- WebView -------------------------------------------------------------------------------
+    void Create(std::function<void()> onReady) override;
+    void FitToWindow() override;
+    void Navigate(const std::string& url) override;
+    void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
+    void PostJson(const std::string& json) override;
+
+private:
+    std::function<void()> onReady_;
+    std::function<void(const std::string&)> onMessage_;
+};
+
+} // namespace tarvik::platform::headless

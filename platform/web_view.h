@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tarvik::platform {
+
+// The embedded web view that fills the host window's client area, and the page bridge.
+//
+// Threads: user-interface thread only; every callback runs there.
+//
+// Page messages are accepted only from the top-level document while it shows the origin the
+// host's own navigation ended at (after its redirects); messages from frames, from other sites
+// the page led to, or forged by other scripts never reach the handler.
+class WebView {
+public:
+    virtual ~WebView() = default;
+
+    // Starts making the web view inside the window (after Window::Create). It completes later,
+    // from the message loop, by calling `onReady`.
+    virtual void Create(std::function<void()> onReady) = 0;
+    // Keeps the web view the size of the client area (after WM_SIZE).
+    virtual void FitToWindow() = 0;
+    // Loads `url` (UTF-8); an empty or unparsable address loads nothing.
+    virtual void Navigate(const std::string& url) = 0;
+    // `onMessage` gets each accepted message's UTF-8 text, whole (embedded zero bytes included);
+    // empty text for a message that was not a string.
+    virtual void SetMessageHandler(std::function<void(const std::string& text)> onMessage) = 0;
+    // Delivers a JSON text to the page's message listeners as a parsed object, as data: it is
+    // never spliced into script source.
+    virtual void PostJson(const std::string& json) = 0;
+};
+
+} // namespace tarvik::platform
