@@ -81,6 +81,9 @@ private:
     void OnDownloadFailed(const HostMessage& message);
 
     void OnWebViewReady();
+    // A link that would take the window away from the host's page opens in the default browser,
+    // under the same rule as "open_url", but reports no event: the page did not ask for it.
+    void OpenOutsideThePage(const std::string& url);
     void StopTransferAndDestroyWindow();
     void ShowLaunchFailure();
     void PostToSelf(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0);

@@ -16,6 +16,11 @@ using bridge::Member;
 using bridge::StringArgument;
 using nlohmann::json;
 
+void CTarvikDlg::OpenOutsideThePage(const std::string& url) {
+    if (bridge::IsOpenableWebLink(url))
+        m_desktop.OpenUri(url);
+}
+
 // The single entry point for the page's commands. Every command reads all of its arguments
 // before it acts, so a malformed message (wrong types, missing arguments) throws before any
 // effect and is dropped here whole.

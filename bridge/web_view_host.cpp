@@ -15,6 +15,8 @@ void CTarvikDlg::OnWebViewReady() {
     m_webView.FitToWindow();
     m_webView.Navigate(NarrowFromWide(m_pageUrl));
     m_webView.SetMessageHandler([this](const std::string& text) { OnWebMessage(text); });
+    m_webView.SetExternalNavigationHandler(
+        [this](const std::string& url) { OpenOutsideThePage(url); });
 }
 
 void CTarvikDlg::OnSize() {

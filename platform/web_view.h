@@ -29,6 +29,12 @@ public:
     // Delivers a JSON text to the page's message listeners as a parsed object, as data: it is
     // never spliced into script source.
     virtual void PostJson(const std::string& json) = 0;
+    // The window stays the host's page: once the page the host navigated to has been committed
+    // (its own redirects on the way are allowed), a top-level navigation to another origin and
+    // every request for a new window are not carried out in the view; their target address goes
+    // to `onLeave` instead, which decides what the desktop does with it.
+    virtual void
+    SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) = 0;
 };
 
 } // namespace tarvik::platform

@@ -4,7 +4,65 @@
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
 
+#include <cstdio>
+#include <vector>
+
 namespace tarvik::platform::gtk {
+
+namespace {
+
+// Whether bubblewrap can make the namespaces WebKit's sandbox needs, tried once with a command
+// that does nothing. When WebKit is told to use the sandbox and it cannot start, its web process
+// never runs and the window stays empty, so the question is asked before the first view exists.
+bool SandboxCanStart(std::string& why) {
+    GCharPtr bwrap(g_find_program_in_path("bwrap"));
+    if (!bwrap) {
+        why = "bubblewrap (bwrap) is not installed";
+        return false;
+    }
+    GCharPtr truePath(g_find_program_in_path("true"));
+    const gchar* argv[] = {bwrap.get(),
+                           "--ro-bind",
+                           "/",
+                           "/",
+                           "--unshare-all",
+                           "--die-with-parent",
+                           truePath ? truePath.get() : "/bin/true",
+                           nullptr};
+    gint status = 0;
+    GError* rawError = nullptr;
+    const bool spawned =
+        g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr,
+                     GSpawnFlags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+                     nullptr, nullptr, nullptr, &status, &rawError);
+    GErrorPtr error(rawError);
+    if (!spawned) {
+        why = std::string("bubblewrap cannot be started: ") + error->message;
+        return false;
+    }
+    if (!g_spawn_check_wait_status(status, nullptr)) {
+        why = "bubblewrap cannot create namespaces here";
+        return false;
+    }
+    return true;
+}
+
+// Web content is confined to a sandbox where the platform allows it: the page is remote content
+// one click away from an elevated launch. Decided once, before the first web process starts.
+void ConfineWebProcesses() {
+    static bool decided = false;
+    if (decided)
+        return;
+    decided = true;
+    std::string why;
+    if (SandboxCanStart(why)) {
+        webkit_web_context_set_sandbox_enabled(webkit_web_context_get_default(), TRUE);
+        return;
+    }
+    std::fprintf(stderr, "tarvik: web content runs without a sandbox: %s\n", why.c_str());
+}
+
+} // namespace
 
 WebView::WebView(HostWindow& window) : m_window(window), m_token(MakeBridgeToken()) {
     m_window.WhenDestroyed([this] { Close(); });
@@ -18,6 +76,7 @@ void WebView::Create(std::function<void()> onReady) {
     if (m_view || m_closed || !m_window.Widget())
         return;
     m_onReady = std::move(onReady);
+    ConfineWebProcesses();
     m_content.reset(webkit_user_content_manager_new());
     m_cancellable.reset(g_cancellable_new());
     const std::string script = PageBridgeScript(m_token);
@@ -45,6 +104,10 @@ void WebView::Create(std::function<void()> onReady) {
                                                      WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), this);
+    g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
+    g_signal_connect(m_view, "create", G_CALLBACK(OnCreate), this);
+    g_signal_connect(m_view, "permission-request", G_CALLBACK(OnPermissionRequest), this);
+    g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), this);
 
     gtk_container_add(GTK_CONTAINER(m_window.Widget()), GTK_WIDGET(m_view));
     gtk_widget_show(GTK_WIDGET(m_view));
@@ -60,6 +123,7 @@ void WebView::Close() {
     m_closed = true;
     m_onReady = nullptr;
     m_onMessage = nullptr;
+    m_onLeave = nullptr;
     if (m_readySource != 0)
         g_source_remove(m_readySource);
     m_readySource = 0;
@@ -84,6 +148,23 @@ void WebView::FitToWindow() {
 void WebView::SetMessageHandler(std::function<void(const std::string& text)> onMessage) {
     if (!m_closed)
         m_onMessage = std::move(onMessage);
+}
+
+void WebView::SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) {
+    if (!m_closed)
+        m_onLeave = std::move(onLeave);
+}
+
+bool WebView::LeavesThePage(const std::string& uri) const {
+    // Until the host's own page has been committed, its navigation and its redirects are free.
+    if (m_awaitingHostCommit || !m_hostOrigin)
+        return false;
+    return OriginOf(uri) != m_hostOrigin;
+}
+
+void WebView::Leave(const std::string& uri) {
+    if (m_onLeave && !uri.empty())
+        m_onLeave(uri);
 }
 
 void WebView::Navigate(const std::string& uri) {
@@ -122,9 +203,9 @@ gboolean WebView::OnReadyIdle(gpointer self) {
 }
 
 void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer self) {
+    auto* view = static_cast<WebView*>(self);
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
-    auto* view = static_cast<WebView*>(self);
     const char* uri = webkit_web_view_get_uri(webView);
     view->m_committedUri = uri ? uri : "";
     if (view->m_awaitingHostCommit) {
@@ -159,6 +240,80 @@ void WebView::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*
         return;
     if (view->m_onMessage)
         view->m_onMessage(*text);
+}
+
+gboolean WebView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                 WebKitPolicyDecisionType type, gpointer self) {
+    auto* view = static_cast<WebView*>(self);
+    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
+        // No second window ever opens: a "_blank" link or window.open goes where the user expects
+        // a link to go, and the page stays.
+        WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+            WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        const std::string target = uri ? uri : "";
+        webkit_policy_decision_ignore(decision);
+        view->Leave(target);
+        return TRUE;
+    }
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        // A navigation decision cannot tell the top-level document from a frame, and a frame of
+        // another site inside the page is the page's own business; the answer for the top-level
+        // document can, and ignoring it keeps the current page in the window. The other site has
+        // received the request by then; the browser asks it again.
+        auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+        if (!webkit_response_policy_decision_is_main_frame_main_resource(response))
+            return FALSE;
+        WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        const std::string target = uri ? uri : "";
+        if (!view->LeavesThePage(target))
+            return FALSE;
+        webkit_policy_decision_ignore(decision);
+        view->Leave(target);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+GtkWidget* WebView::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
+    // A script's window.open asks for the new view directly, without a policy decision first.
+    WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+    static_cast<WebView*>(self)->Leave(uri ? uri : "");
+    return nullptr;
+}
+
+gboolean WebView::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer) {
+    // An installer page needs no notifications, location, camera, microphone or clipboard
+    // reading, and the user is never asked: denied without a prompt, whatever WebKit's default.
+    webkit_permission_request_deny(request);
+    return TRUE;
+}
+
+gboolean WebView::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
+                                WebKitHitTestResult*, gpointer) {
+    // Only the editing actions a page's text needs; navigation, new windows, reloading and the
+    // inspector would all lead out of the vendor's page.
+    GList* items = webkit_context_menu_get_items(menu);
+    std::vector<WebKitContextMenuItem*> unwanted;
+    for (GList* entry = items; entry; entry = entry->next) {
+        auto* item = static_cast<WebKitContextMenuItem*>(entry->data);
+        switch (webkit_context_menu_item_get_stock_action(item)) {
+        case WEBKIT_CONTEXT_MENU_ACTION_CUT:
+        case WEBKIT_CONTEXT_MENU_ACTION_COPY:
+        case WEBKIT_CONTEXT_MENU_ACTION_PASTE:
+        case WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL:
+            break;
+        default:
+            unwanted.push_back(item);
+        }
+    }
+    for (WebKitContextMenuItem* item : unwanted)
+        webkit_context_menu_remove(menu, item);
+    // Nothing left: no menu at all rather than an empty one.
+    return webkit_context_menu_get_n_items(menu) == 0;
 }
 
 void WebView::OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer) {

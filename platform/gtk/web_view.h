@@ -39,6 +39,7 @@ public:
     void Navigate(const std::string& uri) override;
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
     void PostJson(const std::string& json) override;
+    void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
 
 private:
     static gboolean OnReadyIdle(gpointer self);
@@ -47,6 +48,16 @@ private:
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                 gpointer self);
     static void OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer);
+    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer self);
+    static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+    static gboolean OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer);
+    static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
+                                  WebKitHitTestResult*, gpointer);
+
+    // Whether a top-level document at `uri` would take the window away from the host's page.
+    bool LeavesThePage(const std::string& uri) const;
+    void Leave(const std::string& uri);
 
     // Disconnects everything and destroys the view; no callback reaches the host afterwards.
     void Close();
@@ -56,6 +67,7 @@ private:
     std::string m_token;
     std::function<void()> m_onReady;
     std::function<void(const std::string&)> m_onMessage;
+    std::function<void(const std::string&)> m_onLeave;
     GObjectPtr<WebKitUserContentManager> m_content;
     // Owned by the window; a reference is kept so it can be torn down in order.
     GObjectPtr<WebKitWebView> m_viewRef;

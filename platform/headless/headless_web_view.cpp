@@ -15,9 +15,20 @@ void HeadlessWebView::DeliverPageMessage(const std::string& text) {
         onMessage_(text);
 }
 
+void HeadlessWebView::LeavePage(const std::string& url) {
+    if (onLeave_)
+        onLeave_(url);
+}
+
 void HeadlessWebView::Close() {
     onReady_ = nullptr;
     onMessage_ = nullptr;
+    onLeave_ = nullptr;
+}
+
+void HeadlessWebView::SetExternalNavigationHandler(
+    std::function<void(const std::string& url)> onLeave) {
+    onLeave_ = std::move(onLeave);
 }
 
 void HeadlessWebView::Create(std::function<void()> onReady) {

@@ -25,6 +25,9 @@ public:
     void CompleteCreation();
     // Delivers a page message to the host's handler, as an accepted message from the page.
     void DeliverPageMessage(const std::string& text);
+    // A navigation away from the host's page or a new-window request, as the real view reports
+    // one to the host instead of carrying it out.
+    void LeavePage(const std::string& url);
     // Drops the host's callbacks, as the real view does when its window is destroyed.
     void Close();
 
@@ -34,10 +37,12 @@ public:
     void Navigate(const std::string& url) override;
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
     void PostJson(const std::string& json) override;
+    void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
 
 private:
     std::function<void()> onReady_;
     std::function<void(const std::string&)> onMessage_;
+    std::function<void(const std::string&)> onLeave_;
 };
 
 } // namespace tarvik::platform::headless

@@ -15,10 +15,52 @@ using namespace std::chrono_literals;
 constexpr char kEchoPage[] = R"(<!doctype html><html><body><script>
   const webview = window.chrome.webview;
   webview.addEventListener('message', (event) => {
-    if (event.data && event.data.go) { location.href = event.data.go; return; }
+    const data = event.data || {};
+    if (data.go) { location.href = data.go; return; }
+    if (data.open) { window.open(data.open); return; }
+    if (data.blank) {
+      const link = document.createElement('a');
+      link.href = data.blank;
+      link.target = '_blank';
+      document.body.appendChild(link);
+      link.click();
+      return;
+    }
+    if (data.button) {
+      const button = document.createElement('button');
+      button.style = 'position:fixed;left:0;top:0;width:100%;height:100%';
+      button.onclick = () => { webview.postMessage('clicked'); window.open(data.button); button.remove(); };
+      document.body.appendChild(button);
+      webview.postMessage('button shown');
+      return;
+    }
+    if (data.form) {
+      const form = document.createElement('form');
+      form.action = data.form;
+      form.method = 'get';
+      document.body.appendChild(form);
+      form.submit();
+      return;
+    }
     webview.postMessage('echo ' + typeof event.data + ' ' + JSON.stringify(event.data));
   });
   webview.postMessage('ready ' + location.port);
+</script></body></html>)";
+
+// Asks for everything a page could want from the desktop and reports what it got.
+constexpr char kPermissionsPage[] = R"(<!doctype html><html><body><script>
+  const report = (what, outcome) => window.chrome.webview.postMessage(what + ' ' + outcome);
+  const settle = (what, promise) => promise.then(() => report(what, 'granted'),
+                                                 (e) => report(what, 'refused'));
+  settle('notifications', Notification.requestPermission().then(
+      (p) => p === 'granted' ? p : Promise.reject(p)));
+  settle('geolocation', new Promise((ok, no) => navigator.geolocation.getCurrentPosition(ok, no)));
+  settle('camera', navigator.mediaDevices ? navigator.mediaDevices.getUserMedia({ video: true })
+                                          : Promise.reject('absent'));
+  settle('microphone', navigator.mediaDevices ? navigator.mediaDevices.getUserMedia({ audio: true })
+                                              : Promise.reject('absent'));
+  settle('clipboard', navigator.clipboard ? navigator.clipboard.readText()
+                                          : Promise.reject('absent'));
 </script></body></html>)";
 
 // Posts through every way a page could try to reach the host; only the last is the real one.
@@ -61,6 +103,8 @@ protected:
     void SetUp() override {
         for (LoopbackServer* server : {&site, &otherSite}) {
             Serve(*server, "/page", kEchoPage);
+            Serve(*server, "/page2", kEchoPage);
+            Serve(*server, "/permissions", kPermissionsPage);
             Serve(*server, "/forging", kForgingPage);
             Serve(*server, "/nonstring", kNonStringPage);
             Serve(*server, "/frame", kForeignFrame);
@@ -86,6 +130,8 @@ protected:
         platform->webView.Create([&] { ready = true; });
         platform->webView.SetMessageHandler(
             [this](const std::string& text) { received.push_back(text); });
+        platform->webView.SetExternalNavigationHandler(
+            [this](const std::string& url) { leaving.push_back(url); });
         ASSERT_TRUE(RunUntil(*platform, [&] { return ready; }));
     }
 
@@ -105,6 +151,7 @@ protected:
     std::unique_ptr<platform::gtk::GtkPlatform> platform;
     RecordingHost host;
     std::vector<std::string> received;
+    std::vector<std::string> leaving;
 };
 
 TEST_F(WebViewTest, PageMessagesAndNoticesMakeTheRoundTrip) {
@@ -141,27 +188,72 @@ TEST_F(WebViewTest, OnlyTheTopFramesOwnMessagesArrive) {
     }
 }
 
-TEST_F(WebViewTest, MessagesStopWhenTheTopFrameLeavesForAnotherOrigin) {
+// Whatever the page does to leave, the window keeps showing it with a working bridge, nothing
+// of another origin is shown and no second window opens; the targets go to the host instead.
+TEST_F(WebViewTest, TheWindowStaysTheHostsPage) {
     platform->webView.Navigate(site.Url("/page"));
     ASSERT_TRUE(Receives(Ready(site)));
-
-    // The page follows a link to another site, which has the bridge as well.
+    const std::string page = site.Url("/page");
     const std::string foreign = otherSite.Url("/page");
-    platform->webView.PostJson(R"({"go":")" + foreign + R"("})");
+    struct Case {
+        std::string command;
+        std::vector<std::string> leaving;
+    };
+    const Case cases[] = {
+        {R"({"go":")" + foreign + R"("})", {foreign}},
+        {R"({"form":")" + foreign + R"("})", {foreign + "?"}},
+        {R"({"go":")" + site.Url("/to-other") + R"("})", {foreign}},
+        {R"({"blank":")" + foreign + R"("})", {foreign}},
+        {R"({"blank":")" + page + R"("})", {page}},
+        {R"({"go":"file:///etc/passwd"})", {}},
+    };
     WebKitWebView* view = platform->webView.Widget();
-    ASSERT_TRUE(RunUntil(*platform, [&] {
-        const char* uri = webkit_web_view_get_uri(view);
-        return uri && foreign == uri && !webkit_web_view_is_loading(view);
-    }));
-    RunFor(*platform, 500ms);
-    EXPECT_TRUE(std::find(received.begin(), received.end(), Ready(otherSite)) == received.end());
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        leaving.clear();
+        platform->webView.PostJson(c.command);
+        RunFor(*platform, 700ms);
+        EXPECT_EQ(leaving, c.leaving);
+        EXPECT_EQ(std::string(webkit_web_view_get_uri(view)), page);
+        EXPECT_TRUE(std::find(received.begin(), received.end(), Ready(otherSite)) ==
+                    received.end());
+        // The bridge still carries messages both ways.
+        const std::string probe = R"({"n":)" + std::to_string(++round) + "}";
+        platform->webView.PostJson(probe);
+        EXPECT_TRUE(Receives("echo object " + probe));
+    }
 
-    // Back on the host's own origin, messages are accepted again.
-    platform->webView.PostJson(R"({"n":1})");
+    // window.open needs the user's click; one on a button that calls it.
+    leaving.clear();
+    platform->window.SetBounds(platform::Rect{0, 0, 400, 300});
+    platform->webView.PostJson(R"({"button":")" + foreign + R"("})");
+    ASSERT_TRUE(Receives("button shown"));
     RunFor(*platform, 300ms);
+    ASSERT_TRUE(RunCommand("xdotool mousemove 200 150 click 1"));
+    RunFor(*platform, 700ms);
+    EXPECT_EQ(leaving, std::vector<std::string>{foreign});
+    EXPECT_EQ(std::string(webkit_web_view_get_uri(view)), page);
+
+    // Within its own origin the page may go where it likes, bridge included.
     received.clear();
-    platform->webView.Navigate(site.Url("/page"));
+    leaving.clear();
+    platform->webView.PostJson(R"({"go":")" + site.Url("/page2") + R"("})");
     ASSERT_TRUE(Receives(Ready(site)));
+    EXPECT_EQ(std::string(webkit_web_view_get_uri(view)), site.Url("/page2"));
+    EXPECT_TRUE(leaving.empty());
+}
+
+TEST_F(WebViewTest, PermissionRequestsAreRefusedWithoutAsking) {
+    platform->webView.Navigate(site.Url("/permissions"));
+    const std::vector<std::string> expected = {"camera refused", "clipboard refused",
+                                               "geolocation refused", "microphone refused",
+                                               "notifications refused"};
+    ASSERT_TRUE(RunUntil(*platform, [&] { return received.size() >= expected.size(); }));
+    RunFor(*platform, 200ms);
+    std::vector<std::string> outcomes = received;
+    std::sort(outcomes.begin(), outcomes.end());
+    EXPECT_EQ(outcomes, expected);
 }
 
 TEST_F(WebViewTest, TheOriginIsTakenWhereTheHostsNavigationEnded) {

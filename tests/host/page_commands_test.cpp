@@ -268,5 +268,21 @@ TEST_F(PageCommandsTest, InstallAndRevealBeforeAnyDownloadActOnAnEmptyPath) {
     EXPECT_TRUE(platform.desktop.elevatedRuns.empty()) << "no file, nothing to elevate";
 }
 
+// A link that would take the window away from the page goes to the default browser under the
+// same rule as "open_url", but the page did not ask for it, so no event is reported.
+TEST_F(PageCommandsTest, LeavingThePageOpensOnlyWebLinksAndReportsNothing) {
+    StartHost();
+    const size_t eventsBefore = Events().size();
+    const char* leaving[] = {
+        "https://vendor.example/terms", "http://other.example/", "file:///etc/passwd",
+        "javascript:alert(1)",          "about:blank",           "https://bad.example/a b"};
+    for (const char* url : leaving)
+        platform.webView.LeavePage(url);
+    platform.window.Pump();
+    EXPECT_EQ(platform.desktop.openedUris,
+              (std::vector<std::string>{"https://vendor.example/terms", "http://other.example/"}));
+    EXPECT_EQ(Events().size(), eventsBefore);
+}
+
 } // namespace
 } // namespace tarvik::testing
