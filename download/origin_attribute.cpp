@@ -1,6 +1,6 @@
 #include "download/origin_attribute.h"
 
-#include "common/curl_handle.h"
+#include "common/curl/curl_handle.h"
 
 #include <sys/xattr.h>
 

@@ -1,6 +1,6 @@
 #include "download/transfer_job.h"
 
-#include "common/curl_handle.h"
+#include "common/curl/curl_handle.h"
 #include "common/download_failure.h"
 #include "download/failure_from_curl.h"
 #include "download/origin_attribute.h"
@@ -68,7 +68,6 @@ struct TransferJob::State {
     const std::filesystem::path target;
     const TransferLimits limits;
     const Post post;
-    CurlGlobal curlGlobal;
     // Made before the worker starts, so the owner can always wake a waiting worker.
     const CurlMulti multi;
     std::atomic<bool> abort{false};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/curl_handle.h"
+#include "common/curl/curl_handle.h"
 #include "service/service_limits.h"
 
 #include <string>

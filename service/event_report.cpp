@@ -1,6 +1,6 @@
 #include "service/event_report.h"
 
-#include "common/curl_handle.h"
+#include "common/curl/curl_handle.h"
 #include "service/curl_options.h"
 
 namespace tarvik::service {
@@ -22,7 +22,6 @@ bool AddField(curl_mime* form, const char* name, const std::string& value) {
 
 bool SendEventReport(const std::string& logEndpoint, const EventReport& report,
                      const ServiceLimits& limits) {
-    const CurlGlobal global;
     const CurlEasy handle(curl_easy_init());
     if (!handle)
         return false;

@@ -1,6 +1,6 @@
 #include "service/product_info.h"
 
-#include "common/curl_handle.h"
+#include "common/curl/curl_handle.h"
 #include "service/curl_options.h"
 #include "service/info_answer.h"
 
@@ -31,7 +31,6 @@ size_t CollectBody(char* data, size_t size, size_t count, void* userData) {
 ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits) {
     if (infoUrl.empty())
         return {};
-    const CurlGlobal global;
     const CurlEasy handle(curl_easy_init());
     if (!handle)
         return {};
