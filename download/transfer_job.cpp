@@ -1,5 +1,6 @@
 #include "download/transfer_job.h"
 
+#include "common/curl/checked_options.h"
 #include "common/curl/curl_handle.h"
 #include "common/download_failure.h"
 #include "download/failure_from_curl.h"
@@ -165,24 +166,33 @@ void TransferJob::State::Run() {
     part = &file;
 
     CURL* h = handle.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, limits.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
+    // Each of these carries a rule: only http and https, also for redirects; a bounded redirect
+    // chain; error statuses fail; time limits; no signals on a worker thread; where the body
+    // goes; the stall check; no fall-back from https to http. A library that refuses one would
+    // make a transfer that breaks it, so none is made.
+    const CheckedOptions rules =
+        CheckedOptions(h)
+            .Set(CURLOPT_URL, url.c_str())
+            .Set(CURLOPT_PROTOCOLS_STR, "http,https")
+            .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+            .Set(CURLOPT_FOLLOWLOCATION, 1L)
+            .Set(CURLOPT_MAXREDIRS, limits.maxRedirects)
+            .Set(CURLOPT_FAILONERROR, 1L)
+            .Set(CURLOPT_NOSIGNAL, 1L)
+            .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()))
+            .Set(CURLOPT_WRITEFUNCTION, &State::OnBody)
+            .Set(CURLOPT_WRITEDATA, this)
+            .Set(CURLOPT_NOPROGRESS, 0L)
+            .Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress)
+            .Set(CURLOPT_XFERINFODATA, this)
+            .Set(CURLOPT_PREREQFUNCTION, &State::BeforeRequest)
+            .Set(CURLOPT_PREREQDATA, this);
+    if (!rules.ok())
+        return Fail(DownloadFailure::Network);
     // Larger chunks than the library's 16 KiB mean fewer callbacks and writes per megabyte;
-    // the command-line tool uses the same size.
+    // the command-line tool uses the same size. Only speed depends on it, so a refusal is
+    // no reason to fail.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 100L * 1024);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &State::OnBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &State::OnProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &State::BeforeRequest);
-    curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
 
     const std::optional<CURLcode> result = Perform(h);
     if (!result)
