@@ -12,6 +12,11 @@ ProductInfo Failed(ServiceFailure failure) {
 } // namespace
 
 ProductInfo ParseInfoAnswer(std::string_view body) {
+    // The JSON reader takes a zero byte for the end of its input even when it is given the whole
+    // length (it stops there as at the end of a C string), so "{...}\0 junk" would read as the
+    // object alone. JSON text never holds a raw zero byte, so such a body is no answer.
+    if (body.find('\0') != std::string_view::npos)
+        return Failed(ServiceFailure::Malformed);
     const nlohmann::json answer =
         nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false, /*ignore_comments=*/false);
     if (answer.is_discarded() || !answer.is_object())

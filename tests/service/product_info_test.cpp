@@ -127,6 +127,12 @@ TEST_F(InfoServiceTest, ReadsNameAndPageOnlyFromAWellFormedSuccessAnswer) {
         {"empty body", "", 200, malformed},
         {"not JSON", "<html>Service Unavailable</html>", 503, malformed},
         {"trailing text", R"({"code":200,)" + data + "} x", 200, malformed},
+        // The JSON reader stops at a zero byte as at the end of a C string; the whole body
+        // must count.
+        {"zero byte, then text that is not JSON",
+         R"({"code":200,)" + data + "}" + std::string(1, '\0') + " not JSON {[", 200, malformed},
+        {"zero byte after the answer", R"({"code":200,)" + data + "}" + std::string(1, '\0'), 200,
+         malformed},
         {"comments are not JSON", R"(/* c */ {"code":200,)" + data + "}", 200, malformed},
         {"body is an array",
          "["
