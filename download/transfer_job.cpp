@@ -2,6 +2,7 @@
 
 #include "common/curl/checked_options.h"
 #include "common/curl/curl_handle.h"
+#include "common/curl/web_url.h"
 #include "common/download_failure.h"
 #include "download/failure_from_curl.h"
 #include "download/origin_attribute.h"
@@ -11,7 +12,6 @@
 
 #include <atomic>
 #include <optional>
-#include <strings.h>
 #include <system_error>
 #include <thread>
 
@@ -20,10 +20,6 @@ namespace {
 
 // How long the worker sleeps in the library's wait at most; it bounds how late a stall is seen.
 constexpr int kLongestWaitMs = 100;
-
-bool IsHttpsUrl(const char* url) {
-    return url && strncasecmp(url, "https:", 6) == 0;
-}
 
 // The easy handle takes part in the multi handle only while this object lives.
 class MultiMembership {
@@ -115,7 +111,7 @@ int TransferJob::State::BeforeRequest(void* context, char*, char*, int, int) {
     auto& self = *static_cast<State*>(context);
     char* current = nullptr;
     curl_easy_getinfo(self.easy, CURLINFO_EFFECTIVE_URL, &current);
-    if (IsHttpsUrl(current)) {
+    if (current && UrlScheme(current) == "https") {
         self.reachedHttps = true;
     } else if (self.reachedHttps) {
         self.refusedDowngrade = true;
