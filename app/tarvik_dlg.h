@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/host_options.h"
-#include "common/curl_handle.h"
 #include "common/download_state.h"
 #include "common/host_message.h"
 #include "platform/platform.h"
@@ -93,8 +92,6 @@ private:
     platform::WebView& m_webView;
     platform::Desktop& m_desktop;
     HostOptions m_options;
-    // Keeps the transfer library initialised for the whole run.
-    CurlGlobal m_curlGlobal;
 
     std::wstring m_infoUrl;
     std::wstring m_pageUrl;

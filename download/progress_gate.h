@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/host_message.h"
-#include "download/transfer_job.h"
+#include "download/progress_figures.h"
 
 #include <atomic>
 #include <chrono>

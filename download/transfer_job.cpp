@@ -1,6 +1,8 @@
 #include "download/transfer_job.h"
 
-#include "common/curl_handle.h"
+#include "common/curl/checked_options.h"
+#include "common/curl/curl_handle.h"
+#include "common/curl/web_url.h"
 #include "common/download_failure.h"
 #include "download/failure_from_curl.h"
 #include "download/origin_attribute.h"
@@ -10,7 +12,6 @@
 
 #include <atomic>
 #include <optional>
-#include <strings.h>
 #include <system_error>
 #include <thread>
 
@@ -19,10 +20,6 @@ namespace {
 
 // How long the worker sleeps in the library's wait at most; it bounds how late a stall is seen.
 constexpr int kLongestWaitMs = 100;
-
-bool IsHttpsUrl(const char* url) {
-    return url && strncasecmp(url, "https:", 6) == 0;
-}
 
 // The easy handle takes part in the multi handle only while this object lives.
 class MultiMembership {
@@ -68,7 +65,6 @@ struct TransferJob::State {
     const std::filesystem::path target;
     const TransferLimits limits;
     const Post post;
-    CurlGlobal curlGlobal;
     // Made before the worker starts, so the owner can always wake a waiting worker.
     const CurlMulti multi;
     std::atomic<bool> abort{false};
@@ -115,7 +111,7 @@ int TransferJob::State::BeforeRequest(void* context, char*, char*, int, int) {
     auto& self = *static_cast<State*>(context);
     char* current = nullptr;
     curl_easy_getinfo(self.easy, CURLINFO_EFFECTIVE_URL, &current);
-    if (IsHttpsUrl(current)) {
+    if (current && UrlScheme(current) == "https") {
         self.reachedHttps = true;
     } else if (self.reachedHttps) {
         self.refusedDowngrade = true;
@@ -166,24 +162,33 @@ void TransferJob::State::Run() {
     part = &file;
 
     CURL* h = handle.get();
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, limits.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
+    // Each of these carries a rule: only http and https, also for redirects; a bounded redirect
+    // chain; error statuses fail; time limits; no signals on a worker thread; where the body
+    // goes; the stall check; no fall-back from https to http. A library that refuses one would
+    // make a transfer that breaks it, so none is made.
+    const CheckedOptions rules =
+        CheckedOptions(h)
+            .Set(CURLOPT_URL, url.c_str())
+            .Set(CURLOPT_PROTOCOLS_STR, "http,https")
+            .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+            .Set(CURLOPT_FOLLOWLOCATION, 1L)
+            .Set(CURLOPT_MAXREDIRS, limits.maxRedirects)
+            .Set(CURLOPT_FAILONERROR, 1L)
+            .Set(CURLOPT_NOSIGNAL, 1L)
+            .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()))
+            .Set(CURLOPT_WRITEFUNCTION, &State::OnBody)
+            .Set(CURLOPT_WRITEDATA, this)
+            .Set(CURLOPT_NOPROGRESS, 0L)
+            .Set(CURLOPT_XFERINFOFUNCTION, &State::OnProgress)
+            .Set(CURLOPT_XFERINFODATA, this)
+            .Set(CURLOPT_PREREQFUNCTION, &State::BeforeRequest)
+            .Set(CURLOPT_PREREQDATA, this);
+    if (!rules.ok())
+        return Fail(DownloadFailure::Network);
     // Larger chunks than the library's 16 KiB mean fewer callbacks and writes per megabyte;
-    // the command-line tool uses the same size.
+    // the command-line tool uses the same size. Only speed depends on it, so a refusal is
+    // no reason to fail.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 100L * 1024);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &State::OnBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &State::OnProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &State::BeforeRequest);
-    curl_easy_setopt(h, CURLOPT_PREREQDATA, this);
 
     const std::optional<CURLcode> result = Perform(h);
     if (!result)

@@ -1,20 +1,15 @@
 #pragma once
 
 #include "common/host_message.h"
+#include "download/progress_figures.h"
 #include "download/transfer_limits.h"
 
-#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace tarvik::download {
-
-struct ProgressFigures {
-    uint64_t received = 0;
-    int64_t total = 0;
-};
 
 // One installer transfer on its own worker thread. The worker writes the body to
 // `target` + ".part" and renames it to `target` only after a complete, successful transfer, so

@@ -1,5 +1,7 @@
 #include "service/curl_options.h"
 
+#include "common/curl/checked_options.h"
+
 #include <algorithm>
 
 namespace tarvik::service {
@@ -14,12 +16,33 @@ long LimitMilliseconds(std::chrono::milliseconds limit) {
 } // namespace
 
 bool ApplyCommonOptions(CURL* handle, const std::string& url, const ServiceLimits& limits) {
-    return curl_easy_setopt(handle, CURLOPT_URL, url.c_str()) == CURLE_OK &&
-           curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-           curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, LimitMilliseconds(limits.connect)) ==
-               CURLE_OK &&
-           curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, LimitMilliseconds(limits.total)) ==
-               CURLE_OK;
+    return CheckedOptions(handle)
+        .Set(CURLOPT_URL, url.c_str())
+        .Set(CURLOPT_NOSIGNAL, 1L)
+        .Set(CURLOPT_CONNECTTIMEOUT_MS, LimitMilliseconds(limits.connect))
+        .Set(CURLOPT_TIMEOUT_MS, LimitMilliseconds(limits.total))
+        .ok();
+}
+
+ServiceFailure ServiceFailureFromCurl(CURLcode code) {
+    switch (code) {
+    case CURLE_OK:
+        return ServiceFailure::None;
+    case CURLE_OPERATION_TIMEDOUT:
+        return ServiceFailure::Timeout;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return ServiceFailure::BadUrl;
+    // A redirect chain that never ends in an answer.
+    case CURLE_TOO_MANY_REDIRECTS:
+        return ServiceFailure::HttpStatus;
+    case CURLE_FAILED_INIT:
+    case CURLE_OUT_OF_MEMORY:
+    case CURLE_BAD_FUNCTION_ARGUMENT:
+        return ServiceFailure::Setup;
+    default:
+        return ServiceFailure::Network;
+    }
 }
 
 } // namespace tarvik::service

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "common/curl_handle.h"
+#include "common/curl/curl_handle.h"
+#include "service/service_failure.h"
 #include "service/service_limits.h"
 
 #include <string>
@@ -10,5 +11,8 @@ namespace tarvik::service {
 // The options every request to the service shares: the time limits, no signals (the requests may
 // run on any thread) and the URL. False when the library refused one of them.
 bool ApplyCommonOptions(CURL* handle, const std::string& url, const ServiceLimits& limits);
+
+// The reason for a request the library ended with `code`; None for CURLE_OK.
+ServiceFailure ServiceFailureFromCurl(CURLcode code);
 
 } // namespace tarvik::service

@@ -1,6 +1,7 @@
 #include "service/event_report.h"
 
-#include "common/curl_handle.h"
+#include "common/curl/checked_options.h"
+#include "common/curl/curl_handle.h"
 #include "service/curl_options.h"
 
 namespace tarvik::service {
@@ -20,32 +21,35 @@ bool AddField(curl_mime* form, const char* name, const std::string& value) {
 
 } // namespace
 
-bool SendEventReport(const std::string& logEndpoint, const EventReport& report,
-                     const ServiceLimits& limits) {
-    const CurlGlobal global;
+ServiceFailure SendEventReport(const std::string& logEndpoint, const EventReport& report,
+                               const ServiceLimits& limits) {
+    if (logEndpoint.empty())
+        return ServiceFailure::BadUrl;
     const CurlEasy handle(curl_easy_init());
     if (!handle)
-        return false;
+        return ServiceFailure::Setup;
     const CurlMime form(curl_mime_init(handle.get()));
     if (!form || !AddField(form.get(), "downloader_id", std::to_string(report.downloaderId)) ||
         !AddField(form.get(), "event", report.event) || !AddField(form.get(), "uuid", report.uuid))
-        return false;
+        return ServiceFailure::Setup;
 
     if (!ApplyCommonOptions(handle.get(), logEndpoint, limits) ||
-        curl_easy_setopt(handle.get(), CURLOPT_MIMEPOST, form.get()) != CURLE_OK ||
-        curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 1L) != CURLE_OK ||
-        // A redirected report is still a POST with its form, whatever the redirect's status.
-        curl_easy_setopt(handle.get(), CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL)) !=
-            CURLE_OK ||
-        curl_easy_setopt(handle.get(), CURLOPT_DEFAULT_PROTOCOL, "https") != CURLE_OK ||
-        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &DiscardAnswer) != CURLE_OK)
-        return false;
-    if (curl_easy_perform(handle.get()) != CURLE_OK)
-        return false;
+        !CheckedOptions(handle.get())
+             .Set(CURLOPT_MIMEPOST, form.get())
+             .Set(CURLOPT_FOLLOWLOCATION, 1L)
+             // A redirected report is still a POST with its form, whatever the redirect's status.
+             .Set(CURLOPT_POSTREDIR, static_cast<long>(CURL_REDIR_POST_ALL))
+             .Set(CURLOPT_DEFAULT_PROTOCOL, "https")
+             .Set(CURLOPT_WRITEFUNCTION, &DiscardAnswer)
+             .ok())
+        return ServiceFailure::Setup;
+    const CURLcode result = curl_easy_perform(handle.get());
+    if (result != CURLE_OK)
+        return ServiceFailureFromCurl(result);
     // A report counts as delivered only when the service accepted it.
     long status = 0;
     curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
-    return status >= 200 && status < 300;
+    return status >= 200 && status < 300 ? ServiceFailure::None : ServiceFailure::HttpStatus;
 }
 
 } // namespace tarvik::service

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/service_failure.h"
 #include "service/service_limits.h"
 
 #include <cstdint>
@@ -14,9 +15,10 @@ struct EventReport {
 };
 
 // POSTs the report as multipart/form-data (fields downloader_id, event, uuid, in that order) to
-// `logEndpoint`, following redirects. The answer is discarded; false when the request failed.
+// `logEndpoint`, following redirects. The answer's body is discarded; the report counts as
+// delivered (None) only when the final status is 2xx, otherwise the reason is returned.
 // Nothing is retried or queued.
-bool SendEventReport(const std::string& logEndpoint, const EventReport& report,
-                     const ServiceLimits& limits);
+ServiceFailure SendEventReport(const std::string& logEndpoint, const EventReport& report,
+                               const ServiceLimits& limits);
 
 } // namespace tarvik::service

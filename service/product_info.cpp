@@ -1,6 +1,7 @@
 #include "service/product_info.h"
 
-#include "common/curl_handle.h"
+#include "common/curl/checked_options.h"
+#include "common/curl/curl_handle.h"
 #include "service/curl_options.h"
 #include "service/info_answer.h"
 
@@ -13,42 +14,59 @@ namespace {
 // only cost memory.
 constexpr size_t kMaxAnswerBytes = 4 * 1024 * 1024;
 
+struct Body {
+    std::string text;
+    // Set when the answer outgrew the bound or the memory there was, which ends the transfer.
+    bool tooLarge = false;
+};
+
 size_t CollectBody(char* data, size_t size, size_t count, void* userData) {
-    auto& body = *static_cast<std::string*>(userData);
+    auto& body = *static_cast<Body*>(userData);
     const size_t bytes = size * count;
-    if (bytes > kMaxAnswerBytes - body.size())
+    if (bytes > kMaxAnswerBytes - body.text.size()) {
+        body.tooLarge = true;
         return 0; // ends the transfer as failed
+    }
     try {
-        body.append(data, bytes);
+        body.text.append(data, bytes);
     } catch (const std::bad_alloc&) {
+        body.tooLarge = true;
         return 0; // no exception may cross the library's C frames
     }
     return bytes;
+}
+
+ProductInfo Failed(ServiceFailure failure) {
+    return ProductInfo{std::nullopt, std::nullopt, failure};
 }
 
 } // namespace
 
 ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits) {
     if (infoUrl.empty())
-        return {};
-    const CurlGlobal global;
+        return Failed(ServiceFailure::BadUrl);
     const CurlEasy handle(curl_easy_init());
     if (!handle)
-        return {};
+        return Failed(ServiceFailure::Setup);
 
-    std::string body;
+    Body body;
     if (!ApplyCommonOptions(handle.get(), infoUrl, limits) ||
-        curl_easy_setopt(handle.get(), CURLOPT_FOLLOWLOCATION, 0L) != CURLE_OK ||
-        curl_easy_setopt(handle.get(), CURLOPT_WRITEFUNCTION, &CollectBody) != CURLE_OK ||
-        curl_easy_setopt(handle.get(), CURLOPT_WRITEDATA, &body) != CURLE_OK)
-        return {};
+        !CheckedOptions(handle.get())
+             .Set(CURLOPT_FOLLOWLOCATION, 0L)
+             .Set(CURLOPT_WRITEFUNCTION, &CollectBody)
+             .Set(CURLOPT_WRITEDATA, &body)
+             .ok())
+        return Failed(ServiceFailure::Setup);
+    const CURLcode result = curl_easy_perform(handle.get());
+    if (body.tooLarge)
+        return Failed(ServiceFailure::TooLarge);
     // Only the body counts: an error page from the server is read like any other answer.
-    if (curl_easy_perform(handle.get()) != CURLE_OK)
-        return {};
+    if (result != CURLE_OK)
+        return Failed(ServiceFailureFromCurl(result));
     try {
-        return ParseInfoAnswer(body);
+        return ParseInfoAnswer(body.text);
     } catch (const std::bad_alloc&) {
-        return {};
+        return Failed(ServiceFailure::TooLarge);
     }
 }
 

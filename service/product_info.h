@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/service_failure.h"
 #include "service/service_limits.h"
 
 #include <optional>
@@ -8,11 +9,14 @@
 namespace tarvik::service {
 
 // What the service said about the package this copy stands for. A failed request, an answer
-// whose "code" is not 200, or a malformed answer leaves both empty; a good "name" with a bad
-// "url1" gives the name alone.
+// whose "code" is not 200, or a malformed answer leaves both empty and says why in `failure`; a
+// good "name" with a bad "url1" gives the name alone and no failure.
 struct ProductInfo {
     std::optional<std::string> name;    // UTF-8, becomes the window title
     std::optional<std::string> pageUrl; // becomes the page shown in the web view
+    ServiceFailure failure = ServiceFailure::None;
+
+    bool operator==(const ProductInfo&) const = default;
 };
 
 // HTTP GET of `infoUrl` (no redirects followed); only the body counts, not the status.

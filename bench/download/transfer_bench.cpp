@@ -5,6 +5,7 @@
 //                                      to <folder>
 //   transfer_bench job <url> <target>  one transfer, reporting its progress messages
 
+#include "common/curl/curl_handle.h"
 #include "download/transfer_job.h"
 #include "support/loopback_server.h"
 
@@ -184,6 +185,8 @@ int Compare(const fs::path& folder, int rounds) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The transfer library's global state, held by the process as the program does.
+    const tarvik::CurlGlobal curl;
     if (argc == 4 && std::string(argv[1]) == "job")
         return RunJob(argv[2], argv[3]);
     if (argc == 2 || argc == 3)

@@ -88,6 +88,9 @@ TEST_F(TransferOutcome, EndsWithTheRightMessageAndLeavesOnlyCompleteFiles) {
          server.Url("/sized")},
         {"no content length", server.Url("/chunked"), std::nullopt, Progress::None,
          server.Url("/chunked")},
+        {"credentials are left out of the recorded origin",
+         "http://user:secret@" + server.Url("/sized").substr(7), std::nullopt, Progress::Complete,
+         server.Url("/sized")},
         {"redirect chain",
          server.Url("/hop/3"),
          std::nullopt,
@@ -144,6 +147,23 @@ TEST_F(TransferOutcome, EndsWithTheRightMessageAndLeavesOnlyCompleteFiles) {
             }
         }
     }
+}
+
+// The library refuses a redirect limit below -1; the transfer must then fail before asking
+// anything instead of running without the rule the option carries.
+TEST_F(TransferOutcome, ARefusedRuleFailsBeforeAnyRequest) {
+    TransferLimits limits = TestLimits();
+    limits.maxRedirects = -2;
+    const fs::path target = folder.path() / "setup.exe";
+
+    const Outcome outcome = Download(server.Url("/sized"), target, limits);
+
+    ASSERT_TRUE(outcome.end.has_value());
+    EXPECT_EQ(outcome.end->id, WM_DNLD_FAILED);
+    EXPECT_EQ(outcome.end->wParam, static_cast<uint64_t>(DownloadFailure::Network));
+    EXPECT_TRUE(server.AnsweredPaths().empty());
+    EXPECT_FALSE(fs::exists(target));
+    EXPECT_FALSE(fs::exists(target.native() + ".part"));
 }
 
 // Lowers the largest file this process may write, with SIGXFSZ ignored so that writes past it

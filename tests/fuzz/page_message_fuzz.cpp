@@ -1,12 +1,19 @@
 // Feeds arbitrary page messages to a host window on the headless platform. Whatever the page
 // sends, the host must neither crash nor let an exception escape.
 #include "app/tarvik_dlg.h"
+#include "common/curl/curl_handle.h"
 #include "common/text_conversion.h"
 #include "platform/headless/headless_platform.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+// The transfer library's global state for the whole run, as the program's main holds it.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    static const tarvik::CurlGlobal curl;
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tarvik::platform::headless::HeadlessPlatform platform;

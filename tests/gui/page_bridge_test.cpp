@@ -24,6 +24,10 @@ TEST(PageOrigin, PagesShareAnOriginExactlyWhenSchemeHostAndPortMatch) {
         // No origin is shared between local documents, only the document itself.
         {"file:///tmp/a.html", "file:///tmp/b.html", false},
         {"file:///tmp/a.html", "file:///tmp/a.html#x", true},
+        {"about:blank", "about:blank#top", true},
+        {"about:blank", "about:srcdoc", false},
+        {"http://[::1]:8080/a", "http://[::1]:8080/b", true},
+        {"http://[::1]:8080/", "http://[::2]:8080/", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
@@ -32,7 +36,9 @@ TEST(PageOrigin, PagesShareAnOriginExactlyWhenSchemeHostAndPortMatch) {
         ASSERT_TRUE(a && b);
         EXPECT_EQ(*a == *b, c.same);
     }
-    for (const char* bad : {"", "not a uri", "http://", "://x"}) {
+    // Also the forms a lenient reader would repair into "http://x/".
+    for (const char* bad :
+         {"", "not a uri", "http://", "://x", "http:/x", "http:///x", "http:x", "https://user@/"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(OriginOf(bad));
     }

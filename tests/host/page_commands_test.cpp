@@ -141,6 +141,17 @@ const Case kCases[] = {
     {R"({"msg_type":"open_url","msg_data":{"url":"https://"}})", kIdle, kNothing},
     {R"({"msg_type":"open_url","msg_data":{"url":"https://a.test/ --new-window"}})", kIdle,
      kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"https://a.test/\u0000 --new-window"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"https://user@a.test:8443/p?q#f"}})", kIdle,
+     Opened("https://user@a.test:8443/p?q#f")},
+    // Forms a lenient reader would repair into "http://x/" are no links.
+    {R"({"msg_type":"open_url","msg_data":{"url":"http:/x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"http:///x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"http:x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"http:\\\\x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"https://user@/x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"https://a.test:99999/"}})", kIdle, kNothing},
     {R"({"msg_type":"open_url","msg_data":{"url":5}})", kIdle, kNothing},
     {R"({"msg_type":"open_url"})", kIdle, kNothing},
 

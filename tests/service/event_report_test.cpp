@@ -1,6 +1,7 @@
 #include "service/event_report.h"
 
 #include "closed_port.h"
+#include "service_printers.h"
 #include "stall_gate.h"
 #include "support/loopback_server.h"
 
@@ -98,7 +99,7 @@ TEST_F(LogServiceTest, SendsThePlainFormFieldsInOrder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const size_t before = Reports().size();
-        EXPECT_TRUE(SendEventReport(LogUrl(), c.report, {}));
+        EXPECT_EQ(SendEventReport(LogUrl(), c.report, {}), ServiceFailure::None);
         const auto reports = Reports();
         ASSERT_EQ(reports.size(), before + 1);
         const RecordedReport& sent = reports.back();
@@ -119,14 +120,14 @@ TEST_F(LogServiceTest, SendsThePlainFormFieldsInOrder) {
 
 TEST_F(LogServiceTest, TheAnswerIsDiscardedNotPrinted) {
     ::testing::internal::CaptureStdout();
-    const bool sent = SendEventReport(LogUrl(), {1, "4", "id"}, {});
+    const ServiceFailure failure = SendEventReport(LogUrl(), {1, "4", "id"}, {});
     const std::string printed = ::testing::internal::GetCapturedStdout();
-    EXPECT_TRUE(sent);
+    EXPECT_EQ(failure, ServiceFailure::None);
     EXPECT_EQ(printed.find("SERVICE-ANSWER-7f3a"), std::string::npos);
 }
 
 TEST_F(LogServiceTest, ARedirectedReportArrivesAsTheSamePost) {
-    EXPECT_TRUE(SendEventReport(service.Url("/old-log"), {9, "5", "id"}, {}));
+    EXPECT_EQ(SendEventReport(service.Url("/old-log"), {9, "5", "id"}, {}), ServiceFailure::None);
     const auto reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].path, "/moved-log");
@@ -137,17 +138,30 @@ TEST_F(LogServiceTest, ARedirectedReportArrivesAsTheSamePost) {
 
 TEST_F(LogServiceTest, ARefusedReportCountsAsFailed) {
     status_ = 500;
-    EXPECT_FALSE(SendEventReport(LogUrl(), {1, "4", "id"}, {}));
+    EXPECT_EQ(SendEventReport(LogUrl(), {1, "4", "id"}, {}), ServiceFailure::HttpStatus);
+    // It did arrive; only the service's answer makes it a failure.
+    EXPECT_EQ(Reports().size(), 1u);
 }
 
 TEST_F(LogServiceTest, ASilentServiceFailsAtTheTimeLimit) {
-    EXPECT_FALSE(SendEventReport(service.Url("/silent-log"), {1, "4", "id"}, {300ms, 300ms}));
+    EXPECT_EQ(SendEventReport(service.Url("/silent-log"), {1, "4", "id"}, {300ms, 300ms}),
+              ServiceFailure::Timeout);
 }
 
 TEST(EventReportTest, AnUnreachableServiceCountsAsFailed) {
-    const std::string closedUrl = tarvik::testing::RefusedLoopbackUrl("/downloader.php/index/log");
-    EXPECT_FALSE(SendEventReport(closedUrl, {1, "4", "id"}, {}));
-    EXPECT_FALSE(SendEventReport("", {1, "4", "id"}, {}));
+    struct Case {
+        std::string url;
+        ServiceFailure failure;
+    };
+    const Case cases[] = {
+        {tarvik::testing::RefusedLoopbackUrl("/downloader.php/index/log"), ServiceFailure::Network},
+        {"", ServiceFailure::BadUrl},
+        {"nosuchscheme://127.0.0.1/log", ServiceFailure::BadUrl},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(SendEventReport(c.url, {1, "4", "id"}, {}), c.failure);
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "service/product_info.h"
 
 #include "closed_port.h"
+#include "service_printers.h"
 #include "stall_gate.h"
 #include "support/loopback_server.h"
 
@@ -86,64 +87,75 @@ private:
     std::vector<RecordedRequest> requests_;
 };
 
+ProductInfo Info(std::string name, std::optional<std::string> pageUrl) {
+    return ProductInfo{std::move(name), std::move(pageUrl), ServiceFailure::None};
+}
+ProductInfo Failed(ServiceFailure failure) {
+    return ProductInfo{std::nullopt, std::nullopt, failure};
+}
+
 struct AnswerCase {
     const char* label;
     std::string body;
     int status;
-    std::optional<std::string> name;
-    std::optional<std::string> pageUrl;
+    ProductInfo expected;
 };
 
 TEST_F(InfoServiceTest, ReadsNameAndPageOnlyFromAWellFormedSuccessAnswer) {
     const std::string data = R"("data":{"name":"Setup","url1":"https://pages.test/p?a=1"})";
-    const std::optional<std::string> setup = "Setup";
-    const std::optional<std::string> page = "https://pages.test/p?a=1";
-    const std::optional<std::string> none;
+    const ProductInfo setup = Info("Setup", "https://pages.test/p?a=1");
+    const ProductInfo declined = Failed(ServiceFailure::Declined);
+    const ProductInfo malformed = Failed(ServiceFailure::Malformed);
     const AnswerCase cases[] = {
-        {"success", R"({"code":200,)" + data + "}", 200, setup, page},
-        {"200.0 is 200", R"({"code":200.0,)" + data + "}", 200, setup, page},
-        {"2e2 is 200", R"({"code":2e2,)" + data + "}", 200, setup, page},
-        {"the HTTP status is not looked at", R"({"code":200,)" + data + "}", 500, setup, page},
+        {"success", R"({"code":200,)" + data + "}", 200, setup},
+        {"200.0 is 200", R"({"code":200.0,)" + data + "}", 200, setup},
+        {"2e2 is 200", R"({"code":2e2,)" + data + "}", 200, setup},
+        {"the HTTP status is not looked at", R"({"code":200,)" + data + "}", 500, setup},
         {"byte-order mark and white space", "\xEF\xBB\xBF \n{\"code\":200," + data + "}\n ", 200,
-         setup, page},
+         setup},
         {"other members ignored",
          R"({"x":[1],"code":200,"data":{"name":"Setup","url1":"https://pages.test/p?a=1","y":{}}})",
-         200, setup, page},
-        {"UTF-8 name", R"({"code":200,"data":{"name":"Grüße ✓","url1":"u"}})", 200, "Grüße ✓", "u"},
-        {"code as the string \"200\"", R"({"code":"200",)" + data + "}", 200, none, none},
-        {"code 500 without data", R"({"code":500})", 200, none, none},
-        {"code true", R"({"code":true,)" + data + "}", 200, none, none},
-        {"no code", "{" + data + "}", 200, none, none},
-        {"JSON null", "null", 200, none, none},
-        {"empty object", "{}", 200, none, none},
-        {"empty body", "", 200, none, none},
-        {"not JSON", "<html>Service Unavailable</html>", 503, none, none},
-        {"trailing text", R"({"code":200,)" + data + "} x", 200, none, none},
-        {"comments are not JSON", R"(/* c */ {"code":200,)" + data + "}", 200, none, none},
+         200, setup},
+        {"UTF-8 name", R"({"code":200,"data":{"name":"Grüße ✓","url1":"u"}})", 200,
+         Info("Grüße ✓", "u")},
+        {"code as the string \"200\"", R"({"code":"200",)" + data + "}", 200, declined},
+        {"code 500 without data", R"({"code":500})", 200, declined},
+        {"code true", R"({"code":true,)" + data + "}", 200, declined},
+        {"no code", "{" + data + "}", 200, declined},
+        {"JSON null", "null", 200, malformed},
+        {"empty object", "{}", 200, declined},
+        {"empty body", "", 200, malformed},
+        {"not JSON", "<html>Service Unavailable</html>", 503, malformed},
+        {"trailing text", R"({"code":200,)" + data + "} x", 200, malformed},
+        // The JSON reader stops at a zero byte as at the end of a C string; the whole body
+        // must count.
+        {"zero byte, then text that is not JSON",
+         R"({"code":200,)" + data + "}" + std::string(1, '\0') + " not JSON {[", 200, malformed},
+        {"zero byte after the answer", R"({"code":200,)" + data + "}" + std::string(1, '\0'), 200,
+         malformed},
+        {"comments are not JSON", R"(/* c */ {"code":200,)" + data + "}", 200, malformed},
         {"body is an array",
          "["
          R"({"code":200,)" +
              data + "}]",
-         200, none, none},
-        {"body is a string", R"("code")", 200, none, none},
-        {"no data", R"({"code":200})", 200, none, none},
-        {"data is a string", R"({"code":200,"data":"Setup"})", 200, none, none},
-        {"data is an array", R"({"code":200,"data":["Setup"]})", 200, none, none},
-        {"name missing", R"({"code":200,"data":{"url1":"u"}})", 200, none, none},
-        {"name is a number", R"({"code":200,"data":{"name":1,"url1":"u"}})", 200, none, none},
-        {"url1 missing: the name alone", R"({"code":200,"data":{"name":"Setup"}})", 200, setup,
-         none},
+         200, malformed},
+        {"body is a string", R"("code")", 200, malformed},
+        {"no data", R"({"code":200})", 200, malformed},
+        {"data is a string", R"({"code":200,"data":"Setup"})", 200, malformed},
+        {"data is an array", R"({"code":200,"data":["Setup"]})", 200, malformed},
+        {"name missing", R"({"code":200,"data":{"url1":"u"}})", 200, malformed},
+        {"name is a number", R"({"code":200,"data":{"name":1,"url1":"u"}})", 200, malformed},
+        {"url1 missing: the name alone", R"({"code":200,"data":{"name":"Setup"}})", 200,
+         Info("Setup", std::nullopt)},
         {"url1 null: the name alone", R"({"code":200,"data":{"name":"Setup","url1":null}})", 200,
-         setup, none},
+         Info("Setup", std::nullopt)},
         {"invalid UTF-8 in a string", "{\"code\":200,\"data\":{\"name\":\"a\xFF\",\"url1\":\"u\"}}",
-         200, none, none},
+         200, malformed},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         Answer(c.body, c.status);
-        const ProductInfo info = RequestProductInfo(InfoUrl(), {});
-        EXPECT_EQ(info.name, c.name);
-        EXPECT_EQ(info.pageUrl, c.pageUrl);
+        EXPECT_EQ(RequestProductInfo(InfoUrl(), {}), c.expected);
     }
 }
 
@@ -157,36 +169,40 @@ TEST_F(InfoServiceTest, AsksWithOneGetOfTheExactUrl) {
 }
 
 TEST_F(InfoServiceTest, RedirectsAreNotFollowed) {
-    const ProductInfo info = RequestProductInfo(service.Url("/moved"), {});
-    EXPECT_FALSE(info.name);
-    EXPECT_FALSE(info.pageUrl);
+    // The redirect's own empty body is what is read.
+    EXPECT_EQ(RequestProductInfo(service.Url("/moved"), {}), Failed(ServiceFailure::Malformed));
 }
 
 TEST_F(InfoServiceTest, AnOversizedAnswerCountsAsFailed) {
     Answer(R"({"code":200,"data":{"name":"Setup","url1":"u"},"pad":")" +
            std::string(5 * 1024 * 1024, 'x') + "\"}");
-    const ProductInfo info = RequestProductInfo(InfoUrl(), {});
-    EXPECT_FALSE(info.name);
+    EXPECT_EQ(RequestProductInfo(InfoUrl(), {}), Failed(ServiceFailure::TooLarge));
 }
 
 TEST_F(InfoServiceTest, ASilentServiceFailsAtTheTimeLimit) {
     const ServiceLimits shortLimits{300ms, 300ms};
     for (const char* path : {"/stall-before-headers", "/stall-in-body"}) {
         SCOPED_TRACE(path);
-        const ProductInfo info = RequestProductInfo(service.Url(path), shortLimits);
-        EXPECT_FALSE(info.name);
-        EXPECT_FALSE(info.pageUrl);
+        EXPECT_EQ(RequestProductInfo(service.Url(path), shortLimits),
+                  Failed(ServiceFailure::Timeout));
     }
 }
 
 TEST(ProductInfoTest, UnreachableOrMissingUrlCountsAsFailed) {
-    const std::string closedUrl =
-        tarvik::testing::RefusedLoopbackUrl("/downloader.php/index/info?id=1");
-    for (const std::string& url : {closedUrl, std::string(), std::string("not a url")}) {
-        SCOPED_TRACE(url);
-        const ProductInfo info = RequestProductInfo(url, {});
-        EXPECT_FALSE(info.name);
-        EXPECT_FALSE(info.pageUrl);
+    struct Case {
+        std::string url;
+        ServiceFailure failure;
+    };
+    const Case cases[] = {
+        {tarvik::testing::RefusedLoopbackUrl("/downloader.php/index/info?id=1"),
+         ServiceFailure::Network},
+        {"", ServiceFailure::BadUrl},
+        {"not a url", ServiceFailure::BadUrl},
+        {"nosuchscheme://127.0.0.1/", ServiceFailure::BadUrl},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        EXPECT_EQ(RequestProductInfo(c.url, {}), Failed(c.failure));
     }
 }
 

@@ -38,17 +38,23 @@ struct CurlFree {
 };
 using CurlText = std::unique_ptr<char, CurlFree>;
 
-// Keeps the library's global state initialised for the object's lifetime. The library counts
-// initialisations, so nested guards are fine.
+// Holds the library's global state for the process: curl_global_init and curl_global_cleanup.
+//
+// Rule: exactly one CurlGlobal exists per process, made where the process starts (the program's
+// main, a test program's global test environment, a bench's main) before any thread that could
+// use the library, and destroyed after every such thread has ended. The global calls are not
+// thread-safe: called from a worker while another thread makes requests, they can tear down state
+// that thread is using. So no library, class or request function makes its own; they rely on
+// the one that main holds.
 class CurlGlobal {
 public:
-    CurlGlobal() : ok_(curl_global_init(CURL_GLOBAL_ALL) == CURLE_OK) {}
-    ~CurlGlobal() {
-        if (ok_)
-            curl_global_cleanup();
-    }
+    CurlGlobal();
+    ~CurlGlobal();
     CurlGlobal(const CurlGlobal&) = delete;
     CurlGlobal& operator=(const CurlGlobal&) = delete;
+
+    // False when the library could not initialise; every request will then fail on its own.
+    bool ok() const { return ok_; }
 
 private:
     bool ok_;

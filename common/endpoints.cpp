@@ -1,0 +1,14 @@
+#include "common/endpoints.h"
+
+#ifndef TARVIK_SERVICE_ORIGIN
+#error "TARVIK_SERVICE_ORIGIN must be defined by the build"
+#endif
+
+namespace tarvik {
+
+// Constant-initialised, so they are set before any other object's constructor could read them.
+const char* const kServiceOrigin = TARVIK_SERVICE_ORIGIN;
+const char* const INFO_ENDPOINT = TARVIK_SERVICE_ORIGIN "/downloader.php/index/info";
+const char* const LOG_ENDPOINT = TARVIK_SERVICE_ORIGIN "/downloader.php/index/log";
+
+} // namespace tarvik
