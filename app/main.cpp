@@ -1,5 +1,6 @@
 #include "app/tarvik_app.h"
 #include "platform/gtk/gtk_host_platform.h"
+#include "platform/posix/posix_system.h"
 
 #include <iostream>
 
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
         std::cerr << "tarvik: " << error << "; a graphical desktop session is needed.\n";
         return 1;
     }
-    tarvik::CTarvikApp app(*platform);
+    tarvik::platform::posix::PosixSystem system;
+    tarvik::CTarvikApp app(*platform, system);
     return app.InitInstance();
 }

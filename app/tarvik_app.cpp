@@ -4,11 +4,12 @@
 
 namespace tarvik {
 
-CTarvikApp::CTarvikApp(platform::HostPlatform& platform, HostOptions options)
-    : m_platform(platform), m_options(std::move(options)) {}
+CTarvikApp::CTarvikApp(platform::HostPlatform& platform, platform::System& system,
+                       HostOptions options)
+    : m_platform(platform), m_system(system), m_options(std::move(options)) {}
 
 int CTarvikApp::InitInstance() {
-    CTarvikDlg dialog(m_platform, m_options);
+    CTarvikDlg dialog(m_platform, m_system, m_options);
     dialog.DoModal();
     // The host stops its transfer when it goes out of scope; the window goes with it.
     return 0;

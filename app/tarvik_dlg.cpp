@@ -4,8 +4,9 @@
 
 namespace tarvik {
 
-CTarvikDlg::CTarvikDlg(platform::HostPlatform& platform, HostOptions options)
-    : m_platform(platform), m_options(std::move(options)) {}
+CTarvikDlg::CTarvikDlg(platform::HostPlatform& platform, platform::System& system,
+                       HostOptions options)
+    : m_platform(platform), m_system(system), m_options(std::move(options)) {}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();

@@ -5,6 +5,7 @@
 #include "common/download_state.h"
 #include "common/host_message.h"
 #include "platform/host_platform.h"
+#include "platform/system.h"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -24,7 +25,10 @@ class TransferJob;
 // only way in from another thread is a message posted through the platform's queue.
 class CTarvikDlg : public platform::HostWindowEvents {
 public:
-    explicit CTarvikDlg(platform::HostPlatform& platform, HostOptions options = {});
+    // `system` serves the settings and the transfer worker, so it must be safe from any thread
+    // (every System is) and outlive the dialog.
+    CTarvikDlg(platform::HostPlatform& platform, platform::System& system,
+               HostOptions options = {});
     // Stops and joins a transfer that is still running before anything else goes away.
     ~CTarvikDlg() override;
     CTarvikDlg(const CTarvikDlg&) = delete;
@@ -83,6 +87,7 @@ private:
     platform::Point ScreenPointFromParam(int64_t pointParam);
 
     platform::HostPlatform& m_platform;
+    platform::System& m_system;
     HostOptions m_options;
     // Keeps the transfer library initialised for the whole run.
     CurlGlobal m_curlGlobal;

@@ -3,6 +3,7 @@
 #include "app/tarvik_dlg.h"
 #include "common/text_conversion.h"
 #include "platform/headless/headless_platform.h"
+#include "platform/headless/headless_system.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -13,12 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Nothing is listening on port 1, so reports and downloads fail at once; the downloads
     // folder does not exist, so no file is ever written.
     platform.downloadsFolder = L"/nonexistent/tarvik-fuzz";
+    tarvik::platform::headless::HeadlessSystem system;
     tarvik::HostOptions options;
     options.configPath = "/nonexistent/tarvik-fuzz/config.ini";
     options.infoEndpoint = "http://127.0.0.1:1/info";
     options.logEndpoint = "http://127.0.0.1:1/log";
     options.makeInstallId = [] { return std::wstring(L"FUZZ"); };
-    tarvik::CTarvikDlg host(platform, options);
+    tarvik::CTarvikDlg host(platform, system, options);
     platform.CreateHostWindow(host);
     platform.CompleteWebViewCreation();
     host.OnWebMessage(

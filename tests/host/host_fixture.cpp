@@ -37,7 +37,7 @@ HostFixture::~HostFixture() {
 }
 
 void HostFixture::StartHost() {
-    host = std::make_unique<CTarvikDlg>(platform, options);
+    host = std::make_unique<CTarvikDlg>(platform, system, options);
     platform.CreateHostWindow(*host);
     host->OnInitDialog();
     platform.CompleteWebViewCreation();

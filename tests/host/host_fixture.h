@@ -2,6 +2,7 @@
 
 #include "app/tarvik_dlg.h"
 #include "platform/headless/headless_platform.h"
+#include "platform/headless/headless_system.h"
 #include "support/loopback_server.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,7 @@ protected:
 
     std::filesystem::path folder;
     platform::headless::HeadlessPlatform platform;
+    platform::headless::HeadlessSystem system;
     LoopbackServer service;
     std::string infoAnswer;
     HostOptions options;

@@ -116,12 +116,13 @@ TEST_F(NoticesTest, CloseDuringDownloadIsAnsweredWithTheCloseNotice) {
 
 TEST(NoticesBeforeWebView, AreDroppedWithoutTouchingTheWebView) {
     platform::headless::HeadlessPlatform platform;
+    platform::headless::HeadlessSystem system;
     HostOptions options;
     options.configPath = "/nonexistent-folder/config.ini";
     options.infoEndpoint = "http://127.0.0.1:1/info";
     options.logEndpoint = "http://127.0.0.1:1/log";
     options.makeInstallId = [] { return std::wstring(L"X"); };
-    CTarvikDlg host(platform, options);
+    CTarvikDlg host(platform, system, options);
     platform.CreateHostWindow(host);
     platform.PostHostMessage({WM_DNLD_START});
     platform.Pump();
