@@ -43,7 +43,8 @@ void CTarvikDlg::StartDownload(bool silent) {
 
     platform::HostPlatform& platform = m_platform;
     m_transfer = std::make_unique<download::TransferJob>(
-        NarrowFromWide(m_downloadUrl), PathFromWide(m_filePath), m_options.transferLimits,
+        m_system, NarrowFromWide(m_downloadUrl), NarrowFromWide(m_filePath),
+        m_options.transferLimits,
         [&platform](const HostMessage& message) { platform.PostHostMessage(message); });
     if (!m_transfer->Start()) {
         // No worker could be started; tell the page so that it can offer to try again.

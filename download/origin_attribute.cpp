@@ -2,8 +2,6 @@
 
 #include "common/curl_handle.h"
 
-#include <sys/xattr.h>
-
 namespace tarvik::download {
 namespace {
 
@@ -23,11 +21,11 @@ std::string WithoutCredentials(const std::string& url) {
 
 } // namespace
 
-void RecordOrigin(int descriptor, const std::string& url) {
+void RecordOrigin(platform::DownloadFile& file, const std::string& url) {
     const std::string stored = WithoutCredentials(url);
-    if (descriptor < 0 || stored.empty())
+    if (stored.empty())
         return;
-    ::fsetxattr(descriptor, "user.xdg.origin.url", stored.data(), stored.size(), 0);
+    file.RecordOriginUrl(stored);
 }
 
 } // namespace tarvik::download
