@@ -37,10 +37,10 @@ enum class WriteOutcome {
     Failed,
 };
 
-// The temporary file a download is written to. It is created exclusively in the target's folder
-// under a hidden name that no user file can have ('.' + target name + '.' + random digits +
-// ".part"), and becomes the target only through Commit. Writes go straight to the file, with no
-// buffer of its own.
+// The temporary file a download is written to. It is created in the target's folder under a
+// fresh hidden name ('.' + target name + '.' + random digits + ".part"), exclusively, so that no
+// file that already had the name is ever opened; it becomes the target only through Commit. Writes
+// go straight to the file, with no buffer of its own.
 //
 // Ownership and lifetime: when destroyed without a successful Commit it deletes the temporary
 // file, and only while that name still holds the very file it created; it never truncates,
