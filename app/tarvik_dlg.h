@@ -91,6 +91,9 @@ private:
     platform::Window& m_window;
     platform::WebView& m_webView;
     platform::Desktop& m_desktop;
+    // Serves the settings and the transfer worker, so it must be safe from any thread (every
+    // System is).
+    platform::System& m_system;
     HostOptions m_options;
 
     std::wstring m_infoUrl;

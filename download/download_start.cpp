@@ -45,8 +45,8 @@ void CTarvikDlg::StartDownload(bool silent) {
 
     platform::Window& window = m_window;
     m_transfer = std::make_unique<download::TransferJob>(
-        NarrowFromWide(m_downloadUrl), PathFromWide(m_filePath), m_options.transferLimits,
-        [&window](const HostMessage& message) { window.Post(message); });
+        m_system, NarrowFromWide(m_downloadUrl), NarrowFromWide(m_filePath),
+        m_options.transferLimits, [&window](const HostMessage& message) { window.Post(message); });
     if (!m_transfer->Start()) {
         // No worker could be started; tell the page so that it can offer to try again.
         m_transfer.reset();

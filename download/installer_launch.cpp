@@ -2,16 +2,12 @@
 
 #include "common/text_conversion.h"
 
-#include <filesystem>
-#include <system_error>
-
 namespace tarvik {
 
 void CTarvikDlg::LaunchInstaller() {
     // A missing file (no download yet, a cancelled save dialog, a transfer still running) cannot
     // be started; that is the same failure the user sees when elevation is refused.
-    std::error_code error;
-    if (m_filePath.empty() || !std::filesystem::is_regular_file(PathFromWide(m_filePath), error)) {
+    if (m_filePath.empty() || !m_system.IsRegularFile(NarrowFromWide(m_filePath))) {
         ShowLaunchFailure();
         return;
     }

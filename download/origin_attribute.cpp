@@ -2,14 +2,13 @@
 
 #include "common/curl/web_url.h"
 
-#include <sys/xattr.h>
-
 namespace tarvik::download {
-void RecordOrigin(int descriptor, const std::string& url) {
+
+void RecordOrigin(platform::DownloadFile& file, const std::string& url) {
     const std::string stored = UrlWithoutCredentials(url);
-    if (descriptor < 0 || stored.empty())
+    if (stored.empty())
         return;
-    ::fsetxattr(descriptor, "user.xdg.origin.url", stored.data(), stored.size(), 0);
+    file.RecordOriginUrl(stored);
 }
 
 } // namespace tarvik::download

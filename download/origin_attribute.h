@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system.h"
+
 #include <string>
 
 namespace tarvik::download {
@@ -8,6 +10,6 @@ namespace tarvik::download {
 // Linux downloaders do, so file managers and security tools can tell a downloaded program. User
 // name and password are left out of the stored URL. A file system without extended attributes
 // is no failure, so nothing is reported.
-void RecordOrigin(int descriptor, const std::string& url);
+void RecordOrigin(platform::DownloadFile& file, const std::string& url);
 
 } // namespace tarvik::download

@@ -6,7 +6,6 @@
 #include "common/download_failure.h"
 #include "download/failure_from_curl.h"
 #include "download/origin_attribute.h"
-#include "download/part_file.h"
 #include "download/progress_gate.h"
 #include "download/stall_watch.h"
 
@@ -43,9 +42,10 @@ private:
 } // namespace
 
 struct TransferJob::State {
-    State(std::string url, std::filesystem::path target, TransferLimits limits, Post post)
-        : url(std::move(url)), target(std::move(target)), limits(limits), post(std::move(post)),
-          multi(curl_multi_init()), progress(limits.progressInterval),
+    State(platform::System& system, std::string url, std::string target, TransferLimits limits,
+          Post post)
+        : system(system), url(std::move(url)), target(std::move(target)), limits(limits),
+          post(std::move(post)), multi(curl_multi_init()), progress(limits.progressInterval),
           stallWatch(limits.lowSpeedBytesPerSecond, limits.lowSpeedTime) {}
 
     void Run();
@@ -61,8 +61,9 @@ struct TransferJob::State {
     static int BeforeRequest(void* context, char* remoteIp, char* localIp, int remotePort,
                              int localPort);
 
+    platform::System& system;
     const std::string url;
-    const std::filesystem::path target;
+    const std::string target;
     const TransferLimits limits;
     const Post post;
     // Made before the worker starts, so the owner can always wake a waiting worker.
@@ -73,7 +74,7 @@ struct TransferJob::State {
 
     // Worker only, valid during Run.
     CURL* easy = nullptr;
-    PartFile* part = nullptr;
+    platform::DownloadFile* file = nullptr;
     StallWatch stallWatch;
     bool stalled = false;
     bool reachedHttps = false;
@@ -82,7 +83,8 @@ struct TransferJob::State {
 
 size_t TransferJob::State::OnBody(char* data, size_t size, size_t count, void* context) {
     // Anything short of the full chunk makes the library fail the transfer with a write error.
-    return static_cast<State*>(context)->part->Write(data, size * count);
+    const size_t bytes = size * count;
+    return static_cast<State*>(context)->file->Append({data, bytes}) ? bytes : 0;
 }
 
 int TransferJob::State::OnProgress(void* context, curl_off_t downloadTotal, curl_off_t downloaded,
@@ -151,15 +153,12 @@ void TransferJob::State::Run() {
     const CurlEasy handle(curl_easy_init());
     if (!handle || !multi)
         return Fail(DownloadFailure::Network);
-    // A path without a file name (empty, or a folder's) would put the temporary file in the
-    // wrong place before the rename fails.
-    if (!target.has_filename())
-        return Fail(DownloadFailure::File);
-    PartFile file(target);
-    if (!file.is_open())
+    // Deleted when this returns, unless committed.
+    const std::unique_ptr<platform::DownloadFile> downloadFile = system.CreateDownloadFile(target);
+    if (!downloadFile)
         return Fail(DownloadFailure::File);
     easy = handle.get();
-    part = &file;
+    file = downloadFile.get();
 
     CURL* h = handle.get();
     // Each of these carries a rule: only http and https, also for redirects; a bounded redirect
@@ -206,8 +205,8 @@ void TransferJob::State::Run() {
 
     char* effectiveUrl = nullptr;
     curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &effectiveUrl);
-    RecordOrigin(file.descriptor(), effectiveUrl ? effectiveUrl : url);
-    if (!file.Commit())
+    RecordOrigin(*file, effectiveUrl ? effectiveUrl : url);
+    if (!file->Commit())
         return Fail(DownloadFailure::File);
 
     // The progress callback need not run after the last bytes, so the final figures are
@@ -223,9 +222,10 @@ void TransferJob::State::Run() {
     post(HostMessage{WM_DNLD_FINISHED, 0, 0});
 }
 
-TransferJob::TransferJob(std::string url, std::filesystem::path target, TransferLimits limits,
-                         Post post)
-    : state_(std::make_unique<State>(std::move(url), std::move(target), limits, std::move(post))) {}
+TransferJob::TransferJob(platform::System& system, std::string url, std::string target,
+                         TransferLimits limits, Post post)
+    : state_(std::make_unique<State>(system, std::move(url), std::move(target), limits,
+                                     std::move(post))) {}
 
 TransferJob::~TransferJob() {
     if (!state_->worker.joinable())

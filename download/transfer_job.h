@@ -3,19 +3,21 @@
 #include "common/host_message.h"
 #include "download/progress_figures.h"
 #include "download/transfer_limits.h"
+#include "platform/system.h"
 
-#include <filesystem>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace tarvik::download {
 
-// One installer transfer on its own worker thread. The worker writes the body to
-// `target` + ".part" and renames it to `target` only after a complete, successful transfer, so
-// the target's name only ever holds a complete file.
+// One installer transfer on its own worker thread. The worker writes the body to a download file
+// of `system` beside `target` (a UTF-8 path) and puts it in the target's place only after a
+// complete, successful transfer, so the target's name only ever holds a complete file.
 //
-// Threads: the worker touches nothing but this object. It reports only through `post`, which
+// Threads: the worker touches nothing but this object and `system` (safe from any thread; it must
+// outlive the job). It reports only through `post`, which
 // must be safe to call from any thread: WM_DL_PROGRESS (at most one waiting at a time, at most
 // one per progress interval; only when the total is known), then WM_DNLD_FINISHED after the file
 // is complete and closed, or WM_DNLD_FAILED with a DownloadFailure in wParam. Every other member
@@ -24,7 +26,8 @@ class TransferJob {
 public:
     using Post = std::function<void(const HostMessage&)>;
 
-    TransferJob(std::string url, std::filesystem::path target, TransferLimits limits, Post post);
+    TransferJob(platform::System& system, std::string url, std::string target,
+                TransferLimits limits, Post post);
     // Aborts a transfer still running, joins the worker and deletes the temporary file.
     ~TransferJob();
     TransferJob(const TransferJob&) = delete;

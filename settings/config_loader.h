@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/system.h"
+
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -14,13 +15,16 @@ struct LoadedConfig {
     std::wstring uuid;
 };
 
-// `config.ini` beside the running executable.
-std::filesystem::path ConfigPathBesideExecutable();
+// `config.ini` beside the running executable (UTF-8); just "config.ini", in the working folder,
+// when the system cannot tell where the executable is.
+std::string ConfigPathBesideExecutable(platform::System& system);
 
 // Reads the per-installation settings: root/downloader_id (when not 0 it selects the info URL,
 // `infoEndpoint` + "?id=" + the id as a signed 32-bit number), otherwise root/api_url verbatim;
-// user/uuid, which is made with `makeInstallId` and written back when missing or empty.
-LoadedConfig LoadConfigFile(const std::filesystem::path& configPath, std::string_view infoEndpoint,
+// user/uuid, which is made with `makeInstallId` and written back when missing or empty. When it
+// cannot be written (see WriteProfileValue), the new identifier serves this run only.
+LoadedConfig LoadConfigFile(platform::System& system, const std::string& configPath,
+                            std::string_view infoEndpoint,
                             const std::function<std::wstring()>& makeInstallId);
 
 } // namespace tarvik::settings

@@ -6,14 +6,14 @@
 namespace tarvik {
 
 void CTarvikDlg::LoadConfig() {
-    const std::filesystem::path path = m_options.configPath.empty()
-                                           ? settings::ConfigPathBesideExecutable()
-                                           : m_options.configPath;
+    const std::string path = m_options.configPath.empty()
+                                 ? settings::ConfigPathBesideExecutable(m_system)
+                                 : m_options.configPath.string();
     const std::function<std::wstring()> makeInstallId =
         m_options.makeInstallId ? m_options.makeInstallId
                                 : std::function<std::wstring()>(settings::MakeInstallId);
     const settings::LoadedConfig config =
-        settings::LoadConfigFile(path, m_options.infoEndpoint, makeInstallId);
+        settings::LoadConfigFile(m_system, path, m_options.infoEndpoint, makeInstallId);
     m_downloaderId = config.downloaderId;
     m_infoUrl = config.infoUrl;
     m_uuid = config.uuid;

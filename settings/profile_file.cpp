@@ -2,15 +2,16 @@
 
 #include "common/text_conversion.h"
 #include "settings/ini_text.h"
-#include "settings/whole_file.h"
+
+#include <optional>
 
 namespace tarvik::settings {
 namespace {
 
-std::optional<std::string> ReadValue(const std::filesystem::path& file, std::wstring_view section,
-                                     std::wstring_view key) {
-    const FileBytes contents = ReadWholeFile(file);
-    if (contents.outcome != ReadOutcome::Read)
+std::optional<std::string> ReadValue(platform::System& system, const std::string& file,
+                                     std::wstring_view section, std::wstring_view key) {
+    const platform::FileContents contents = system.ReadWholeFile(file, kMaxSettingsFileBytes);
+    if (contents.outcome != platform::ReadOutcome::Read)
         return std::nullopt;
     const auto value = FindIniValue(contents.bytes, NarrowFromWide(section), NarrowFromWide(key));
     if (!value)
@@ -20,9 +21,9 @@ std::optional<std::string> ReadValue(const std::filesystem::path& file, std::wst
 
 } // namespace
 
-uint32_t ReadProfileInt(const std::filesystem::path& file, std::wstring_view section,
-                        std::wstring_view key, uint32_t defaultValue) {
-    const auto value = ReadValue(file, section, key);
+uint32_t ReadProfileInt(platform::System& system, const std::string& file,
+                        std::wstring_view section, std::wstring_view key, uint32_t defaultValue) {
+    const auto value = ReadValue(system, file, section, key);
     if (!value)
         return defaultValue;
     // Digits beyond 32 bits wrap around, as the 32-bit reads that distributors' files were made
@@ -36,31 +37,42 @@ uint32_t ReadProfileInt(const std::filesystem::path& file, std::wstring_view sec
     return number;
 }
 
-std::wstring ReadProfileString(const std::filesystem::path& file, std::wstring_view section,
-                               std::wstring_view key, std::wstring_view defaultValue,
-                               size_t maxChars) {
-    const auto value = ReadValue(file, section, key);
+std::wstring ReadProfileString(platform::System& system, const std::string& file,
+                               std::wstring_view section, std::wstring_view key,
+                               std::wstring_view defaultValue, size_t maxChars) {
+    const auto value = ReadValue(system, file, section, key);
     std::wstring text = value ? WideFromNarrow(*value) : std::wstring(defaultValue);
     if (text.size() > maxChars)
         text.resize(maxChars);
     return text;
 }
 
-bool WriteProfileString(const std::filesystem::path& file, std::wstring_view section,
-                        std::wstring_view key, std::wstring_view value) {
+bool WriteProfileValue(platform::System& system, const std::string& file, std::wstring_view section,
+                       std::wstring_view key, std::wstring_view value) {
     const std::string narrowSection = NarrowFromWide(section);
     const std::string narrowKey = NarrowFromWide(key);
     const std::string narrowValue = NarrowFromWide(value);
     if (!IsWritableIniEntry(narrowSection, narrowKey, narrowValue))
         return false;
 
-    FileBytes contents = ReadWholeFile(file);
-    if (contents.outcome == ReadOutcome::Failed)
+    platform::FileContents contents = system.ReadWholeFile(file, kMaxSettingsFileBytes);
+    if (contents.outcome != platform::ReadOutcome::Read &&
+        contents.outcome != platform::ReadOutcome::Missing)
         return false;
-    if (contents.outcome == ReadOutcome::Missing)
-        contents.bytes.clear();
-    return ReplaceWholeFile(file,
-                            SetIniValue(contents.bytes, narrowSection, narrowKey, narrowValue));
+    const bool existed = contents.outcome == platform::ReadOutcome::Read;
+    const std::string text = SetIniValue(contents.bytes, narrowSection, narrowKey, narrowValue);
+    // The old text is not needed any more; letting it go halves the peak for a large file.
+    contents = {};
+    if (text.size() > kMaxSettingsFileBytes)
+        return false;
+
+    platform::WriteOutcome outcome = system.ReplaceWholeFile(file, text);
+    // A folder that refuses new files (a vendor's read-only install folder with a writable
+    // config.ini) would otherwise never keep the value: the identifier would be made anew on every
+    // start, and each start would count as a new installation.
+    if (outcome == platform::WriteOutcome::NoTemporaryFile && existed)
+        outcome = system.RewriteFileInPlace(file, text);
+    return outcome == platform::WriteOutcome::Written;
 }
 
 } // namespace tarvik::settings

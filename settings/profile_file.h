@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/system.h"
+
+#include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -11,20 +13,31 @@ namespace tarvik::settings {
 // files rely on: section and key names compared case-insensitively, white space around names
 // and values trimmed, lines starting with ';' are comments, the first matching key of the first
 // matching section wins, integers are read from the leading decimal digits (0 when there are
-// none). A write replaces or adds just that key, keeps every other line as it was, and replaces
-// the file atomically (temporary file, then rename), so a crash never leaves a half-written file.
+// none). Files go through `system`; `file` is a UTF-8 path.
+//
+// Reading follows symbolic links (a vendor may link a shared file). A write replaces or adds just
+// that key, keeps every other line as it was, and goes only into a regular file of that very name
+// (or creates one), never through or over a link.
 
-uint32_t ReadProfileInt(const std::filesystem::path& file, std::wstring_view section,
-                        std::wstring_view key, uint32_t defaultValue);
+// Settings files are read whole. Larger ones are refused rather than loaded, so a stray huge file
+// next to the executable cannot exhaust memory; a write that would make a file larger is refused,
+// so that the next start can still read what was written.
+inline constexpr size_t kMaxSettingsFileBytes = 16 * 1024 * 1024;
+
+uint32_t ReadProfileInt(platform::System& system, const std::string& file,
+                        std::wstring_view section, std::wstring_view key, uint32_t defaultValue);
 
 // At most `maxChars` characters of the value are returned.
-std::wstring ReadProfileString(const std::filesystem::path& file, std::wstring_view section,
-                               std::wstring_view key, std::wstring_view defaultValue,
-                               size_t maxChars = 259);
+std::wstring ReadProfileString(platform::System& system, const std::string& file,
+                               std::wstring_view section, std::wstring_view key,
+                               std::wstring_view defaultValue, size_t maxChars = 259);
 
-// Creates the file (holding just that section and key) when it does not exist. False when the
-// file could not be written; the old file is then unchanged.
-bool WriteProfileString(const std::filesystem::path& file, std::wstring_view section,
-                        std::wstring_view key, std::wstring_view value);
+// Creates the file (holding just that section and key) when it does not exist. The file is
+// replaced atomically (a new file renamed over it), so a crash never leaves a half-written file;
+// when its folder refuses a new file, the existing file is rewritten where it is instead, so that
+// what is written survives the run. False when the file could not be written, or was not a
+// regular file of that name, or would have grown past kMaxSettingsFileBytes; it is then unchanged.
+bool WriteProfileValue(platform::System& system, const std::string& file, std::wstring_view section,
+                       std::wstring_view key, std::wstring_view value);
 
 } // namespace tarvik::settings

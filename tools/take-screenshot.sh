@@ -134,7 +134,14 @@ screen_settled() {
 xdotool mousemove 0 0
 
 installer="$work/Downloads/tarvik-demo-setup.run"
-download_past() { [[ $(stat -c %s "$installer.part" 2>/dev/null || echo 0) -ge $1 ]]; }
+# The download goes to a hidden temporary file beside the installer until it is complete.
+download_past() {
+  local part
+  for part in "$(dirname "$installer")/.$(basename "$installer")".*.part; do
+    [[ $(stat -c %s "$part" 2>/dev/null || echo 0) -ge $1 ]] && return 0
+  done
+  return 1
+}
 if [[ "$state" != idle ]]; then
   # The keyboard user's way: the fourth stop after the title bar's three buttons is Download.
   xdotool windowfocus --sync "$window"

@@ -7,6 +7,7 @@
 
 #include "common/curl/curl_handle.h"
 #include "download/transfer_job.h"
+#include "platform/posix/posix_system.h"
 #include "support/loopback_server.h"
 
 #include <spawn.h>
@@ -44,7 +45,8 @@ int RunJob(const std::string& url, const fs::path& target) {
         }
         arrived.notify_one();
     };
-    tarvik::download::TransferJob job(url, target, {}, post);
+    tarvik::platform::posix::PosixSystem system;
+    tarvik::download::TransferJob job(system, url, target.string(), {}, post);
     const auto started = Clock::now();
     if (!job.Start())
         return 2;

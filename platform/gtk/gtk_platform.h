@@ -4,6 +4,7 @@
 #include "platform/gtk/shell.h"
 #include "platform/gtk/web_view.h"
 #include "platform/platform.h"
+#include "platform/posix/posix_system.h"
 
 #include <memory>
 #include <string>
@@ -11,8 +12,9 @@
 namespace tarvik::platform::gtk {
 
 // The real platform: a GTK 3 window with the GLib main loop of the process's main context, a
-// WebKitGTK web view inside it, and the desktop around it. It only owns the three roles, in the
-// order they must go: the shell and the web view live in the window and go before it.
+// WebKitGTK web view inside it, the desktop around it, and the POSIX system. It only owns the
+// roles, in the order they must go: the shell and the web view live in the window and go
+// before it.
 //
 // Threads: as each role's class says; the window's Post is the only member for other threads.
 class GtkPlatform {
@@ -23,11 +25,12 @@ public:
     GtkPlatform(const GtkPlatform&) = delete;
     GtkPlatform& operator=(const GtkPlatform&) = delete;
 
-    platform::Platform Roles() { return {window, webView, shell}; }
+    platform::Platform Roles() { return {window, webView, shell, system}; }
 
     HostWindow window;
     WebView webView{window};
     Shell shell{window};
+    posix::PosixSystem system;
 };
 
 // Starts GTK and makes the platform. On a Wayland session GDK's X11 backend is used (unless

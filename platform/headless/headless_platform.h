@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/headless/headless_desktop.h"
+#include "platform/headless/headless_system.h"
 #include "platform/headless/headless_web_view.h"
 #include "platform/headless/headless_window.h"
 #include "platform/platform.h"
@@ -8,7 +9,8 @@
 namespace tarvik::platform::headless {
 
 // The whole platform without a display, for tests and as the template of a port: one double per
-// role. Destroying the window ends the web view's callbacks, as on a real desktop.
+// role (the files of the system double are real files). Destroying the window ends the web view's
+// callbacks, as on a real desktop.
 //
 // Threads: as each role's class says; the window's Post is the only member for other threads.
 class HeadlessPlatform {
@@ -16,6 +18,7 @@ public:
     HeadlessWindow window;
     HeadlessWebView webView;
     HeadlessDesktop desktop;
+    HeadlessSystem system;
 
     HeadlessPlatform() {
         window.whenDestroyed = [this] { webView.Close(); };
@@ -23,7 +26,7 @@ public:
     HeadlessPlatform(const HeadlessPlatform&) = delete;
     HeadlessPlatform& operator=(const HeadlessPlatform&) = delete;
 
-    platform::Platform Roles() { return {window, webView, desktop}; }
+    platform::Platform Roles() { return {window, webView, desktop, system}; }
 };
 
 } // namespace tarvik::platform::headless

@@ -1,5 +1,7 @@
 #include "transfer_fixture.h"
 
+#include "platform/posix/posix_system.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -144,13 +146,19 @@ int PostedMessages::MostWaitingProgress() const {
     return mostWaitingProgress_;
 }
 
+platform::System& RealSystem() {
+    static platform::posix::PosixSystem system;
+    return system;
+}
+
 Outcome Download(const std::string& url, const std::filesystem::path& target,
-                 const TransferLimits& limits, std::chrono::milliseconds handlerDelay) {
+                 const TransferLimits& limits, std::chrono::milliseconds handlerDelay,
+                 platform::System& system) {
     PostedMessages messages;
     Outcome outcome;
     const auto started = std::chrono::steady_clock::now();
     {
-        TransferJob job(url, target, limits, messages.Sink());
+        TransferJob job(system, url, target.string(), limits, messages.Sink());
         EXPECT_TRUE(job.Start());
         while (const auto message = messages.Next(30s)) {
             if (message->id == WM_DL_PROGRESS) {
@@ -198,6 +206,18 @@ std::optional<std::string> ReadFile(const std::filesystem::path& path) {
     if (!in || std::filesystem::is_directory(path))
         return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> TemporaryFilesFor(const std::filesystem::path& target) {
+    std::vector<std::string> names;
+    std::error_code error;
+    const std::string prefix = "." + target.filename().string() + ".";
+    for (const auto& entry : std::filesystem::directory_iterator(target.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix) && name.ends_with(".part"))
+            names.push_back(name);
+    }
+    return names;
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& content) {

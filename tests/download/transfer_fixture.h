@@ -84,12 +84,16 @@ struct Outcome {
     std::chrono::milliseconds elapsed{0};
 };
 
+// The real program's System.
+platform::System& RealSystem();
+
 // Runs one job to its end the way the host does: each progress message's handler takes the
 // figures (after `handlerDelay`, to model a busy user-interface thread), then the job is
 // destroyed.
 Outcome Download(const std::string& url, const std::filesystem::path& target,
                  const TransferLimits& limits,
-                 std::chrono::milliseconds handlerDelay = std::chrono::milliseconds(0));
+                 std::chrono::milliseconds handlerDelay = std::chrono::milliseconds(0),
+                 platform::System& system = RealSystem());
 
 // Short limits so failures show within a test's patience.
 TransferLimits TestLimits();
@@ -108,6 +112,8 @@ private:
 };
 
 std::optional<std::string> ReadFile(const std::filesystem::path& path);
+// The names of the temporary download files for `target` in its folder (".<name>.<digits>.part").
+std::vector<std::string> TemporaryFilesFor(const std::filesystem::path& target);
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 // A loopback port nobody listens on.
 int UnusedLoopbackPort();

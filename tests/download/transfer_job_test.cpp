@@ -18,14 +18,14 @@ TEST(TransferJobLifetime, DestroyingTheJobMidTransferStopsItAndLeavesNoFile) {
     WriteFile(target, "previous");
     PostedMessages messages;
 
-    auto job =
-        std::make_unique<TransferJob>(server.Url("/stalled"), target, limits, messages.Sink());
+    auto job = std::make_unique<TransferJob>(RealSystem(), server.Url("/stalled"), target.string(),
+                                             limits, messages.Sink());
     ASSERT_TRUE(job->Start());
     // The first bytes are in the temporary file once progress shows them.
     const auto progress = messages.Next(10s);
     ASSERT_TRUE(progress.has_value());
     ASSERT_EQ(progress->id, WM_DL_PROGRESS);
-    EXPECT_TRUE(fs::exists(target.native() + ".part"));
+    EXPECT_EQ(TemporaryFilesFor(target).size(), 1u);
 
     const auto destroying = std::chrono::steady_clock::now();
     job.reset();
@@ -33,7 +33,7 @@ TEST(TransferJobLifetime, DestroyingTheJobMidTransferStopsItAndLeavesNoFile) {
 
     // Far below the transfer's own limit: the abort, not a time-out, ended it.
     EXPECT_LT(destroyTime, 10s);
-    EXPECT_FALSE(fs::exists(target.native() + ".part"));
+    EXPECT_EQ(TemporaryFilesFor(target), std::vector<std::string>{});
     EXPECT_EQ(ReadFile(target), "previous");
     EXPECT_TRUE(messages.Empty()) << "an aborted transfer reports nothing";
 }

@@ -120,13 +120,17 @@ TEST_F(TransferOutcome, EndsWithTheRightMessageAndLeavesOnlyCompleteFiles) {
             fs::remove(target);
             if (existing)
                 WriteFile(target, kPrevious);
+            // A file of the user's that once was the temporary file's name.
+            const fs::path usersPart = target.native() + ".part";
+            WriteFile(usersPart, "the user's own file");
             const size_t answeredBefore = server.AnsweredPaths().size();
 
             const Outcome outcome = Download(c.url, target, TestLimits());
 
             ASSERT_TRUE(outcome.end.has_value()) << "no finished or failed message";
             EXPECT_FALSE(outcome.anythingAfterEnd);
-            EXPECT_FALSE(fs::exists(target.native() + ".part"));
+            EXPECT_EQ(TemporaryFilesFor(target), std::vector<std::string>{});
+            EXPECT_EQ(ReadFile(usersPart), "the user's own file");
             if (c.failure) {
                 EXPECT_EQ(outcome.end->id, WM_DNLD_FAILED);
                 EXPECT_EQ(outcome.end->wParam, static_cast<uint64_t>(*c.failure));
@@ -228,7 +232,7 @@ TEST_F(TransferOutcome, AFileThatCannotBeWrittenFailsAsFile) {
         ASSERT_TRUE(outcome.end.has_value());
         EXPECT_EQ(outcome.end->id, WM_DNLD_FAILED);
         EXPECT_EQ(outcome.end->wParam, static_cast<uint64_t>(DownloadFailure::File));
-        EXPECT_FALSE(fs::exists(c.target.native() + ".part"));
+        EXPECT_EQ(TemporaryFilesFor(c.target), std::vector<std::string>{});
         if (c.limitFileSize) {
             EXPECT_EQ(ReadFile(c.target), kPrevious);
         }

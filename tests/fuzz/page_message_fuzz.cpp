@@ -4,6 +4,7 @@
 #include "common/curl/curl_handle.h"
 #include "common/text_conversion.h"
 #include "platform/headless/headless_platform.h"
+#include "platform/headless/headless_system.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include "app/tarvik_dlg.h"
 #include "platform/headless/headless_platform.h"
+#include "platform/headless/headless_system.h"
 #include "support/loopback_server.h"
 
 #include <gtest/gtest.h>

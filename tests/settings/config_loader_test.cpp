@@ -1,18 +1,27 @@
 #include "settings/config_loader.h"
 
+#include "platform/headless/headless_system.h"
+#include "platform/posix/posix_system.h"
+#include "settings/profile_file.h"
+
 #include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace tarvik::settings {
 namespace {
 
+using platform::headless::HeadlessSystem;
 using tarvik::testing::ReadFileBytes;
 using tarvik::testing::TempFolder;
 using tarvik::testing::WriteFileBytes;
+using Fault = HeadlessSystem::Fault;
 
 constexpr std::string_view kEndpoint = "https://service.test/downloader.php/index/info";
 constexpr const char* kUnchanged = "(unchanged)";
@@ -68,11 +77,12 @@ TEST(LoadConfigFileTest, ReadsSettingsAndStoresANewIdentifierOnlyWhenNoneIsPrese
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         TempFolder folder;
-        const auto ini = folder / "config.ini";
+        HeadlessSystem system;
+        const std::string ini = folder / "config.ini";
         if (c.contents)
             WriteFileBytes(ini, *c.contents);
         int made = 0;
-        const LoadedConfig config = LoadConfigFile(ini, kEndpoint, [&] {
+        const LoadedConfig config = LoadConfigFile(system, ini, kEndpoint, [&] {
             ++made;
             return std::wstring(L"NEWID");
         });
@@ -89,25 +99,154 @@ TEST(LoadConfigFileTest, UnwritableFileStillGivesAnIdentifier) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind the superuser";
     TempFolder folder;
+    HeadlessSystem system;
     std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_read |
                                                     std::filesystem::perms::owner_exec);
-    const LoadedConfig config =
-        LoadConfigFile(folder / "config.ini", kEndpoint, [] { return std::wstring(L"NEWID"); });
+    const LoadedConfig config = LoadConfigFile(system, folder / "config.ini", kEndpoint,
+                                               [] { return std::wstring(L"NEWID"); });
     EXPECT_EQ(config.uuid, L"NEWID");
     EXPECT_FALSE(std::filesystem::exists(folder / "config.ini"));
 }
 
 TEST(LoadConfigFileTest, WithoutAGeneratorAFreshIdentifierIsMade) {
     TempFolder folder;
-    const LoadedConfig config = LoadConfigFile(folder / "config.ini", kEndpoint, {});
+    HeadlessSystem system;
+    const LoadedConfig config = LoadConfigFile(system, folder / "config.ini", kEndpoint, {});
     EXPECT_EQ(config.uuid.size(), 32u);
     EXPECT_EQ(ReadFileBytes(folder / "config.ini"),
               "[user]\nuuid=" + std::string(config.uuid.begin(), config.uuid.end()) + "\n");
 }
 
+// A vendor counts installations by their identifiers, so wherever config.ini can take the
+// identifier it must keep the first one; where it cannot, each run has one of its own and the file
+// stays exactly as it was.
+TEST(LoadConfigFileTest, TheFirstIdentifierIsKeptWhereverItCanBeWritten) {
+    const std::string vendors = "[root]\ndownloader_id=7\n";
+    // So large that the identifier would push it one byte past what the settings reader takes.
+    const std::string nearLimit =
+        vendors + ";" +
+        std::string(kMaxSettingsFileBytes - vendors.size() - std::string(";\n[user]\n").size() -
+                        std::string("uuid=ID1\n").size() + 1,
+                    'x') +
+        "\n";
+    struct Observed {
+        std::wstring first;
+        std::wstring second;
+        uint32_t secondDownloaderId;
+        std::string fileAfter; // config.ini, or the file it links to; kUnchanged as before
+        bool operator==(const Observed&) const = default;
+    };
+    struct Case {
+        const char* label;
+        std::function<void(const TempFolder&)> prepare;
+        std::vector<Fault> faults;
+        Observed expected;
+    };
+    const auto plain = [&](const std::string& contents) {
+        return [contents](const TempFolder& f) { WriteFileBytes(f / "config.ini", contents); };
+    };
+    const auto linked = [&](bool dangling) {
+        return [&, dangling](const TempFolder& f) {
+            if (!dangling)
+                WriteFileBytes(f / "shared.ini", vendors);
+            std::filesystem::create_symlink(f / "shared.ini", f / "config.ini");
+        };
+    };
+    const Case cases[] = {
+        {"a writable file",
+         plain(vendors),
+         {},
+         {L"ID1", L"ID1", 7, vendors + "[user]\nuuid=ID1\n"}},
+        {"a read-only folder with a writable file",
+         plain(vendors),
+         {Fault::TemporaryFileRefused},
+         {L"ID1", L"ID1", 7, vendors + "[user]\nuuid=ID1\n"}},
+        {"a read-only folder with a read-only file",
+         plain(vendors),
+         {Fault::TemporaryFileRefused, Fault::InPlaceRewriteFails},
+         {L"ID1", L"ID2", 7, kUnchanged}},
+        {"a link to the vendor's shared file", linked(false), {}, {L"ID1", L"ID2", 7, kUnchanged}},
+        {"a dangling link", linked(true), {}, {L"ID1", L"ID2", 0, kUnchanged}},
+        {"a file the identifier would push past the size limit",
+         plain(nearLimit),
+         {},
+         {L"ID1", L"ID2", 7, kUnchanged}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempFolder folder;
+        c.prepare(folder);
+        const std::filesystem::path written = std::filesystem::is_symlink(folder / "config.ini")
+                                                  ? folder / "shared.ini"
+                                                  : folder / "config.ini";
+        const std::optional<std::string> before =
+            std::filesystem::exists(written) ? std::optional(ReadFileBytes(written)) : std::nullopt;
+        HeadlessSystem system;
+        for (const Fault fault : c.faults)
+            system.Inject(fault);
+
+        int starts = 0;
+        const auto start = [&] {
+            return LoadConfigFile(system, folder / "config.ini", kEndpoint,
+                                  [&] { return L"ID" + std::to_wstring(++starts); });
+        };
+        Observed observed;
+        observed.first = start().uuid;
+        const LoadedConfig second = start();
+        observed.second = second.uuid;
+        observed.secondDownloaderId = second.downloaderId;
+        const std::optional<std::string> after =
+            std::filesystem::exists(written) ? std::optional(ReadFileBytes(written)) : std::nullopt;
+        observed.fileAfter = after == before ? kUnchanged : after.value_or("(none)");
+        EXPECT_EQ(observed, c.expected);
+        EXPECT_EQ(std::filesystem::is_symlink(folder / "config.ini"),
+                  written != folder / "config.ini");
+    }
+}
+
+// Start-up reads and writes config.ini whole; the memory for that must stay in proportion to the
+// file (a table of its lines once took a gigabyte for 16 MiB of empty lines). Measured in a child
+// process, whose peak is its own.
+TEST(LoadConfigFileTest, MemoryStaysInProportionToTheFile) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers hold on to freed memory";
+#endif
+    TempFolder folder;
+    const std::string ini = folder / "config.ini";
+    // Empty lines up to the size limit, with room left for the identifier.
+    const size_t size = kMaxSettingsFileBytes - 64;
+    WriteFileBytes(ini, std::string(size, '\n'));
+    rusage self{};
+    ::getrusage(RUSAGE_SELF, &self);
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        platform::posix::PosixSystem system;
+        const LoadedConfig config =
+            LoadConfigFile(system, ini, kEndpoint, [] { return std::wstring(L"NEWID"); });
+        const bool kept = ReadProfileString(system, ini, L"user", L"uuid", L"") == L"NEWID" &&
+                          config.uuid == L"NEWID";
+        ::_exit(kept ? 0 : 1);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(::wait4(child, &status, 0, &usage), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the identifier was not written and read back";
+    // The file, a changed copy of it and some slack, beyond what the child started with.
+    const long budgetKiB = self.ru_maxrss + static_cast<long>(4 * size / 1024);
+    EXPECT_LT(usage.ru_maxrss, budgetKiB);
+}
+
 TEST(ConfigPathTest, IsConfigIniBesideTheRunningExecutable) {
     const auto executable = std::filesystem::canonical("/proc/self/exe");
-    EXPECT_EQ(ConfigPathBesideExecutable(), executable.parent_path() / "config.ini");
+    platform::posix::PosixSystem real;
+    EXPECT_EQ(ConfigPathBesideExecutable(real), (executable.parent_path() / "config.ini").string());
+    // Without the executable's folder, the working folder is the only place left.
+    HeadlessSystem unknown;
+    unknown.Inject(Fault::UnknownExecutable);
+    EXPECT_EQ(ConfigPathBesideExecutable(unknown), "config.ini");
 }
 
 } // namespace

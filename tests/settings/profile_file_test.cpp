@@ -1,5 +1,7 @@
 #include "settings/profile_file.h"
 
+#include "platform/headless/headless_system.h"
+
 #include "temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +20,8 @@ using tarvik::testing::WriteFileBytes;
 class ProfileFileTest : public ::testing::Test {
 protected:
     TempFolder folder;
-    std::filesystem::path ini = folder / "config.ini";
+    platform::headless::HeadlessSystem system;
+    std::string ini = folder / "config.ini";
 };
 
 struct StringReadCase {
@@ -64,15 +67,15 @@ TEST_F(ProfileFileTest, ReadsStringsWithTheRulesDistributorsFilesRelyOn) {
         std::filesystem::remove(ini);
         if (c.contents)
             WriteFileBytes(ini, *c.contents);
-        EXPECT_EQ(ReadProfileString(ini, c.section, c.key, L"<default>"), c.expected);
+        EXPECT_EQ(ReadProfileString(system, ini, c.section, c.key, L"<default>"), c.expected);
     }
 }
 
 TEST_F(ProfileFileTest, ReadsAtMostTheGivenNumberOfCharacters) {
     WriteFileBytes(ini, "[user]\nuuid=äbcdef\n");
-    EXPECT_EQ(ReadProfileString(ini, L"user", L"uuid", L"", 3), L"äbc");
-    EXPECT_EQ(ReadProfileString(ini, L"user", L"uuid", L"", 0), L"");
-    EXPECT_EQ(ReadProfileString(ini, L"user", L"missing", L"default", 3), L"def");
+    EXPECT_EQ(ReadProfileString(system, ini, L"user", L"uuid", L"", 3), L"äbc");
+    EXPECT_EQ(ReadProfileString(system, ini, L"user", L"uuid", L"", 0), L"");
+    EXPECT_EQ(ReadProfileString(system, ini, L"user", L"missing", L"default", 3), L"def");
 }
 
 TEST_F(ProfileFileTest, ReadsIntegersFromLeadingDigits) {
@@ -97,7 +100,7 @@ TEST_F(ProfileFileTest, ReadsIntegersFromLeadingDigits) {
         SCOPED_TRACE(c.value ? c.value : "(no key)");
         WriteFileBytes(ini, c.value ? std::string("[root]\ndownloader_id=") + c.value + "\n"
                                     : std::string("[root]\n"));
-        EXPECT_EQ(ReadProfileInt(ini, L"root", L"downloader_id", 77), c.expected);
+        EXPECT_EQ(ReadProfileInt(system, ini, L"root", L"downloader_id", 77), c.expected);
     }
 }
 
@@ -137,14 +140,14 @@ TEST_F(ProfileFileTest, WriteChangesOnlyThatKey) {
         std::filesystem::remove(ini);
         if (c.before)
             WriteFileBytes(ini, *c.before);
-        ASSERT_TRUE(WriteProfileString(ini, L"user", L"uuid", L"NEW"));
+        ASSERT_TRUE(WriteProfileValue(system, ini, L"user", L"uuid", L"NEW"));
         EXPECT_EQ(ReadFileBytes(ini), c.after);
-        EXPECT_EQ(ReadProfileString(ini, L"user", L"uuid", L""), L"NEW");
+        EXPECT_EQ(ReadProfileString(system, ini, L"user", L"uuid", L""), L"NEW");
     }
 }
 
 TEST_F(ProfileFileTest, WriteStoresUtf8AndLeavesNoTemporaryFile) {
-    ASSERT_TRUE(WriteProfileString(ini, L"user", L"uuid", L"Grüße-✓"));
+    ASSERT_TRUE(WriteProfileValue(system, ini, L"user", L"uuid", L"Grüße-✓"));
     EXPECT_EQ(ReadFileBytes(ini), "[user]\nuuid=Grüße-✓\n");
     size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder.path()))
@@ -152,19 +155,50 @@ TEST_F(ProfileFileTest, WriteStoresUtf8AndLeavesNoTemporaryFile) {
     EXPECT_EQ(entries, 1u);
 }
 
-TEST_F(ProfileFileTest, WriteKeepsPermissionsAndSymbolicLinks) {
-    const auto target = folder / "real.ini";
-    WriteFileBytes(target, "[user]\nuuid=\n");
-    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-    std::filesystem::create_symlink(target, ini);
+TEST_F(ProfileFileTest, WriteKeepsPermissions) {
+    WriteFileBytes(ini, "[user]\nuuid=\n");
+    ASSERT_EQ(::chmod(ini.c_str(), 0640), 0);
 
-    ASSERT_TRUE(WriteProfileString(ini, L"user", L"uuid", L"NEW"));
+    ASSERT_TRUE(WriteProfileValue(system, ini, L"user", L"uuid", L"NEW"));
 
-    EXPECT_TRUE(std::filesystem::is_symlink(ini));
-    EXPECT_EQ(ReadFileBytes(target), "[user]\nuuid=NEW\n");
+    EXPECT_EQ(ReadFileBytes(ini), "[user]\nuuid=NEW\n");
     struct stat info {};
-    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    ASSERT_EQ(::stat(ini.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+// Vendors may link config.ini to a shared file, which is read; but a write through a link has
+// been seen to rewrite whatever it points at (a copy of /etc/passwd), so nothing is written
+// through or over a link.
+TEST_F(ProfileFileTest, ReadsThroughALinkButWritesOnlyIntoTheFileItself) {
+    const auto shared = folder / "shared.ini";
+    const std::string vendors = "[root]\ndownloader_id=7\n";
+    struct Case {
+        const char* label;
+        bool dangling;
+        uint32_t downloaderId;
+    };
+    const Case cases[] = {
+        {"link to a file", false, 7},
+        {"dangling link", true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::filesystem::remove(ini);
+        std::filesystem::remove(shared);
+        if (!c.dangling)
+            WriteFileBytes(shared, vendors);
+        std::filesystem::create_symlink(shared, ini);
+
+        EXPECT_EQ(ReadProfileInt(system, ini, L"root", L"downloader_id", 0), c.downloaderId);
+        EXPECT_FALSE(WriteProfileValue(system, ini, L"user", L"uuid", L"NEW"));
+
+        EXPECT_TRUE(std::filesystem::is_symlink(ini));
+        EXPECT_EQ(std::filesystem::exists(shared), !c.dangling);
+        if (!c.dangling) {
+            EXPECT_EQ(ReadFileBytes(shared), vendors);
+        }
+    }
 }
 
 TEST_F(ProfileFileTest, WriteRefusesEntriesThatWouldChangeTheFileStructure) {
@@ -185,28 +219,123 @@ TEST_F(ProfileFileTest, WriteRefusesEntriesThatWouldChangeTheFileStructure) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         WriteFileBytes(ini, before);
-        EXPECT_FALSE(WriteProfileString(ini, c.section, c.key, c.value));
+        EXPECT_FALSE(WriteProfileValue(system, ini, c.section, c.key, c.value));
         EXPECT_EQ(ReadFileBytes(ini), before);
     }
 }
 
-TEST_F(ProfileFileTest, FailedWriteLeavesTheFileUnchanged) {
+// A vendor's install folder may be read-only while config.ini in it is writable. Without a
+// temporary file there is no atomic replacement, but the value must still be kept: otherwise the
+// identifier is made anew on every start.
+TEST_F(ProfileFileTest, WhenTheFolderRefusesATemporaryFileTheFileIsRewrittenInPlace) {
+    using Fault = platform::headless::HeadlessSystem::Fault;
+    struct Observed {
+        bool written;
+        std::optional<std::string> after; // nothing: no file
+        std::vector<std::string> writes;  // the write operations asked of the system, in order
+        bool operator==(const Observed&) const = default;
+    };
+    struct Case {
+        const char* label;
+        std::optional<std::string> before;
+        std::vector<Fault> faults;
+        Observed expected;
+    };
+    const std::string before = "[root]\r\nb=2\r\n";
+    const Case cases[] = {
+        {"the file itself is writable",
+         before,
+         {Fault::TemporaryFileRefused},
+         {true, before + "[user]\r\nuuid=NEW\r\n", {"ReplaceWholeFile", "RewriteFileInPlace"}}},
+        {"the file is not writable either",
+         before,
+         {Fault::TemporaryFileRefused, Fault::InPlaceRewriteFails},
+         {false, before, {"ReplaceWholeFile", "RewriteFileInPlace"}}},
+        {"no file to rewrite",
+         std::nullopt,
+         {Fault::TemporaryFileRefused},
+         {false, std::nullopt, {"ReplaceWholeFile"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        platform::headless::HeadlessSystem scripted;
+        for (const Fault fault : c.faults)
+            scripted.Inject(fault);
+        std::filesystem::remove(ini);
+        if (c.before)
+            WriteFileBytes(ini, *c.before);
+
+        Observed observed;
+        observed.written = WriteProfileValue(scripted, ini, L"user", L"uuid", L"NEW");
+        if (std::filesystem::exists(ini))
+            observed.after = ReadFileBytes(ini);
+        for (const auto& call : scripted.Calls()) {
+            if (call.operation != "ReadWholeFile")
+                observed.writes.push_back(call.operation);
+        }
+        EXPECT_EQ(observed, c.expected);
+    }
+}
+
+// The same with real permissions, where they bind.
+TEST_F(ProfileFileTest, AReadOnlyFolderTakesTheValueOnlyInAWritableFile) {
     if (::geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind the superuser";
     const std::string before = "[root]\ndownloader_id=7\n";
+    const std::string locked = folder / "locked.ini";
     WriteFileBytes(ini, before);
+    WriteFileBytes(locked, before);
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
     std::filesystem::permissions(folder.path(), std::filesystem::perms::owner_read |
                                                     std::filesystem::perms::owner_exec);
 
-    EXPECT_FALSE(WriteProfileString(ini, L"user", L"uuid", L"NEW"));
-    EXPECT_EQ(ReadFileBytes(ini), before);
-    EXPECT_FALSE(WriteProfileString(folder / "missing.ini", L"user", L"uuid", L"NEW"));
+    EXPECT_TRUE(WriteProfileValue(system, ini, L"user", L"uuid", L"NEW"));
+    EXPECT_EQ(ReadFileBytes(ini), before + "[user]\nuuid=NEW\n");
+    EXPECT_FALSE(WriteProfileValue(system, locked, L"user", L"uuid", L"NEW"));
+    EXPECT_EQ(ReadFileBytes(locked), before);
+    EXPECT_FALSE(WriteProfileValue(system, folder / "missing.ini", L"user", L"uuid", L"NEW"));
     EXPECT_FALSE(std::filesystem::exists(folder / "missing.ini"));
 }
 
+// A file the next start could not read would lose every setting in it, downloader_id included.
+TEST_F(ProfileFileTest, WriteNeverMakesTheFileTooLargeToRead) {
+    // The write puts this line right after the section header.
+    const size_t entry = std::string("uuid=NEW\n").size();
+    const auto fileOfSize = [](size_t size) {
+        const std::string header = "[user]\n;";
+        return header + std::string(size - header.size() - 1, 'x') + "\n";
+    };
+    struct Observed {
+        bool written;
+        std::wstring readBack;
+        bool unchanged;
+        bool operator==(const Observed&) const = default;
+    };
+    struct Case {
+        const char* label;
+        size_t size;
+        Observed expected;
+    };
+    const Case cases[] = {
+        {"reaches the limit exactly", kMaxSettingsFileBytes - entry, {true, L"NEW", false}},
+        {"one byte past the limit", kMaxSettingsFileBytes - entry + 1, {false, L"-", true}},
+        {"already past the limit", kMaxSettingsFileBytes + 1, {false, L"-", true}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string before = fileOfSize(c.size);
+        WriteFileBytes(ini, before);
+        Observed observed;
+        observed.written = WriteProfileValue(system, ini, L"user", L"uuid", L"NEW");
+        observed.readBack = ReadProfileString(system, ini, L"user", L"uuid", L"-");
+        observed.unchanged = ReadFileBytes(ini) == before;
+        EXPECT_EQ(observed, c.expected);
+    }
+}
+
 TEST_F(ProfileFileTest, WriteIntoAMissingFolderFails) {
-    EXPECT_FALSE(
-        WriteProfileString(folder / "no-such-folder" / "config.ini", L"user", L"uuid", L"NEW"));
+    EXPECT_FALSE(WriteProfileValue(system, folder / "no-such-folder" / "config.ini", L"user",
+                                   L"uuid", L"NEW"));
 }
 
 } // namespace

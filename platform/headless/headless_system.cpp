@@ -1,0 +1,131 @@
+#include "platform/headless/headless_system.h"
+
+#include "platform/posix/posix_system.h"
+
+#include <mutex>
+#include <optional>
+#include <set>
+
+namespace tarvik::platform::headless {
+
+// What the system and the download files it made share: they may outlive each other.
+struct HeadlessSystem::Shared {
+    mutable std::mutex mutex;
+    std::set<Fault> faults;
+    std::vector<Call> calls;
+
+    // Records the call and tells whether the fault is injected.
+    bool Ask(std::string operation, std::string argument, std::optional<Fault> fault = {}) {
+        const std::lock_guard lock(mutex);
+        calls.push_back({std::move(operation), std::move(argument)});
+        return fault && faults.contains(*fault);
+    }
+    bool Injected(Fault fault) const {
+        const std::lock_guard lock(mutex);
+        return faults.contains(fault);
+    }
+};
+
+namespace {
+
+using Fault = HeadlessSystem::Fault;
+
+class HeadlessDownloadFile final : public DownloadFile {
+public:
+    HeadlessDownloadFile(std::unique_ptr<DownloadFile> real,
+                         std::shared_ptr<HeadlessSystem::Shared> shared)
+        : real_(std::move(real)), shared_(std::move(shared)) {}
+
+    const std::string& path() const override { return real_->path(); }
+    bool Append(std::string_view bytes) override {
+        return !shared_->Injected(Fault::DownloadWriteFails) && real_->Append(bytes);
+    }
+    bool WriteAt(uint64_t offset, std::string_view bytes) override {
+        return !shared_->Injected(Fault::DownloadWriteFails) && real_->WriteAt(offset, bytes);
+    }
+    bool Flush() override {
+        shared_->Ask("DownloadFile::Flush", path());
+        return real_->Flush();
+    }
+    bool RecordOriginUrl(std::string_view url) override {
+        shared_->Ask("DownloadFile::RecordOriginUrl", std::string(url));
+        return real_->RecordOriginUrl(url);
+    }
+    bool Commit() override {
+        if (shared_->Ask("DownloadFile::Commit", path(), Fault::DownloadCommitFails))
+            return false;
+        return real_->Commit();
+    }
+
+private:
+    std::unique_ptr<DownloadFile> real_;
+    std::shared_ptr<HeadlessSystem::Shared> shared_;
+};
+
+} // namespace
+
+HeadlessSystem::HeadlessSystem()
+    : real_(std::make_unique<posix::PosixSystem>()), shared_(std::make_shared<Shared>()) {}
+
+HeadlessSystem::~HeadlessSystem() = default;
+
+void HeadlessSystem::Inject(Fault fault) {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->faults.insert(fault);
+}
+
+void HeadlessSystem::Heal(Fault fault) {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->faults.erase(fault);
+}
+
+std::vector<HeadlessSystem::Call> HeadlessSystem::Calls() const {
+    const std::lock_guard lock(shared_->mutex);
+    return shared_->calls;
+}
+
+std::string HeadlessSystem::ExecutablePath() {
+    if (shared_->Ask("ExecutablePath", {}, Fault::UnknownExecutable))
+        return {};
+    return real_->ExecutablePath();
+}
+
+std::string HeadlessSystem::ExecutableFolder() {
+    if (shared_->Ask("ExecutableFolder", {}, Fault::UnknownExecutable))
+        return {};
+    return real_->ExecutableFolder();
+}
+
+bool HeadlessSystem::IsRegularFile(const std::string& path) {
+    shared_->Ask("IsRegularFile", path);
+    return real_->IsRegularFile(path);
+}
+
+FileContents HeadlessSystem::ReadWholeFile(const std::string& path, size_t maxBytes) {
+    shared_->Ask("ReadWholeFile", path);
+    return real_->ReadWholeFile(path, maxBytes);
+}
+
+WriteOutcome HeadlessSystem::ReplaceWholeFile(const std::string& path, std::string_view contents) {
+    if (shared_->Ask("ReplaceWholeFile", path, Fault::TemporaryFileRefused))
+        return WriteOutcome::NoTemporaryFile;
+    return real_->ReplaceWholeFile(path, contents);
+}
+
+WriteOutcome HeadlessSystem::RewriteFileInPlace(const std::string& path,
+                                                std::string_view contents) {
+    if (shared_->Ask("RewriteFileInPlace", path, Fault::InPlaceRewriteFails))
+        return WriteOutcome::Failed;
+    return real_->RewriteFileInPlace(path, contents);
+}
+
+std::unique_ptr<DownloadFile> HeadlessSystem::CreateDownloadFile(const std::string& targetPath) {
+    if (shared_->Ask("CreateDownloadFile", targetPath, Fault::DownloadFileRefused))
+        return nullptr;
+    std::unique_ptr<DownloadFile> real = real_->CreateDownloadFile(targetPath);
+    if (!real)
+        return nullptr;
+    return std::make_unique<HeadlessDownloadFile>(std::move(real), shared_);
+}
+
+} // namespace tarvik::platform::headless

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/system.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvik::platform::headless {
+
+// System for tests. Files are real: every operation goes to the real implementation, on the real
+// files of a test's temporary folder. A test can make chosen operations fail the way a hostile or
+// broken system does (a folder that refuses new files, a full disk), which neither a file's
+// permissions nor a test running as the superuser can always show, and can read back which
+// operations were asked for, in order.
+//
+// Threads: like every System, safe from any thread; the faults and the record are guarded by one
+// lock, so a test may change them while a worker runs. Download files it made keep working after
+// it is gone.
+class HeadlessSystem final : public System {
+public:
+    enum class Fault {
+        UnknownExecutable,    // the executable's path and folder come back empty
+        TemporaryFileRefused, // ReplaceWholeFile answers NoTemporaryFile and writes nothing
+        InPlaceRewriteFails,  // RewriteFileInPlace answers Failed and writes nothing
+        DownloadFileRefused,  // CreateDownloadFile makes nothing
+        DownloadWriteFails,   // a download file takes no more bytes, as on a full disk
+        DownloadCommitFails,  // a download file's Commit fails before anything is renamed
+    };
+
+    // One operation asked for: its name (a System member, or "DownloadFile::" and the member)
+    // and its path; for RecordOriginUrl, the URL. Writes of a download file's bytes are not
+    // recorded, there are too many of them.
+    struct Call {
+        std::string operation;
+        std::string argument;
+        bool operator==(const Call&) const = default;
+    };
+
+    HeadlessSystem();
+    ~HeadlessSystem() override;
+    HeadlessSystem(const HeadlessSystem&) = delete;
+    HeadlessSystem& operator=(const HeadlessSystem&) = delete;
+
+    // From now on until healed, the operation fails.
+    void Inject(Fault fault);
+    void Heal(Fault fault);
+    std::vector<Call> Calls() const;
+
+    std::string ExecutablePath() override;
+    std::string ExecutableFolder() override;
+    bool IsRegularFile(const std::string& path) override;
+    FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
+    WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
+    WriteOutcome RewriteFileInPlace(const std::string& path, std::string_view contents) override;
+    std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
+
+    struct Shared;
+
+private:
+    std::unique_ptr<System> real_;
+    std::shared_ptr<Shared> shared_;
+};
+
+} // namespace tarvik::platform::headless

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/system.h"
+
+namespace tarvik::platform::posix {
+
+// System on Linux: file calls on file descriptors, the executable's path from /proc, extended
+// attributes in the "user." namespace. File names are passed to the kernel as they are (UTF-8
+// bytes).
+//
+// Threads: it holds no state, so every member is safe from any thread at any time.
+class PosixSystem final : public System {
+public:
+    std::string ExecutablePath() override;
+    std::string ExecutableFolder() override;
+    bool IsRegularFile(const std::string& path) override;
+    FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
+    WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
+    WriteOutcome RewriteFileInPlace(const std::string& path, std::string_view contents) override;
+    std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
+};
+
+} // namespace tarvik::platform::posix
