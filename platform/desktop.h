@@ -43,6 +43,8 @@ public:
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
     // Shows the file selected in the file manager (or at least its folder).
     virtual void RevealInFileManager(const std::string& path) = 0;
+    // Opens the folder itself in the file manager, showing what it holds.
+    virtual void OpenFolder(const std::string& path) = 0;
 };
 
 } // namespace tarvik::platform

@@ -26,12 +26,13 @@ std::string FileUri(const std::string& path) {
     return uri ? uri.get() : std::string();
 }
 
-struct RevealRequest {
-    std::string folderUri;
+struct FileManagerRequest {
+    // Opened with the default handler when no file manager answers.
+    std::string fallbackUri;
 };
 
-void OnShowItemsFinished(GObject* connection, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<RevealRequest> request(static_cast<RevealRequest*>(data));
+void OnFileManagerAnswered(GObject* connection, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<FileManagerRequest> request(static_cast<FileManagerRequest*>(data));
     GError* rawError = nullptr;
     GVariantPtr reply(
         g_dbus_connection_call_finish(G_DBUS_CONNECTION(connection), result, &rawError));
@@ -40,8 +41,8 @@ void OnShowItemsFinished(GObject* connection, GAsyncResult* result, gpointer dat
         return;
     if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
         return;
-    if (!request->folderUri.empty())
-        LaunchDefault(request->folderUri);
+    if (!request->fallbackUri.empty())
+        LaunchDefault(request->fallbackUri);
 }
 
 } // namespace
@@ -91,22 +92,31 @@ std::string Shell::DownloadsFolder() {
 }
 
 void Shell::RevealInFileManager(const std::string& path) {
-    const std::string fileUri = FileUri(path);
-    const std::string folderUri = FileUri(std::filesystem::path(path).parent_path().string());
+    AskFileManager("ShowItems", FileUri(path),
+                   FileUri(std::filesystem::path(path).parent_path().string()));
+}
+
+void Shell::OpenFolder(const std::string& path) {
+    const std::string uri = FileUri(path);
+    AskFileManager("ShowFolders", uri, uri);
+}
+
+void Shell::AskFileManager(const char* method, const std::string& uri,
+                           const std::string& fallbackUri) {
     GError* rawError = nullptr;
     GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
     GErrorPtr error(rawError);
-    if (!bus || fileUri.empty()) {
-        if (!folderUri.empty())
-            LaunchDefault(folderUri);
+    if (!bus || uri.empty()) {
+        if (!fallbackUri.empty())
+            LaunchDefault(fallbackUri);
         return;
     }
-    const char* items[] = {fileUri.c_str(), nullptr};
-    g_dbus_connection_call(
-        bus.get(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-        "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", items, ""), nullptr,
-        G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, m_cancellable.get(), OnShowItemsFinished,
-        ReleaseToGLib(std::make_unique<RevealRequest>(folderUri)));
+    const char* items[] = {uri.c_str(), nullptr};
+    g_dbus_connection_call(bus.get(), "org.freedesktop.FileManager1",
+                           "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", method,
+                           g_variant_new("(^ass)", items, ""), nullptr, G_DBUS_CALL_FLAGS_NONE,
+                           kFileManagerTimeoutMs, m_cancellable.get(), OnFileManagerAnswered,
+                           ReleaseToGLib(std::make_unique<FileManagerRequest>(fallbackUri)));
 }
 
 } // namespace tarvik::platform::gtk

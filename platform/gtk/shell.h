@@ -34,9 +34,15 @@ public:
     // Asks the file manager to show the file selected; when no file manager answers, opens the
     // folder that holds it instead.
     void RevealInFileManager(const std::string& path) override;
+    // Asks the file manager to open the folder; when none answers, opens it with the default
+    // handler for folders.
+    void OpenFolder(const std::string& path) override;
 
 private:
     void Close();
+    // Calls `method` of the desktop's file-manager interface for `uri` without waiting; when the
+    // call fails (no file manager on the bus), `fallbackUri` is opened with its default handler.
+    void AskFileManager(const char* method, const std::string& uri, const std::string& fallbackUri);
 
     HostWindow& m_window;
     GObjectPtr<GCancellable> m_cancellable;

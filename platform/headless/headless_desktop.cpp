@@ -31,4 +31,8 @@ void HeadlessDesktop::RevealInFileManager(const std::string& path) {
     revealedPaths.push_back(path);
 }
 
+void HeadlessDesktop::OpenFolder(const std::string& path) {
+    openedFolders.push_back(path);
+}
+
 } // namespace tarvik::platform::headless

@@ -33,6 +33,7 @@ public:
     };
     std::vector<MessageBoxShown> messageBoxes;
     std::vector<std::string> revealedPaths;
+    std::vector<std::string> openedFolders;
 
     // --- Desktop -------------------------------------------------------------------------------
     void OpenUri(const std::string& uri) override;
@@ -41,6 +42,7 @@ public:
     void RunElevated(const std::string& path, std::function<void()> onFailure) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     void RevealInFileManager(const std::string& path) override;
+    void OpenFolder(const std::string& path) override;
 };
 
 } // namespace tarvik::platform::headless
