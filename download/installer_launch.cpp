@@ -18,7 +18,7 @@ void CTarvikDlg::LaunchInstaller() {
         ShowLaunchFailure();
         return;
     }
-    m_desktop.RunElevated(NarrowFromWide(m_filePath), [this] { ShowLaunchFailure(); });
+    m_desktop.StartInstaller(NarrowFromWide(m_filePath), [this] { ShowLaunchFailure(); });
 }
 
 void CTarvikDlg::ShowLaunchFailure() {

@@ -1,6 +1,7 @@
 #include "platform/gtk/host_window.h"
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/message_queue.h"
 #include "window_icon_png.h"
 
@@ -332,7 +333,9 @@ int64_t HostWindow::ClientPointParam(double rootX, double rootY) const {
 
 gboolean HostWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
     // The host decides whether and how the dialog ends.
-    static_cast<HostWindow*>(self)->Deliver(HostMessage{WM_CLOSE, 0, 0});
+    RunGuarded("window close request", [&] {
+        static_cast<HostWindow*>(self)->Deliver(HostMessage{WM_CLOSE, 0, 0});
+    });
     return TRUE;
 }
 
@@ -360,8 +363,10 @@ void HostWindow::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer s
         kind = kSizeMinimized;
     else if (window->m_state & GDK_WINDOW_STATE_MAXIMIZED)
         kind = kSizeMaximized;
-    window->Deliver(
-        HostMessage{WM_SIZE, kind, MakePointParam(allocation->width, allocation->height)});
+    RunGuarded("window size change", [&] {
+        window->Deliver(
+            HostMessage{WM_SIZE, kind, MakePointParam(allocation->width, allocation->height)});
+    });
 }
 
 gboolean HostWindow::OnWindowStateEvent(GtkWidget*, GdkEventWindowState* event, gpointer self) {
@@ -380,8 +385,10 @@ gboolean HostWindow::OnMotionNotify(GtkWidget*, GdkEventMotion* event, gpointer 
     if (!window->m_captured)
         return FALSE;
     const uint64_t keys = (event->state & GDK_BUTTON1_MASK) ? kLeftButtonDown : 0;
-    window->Deliver(
-        HostMessage{WM_MOUSEMOVE, keys, window->ClientPointParam(event->x_root, event->y_root)});
+    RunGuarded("pointer motion", [&] {
+        window->Deliver(HostMessage{WM_MOUSEMOVE, keys,
+                                    window->ClientPointParam(event->x_root, event->y_root)});
+    });
     return TRUE;
 }
 
@@ -389,8 +396,10 @@ gboolean HostWindow::OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer
     auto* window = static_cast<HostWindow*>(self);
     if (!window->m_captured || event->button != GDK_BUTTON_PRIMARY)
         return FALSE;
-    window->Deliver(
-        HostMessage{WM_LBUTTONUP, 0, window->ClientPointParam(event->x_root, event->y_root)});
+    RunGuarded("pointer release", [&] {
+        window->Deliver(
+            HostMessage{WM_LBUTTONUP, 0, window->ClientPointParam(event->x_root, event->y_root)});
+    });
     return TRUE;
 }
 

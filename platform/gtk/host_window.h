@@ -64,6 +64,9 @@ public:
 private:
     struct Loop;
 
+    // GTK's signal handlers. Those that reach the host run it through RunGuarded; the others only
+    // keep plain fields up to date and cannot throw.
+
     static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpointer self);
     static void OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self);

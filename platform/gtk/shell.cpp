@@ -2,6 +2,7 @@
 
 #include "platform/gtk/dialogs.h"
 #include "platform/gtk/elevated_launch.h"
+#include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 
 #include <filesystem>
@@ -41,8 +42,10 @@ void OnFileManagerAnswered(GObject* connection, GAsyncResult* result, gpointer d
         return;
     if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
         return;
-    if (!request->fallbackUri.empty())
-        LaunchDefault(request->fallbackUri);
+    RunGuarded("file manager answer", [&] {
+        if (!request->fallbackUri.empty())
+            LaunchDefault(request->fallbackUri);
+    });
 }
 
 } // namespace
@@ -70,7 +73,7 @@ void Shell::ShowMessageBox(const std::string& text, const std::string& caption) 
     RunMessageBox(DialogParent{m_window.Widget(), m_window.IsOnScreen()}, text, caption);
 }
 
-void Shell::RunElevated(const std::string& path, std::function<void()> onFailure) {
+void Shell::StartInstaller(const std::string& path, std::function<void()> onFailure) {
     if (m_launcher)
         m_launcher->Run(path, std::move(onFailure));
 }

@@ -1,5 +1,6 @@
 #include "platform/gtk/web_view.h"
 
+#include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
@@ -117,7 +118,7 @@ gboolean WebView::OnReadyIdle(gpointer self) {
     // Moved out first: the host may destroy this web view from inside its handler.
     std::function<void()> onReady = std::move(view->m_onReady);
     if (onReady)
-        onReady();
+        RunGuarded("web view ready", onReady);
     return G_SOURCE_REMOVE;
 }
 
@@ -125,12 +126,14 @@ void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpoin
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
     auto* view = static_cast<WebView*>(self);
-    const char* uri = webkit_web_view_get_uri(webView);
-    view->m_committedUri = uri ? uri : "";
-    if (view->m_awaitingHostCommit) {
-        view->m_awaitingHostCommit = false;
-        view->m_hostOrigin = OriginOf(view->m_committedUri);
-    }
+    RunGuarded("page commit", [&] {
+        const char* uri = webkit_web_view_get_uri(webView);
+        view->m_committedUri = uri ? uri : "";
+        if (view->m_awaitingHostCommit) {
+            view->m_awaitingHostCommit = false;
+            view->m_hostOrigin = OriginOf(view->m_committedUri);
+        }
+    });
 }
 
 gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError*,
@@ -143,7 +146,10 @@ gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GE
 
 void WebView::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                               gpointer self) {
-    auto* view = static_cast<WebView*>(self);
+    RunGuarded("page message", [&] { static_cast<WebView*>(self)->HandleScriptMessage(result); });
+}
+
+void WebView::HandleScriptMessage(WebKitJavascriptResult* result) {
     JSCValue* value = webkit_javascript_result_get_js_value(result);
     if (!value || !jsc_value_is_string(value))
         return;
@@ -154,11 +160,11 @@ void WebView::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*
     gsize size = 0;
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     const std::string_view payload(data ? data : "", data ? size : 0);
-    std::optional<std::string> text = UnwrapBridgeMessage(payload, view->m_token);
-    if (!text || !view->m_hostOrigin || OriginOf(view->m_committedUri) != view->m_hostOrigin)
+    std::optional<std::string> text = UnwrapBridgeMessage(payload, m_token);
+    if (!text || !m_hostOrigin || OriginOf(m_committedUri) != m_hostOrigin)
         return;
-    if (view->m_onMessage)
-        view->m_onMessage(*text);
+    if (m_onMessage)
+        m_onMessage(*text);
 }
 
 void WebView::OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer) {

@@ -47,6 +47,7 @@ private:
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                 gpointer self);
     static void OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer);
+    void HandleScriptMessage(WebKitJavascriptResult* result);
 
     // Disconnects everything and destroys the view; no callback reaches the host afterwards.
     void Close();

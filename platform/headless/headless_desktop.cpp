@@ -17,9 +17,9 @@ std::optional<std::string> HeadlessDesktop::ShowSaveDialog(const SaveDialogReque
     return saveDialogAnswer;
 }
 
-void HeadlessDesktop::RunElevated(const std::string& path, std::function<void()> onFailure) {
-    elevatedRuns.push_back(path);
-    if (!elevationSucceeds && onFailure)
+void HeadlessDesktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+    startedInstallers.push_back(path);
+    if (!installerStartSucceeds && onFailure)
         onFailure();
 }
 

@@ -108,7 +108,7 @@ TEST_F(DownloadFlowTest, SilentDownloadLandsInDownloadsWithStartProgressFinished
     EXPECT_EQ(Notices(), std::vector<std::string>{kFinished});
 
     Send(R"({"msg_type":"install"})");
-    EXPECT_EQ(platform.desktop.elevatedRuns, std::vector<std::string>{target.string()});
+    EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{target.string()});
     EXPECT_TRUE(platform.desktop.messageBoxes.empty());
 }
 
@@ -122,14 +122,14 @@ TEST_F(DownloadFlowTest, NamesOutsideAsciiAreKeptAndTheirFilesInstallable) {
     EXPECT_EQ(ReadFile(target), installer);
     EXPECT_EQ(host->filePath(), WideFromPath(target));
     Send(R"({"msg_type":"install"})");
-    EXPECT_EQ(platform.desktop.elevatedRuns, std::vector<std::string>{target.string()});
+    EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{target.string()});
 }
 
 TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
     StartHost();
     RequestDownload("/files/Setup.exe", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
-    platform.desktop.elevationSucceeds = false;
+    platform.desktop.installerStartSucceeds = false;
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "运行失败");
@@ -163,7 +163,7 @@ TEST_F(DownloadFlowTest, AnOlderFileUnderTheInstallersNameIsNeverLaunched) {
         ASSERT_TRUE(WaitForNotice(c.reachedWith));
 
         Send(R"({"msg_type":"install"})");
-        EXPECT_TRUE(platform.desktop.elevatedRuns.empty());
+        EXPECT_TRUE(platform.desktop.startedInstallers.empty());
         EXPECT_EQ(platform.desktop.messageBoxes.size(), 1u);
         EXPECT_TRUE(platform.desktop.revealedPaths.empty());
         EXPECT_EQ(platform.desktop.openedFolders, std::vector<std::string>{Downloads().string()});

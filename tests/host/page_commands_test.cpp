@@ -305,7 +305,7 @@ TEST_F(PageCommandsTest, InstallBeforeAnyDownloadShowsTheBoxThenTheDownloadsFold
               std::vector<std::string>{platform.desktop.downloadsFolder})
         << "the box promises the installer can be run by hand; the folder is shown next";
     EXPECT_TRUE(platform.desktop.revealedPaths.empty());
-    EXPECT_TRUE(platform.desktop.elevatedRuns.empty()) << "no file, nothing to elevate";
+    EXPECT_TRUE(platform.desktop.startedInstallers.empty()) << "no file, nothing to elevate";
 }
 
 TEST_F(PageCommandsTest, WithoutAnyDownloadsFolderNothingIsShown) {
