@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace tarvik::testing {
 namespace {
@@ -217,38 +218,48 @@ TEST_F(ShellTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
         {std::string(252, 'a'), std::string(252, 'a')},
     };
     constexpr uint32_t kOpenDialog = WM_USER + 0x200;
-    constexpr uint32_t kAnswer = WM_USER + 0x201;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.size());
         std::optional<std::string> chosen;
         std::vector<std::string> filterNames;
         bool done = false;
-        host.onMessage = [&](const HostMessage& message) {
-            if (message.id == kOpenDialog) {
-                platform->window.Post(HostMessage{kAnswer, 0, 0});
-                chosen = platform->shell.ShowSaveDialog(platform::SaveDialogRequest{
-                    "proposed-setup.run",
-                    "run",
-                    {{"安装程序(*.run)", "*.run"}, {"所有文件(*.*)", "*.*"}}});
-                done = true;
-            } else if (message.id == kAnswer) {
-                // Answered from inside the dialog's own loop, as the user would.
-                GList* toplevels = gtk_window_list_toplevels();
-                for (GList* item = toplevels; item; item = item->next) {
-                    if (!GTK_IS_FILE_CHOOSER_DIALOG(item->data) ||
-                        !gtk_widget_get_visible(GTK_WIDGET(item->data)))
-                        continue;
-                    GtkFileChooser* chooser = GTK_FILE_CHOOSER(item->data);
-                    GSList* filters = gtk_file_chooser_list_filters(chooser);
-                    for (GSList* f = filters; f; f = f->next)
-                        filterNames.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(f->data)));
-                    g_slist_free(filters);
-                    gtk_file_chooser_set_current_folder(chooser, folder.c_str());
-                    gtk_file_chooser_set_current_name(chooser, c.typed.c_str());
-                    gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_ACCEPT);
-                }
-                g_list_free(toplevels);
+        // Answers from inside the dialog's own loop, as the user would; again a little later
+        // should the chooser not have taken an answer yet (on a busy machine it may still be
+        // setting up), until the dialog has returned.
+        std::function<void()> answer = [&] {
+            GList* toplevels = gtk_window_list_toplevels();
+            for (GList* item = toplevels; item; item = item->next) {
+                if (!GTK_IS_FILE_CHOOSER_DIALOG(item->data) ||
+                    !gtk_widget_get_visible(GTK_WIDGET(item->data)))
+                    continue;
+                GtkFileChooser* chooser = GTK_FILE_CHOOSER(item->data);
+                filterNames.clear();
+                GSList* filters = gtk_file_chooser_list_filters(chooser);
+                for (GSList* f = filters; f; f = f->next)
+                    filterNames.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(f->data)));
+                g_slist_free(filters);
+                gtk_file_chooser_set_current_folder(chooser, folder.c_str());
+                gtk_file_chooser_set_current_name(chooser, c.typed.c_str());
+                gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_ACCEPT);
             }
+            g_list_free(toplevels);
+        };
+        host.onMessage = [&](const HostMessage& message) {
+            if (message.id != kOpenDialog)
+                return;
+            const guint answering = g_timeout_add(
+                200,
+                [](gpointer data) -> gboolean {
+                    (*static_cast<std::function<void()>*>(data))();
+                    return G_SOURCE_CONTINUE;
+                },
+                &answer);
+            chosen = platform->shell.ShowSaveDialog(platform::SaveDialogRequest{
+                "proposed-setup.run",
+                "run",
+                {{"安装程序(*.run)", "*.run"}, {"所有文件(*.*)", "*.*"}}});
+            g_source_remove(answering);
+            done = true;
         };
         platform->window.Post(HostMessage{kOpenDialog, 0, 0});
         ASSERT_TRUE(RunUntil(*platform, [&] { return done; }));
