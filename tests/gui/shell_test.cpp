@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 
 namespace tarvik::testing {
 namespace {
@@ -29,11 +32,14 @@ protected:
             ("tarvik-gui-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
              "-" + std::to_string(getpid()));
         fs::create_directories(folder);
+        BeforeGtk();
         platform = MakeGtkPlatform();
         ASSERT_TRUE(platform);
         platform->window.Create(host);
     }
     void TearDown() override { fs::remove_all(folder); }
+    // GLib reads its user folders once, when GTK starts: what a test sets for them goes here.
+    virtual void BeforeGtk() {}
 
     // An installer that only leaves a mark, in case this machine really lets it run.
     fs::path MakeInstaller() {
@@ -161,6 +167,156 @@ TEST_F(ShellTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
     setenv("PATH", path.c_str(), 1);
     unsetenv("FAKE_PKEXEC");
     unsetenv("WAYLAND_DISPLAY");
+}
+
+// The desktop's package installer as a session service: it records the files it is asked to
+// install and answers as configured. GDBus checks each call against the interface below, so a
+// call with other arguments fails as it would with the real service.
+class FakePackageInstaller {
+public:
+    explicit FakePackageInstaller(GDBusConnection* bus) : bus_(bus) {
+        static constexpr char kInterface[] =
+            "<node><interface name='org.freedesktop.PackageKit.Modify2'>"
+            "<method name='InstallPackageFiles'><arg type='as' direction='in'/>"
+            "<arg type='s' direction='in'/><arg type='s' direction='in'/>"
+            "<arg type='a{sv}' direction='in'/></method></interface></node>";
+        info_ = g_dbus_node_info_new_for_xml(kInterface, nullptr);
+        static const GDBusInterfaceVTable vtable = {Call, nullptr, nullptr, {}};
+        object_ = g_dbus_connection_register_object(bus_, "/org/freedesktop/PackageKit",
+                                                    info_->interfaces[0], &vtable, this, nullptr,
+                                                    nullptr);
+        name_ = g_bus_own_name_on_connection(bus_, "org.freedesktop.PackageKit",
+                                             G_BUS_NAME_OWNER_FLAGS_NONE, OnNameAcquired, nullptr,
+                                             this, nullptr);
+    }
+    ~FakePackageInstaller() {
+        g_bus_unown_name(name_);
+        g_dbus_connection_unregister_object(bus_, object_);
+        g_dbus_node_info_unref(info_);
+    }
+
+    bool named = false;
+    bool cancelledByUser = false;
+    std::vector<std::string> files;
+
+private:
+    static void OnNameAcquired(GDBusConnection*, const gchar*, gpointer self) {
+        static_cast<FakePackageInstaller*>(self)->named = true;
+    }
+    static void Call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+        auto* self = static_cast<FakePackageInstaller*>(data);
+        const gchar** asked = nullptr;
+        g_variant_get(parameters, "(^a&s&s&s@a{sv})", &asked, nullptr, nullptr, nullptr);
+        for (const gchar** file = asked; file && *file; ++file)
+            self->files.push_back(*file);
+        g_free(asked);
+        if (self->cancelledByUser)
+            g_dbus_method_invocation_return_dbus_error(
+                invocation, "org.freedesktop.PackageKit.Modify2.Cancelled", "cancelled");
+        else
+            g_dbus_method_invocation_return_value(invocation, nullptr);
+    }
+
+    GDBusConnection* bus_;
+    GDBusNodeInfo* info_ = nullptr;
+    guint object_ = 0;
+    guint name_ = 0;
+};
+
+// A package goes to the desktop's package installer; without one, to the default handler for its
+// type; a package installer that fails or is cancelled is a launch failure. On a session bus of
+// the test's own, with a default handler for .deb files that leaves a mark.
+class PackageInstallTest : public ShellTest {
+protected:
+    void BeforeGtk() override {
+        gchar* argv[] = {const_cast<gchar*>("dbus-daemon"), const_cast<gchar*>("--session"),
+                         const_cast<gchar*>("--nofork"), const_cast<gchar*>("--print-address"),
+                         nullptr};
+        gint output = -1;
+        ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, argv, nullptr, G_SPAWN_SEARCH_PATH, nullptr,
+                                             nullptr, &busPid, nullptr, &output, nullptr, nullptr));
+        std::string address;
+        for (char c = 0; read(output, &c, 1) == 1 && c != '\n';)
+            address += c;
+        close(output);
+        ASSERT_FALSE(address.empty());
+        setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+
+        const fs::path handler = folder / "handler.sh";
+        std::ofstream(handler) << "#!/bin/sh\ntouch \"$1.opened\"\n";
+        fs::permissions(handler, fs::perms::owner_all);
+        fs::create_directories(folder / "data" / "applications");
+        std::ofstream(folder / "data" / "applications" / "fake-installer.desktop")
+            << "[Desktop Entry]\nType=Application\nName=Fake installer\nExec=" << handler.string()
+            << " %f\nMimeType=application/vnd.debian.binary-package;\n";
+        fs::create_directories(folder / "config");
+        std::ofstream(folder / "config" / "mimeapps.list")
+            << "[Default Applications]\n"
+               "application/vnd.debian.binary-package=fake-installer.desktop\n";
+        setenv("XDG_DATA_HOME", (folder / "data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+    }
+    void TearDown() override {
+        if (busPid > 0)
+            kill(busPid, SIGTERM);
+        ShellTest::TearDown();
+    }
+
+    GPid busPid = 0;
+};
+
+TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler) {
+    if (g_get_user_data_dir() != (folder / "data").string())
+        GTEST_SKIP() << "GLib had read its folders before this test: run it in a process of its "
+                        "own, as CTest does";
+    GError* rawError = nullptr;
+    platform::gtk::GObjectPtr<GDBusConnection> bus(
+        g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+    platform::gtk::GErrorPtr error(rawError);
+    ASSERT_TRUE(bus) << (error ? error->message : "");
+
+    struct Observed {
+        int failures = 0;
+        std::vector<std::string> installed; // files the package installer was asked for
+        bool opened = false;                // the default handler got the file
+        bool operator==(const Observed&) const = default;
+    };
+    struct Case {
+        const char* name;
+        bool service;
+        bool cancelledByUser;
+        Observed expected;
+    };
+    const fs::path package = folder / "tool_1.0_amd64.deb";
+    std::ofstream(package) << "!<arch>\n";
+    const Case cases[] = {
+        {"installed by the service", true, false, {0, {package.string()}, false}},
+        {"cancelled in the service", true, true, {1, {package.string()}, false}},
+        {"no service", false, false, {0, {}, true}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(package.string() + ".opened");
+        std::optional<FakePackageInstaller> service;
+        if (c.service) {
+            service.emplace(bus.get());
+            service->cancelledByUser = c.cancelledByUser;
+            ASSERT_TRUE(RunUntil(*platform, [&] { return service->named; }));
+        }
+        Observed observed;
+        bool answered = false;
+        platform->shell.StartInstaller(package.string(), [&] { ++observed.failures; });
+        ASSERT_TRUE(RunUntil(*platform, [&] {
+            answered = observed.failures > 0 || (service && !service->files.empty()) ||
+                       fs::exists(package.string() + ".opened");
+            return answered;
+        }));
+        RunFor(*platform, 300ms);
+        observed.installed = service ? service->files : std::vector<std::string>{};
+        observed.opened = fs::exists(package.string() + ".opened");
+        EXPECT_EQ(observed, c.expected);
+    }
 }
 
 // What is done with a downloaded file: by its name for packages and self-contained applications,
