@@ -135,8 +135,7 @@ TEST_F(WebViewTest, OnlyTheTopFramesOwnMessagesArrive) {
     const Case cases[] = {
         {"/forging", {"done"}},
         {"/nonstring", {"", "", "", "done"}},
-        {"/zero",
-         {std::string("{\"msg_type\":\"minimize\"}\0garbage \xC3\xA9", 34), "done"}},
+        {"/zero", {std::string("{\"msg_type\":\"minimize\"}\0garbage \xC3\xA9", 34), "done"}},
         {"/framed", {"frame loaded"}},
     };
     for (const Case& c : cases) {
