@@ -59,7 +59,7 @@ void CTarvikDlg::OnHostMessage(const HostMessage& message) {
         OnLButtonUp(message.lParam);
         break;
     case WM_DNLD_START:
-        OnDownloadStart();
+        OnDownloadStart(message);
         break;
     case WM_DL_PROGRESS:
         OnDownloadProgress(message);

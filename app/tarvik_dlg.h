@@ -53,7 +53,9 @@ public:
     void ResizeWindow(int32_t width, int32_t height, const std::optional<std::string>& title);
     void StartDownload(bool silent);
     void LaunchInstaller();
-    void RevealInFolder(const std::wstring& path);
+    // Shows the download in the file manager: the file this run completed, selected; otherwise the
+    // folder a download is going to, or the Downloads folder when there is no download.
+    void RevealDownload();
     void ReportEvent(const std::string& code);
     void EndDialog(int result);
 
@@ -74,7 +76,7 @@ private:
     void OnLButtonDown(int64_t pointParam);
     void OnMouseMove(int64_t pointParam);
     void OnLButtonUp(int64_t pointParam);
-    void OnDownloadStart();
+    void OnDownloadStart(const HostMessage& message);
     void OnDownloadProgress(const HostMessage& message);
     void OnDownloadFinished();
     void OnDownloadFailed(const HostMessage& message);

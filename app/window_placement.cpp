@@ -2,6 +2,8 @@
 
 #include "common/text_conversion.h"
 
+#include <algorithm>
+
 namespace tarvik {
 
 void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
@@ -18,6 +20,23 @@ void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
     // Centring is what first brings the window on screen after its off-screen start.
     m_window.Center();
 }
+
+namespace {
+
+// How far from the origin a dragged window's top-left corner may go. The X protocol carries a
+// window's position as a signed 16-bit number, so no screen arrangement is larger, and a real
+// drag, which keeps the window under a pointer that is on a screen, never comes near it.
+constexpr int64_t kDragCoordinateLimit = 32767;
+
+// Moves one coordinate of the window by the pointer's step. The page's coordinates are client
+// coordinates that it may repeat while the window has already moved, so each step can add up to
+// the whole 16-bit range; computed in 64 bits and held within what a window system can place.
+int32_t DraggedCoordinate(int32_t windowEdge, int32_t pointer, int32_t lastPointer) {
+    const int64_t moved = int64_t{windowEdge} + pointer - lastPointer;
+    return static_cast<int32_t>(std::clamp(moved, -kDragCoordinateLimit, kDragCoordinateLimit));
+}
+
+} // namespace
 
 platform::Point CTarvikDlg::ScreenPointFromParam(int64_t pointParam) {
     if (const std::optional<platform::Point> pointer = m_window.CapturedPointerPosition())
@@ -40,8 +59,8 @@ void CTarvikDlg::OnMouseMove(int64_t pointParam) {
     const platform::Point point = ScreenPointFromParam(pointParam);
     if (m_dragging) {
         const platform::Rect rect = m_window.Bounds();
-        const int32_t left = point.x + rect.left - m_lastCursor.x;
-        const int32_t top = point.y + rect.top - m_lastCursor.y;
+        const int32_t left = DraggedCoordinate(rect.left, point.x, m_lastCursor.x);
+        const int32_t top = DraggedCoordinate(rect.top, point.y, m_lastCursor.y);
         m_window.SetBounds({left, top, left + rect.Width(), top + rect.Height()});
         m_lastCursor = point;
     }

@@ -18,10 +18,19 @@ void CTarvikDlg::PostJsonToPage(const json& value) {
     m_webView.PostJson(value.dump());
 }
 
-void CTarvikDlg::OnDownloadStart() {
+void CTarvikDlg::OnDownloadStart(const HostMessage& message) {
+    const json notice = {{"msg_type", "dnld"}, {"status", 1}, {"status_text", "dnld_start"}};
+    if (message.wParam == kRepeatedNotice) {
+        // The page asked again while the download ran. When the worker's last message was
+        // queued before this one, the transfer has ended and the page has that notice already:
+        // there is no start to repeat, and the state stays where the transfer left it.
+        if (m_downloadState == DownloadState::Running)
+            PostJsonToPage(notice);
+        return;
+    }
     m_downloadStarting = false;
     m_downloadState = DownloadState::Running;
-    PostJsonToPage({{"msg_type", "dnld"}, {"status", 1}, {"status_text", "dnld_start"}});
+    PostJsonToPage(notice);
 }
 
 void CTarvikDlg::OnDownloadProgress(const HostMessage& message) {
@@ -55,6 +64,9 @@ void CTarvikDlg::OnDownloadFailed(const HostMessage& message) {
     m_downloadState = DownloadState::Idle;
     m_downloadStarting = false;
     m_transfer.reset();
+    // The name stands for no file of this run any more: whatever is there under it is older, and
+    // must be neither launched nor shown as the download.
+    m_filePath.clear();
     const auto failure = static_cast<DownloadFailure>(message.wParam);
     PostJsonToPage({{"msg_type", "dnld"},
                     {"reason", std::string(ReasonText(failure))},

@@ -25,6 +25,10 @@ void CTarvikDlg::OpenOutsideThePage(const std::string& url) {
 // before it acts, so a malformed message (wrong types, missing arguments) throws before any
 // effect and is dropped here whole.
 void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
+    // A zero byte can never be part of JSON text (inside a string it must be escaped), but the
+    // JSON reader takes it for the end of its input and would accept whatever came before it.
+    if (utf8Text.find('\0') != std::string::npos)
+        return;
     const json message = json::parse(utf8Text, nullptr,
                                      /*allow_exceptions=*/false, /*ignore_comments=*/false);
     if (!message.is_object() || !message.contains("msg_type"))
@@ -45,10 +49,10 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
         } else if (type == "install") {
             LaunchInstaller();
         } else if (type == "open_dnld_dir") {
-            RevealInFolder(m_filePath);
+            RevealDownload();
         } else if (type == "dnld") {
             if (m_downloadState == DownloadState::Running) {
-                PostToSelf(WM_DNLD_START);
+                PostToSelf(WM_DNLD_START, kRepeatedNotice);
             } else if (m_downloadState == DownloadState::Finished) {
                 PostToSelf(WM_DNLD_FINISHED);
             } else if (!m_downloadStarting) {

@@ -22,12 +22,19 @@ inline constexpr uint32_t WM_LBUTTONUP = 0x0202;
 
 // The host's own messages.
 inline constexpr uint32_t WM_USER = 0x0400;
+// wParam: 0 when a download has just started, kRepeatedNotice when the page asked again while it
+// runs.
 inline constexpr uint32_t WM_DNLD_START = WM_USER + 1;
 // wParam: bytes received; lParam: total bytes (always greater than 0).
 inline constexpr uint32_t WM_DL_PROGRESS = WM_USER + 2;
 inline constexpr uint32_t WM_DNLD_FINISHED = WM_USER + 3;
 // wParam: a DownloadFailure value.
 inline constexpr uint32_t WM_DNLD_FAILED = WM_USER + 4;
+
+// WM_DNLD_START's wParam when the message only repeats the start notice. Such a message never
+// changes the download state: the transfer may have ended between the page's request and the
+// message being handled, and a state set back to Running then would stand for no transfer at all.
+inline constexpr uint64_t kRepeatedNotice = 1;
 
 // Packs two client coordinates the way mouse messages carry them: x in the low word, y in the
 // high word, each cut to 16 bits.

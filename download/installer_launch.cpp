@@ -5,23 +5,36 @@
 namespace tarvik {
 
 void CTarvikDlg::LaunchInstaller() {
-    // A missing file (no download yet, a cancelled save dialog, a transfer still running) cannot
-    // be started; that is the same failure the user sees when elevation is refused.
-    if (m_filePath.empty() || !m_system.IsRegularFile(NarrowFromWide(m_filePath))) {
+    // Only the file this run completed may be started. The name is known from the moment a
+    // download starts and outlives a failed one, so before the end of a transfer, or after a
+    // failure, whatever older file has that name would otherwise be run with administrator
+    // rights. Anything else is the same failure the user sees when elevation is refused.
+    if (m_downloadState != DownloadState::Finished || m_filePath.empty() ||
+        !m_system.IsRegularFile(NarrowFromWide(m_filePath))) {
         ShowLaunchFailure();
         return;
     }
-    m_desktop.RunElevated(NarrowFromWide(m_filePath), [this] { ShowLaunchFailure(); });
+    m_desktop.StartInstaller(NarrowFromWide(m_filePath), [this] { ShowLaunchFailure(); });
 }
 
 void CTarvikDlg::ShowLaunchFailure() {
     m_desktop.ShowMessageBox("运行安装程序失败，请手动执行...", "运行失败");
-    // The box has only OK, so the file is always shown next, for the user to start it by hand.
-    RevealInFolder(m_filePath);
+    // The box has only OK and promises that the user can run the installer by hand, so where to
+    // find it is always shown next.
+    RevealDownload();
 }
 
-void CTarvikDlg::RevealInFolder(const std::wstring& path) {
-    m_desktop.RevealInFileManager(NarrowFromWide(path));
+void CTarvikDlg::RevealDownload() {
+    if (m_downloadState == DownloadState::Finished && !m_filePath.empty()) {
+        m_desktop.RevealInFileManager(NarrowFromWide(m_filePath));
+        return;
+    }
+    // A download that is still being written has only a name; an older file under it must not be
+    // pointed out as the download, so its folder is opened instead.
+    const std::string folder = m_filePath.empty() ? m_desktop.DownloadsFolder()
+                                                  : PathFromWide(m_filePath).parent_path().string();
+    if (!folder.empty())
+        m_desktop.OpenFolder(folder);
 }
 
 } // namespace tarvik

@@ -19,7 +19,7 @@ struct SaveDialogRequest {
 };
 
 // The desktop around the window: default handlers, the Downloads folder, modal dialogs, the file
-// manager and elevated runs. All text and paths are UTF-8.
+// manager and installer starts. All text and paths are UTF-8.
 //
 // Threads: user-interface thread only; every callback runs there, never after the window is
 // destroyed.
@@ -34,15 +34,19 @@ public:
     // A modal save dialog that asks before replacing a file; the chosen full path, or nothing when
     // cancelled. Host messages and page messages keep arriving while it is open.
     virtual std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) = 0;
-    // Runs the file with administrator rights, without waiting for it. `onFailure` is called at
-    // most once when the program could not be started: no way to elevate, the authorisation was
-    // refused or failed, or the start failed. That may be known at once (then it is called before
+    // Starts the downloaded installer the way the desktop installs its kind of file: a program
+    // with administrator rights, a package through the desktop's package installer, and so on.
+    // Does not wait for it. `onFailure` is called at most once when the installer could not be
+    // started: no way to elevate, the authorisation was refused or failed, nothing on the desktop
+    // takes the file, or the start failed. That may be known at once (then it is called before
     // this returns) or only once the user has answered the authorisation prompt.
-    virtual void RunElevated(const std::string& path, std::function<void()> onFailure) = 0;
+    virtual void StartInstaller(const std::string& path, std::function<void()> onFailure) = 0;
     // A modal message box with one OK button.
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
     // Shows the file selected in the file manager (or at least its folder).
     virtual void RevealInFileManager(const std::string& path) = 0;
+    // Opens the folder itself in the file manager, showing what it holds.
+    virtual void OpenFolder(const std::string& path) = 0;
 };
 
 } // namespace tarvik::platform

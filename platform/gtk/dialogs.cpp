@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <system_error>
 
 namespace tarvik::platform::gtk {
 
@@ -59,7 +60,12 @@ std::string WithDefaultExtension(const std::string& path, const std::string& def
     std::string extension = defaultExtension;
     while (!extension.empty() && extension.front() == '.')
         extension.erase(0, 1);
-    if (extension.empty() || std::filesystem::path(path).filename().has_extension())
+    const std::filesystem::path name = std::filesystem::path(path).filename();
+    if (extension.empty() || name.has_extension())
+        return path;
+    // A name that the extension would make too long for the file system is kept as typed: the
+    // chooser accepted it, and the completed one could not even be created.
+    if (name.native().size() + 1 + extension.size() > kMaxFileNameBytes)
         return path;
     return path + "." + extension;
 }
@@ -89,7 +95,9 @@ std::optional<std::string> RunSaveDialog(const DialogParent& parent,
             continue;
         const std::string path = WithDefaultExtension(fileName.get(), extension);
         // The chooser asked about the name as typed; a name completed here gets the same question.
-        if (path != fileName.get() && std::filesystem::exists(path) &&
+        // A name the file system refuses is not there to replace: the transfer reports it.
+        std::error_code error;
+        if (path != fileName.get() && std::filesystem::exists(path, error) &&
             !AskToReplace(GTK_WINDOW(dialog), path))
             continue;
         chosen = path;

@@ -1,11 +1,15 @@
 #include "platform/gtk/host_window.h"
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/message_queue.h"
 #include "window_icon_png.h"
 
+#include <glib-unix.h>
+
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 
 namespace tarvik::platform::gtk {
 
@@ -94,8 +98,59 @@ void HostWindow::Create(WindowEvents& events) {
     m_rect = Rect{0, 0, kInitialWindowWidth, kInitialWindowHeight};
     Center();
 
+    WatchStopSignals();
     m_queue->Open([this](const HostMessage& message) { Deliver(message); });
     Deliver(HostMessage{WM_CREATE, 0, 0});
+}
+
+void HostWindow::WatchStopSignals() {
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    for (size_t i = 0; i < m_stopSignals.size(); ++i) {
+        StopSignalWatch& watch = m_stopSignals[i];
+        watch = StopSignalWatch{this, signals[i], 0};
+        watch.source = g_unix_signal_add(watch.signal, OnStopSignal, &watch);
+    }
+}
+
+void HostWindow::UnwatchStopSignals() {
+    // GLib gives a signal its default action back when its last watch goes.
+    for (StopSignalWatch& watch : m_stopSignals) {
+        if (watch.source != 0)
+            g_source_remove(watch.source);
+        watch.source = 0;
+    }
+}
+
+gboolean HostWindow::OnStopSignal(gpointer data) {
+    auto* watch = static_cast<StopSignalWatch*>(data);
+    // Returning G_SOURCE_REMOVE removes this watch; the id must not be removed twice.
+    watch->source = 0;
+    RunGuarded("stop signal", [&] { watch->window->StopRequested(); });
+    return G_SOURCE_REMOVE;
+}
+
+void HostWindow::StopRequested() {
+    UnwatchStopSignals();
+    if (m_dismissSource == 0)
+        m_dismissSource = g_timeout_add(100, OnDismissDialogs, this);
+    OnDismissDialogs(this);
+    Deliver(HostMessage{WM_CLOSE, 0, 0});
+}
+
+gboolean HostWindow::OnDismissDialogs(gpointer self) {
+    auto* window = static_cast<HostWindow*>(self);
+    RunGuarded("dialog dismissal", [&] {
+        // Every other top-level window of this program is one of its modal dialogs; a dialog run
+        // by gtk_dialog_run returns when it gets a response.
+        GList* toplevels = gtk_window_list_toplevels();
+        for (GList* item = toplevels; item; item = item->next) {
+            if (item->data != window->m_window && GTK_IS_DIALOG(item->data) &&
+                gtk_widget_get_visible(GTK_WIDGET(item->data)))
+                gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_DELETE_EVENT);
+        }
+        g_list_free(toplevels);
+    });
+    return G_SOURCE_CONTINUE;
 }
 
 int HostWindow::RunModalLoop() {
@@ -107,6 +162,9 @@ int HostWindow::RunModalLoop() {
     if (!m_loop->ended)
         g_main_loop_run(m_loop->loop.get());
     m_loop->ended = false;
+    if (m_dismissSource != 0)
+        g_source_remove(m_dismissSource);
+    m_dismissSource = 0;
     return m_loop->result;
 }
 
@@ -122,6 +180,10 @@ void HostWindow::Destroy() {
     m_destroyed = true;
     m_queue->Close();
     m_events = nullptr;
+    UnwatchStopSignals();
+    if (m_dismissSource != 0)
+        g_source_remove(m_dismissSource);
+    m_dismissSource = 0;
     // What lives in the window goes first, so that no page message, launch failure or
     // file-manager answer comes in while the window goes.
     for (auto teardown = m_teardowns.rbegin(); teardown != m_teardowns.rend(); ++teardown)
@@ -332,7 +394,9 @@ int64_t HostWindow::ClientPointParam(double rootX, double rootY) const {
 
 gboolean HostWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
     // The host decides whether and how the dialog ends.
-    static_cast<HostWindow*>(self)->Deliver(HostMessage{WM_CLOSE, 0, 0});
+    RunGuarded("window close request", [&] {
+        static_cast<HostWindow*>(self)->Deliver(HostMessage{WM_CLOSE, 0, 0});
+    });
     return TRUE;
 }
 
@@ -360,8 +424,10 @@ void HostWindow::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer s
         kind = kSizeMinimized;
     else if (window->m_state & GDK_WINDOW_STATE_MAXIMIZED)
         kind = kSizeMaximized;
-    window->Deliver(
-        HostMessage{WM_SIZE, kind, MakePointParam(allocation->width, allocation->height)});
+    RunGuarded("window size change", [&] {
+        window->Deliver(
+            HostMessage{WM_SIZE, kind, MakePointParam(allocation->width, allocation->height)});
+    });
 }
 
 gboolean HostWindow::OnWindowStateEvent(GtkWidget*, GdkEventWindowState* event, gpointer self) {
@@ -380,8 +446,10 @@ gboolean HostWindow::OnMotionNotify(GtkWidget*, GdkEventMotion* event, gpointer 
     if (!window->m_captured)
         return FALSE;
     const uint64_t keys = (event->state & GDK_BUTTON1_MASK) ? kLeftButtonDown : 0;
-    window->Deliver(
-        HostMessage{WM_MOUSEMOVE, keys, window->ClientPointParam(event->x_root, event->y_root)});
+    RunGuarded("pointer motion", [&] {
+        window->Deliver(HostMessage{WM_MOUSEMOVE, keys,
+                                    window->ClientPointParam(event->x_root, event->y_root)});
+    });
     return TRUE;
 }
 
@@ -389,8 +457,10 @@ gboolean HostWindow::OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer
     auto* window = static_cast<HostWindow*>(self);
     if (!window->m_captured || event->button != GDK_BUTTON_PRIMARY)
         return FALSE;
-    window->Deliver(
-        HostMessage{WM_LBUTTONUP, 0, window->ClientPointParam(event->x_root, event->y_root)});
+    RunGuarded("pointer release", [&] {
+        window->Deliver(
+            HostMessage{WM_LBUTTONUP, 0, window->ClientPointParam(event->x_root, event->y_root)});
+    });
     return TRUE;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtk/gtk.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,13 @@ class MessageQueue;
 // object (the user-interface thread, which runs the main loop). System messages (WM_SIZE,
 // WM_CLOSE, and pointer motion and release while captured) reach the host synchronously from GTK's
 // signal handlers, which run from the loop.
+//
+// Stop signals: from Create until Destroy, SIGTERM, SIGINT and SIGHUP (log-out, Ctrl+C, a closed
+// terminal) reach the host as a close request (WM_CLOSE) from the main loop, and modal dialogs
+// still open are dismissed, so the run ends the usual way: the host stops its transfer and
+// removes its unfinished file. From the first such signal on, the three have their default
+// action again, so a second one ends the process at once, even while the user-interface thread
+// is busy.
 //
 // Geometry: the window manager (or the X server when there is none) applies a move or resize
 // later, so Bounds answers with the last requested geometry until the server has caught up; after
@@ -64,6 +72,9 @@ public:
 private:
     struct Loop;
 
+    // GTK's signal handlers. Those that reach the host run it through RunGuarded; the others only
+    // keep plain fields up to date and cannot throw.
+
     static gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpointer self);
     static void OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self);
@@ -71,6 +82,18 @@ private:
     static gboolean OnMotionNotify(GtkWidget*, GdkEventMotion* event, gpointer self);
     static gboolean OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer self);
     static gboolean OnGrabBroken(GtkWidget*, GdkEvent*, gpointer self);
+
+    // One watched stop signal; the array member keeps its address stable for GLib.
+    struct StopSignalWatch {
+        HostWindow* window = nullptr;
+        int signal = 0;
+        guint source = 0;
+    };
+    static gboolean OnStopSignal(gpointer watch);
+    static gboolean OnDismissDialogs(gpointer self);
+    void WatchStopSignals();
+    void UnwatchStopSignals();
+    void StopRequested();
 
     void Deliver(const HostMessage& message);
     // Maps the window at its current requested geometry (a no-op when it is already shown).
@@ -93,6 +116,10 @@ private:
     int m_lastWidth = -1;
     int m_lastHeight = -1;
     bool m_captured = false;
+    std::array<StopSignalWatch, 3> m_stopSignals;
+    // Dismisses modal dialogs again and again after a stop signal until the loop has ended: a
+    // dialog may open another (the question before replacing a file) or come back after it.
+    guint m_dismissSource = 0;
 };
 
 } // namespace tarvik::platform::gtk

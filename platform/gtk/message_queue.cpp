@@ -1,6 +1,7 @@
 #include "platform/gtk/message_queue.h"
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/gtk/guarded_callback.h"
 
 #include <glib.h>
 
@@ -48,7 +49,7 @@ gboolean DispatchOne(gpointer data) {
         }
         sink = state->sink;
     }
-    sink(message);
+    RunGuarded("host message", [&] { sink(message); });
     return G_SOURCE_REMOVE;
 }
 

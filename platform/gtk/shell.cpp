@@ -2,6 +2,7 @@
 
 #include "platform/gtk/dialogs.h"
 #include "platform/gtk/elevated_launch.h"
+#include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 
 #include <filesystem>
@@ -26,12 +27,13 @@ std::string FileUri(const std::string& path) {
     return uri ? uri.get() : std::string();
 }
 
-struct RevealRequest {
-    std::string folderUri;
+struct FileManagerRequest {
+    // Opened with the default handler when no file manager answers.
+    std::string fallbackUri;
 };
 
-void OnShowItemsFinished(GObject* connection, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<RevealRequest> request(static_cast<RevealRequest*>(data));
+void OnFileManagerAnswered(GObject* connection, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<FileManagerRequest> request(static_cast<FileManagerRequest*>(data));
     GError* rawError = nullptr;
     GVariantPtr reply(
         g_dbus_connection_call_finish(G_DBUS_CONNECTION(connection), result, &rawError));
@@ -40,8 +42,10 @@ void OnShowItemsFinished(GObject* connection, GAsyncResult* result, gpointer dat
         return;
     if (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED))
         return;
-    if (!request->folderUri.empty())
-        LaunchDefault(request->folderUri);
+    RunGuarded("file manager answer", [&] {
+        if (!request->fallbackUri.empty())
+            LaunchDefault(request->fallbackUri);
+    });
 }
 
 } // namespace
@@ -69,7 +73,7 @@ void Shell::ShowMessageBox(const std::string& text, const std::string& caption) 
     RunMessageBox(DialogParent{m_window.Widget(), m_window.IsOnScreen()}, text, caption);
 }
 
-void Shell::RunElevated(const std::string& path, std::function<void()> onFailure) {
+void Shell::StartInstaller(const std::string& path, std::function<void()> onFailure) {
     if (m_launcher)
         m_launcher->Run(path, std::move(onFailure));
 }
@@ -91,22 +95,31 @@ std::string Shell::DownloadsFolder() {
 }
 
 void Shell::RevealInFileManager(const std::string& path) {
-    const std::string fileUri = FileUri(path);
-    const std::string folderUri = FileUri(std::filesystem::path(path).parent_path().string());
+    AskFileManager("ShowItems", FileUri(path),
+                   FileUri(std::filesystem::path(path).parent_path().string()));
+}
+
+void Shell::OpenFolder(const std::string& path) {
+    const std::string uri = FileUri(path);
+    AskFileManager("ShowFolders", uri, uri);
+}
+
+void Shell::AskFileManager(const char* method, const std::string& uri,
+                           const std::string& fallbackUri) {
     GError* rawError = nullptr;
     GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
     GErrorPtr error(rawError);
-    if (!bus || fileUri.empty()) {
-        if (!folderUri.empty())
-            LaunchDefault(folderUri);
+    if (!bus || uri.empty()) {
+        if (!fallbackUri.empty())
+            LaunchDefault(fallbackUri);
         return;
     }
-    const char* items[] = {fileUri.c_str(), nullptr};
-    g_dbus_connection_call(
-        bus.get(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-        "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", items, ""), nullptr,
-        G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, m_cancellable.get(), OnShowItemsFinished,
-        ReleaseToGLib(std::make_unique<RevealRequest>(folderUri)));
+    const char* items[] = {uri.c_str(), nullptr};
+    g_dbus_connection_call(bus.get(), "org.freedesktop.FileManager1",
+                           "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", method,
+                           g_variant_new("(^ass)", items, ""), nullptr, G_DBUS_CALL_FLAGS_NONE,
+                           kFileManagerTimeoutMs, m_cancellable.get(), OnFileManagerAnswered,
+                           ReleaseToGLib(std::make_unique<FileManagerRequest>(fallbackUri)));
 }
 
 } // namespace tarvik::platform::gtk

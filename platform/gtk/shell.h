@@ -14,7 +14,7 @@ class ElevatedLauncher;
 class HostWindow;
 
 // The desktop around the host window: default handlers, the Downloads folder, the file manager,
-// modal dialogs over the window and elevated runs. User-interface thread only.
+// modal dialogs over the window and installer starts. User-interface thread only.
 //
 // When the window is destroyed, requests still under way (a file-manager call, an authorisation
 // prompt) are abandoned and never call back. `window` must outlive this object.
@@ -29,14 +29,20 @@ public:
     // Empty when the desktop does not know one.
     std::string DownloadsFolder() override;
     std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) override;
-    void RunElevated(const std::string& path, std::function<void()> onFailure) override;
+    void StartInstaller(const std::string& path, std::function<void()> onFailure) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     // Asks the file manager to show the file selected; when no file manager answers, opens the
     // folder that holds it instead.
     void RevealInFileManager(const std::string& path) override;
+    // Asks the file manager to open the folder; when none answers, opens it with the default
+    // handler for folders.
+    void OpenFolder(const std::string& path) override;
 
 private:
     void Close();
+    // Calls `method` of the desktop's file-manager interface for `uri` without waiting; when the
+    // call fails (no file manager on the bus), `fallbackUri` is opened with its default handler.
+    void AskFileManager(const char* method, const std::string& uri, const std::string& fallbackUri);
 
     HostWindow& m_window;
     GObjectPtr<GCancellable> m_cancellable;

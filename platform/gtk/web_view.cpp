@@ -1,5 +1,6 @@
 #include "platform/gtk/web_view.h"
 
+#include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
@@ -198,7 +199,7 @@ gboolean WebView::OnReadyIdle(gpointer self) {
     // Moved out first: the host may destroy this web view from inside its handler.
     std::function<void()> onReady = std::move(view->m_onReady);
     if (onReady)
-        onReady();
+        RunGuarded("web view ready", onReady);
     return G_SOURCE_REMOVE;
 }
 
@@ -206,12 +207,14 @@ void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpoin
     auto* view = static_cast<WebView*>(self);
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
-    const char* uri = webkit_web_view_get_uri(webView);
-    view->m_committedUri = uri ? uri : "";
-    if (view->m_awaitingHostCommit) {
-        view->m_awaitingHostCommit = false;
-        view->m_hostOrigin = OriginOf(view->m_committedUri);
-    }
+    RunGuarded("page commit", [&] {
+        const char* uri = webkit_web_view_get_uri(webView);
+        view->m_committedUri = uri ? uri : "";
+        if (view->m_awaitingHostCommit) {
+            view->m_awaitingHostCommit = false;
+            view->m_hostOrigin = OriginOf(view->m_committedUri);
+        }
+    });
 }
 
 gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError*,
@@ -224,7 +227,10 @@ gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GE
 
 void WebView::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                               gpointer self) {
-    auto* view = static_cast<WebView*>(self);
+    RunGuarded("page message", [&] { static_cast<WebView*>(self)->HandleScriptMessage(result); });
+}
+
+void WebView::HandleScriptMessage(WebKitJavascriptResult* result) {
     JSCValue* value = webkit_javascript_result_get_js_value(result);
     if (!value || !jsc_value_is_string(value))
         return;
@@ -235,15 +241,21 @@ void WebView::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*
     gsize size = 0;
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     const std::string_view payload(data ? data : "", data ? size : 0);
-    std::optional<std::string> text = UnwrapBridgeMessage(payload, view->m_token);
-    if (!text || !view->m_hostOrigin || OriginOf(view->m_committedUri) != view->m_hostOrigin)
+    std::optional<std::string> text = UnwrapBridgeMessage(payload, m_token);
+    if (!text || !m_hostOrigin || OriginOf(m_committedUri) != m_hostOrigin)
         return;
-    if (view->m_onMessage)
-        view->m_onMessage(*text);
+    if (m_onMessage)
+        m_onMessage(*text);
 }
 
-gboolean WebView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+gboolean WebView::OnDecidePolicy(WebKitWebView* webView, WebKitPolicyDecision* decision,
                                  WebKitPolicyDecisionType type, gpointer self) {
+    return RunGuarded("policy decision", gboolean(FALSE),
+                      [&] { return DecidePolicy(webView, decision, type, self); });
+}
+
+gboolean WebView::DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                               WebKitPolicyDecisionType type, gpointer self) {
     auto* view = static_cast<WebView*>(self);
     if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
         // No second window ever opens: a "_blank" link or window.open goes where the user expects
@@ -279,9 +291,11 @@ gboolean WebView::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
 
 GtkWidget* WebView::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
     // A script's window.open asks for the new view directly, without a policy decision first.
-    WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
-    const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-    static_cast<WebView*>(self)->Leave(uri ? uri : "");
+    RunGuarded("new window request", [&] {
+        WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
+        const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+        static_cast<WebView*>(self)->Leave(uri ? uri : "");
+    });
     return nullptr;
 }
 
@@ -294,6 +308,10 @@ gboolean WebView::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* r
 
 gboolean WebView::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
                                 WebKitHitTestResult*, gpointer) {
+    return RunGuarded("context menu", gboolean(FALSE), [&] { return TrimContextMenu(menu); });
+}
+
+gboolean WebView::TrimContextMenu(WebKitContextMenu* menu) {
     // Only the editing actions a page's text needs; navigation, new windows, reloading and the
     // inspector would all lead out of the vendor's page.
     GList* items = webkit_context_menu_get_items(menu);

@@ -54,10 +54,14 @@ private:
     static gboolean OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer);
     static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
                                   WebKitHitTestResult*, gpointer);
+    static gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                 WebKitPolicyDecisionType type, gpointer self);
+    static gboolean TrimContextMenu(WebKitContextMenu* menu);
 
     // Whether a top-level document at `uri` would take the window away from the host's page.
     bool LeavesThePage(const std::string& uri) const;
     void Leave(const std::string& uri);
+    void HandleScriptMessage(WebKitJavascriptResult* result);
 
     // Disconnects everything and destroys the view; no callback reaches the host afterwards.
     void Close();

@@ -17,9 +17,9 @@ std::optional<std::string> HeadlessDesktop::ShowSaveDialog(const SaveDialogReque
     return saveDialogAnswer;
 }
 
-void HeadlessDesktop::RunElevated(const std::string& path, std::function<void()> onFailure) {
-    elevatedRuns.push_back(path);
-    if (!elevationSucceeds && onFailure)
+void HeadlessDesktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+    startedInstallers.push_back(path);
+    if (!installerStartSucceeds && onFailure)
         onFailure();
 }
 
@@ -29,6 +29,10 @@ void HeadlessDesktop::ShowMessageBox(const std::string& text, const std::string&
 
 void HeadlessDesktop::RevealInFileManager(const std::string& path) {
     revealedPaths.push_back(path);
+}
+
+void HeadlessDesktop::OpenFolder(const std::string& path) {
+    openedFolders.push_back(path);
 }
 
 } // namespace tarvik::platform::headless

@@ -20,12 +20,12 @@ public:
     std::optional<std::string> saveDialogAnswer;
     // Runs while the save dialog is "open", as its nested message loop would.
     std::function<void()> whileSaveDialogOpen;
-    bool elevationSucceeds = true;
+    bool installerStartSucceeds = true;
 
     // --- What the host asked for ---------------------------------------------------------------
     std::vector<std::string> openedUris;
     std::vector<SaveDialogRequest> saveDialogs;
-    std::vector<std::string> elevatedRuns;
+    std::vector<std::string> startedInstallers;
     struct MessageBoxShown {
         std::string text;
         std::string caption;
@@ -33,14 +33,16 @@ public:
     };
     std::vector<MessageBoxShown> messageBoxes;
     std::vector<std::string> revealedPaths;
+    std::vector<std::string> openedFolders;
 
     // --- Desktop -------------------------------------------------------------------------------
     void OpenUri(const std::string& uri) override;
     std::string DownloadsFolder() override;
     std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) override;
-    void RunElevated(const std::string& path, std::function<void()> onFailure) override;
+    void StartInstaller(const std::string& path, std::function<void()> onFailure) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     void RevealInFileManager(const std::string& path) override;
+    void OpenFolder(const std::string& path) override;
 };
 
 } // namespace tarvik::platform::headless

@@ -74,11 +74,17 @@ TEST(PageBridge, OnlyMessagesWithThisRunsTokenAreUnwrapped) {
 
 TEST(SaveDialogName, DefaultExtensionIsAddedOnlyToANameWithoutOne) {
     struct Case {
-        const char* path;
+        std::string path;
         const char* extension;
-        const char* expected;
+        std::string expected;
     };
+    // The longest name that still takes ".txt", and the shortest that does not.
+    const std::string longest(kMaxFileNameBytes - 4, 'n');
+    const std::string tooLong(kMaxFileNameBytes - 3, 'n');
     const Case cases[] = {
+        {"/home/u/" + longest, "txt", "/home/u/" + longest + ".txt"},
+        {"/home/u/" + tooLong, "txt", "/home/u/" + tooLong},
+        {"/home/u/" + tooLong, ".txt", "/home/u/" + tooLong},
         {"/home/u/setup", "exe", "/home/u/setup.exe"},
         {"/home/u/setup", ".exe", "/home/u/setup.exe"},
         {"/home/u/setup.bin", "exe", "/home/u/setup.bin"},
@@ -87,7 +93,7 @@ TEST(SaveDialogName, DefaultExtensionIsAddedOnlyToANameWithoutOne) {
         {"/home/u/.profile", "exe", "/home/u/.profile.exe"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
+        SCOPED_TRACE(c.path.size());
         EXPECT_EQ(WithDefaultExtension(c.path, c.extension), c.expected);
     }
 }

@@ -79,6 +79,12 @@ constexpr char kNonStringPage[] = R"(<!doctype html><html><body><script>
   window.chrome.webview.postMessage('done');
 </script></body></html>)";
 
+// A zero byte inside a message is part of it: the host must get the whole text, to judge it.
+constexpr char kZeroBytePage[] = R"(<!doctype html><html><body><script>
+  window.chrome.webview.postMessage('{"msg_type":"minimize"}\u0000garbage \u00e9');
+  window.chrome.webview.postMessage('done');
+</script></body></html>)";
+
 // A frame from another site: it has no bridge of its own and cannot reach the top frame's.
 constexpr char kForeignFrame[] = R"(<!doctype html><html><body><script>
   try { window.webkit.messageHandlers.tarvikBridge.postMessage('from frame'); } catch (e) {}
@@ -107,6 +113,7 @@ protected:
             Serve(*server, "/permissions", kPermissionsPage);
             Serve(*server, "/forging", kForgingPage);
             Serve(*server, "/nonstring", kNonStringPage);
+            Serve(*server, "/zero", kZeroBytePage);
             Serve(*server, "/frame", kForeignFrame);
             // One request per connection: the browser's idle keep-alive connections would
             // otherwise hold each server's shutdown for seconds.
@@ -175,6 +182,7 @@ TEST_F(WebViewTest, OnlyTheTopFramesOwnMessagesArrive) {
     const Case cases[] = {
         {"/forging", {"done"}},
         {"/nonstring", {"", "", "", "done"}},
+        {"/zero", {std::string("{\"msg_type\":\"minimize\"}\0garbage \xC3\xA9", 34), "done"}},
         {"/framed", {"frame loaded"}},
     };
     for (const Case& c : cases) {

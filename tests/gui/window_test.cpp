@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <csignal>
+#include <cstring>
+
 namespace tarvik::testing {
 namespace {
 
@@ -99,6 +102,45 @@ TEST_F(HostWindowTest, CloseRequestGoesToTheHostAndLeavesTheWindow) {
     gtk_window_close(platform->window.Widget());
     ASSERT_TRUE(RunUntil(*platform, [&] { return !host.WithId(WM_CLOSE).empty(); }));
     EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(platform->window.Widget())));
+}
+
+// A stop signal (log-out, Ctrl+C, a closed terminal) reaches the host as one close request, even
+// while a modal dialog runs its own loop, and ends that dialog; the signal has its default action
+// again afterwards, so a second one ends the process at once.
+TEST_F(HostWindowTest, StopSignalsBecomeOneCloseRequestAndASecondOneEndsAtOnce) {
+    struct Observed {
+        size_t closeRequests = 0;
+        bool boxEnded = false;
+        bool defaultActionAgain = false;
+        bool operator==(const Observed&) const = default;
+    };
+    constexpr uint32_t kShowBox = WM_USER + 0x300;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        platform.reset();
+        host.messages.clear();
+        platform = MakeGtkPlatform();
+        ASSERT_TRUE(platform);
+        platform->window.Create(host);
+        Observed observed;
+        host.onMessage = [&](const HostMessage& message) {
+            if (message.id != kShowBox)
+                return;
+            // Handled by the box's own loop.
+            raise(signal);
+            platform->shell.ShowMessageBox("text", "caption");
+            observed.boxEnded = true;
+        };
+        platform->window.Post(HostMessage{kShowBox, 0, 0});
+        ASSERT_TRUE(RunUntil(*platform, [&] { return observed.boxEnded; }));
+        RunFor(*platform, std::chrono::milliseconds(200));
+        observed.closeRequests = host.WithId(WM_CLOSE).size();
+        struct sigaction action {};
+        sigaction(signal, nullptr, &action);
+        observed.defaultActionAgain = action.sa_handler == SIG_DFL;
+        EXPECT_EQ(observed, (Observed{1, true, true}));
+    }
+    host.onMessage = nullptr;
 }
 
 TEST_F(HostWindowTest, EndDialogEndsTheLoopWithItsCode) {

@@ -112,7 +112,7 @@ TEST_F(DownloadFlowTest, SilentDownloadLandsInDownloadsWithStartProgressFinished
     EXPECT_EQ(Notices(), std::vector<std::string>{kFinished});
 
     Send(R"({"msg_type":"install"})");
-    EXPECT_EQ(platform.desktop.elevatedRuns, std::vector<std::string>{target.string()});
+    EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{target.string()});
     EXPECT_TRUE(platform.desktop.messageBoxes.empty());
 }
 
@@ -126,19 +126,52 @@ TEST_F(DownloadFlowTest, NamesOutsideAsciiAreKeptAndTheirFilesInstallable) {
     EXPECT_EQ(ReadFile(target), installer);
     EXPECT_EQ(host->filePath(), WideFromPath(target));
     Send(R"({"msg_type":"install"})");
-    EXPECT_EQ(platform.desktop.elevatedRuns, std::vector<std::string>{target.string()});
+    EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{target.string()});
 }
 
 TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
     StartHost();
     RequestDownload("/files/Setup.exe", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
-    platform.desktop.elevationSucceeds = false;
+    platform.desktop.installerStartSucceeds = false;
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "运行失败");
     EXPECT_EQ(platform.desktop.revealedPaths,
               std::vector<std::string>{NarrowFromWide(host->filePath())});
+}
+
+// An older file with the installer's name lies in Downloads. While this run's transfer of that
+// name is still running, or after it failed, "install" must not start the old file (with
+// administrator rights), and the reveal that follows the failure box must not point it out.
+TEST_F(DownloadFlowTest, AnOlderFileUnderTheInstallersNameIsNeverLaunched) {
+    struct Case {
+        const char* name;
+        const char* path;
+        const char* reachedWith; // the notice that shows the transfer got there
+    };
+    const Case cases[] = {
+        {"while the transfer runs", "/files/stall.exe", "dnld_start"},
+        {"after the transfer failed", "/files/missing.exe", "dnld_failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.reset();
+        platform.webView.notices.clear();
+        platform.desktop = {};
+        platform.desktop.downloadsFolder = Downloads().string();
+        const std::string fileName = std::filesystem::path(c.path).filename().string();
+        std::ofstream(Downloads() / fileName) << "#!/bin/sh\necho an older file\n";
+        StartHost();
+        RequestDownload(c.path, true);
+        ASSERT_TRUE(WaitForNotice(c.reachedWith));
+
+        Send(R"({"msg_type":"install"})");
+        EXPECT_TRUE(platform.desktop.startedInstallers.empty());
+        EXPECT_EQ(platform.desktop.messageBoxes.size(), 1u);
+        EXPECT_TRUE(platform.desktop.revealedPaths.empty());
+        EXPECT_EQ(platform.desktop.openedFolders, std::vector<std::string>{Downloads().string()});
+    }
 }
 
 TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {

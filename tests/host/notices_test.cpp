@@ -87,7 +87,23 @@ TEST_F(NoticesTest, StateMachineSendsTheExactNotices) {
          {{WM_DNLD_START}, {WM_DNLD_FAILED, file}},
          DownloadState::Idle,
          {start, failed("file")}},
-        {"start again after a failure",
+        // A page that asks again while the download runs gets the start notice once more; the
+        // state is the transfer's alone.
+        {"start repeated",
+         {{WM_DNLD_START}, {WM_DNLD_START, kRepeatedNotice}},
+         DownloadState::Running,
+         {start, start}},
+        // The worker's last word was queued before the repeat: the page has the failure, and a
+        // retry must stay possible.
+        {"start repeated after a failure",
+         {{WM_DNLD_START}, {WM_DNLD_FAILED, http}, {WM_DNLD_START, kRepeatedNotice}},
+         DownloadState::Idle,
+         {start, failed("http")}},
+        {"start repeated after the end",
+         {{WM_DNLD_START}, {WM_DNLD_FINISHED}, {WM_DNLD_START, kRepeatedNotice}},
+         DownloadState::Finished,
+         {start, finished}},
+        {"a new start after a failure",
          {{WM_DNLD_START}, {WM_DNLD_FAILED, http}, {WM_DNLD_START}},
          DownloadState::Running,
          {start, failed("http"), start}},
@@ -112,6 +128,25 @@ TEST_F(NoticesTest, CloseDuringDownloadIsAnsweredWithTheCloseNotice) {
     EXPECT_EQ(Notices(), std::vector<std::string>{
                              R"({"msg_type":"close","status":1,"status_text":"dnld_running"})"});
     EXPECT_FALSE(platform.window.endDialogResult.has_value());
+}
+
+// The page asks for the download again just as the transfer fails: the failure is already
+// queued when the request arrives. The download must end up Idle, so that the page may retry and
+// a close is not held up by a download that no longer runs.
+TEST_F(NoticesTest, ARequestRacingTheFailureLeavesTheDownloadEnded) {
+    Post(WM_DNLD_START);
+    platform.webView.notices.clear();
+    platform.window.Post({WM_DNLD_FAILED, static_cast<uint64_t>(DownloadFailure::Network)});
+    platform.webView.DeliverPageMessage(R"({"msg_type":"dnld"})");
+    platform.window.Pump();
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+    EXPECT_EQ(
+        Notices(),
+        std::vector<std::string>{
+            R"({"msg_type":"dnld","reason":"network","status":0,"status_text":"dnld_failed"})"});
+
+    Send(R"({"msg_type":"close","msg_data":{"force_close":false}})");
+    EXPECT_EQ(platform.window.endDialogResult, kEndedByPage);
 }
 
 TEST(NoticesBeforeWebView, AreDroppedWithoutTouchingTheWebView) {

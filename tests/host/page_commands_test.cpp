@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <ostream>
+#include <string>
 
 namespace tarvik::testing {
 namespace {
+
+using namespace std::string_literals;
 
 using platform::ShowCommand;
 
@@ -21,7 +24,8 @@ struct Observed {
     std::string title;
     size_t messageBoxes = 0;
     std::vector<std::string> revealed;
-    int webViewFits = 0; // the web view was fitted to the window's client area
+    std::vector<std::string> folders; // opened in the file manager
+    int webViewFits = 0;              // the web view was fitted to the window's client area
     bool operator==(const Observed&) const = default;
 };
 
@@ -41,16 +45,24 @@ void PrintTo(const Observed& o, std::ostream* out) {
     *out << "] size=";
     if (o.size)
         *out << o.size->first << "x" << o.size->second;
-    *out << " title=" << o.title << " boxes=" << o.messageBoxes << " revealed=" << o.revealed.size()
-         << " fits=" << o.webViewFits << "}";
+    *out << " title=" << o.title << " boxes=" << o.messageBoxes << " revealed=[";
+    for (const auto& r : o.revealed)
+        *out << r << " ";
+    *out << "] folders=[";
+    for (const auto& f : o.folders)
+        *out << f << " ";
+    *out << "] fits=" << o.webViewFits << "}";
 }
 
 const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
 const std::string kFinished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
 const std::string kCloseNotice = R"({"msg_type":"close","status":1,"status_text":"dnld_running"})";
 
+// The Downloads folder the table's desktop reports.
+const std::string kDownloads = "/home/user/Downloads";
+
 struct Case {
-    const char* message;
+    std::string message;
     DownloadState state; // the download state when the message arrives
     Observed expected;
 };
@@ -105,6 +117,18 @@ Observed Notice(const std::string& notice) {
     o.notices = {notice};
     return o;
 }
+// With no file of this run to show, the file manager opens the Downloads folder.
+Observed FolderOpened(const std::string& folder) {
+    Observed o;
+    o.folders = {folder};
+    return o;
+}
+// The failure box, then where to find the installer.
+Observed LaunchFailed(const std::string& folder) {
+    Observed o = FolderOpened(folder);
+    o.messageBoxes = 1;
+    return o;
+}
 
 const Observed kNothing;
 constexpr auto kIdle = DownloadState::Idle;
@@ -129,6 +153,14 @@ const Case kCases[] = {
     {R"({"msg_type":"minimize"}{})", kIdle, kNothing},
     {R"({"msg_type":)", kIdle, kNothing},
     {"", kIdle, kNothing},
+    // The page's text arrives whole; a zero byte does not end it, and what follows makes it
+    // invalid JSON.
+    {R"({"msg_type":"minimize"})"
+     "\0garbage"s,
+     kIdle, kNothing},
+    {R"({"msg_type":"minimize"})"
+     "\0"s,
+     kIdle, kNothing},
 
     // Links: only absolute web URLs reach the desktop, each followed by event "4".
     {R"({"msg_type":"open_url","msg_data":{"url":"https://example.test/help?a=1"}})", kIdle,
@@ -208,6 +240,14 @@ const Case kCases[] = {
      kFinished_, Repeated(WM_DNLD_FINISHED, kFinished)},
     {R"({"msg_type":"dnld","msg_data":{"url":"http://127.0.0.1:1/x.exe"}})", kIdle, kNothing},
     {R"({"msg_type":"dnld","msg_data":{"url":5,"silent":true}})", kIdle, kNothing},
+
+    // Only a file this run completed is launched or shown; there is none in these states (the
+    // state was reached without a transfer), so the launch fails and the Downloads folder opens.
+    {R"({"msg_type":"install"})", kIdle, LaunchFailed(kDownloads)},
+    {R"({"msg_type":"install"})", kRunning, LaunchFailed(kDownloads)},
+    {R"({"msg_type":"install"})", kFinished_, LaunchFailed(kDownloads)},
+    {R"({"msg_type":"open_dnld_dir"})", kIdle, FolderOpened(kDownloads)},
+    {R"({"msg_type":"open_dnld_dir"})", kRunning, FolderOpened(kDownloads)},
 };
 
 class PageCommandsTest : public HostFixture {};
@@ -220,6 +260,7 @@ void PrintTo(const Case& c, std::ostream* out) {
 TEST_P(PageMessageTable, HasExactlyItsEffect) {
     const Case& c = GetParam();
     {
+        platform.desktop.downloadsFolder = kDownloads;
         StartHost();
         if (c.state != kIdle)
             platform.window.Post({WM_DNLD_START});
@@ -251,6 +292,7 @@ TEST_P(PageMessageTable, HasExactlyItsEffect) {
         observed.title = platform.window.title;
         observed.messageBoxes = platform.desktop.messageBoxes.size();
         observed.revealed = platform.desktop.revealedPaths;
+        observed.folders = platform.desktop.openedFolders;
         observed.webViewFits = platform.webView.fits;
         EXPECT_EQ(observed, c.expected);
     }
@@ -264,19 +306,27 @@ TEST_F(PageCommandsTest, MouseCoordinatesAreReadBackAsSigned16Bit) {
     EXPECT_EQ(PointParamY(MakePointParam(0, -1)), -1);
 }
 
-TEST_F(PageCommandsTest, InstallAndRevealBeforeAnyDownloadActOnAnEmptyPath) {
+TEST_F(PageCommandsTest, InstallBeforeAnyDownloadShowsTheBoxThenTheDownloadsFolder) {
     StartHost();
-    Send(R"({"msg_type":"open_dnld_dir"})");
-    ASSERT_EQ(platform.desktop.revealedPaths, std::vector<std::string>{""});
-    EXPECT_TRUE(platform.desktop.messageBoxes.empty());
-
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(platform.desktop.messageBoxes[0].text, "运行安装程序失败，请手动执行...");
     EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "运行失败");
-    EXPECT_EQ(platform.desktop.revealedPaths.size(), 2u)
-        << "the failure box is followed by a reveal";
-    EXPECT_TRUE(platform.desktop.elevatedRuns.empty()) << "no file, nothing to elevate";
+    EXPECT_EQ(platform.desktop.openedFolders,
+              std::vector<std::string>{platform.desktop.downloadsFolder})
+        << "the box promises the installer can be run by hand; the folder is shown next";
+    EXPECT_TRUE(platform.desktop.revealedPaths.empty());
+    EXPECT_TRUE(platform.desktop.startedInstallers.empty()) << "no file, nothing to elevate";
+}
+
+TEST_F(PageCommandsTest, WithoutAnyDownloadsFolderNothingIsShown) {
+    platform.desktop.downloadsFolder.clear();
+    StartHost();
+    Send(R"({"msg_type":"open_dnld_dir"})");
+    Send(R"({"msg_type":"install"})");
+    EXPECT_EQ(platform.desktop.messageBoxes.size(), 1u);
+    EXPECT_TRUE(platform.desktop.openedFolders.empty());
+    EXPECT_TRUE(platform.desktop.revealedPaths.empty());
 }
 
 // A link that would take the window away from the page goes to the default browser under the

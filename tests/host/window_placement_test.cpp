@@ -108,6 +108,29 @@ TEST_F(WindowPlacementTest, DragFollowsTheRealPointerWhenTheWindowLayerKnowsIt) 
     EXPECT_EQ(platform.window.rect.top, 75);
 }
 
+// The page repeats a coordinate while the window has already moved by the last step, so every
+// move adds the whole 16-bit range to the window's position. However long that goes on, the
+// window must stay where a window system can place it (and the arithmetic must not overflow).
+TEST_F(WindowPlacementTest, ADragThatRepeatsACoordinateKeepsTheWindowInRange) {
+    struct Case {
+        int32_t down;
+        int32_t move;
+        int32_t expectedLeft;
+    };
+    for (const Case& c : {Case{-32768, 32767, 32767}, Case{32767, -32768, -32767}}) {
+        SCOPED_TRACE(c.down);
+        platform.window.SetBounds({100, 50, 500, 350});
+        Send(R"({"msg_type":"mousedown","msg_data":{"x":)" + std::to_string(c.down) +
+             R"(,"y":0}})");
+        const std::string move =
+            R"({"msg_type":"mousemove","msg_data":{"x":)" + std::to_string(c.move) + R"(,"y":0}})";
+        for (int i = 0; i < 16'386; ++i)
+            Send(move);
+        Send(R"({"msg_type":"mouseup","msg_data":{"x":0,"y":0}})");
+        EXPECT_EQ(platform.window.rect, (Rect{c.expectedLeft, 50, c.expectedLeft + 400, 350}));
+    }
+}
+
 TEST_F(WindowPlacementTest, PressesFromTheWindowSystemNeverStartADrag) {
     platform.window.SetBounds({100, 50, 500, 350});
     platform.window.SendSystemMessage({WM_LBUTTONDOWN, 0, MakePointParam(10, 10)});
