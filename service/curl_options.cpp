@@ -18,6 +18,10 @@ long LimitMilliseconds(std::chrono::milliseconds limit) {
 bool ApplyCommonOptions(CURL* handle, const std::string& url, const ServiceLimits& limits) {
     return CheckedOptions(handle)
         .Set(CURLOPT_URL, url.c_str())
+        // The service is a web service: an api_url naming a local file, or a redirect to another
+        // protocol, must not make the program read files or talk ftp on the service's behalf.
+        .Set(CURLOPT_PROTOCOLS_STR, "http,https")
+        .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
         .Set(CURLOPT_NOSIGNAL, 1L)
         .Set(CURLOPT_CONNECTTIMEOUT_MS, LimitMilliseconds(limits.connect))
         .Set(CURLOPT_TIMEOUT_MS, LimitMilliseconds(limits.total))

@@ -8,7 +8,8 @@
 
 namespace tarvik::service {
 
-// The options every request to the service shares: the time limits, no signals (the requests may
+// The options every request to the service shares: http and https only (redirects too), the
+// time limits, no signals (the requests may
 // run on any thread) and the URL. False when the library refused one of them.
 bool ApplyCommonOptions(CURL* handle, const std::string& url, const ServiceLimits& limits);
 

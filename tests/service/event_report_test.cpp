@@ -60,6 +60,9 @@ protected:
         service.server.Post("/old-log", [](const httplib::Request&, httplib::Response& response) {
             response.set_redirect("/moved-log", 302);
         });
+        service.server.Post("/to-file", [](const httplib::Request&, httplib::Response& response) {
+            response.set_redirect("file:///etc/passwd", 302);
+        });
         service.server.Post("/silent-log",
                             [this](const httplib::Request&, httplib::Response&) { gate.Wait(); });
         service.Start();
@@ -134,6 +137,10 @@ TEST_F(LogServiceTest, ARedirectedReportArrivesAsTheSamePost) {
     EXPECT_EQ(reports[0].method, "POST");
     ASSERT_EQ(reports[0].fields.size(), 3u);
     EXPECT_EQ(reports[0].fields[0].value, "9");
+}
+
+TEST_F(LogServiceTest, ARedirectToAnotherProtocolIsNotFollowed) {
+    EXPECT_EQ(SendEventReport(service.Url("/to-file"), {9, "5", "id"}, {}), ServiceFailure::BadUrl);
 }
 
 TEST_F(LogServiceTest, ARefusedReportCountsAsFailed) {

@@ -199,6 +199,8 @@ TEST(ProductInfoTest, UnreachableOrMissingUrlCountsAsFailed) {
         {"", ServiceFailure::BadUrl},
         {"not a url", ServiceFailure::BadUrl},
         {"nosuchscheme://127.0.0.1/", ServiceFailure::BadUrl},
+        {"file:///etc/passwd", ServiceFailure::BadUrl},
+        {"ftp://127.0.0.1:1/info", ServiceFailure::BadUrl},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
