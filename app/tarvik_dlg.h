@@ -53,6 +53,9 @@ public:
     void ResizeWindow(int32_t width, int32_t height, const std::optional<std::string>& title);
     void StartDownload(bool silent);
     void LaunchInstaller();
+    // "dnld_cancel": stops a running transfer, removes its temporary file, and tells the page
+    // as a failure with the reason "cancelled"; in any other state it does nothing.
+    void CancelDownload();
     // Shows the download in the file manager: the file this run completed, selected; otherwise the
     // folder a download is going to, or the Downloads folder when there is no download.
     void RevealDownload();

@@ -36,6 +36,9 @@ void CTarvikDlg::OnDownloadStart(const HostMessage& message) {
 void CTarvikDlg::OnDownloadProgress(const HostMessage& message) {
     // The worker keeps at most one progress message waiting; the latest figures are taken when
     // it is handled, so the page never sees stale or falling numbers.
+    // Figures still queued from a transfer that was cancelled belong to no download.
+    if (m_downloadState != DownloadState::Running)
+        return;
     download::ProgressFigures figures{message.wParam, message.lParam};
     if (m_transfer)
         figures = m_transfer->TakeProgress();
@@ -57,6 +60,16 @@ void CTarvikDlg::OnDownloadFinished() {
     PostJsonToPage({{"msg_type", "dnld"},
                     {"status", static_cast<uint32_t>(m_downloadState)},
                     {"status_text", "dnld_finished"}});
+}
+
+void CTarvikDlg::CancelDownload() {
+    // Only a transfer that is still under way can be cancelled; one whose outcome is already on
+    // its way ends as that outcome says.
+    if (m_downloadState != DownloadState::Running || !m_transfer || m_transfer->Ended())
+        return;
+    // Stopping joins the worker, which posts nothing more, and removes its temporary file.
+    m_transfer.reset();
+    OnDownloadFailed({WM_DNLD_FAILED, static_cast<uint64_t>(DownloadFailure::Cancelled), 0});
 }
 
 void CTarvikDlg::OnDownloadFailed(const HostMessage& message) {

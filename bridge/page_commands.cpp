@@ -65,6 +65,8 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
                 m_downloadUrl = WideFromNarrow(url);
                 StartDownload(silent);
             }
+        } else if (type == "dnld_cancel") {
+            CancelDownload();
         } else if (type == "post_data") {
             ReportEvent(StringArgument(data, "event_id"));
         } else if (type == "close") {

@@ -7,9 +7,10 @@ namespace tarvik {
 
 // Why a transfer failed; carried in the failure message's wParam and named in the page notice.
 enum class DownloadFailure : uint64_t {
-    Network = 1, // connection, name lookup, TLS, time-outs, a dropped connection
-    Http = 2,    // an error status, too many redirects, a refused redirect or scheme
-    File = 3,    // the file could not be created, written or put in place
+    Network = 1,   // connection, name lookup, TLS, time-outs, a dropped connection
+    Http = 2,      // an error status, too many redirects, a refused redirect or scheme
+    File = 3,      // the file could not be created, written or put in place
+    Cancelled = 4, // the page's "dnld_cancel" stopped it
 };
 
 constexpr std::string_view ReasonText(DownloadFailure failure) {
@@ -20,6 +21,8 @@ constexpr std::string_view ReasonText(DownloadFailure failure) {
         return "http";
     case DownloadFailure::File:
         return "file";
+    case DownloadFailure::Cancelled:
+        return "cancelled";
     }
     return "network";
 }

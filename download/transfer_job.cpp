@@ -51,7 +51,8 @@ struct TransferJob::State {
     void Run();
     // The transfer's result; none when it was aborted.
     std::optional<CURLcode> Perform(CURL* easy);
-    void Fail(DownloadFailure failure) const {
+    void Fail(DownloadFailure failure) {
+        ended.store(true);
         post(HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(failure), 0});
     }
 
@@ -69,6 +70,8 @@ struct TransferJob::State {
     // Made before the worker starts, so the owner can always wake a waiting worker.
     const CurlMulti multi;
     std::atomic<bool> abort{false};
+    // The worker has posted, or is about to post, its last message.
+    std::atomic<bool> ended{false};
     ProgressGate progress;
     std::thread worker;
 
@@ -219,6 +222,7 @@ void TransferJob::State::Run() {
         if (auto message = progress.Final(static_cast<uint64_t>(received), total))
             post(*message);
     }
+    ended.store(true);
     post(HostMessage{WM_DNLD_FINISHED, 0, 0});
 }
 
@@ -245,6 +249,10 @@ bool TransferJob::Start() {
         return false;
     }
     return true;
+}
+
+bool TransferJob::Ended() const {
+    return state_->ended.load();
 }
 
 ProgressFigures TransferJob::TakeProgress() {

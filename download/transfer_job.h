@@ -40,6 +40,10 @@ public:
     // Taking them allows the worker to post the next progress message.
     ProgressFigures TakeProgress();
 
+    // Whether the worker has posted (or is about to post) its finished or failed message; a
+    // transfer stopped after that has nothing left to stop, and its outcome is on its way.
+    bool Ended() const;
+
 private:
     struct State;
     std::unique_ptr<State> state_;

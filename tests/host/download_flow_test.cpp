@@ -248,6 +248,29 @@ TEST_F(DownloadFlowTest, FailureIsToldToThePageAndARetrySucceeds) {
     EXPECT_EQ(ReadFile(Downloads() / "Setup.exe"), installer);
 }
 
+TEST_F(DownloadFlowTest, CancelStopsTheTransferRemovesItsFileAndAllowsANewDownload) {
+    StartHost();
+    RequestDownload("/files/stall.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_start"));
+    std::this_thread::sleep_for(200ms);
+    platform.webView.notices.clear();
+    Send(R"({"msg_type":"dnld_cancel"})");
+    EXPECT_EQ(Notices(), std::vector<std::string>{R"({"msg_type":"dnld","reason":"cancelled",)"
+                                                  R"("status":0,"status_text":"dnld_failed"})"});
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+    EXPECT_TRUE(std::filesystem::is_empty(Downloads()));
+
+    // Nothing to cancel any more: a second cancel says nothing.
+    platform.webView.notices.clear();
+    Send(R"({"msg_type":"dnld_cancel"})");
+    platform.window.Pump();
+    EXPECT_TRUE(Notices().empty());
+
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    EXPECT_EQ(ReadFile(Downloads() / "Setup.exe"), installer);
+}
+
 TEST_F(DownloadFlowTest, EndingTheHostMidTransferStopsPromptlyAndLeavesNoPartialFile) {
     StartHost();
     RequestDownload("/files/stall.exe", true);

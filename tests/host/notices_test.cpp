@@ -37,13 +37,20 @@ TEST_F(NoticesTest, ProgressNoticesAreExactJson) {
         {5'000'000'000, 10'000'000'000,
          R"({"dl_now":5000000000,"dl_progress":50.0,"dl_total":10000000000,"msg_type":"dl_progress","status":true})"},
     };
+    Post(WM_DNLD_START);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         platform.webView.notices.clear();
         Post(WM_DL_PROGRESS, c.received, c.total);
         ASSERT_EQ(Notices(), std::vector<std::string>{c.expected});
     }
-    EXPECT_EQ(host->downloadState(), DownloadState::Idle) << "progress never changes the state";
+    EXPECT_EQ(host->downloadState(), DownloadState::Running) << "progress never changes the state";
+
+    // Figures still queued when a transfer has failed or was cancelled belong to no download.
+    Post(WM_DNLD_FAILED, 1);
+    platform.webView.notices.clear();
+    Post(WM_DL_PROGRESS, 512, 2048);
+    EXPECT_TRUE(Notices().empty());
 }
 
 // The download state machine: each row is a sequence of messages, the state it ends in and

@@ -137,6 +137,10 @@ constexpr auto kFinished_ = DownloadState::Finished;
 
 const Case kCases[] = {
     // Window commands; they need no arguments.
+    // Nothing to cancel: no transfer runs (the running state here has no transfer behind it).
+    {R"({"msg_type":"dnld_cancel"})", kIdle, {}},
+    {R"({"msg_type":"dnld_cancel","msg_data":{"x":1}})", kRunning, {}},
+    {R"({"msg_type":"dnld_cancel"})", kFinished_, {}},
     {R"({"msg_type":"minimize"})", kIdle, Shown(ShowCommand::Minimized)},
     {R"({"msg_type":"maximize","msg_data":null})", kIdle, Shown(ShowCommand::Maximized)},
     {R"({"msg_type":"restore","msg_data":[1]})", kIdle, Shown(ShowCommand::Normal)},
