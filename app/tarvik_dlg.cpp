@@ -44,7 +44,7 @@ void CTarvikDlg::OnHostMessage(const HostMessage& message) {
         OnCreate();
         break;
     case WM_SIZE:
-        OnSize();
+        OnSize(message);
         break;
     case WM_CLOSE:
         OnClose();

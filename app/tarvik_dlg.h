@@ -74,7 +74,7 @@ public:
 private:
     // Message handlers.
     void OnCreate();
-    void OnSize();
+    void OnSize(const HostMessage& message);
     void OnClose();
     void OnLButtonDown(int64_t pointParam);
     void OnMouseMove(int64_t pointParam);
@@ -110,6 +110,8 @@ private:
     uint32_t m_defaultHeight = 0;
     uint32_t m_downloaderId = 0;
     bool m_webViewReady = false;
+    // WM_SIZE's kind last seen: the window's state as the page was last told it.
+    uint64_t m_sizeKind = platform::kSizeRestored;
     bool m_dragging = false;
     platform::Point m_lastCursor;
     // The installer transfer; it replaces the bare transfer handle and thread object so that

@@ -2,6 +2,8 @@
 
 #include "common/text_conversion.h"
 
+#include <nlohmann/json.hpp>
+
 namespace tarvik {
 
 void CTarvikDlg::CreateWebView() {
@@ -19,9 +21,17 @@ void CTarvikDlg::OnWebViewReady() {
         [this](const std::string& url) { OpenOutsideThePage(url); });
 }
 
-void CTarvikDlg::OnSize() {
+void CTarvikDlg::OnSize(const HostMessage& message) {
     if (m_webViewReady)
         m_webView.FitToWindow();
+    // The page learns the window's real state rather than guessing it from its own commands.
+    if (message.wParam != m_sizeKind) {
+        m_sizeKind = message.wParam;
+        const char* state = m_sizeKind == platform::kSizeMinimized   ? "minimized"
+                            : m_sizeKind == platform::kSizeMaximized ? "maximized"
+                                                                     : "normal";
+        PostJsonToPage({{"msg_type", "window"}, {"state", state}});
+    }
 }
 
 } // namespace tarvik

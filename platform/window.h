@@ -21,9 +21,10 @@ class WindowEvents {
 public:
     virtual ~WindowEvents() = default;
     // Every message for the host: those posted through Window::Post, and the system's own:
-    // WM_CREATE while the window is made, WM_SIZE after its client size changed (queued, as the
-    // window system reports it later), WM_CLOSE for a close request from the desktop, and
-    // WM_MOUSEMOVE / WM_LBUTTONUP while the pointer is captured.
+    // WM_CREATE while the window is made, WM_SIZE after its client size or its state (minimised,
+    // maximised, normal) changed (queued, as the window system reports it later), WM_CLOSE for a
+    // close request from the desktop, and WM_MOUSEMOVE / WM_LBUTTONUP while the pointer is
+    // captured.
     virtual void OnHostMessage(const HostMessage& message) = 0;
 };
 

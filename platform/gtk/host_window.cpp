@@ -419,20 +419,31 @@ void HostWindow::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer s
         return;
     window->m_lastWidth = allocation->width;
     window->m_lastHeight = allocation->height;
-    uint64_t kind = kSizeRestored;
-    if (window->m_state & GDK_WINDOW_STATE_ICONIFIED)
-        kind = kSizeMinimized;
-    else if (window->m_state & GDK_WINDOW_STATE_MAXIMIZED)
-        kind = kSizeMaximized;
+    window->ReportSize();
+}
+
+uint64_t HostWindow::SizeKind() const {
+    if (m_state & GDK_WINDOW_STATE_ICONIFIED)
+        return kSizeMinimized;
+    if (m_state & GDK_WINDOW_STATE_MAXIMIZED)
+        return kSizeMaximized;
+    return kSizeRestored;
+}
+
+void HostWindow::ReportSize() {
+    m_reportedKind = SizeKind();
     RunGuarded("window size change", [&] {
-        window->Deliver(
-            HostMessage{WM_SIZE, kind, MakePointParam(allocation->width, allocation->height)});
+        Deliver(HostMessage{WM_SIZE, m_reportedKind, MakePointParam(m_lastWidth, m_lastHeight)});
     });
 }
 
 gboolean HostWindow::OnWindowStateEvent(GtkWidget*, GdkEventWindowState* event, gpointer self) {
     auto* window = static_cast<HostWindow*>(self);
     window->m_state = event->new_window_state;
+    // Minimising, maximising and restoring are reported as a size change of that kind even when
+    // the size stays (a minimised window keeps its allocation), as the desktop convention has it.
+    if (window->SizeKind() != window->m_reportedKind && window->m_lastWidth >= 0)
+        window->ReportSize();
     constexpr int kPlacedByOthers =
         GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_TILED;
     // The window manager now decides the geometry; take over what it reports next.

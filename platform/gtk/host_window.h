@@ -96,6 +96,10 @@ private:
     void StopRequested();
 
     void Deliver(const HostMessage& message);
+    // WM_SIZE's kind for the current window state.
+    uint64_t SizeKind() const;
+    // Sends WM_SIZE with the current kind and the last allocated client size.
+    void ReportSize();
     // Maps the window at its current requested geometry (a no-op when it is already shown).
     void Map();
     void Request(const Rect& rect);
@@ -115,6 +119,7 @@ private:
     GdkWindowState m_state = GdkWindowState(0);
     int m_lastWidth = -1;
     int m_lastHeight = -1;
+    uint64_t m_reportedKind = kSizeRestored;
     bool m_captured = false;
     std::array<StopSignalWatch, 3> m_stopSignals;
     // Dismisses modal dialogs again and again after a stop signal until the loop has ended: a

@@ -97,7 +97,7 @@ void HeadlessWindow::Place(const Rect& bounds) {
     const bool resized = bounds.Width() != rect.Width() || bounds.Height() != rect.Height();
     rect = bounds;
     if (resized)
-        Post({WM_SIZE, kSizeRestored, MakePointParam(rect.Width(), rect.Height())});
+        Post({WM_SIZE, sizeKind_, MakePointParam(rect.Width(), rect.Height())});
 }
 
 void HeadlessWindow::MoveTo(Point topLeft) {
@@ -139,6 +139,14 @@ Point HeadlessWindow::ClientToScreen(Point client) {
 
 void HeadlessWindow::Show(ShowCommand command) {
     lastShowCommand = command;
+    const uint64_t kind = command == ShowCommand::Minimized   ? kSizeMinimized
+                          : command == ShowCommand::Maximized ? kSizeMaximized
+                                                              : kSizeRestored;
+    // Like a window system, a state change is reported as WM_SIZE of that kind.
+    if (kind != sizeKind_) {
+        sizeKind_ = kind;
+        Post({WM_SIZE, kind, MakePointParam(rect.Width(), rect.Height())});
+    }
 }
 
 Dpi HeadlessWindow::ScreenDpi() {

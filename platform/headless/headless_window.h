@@ -85,6 +85,7 @@ private:
     void Place(const Rect& bounds);
 
     WindowEvents* events_ = nullptr;
+    uint64_t sizeKind_ = kSizeRestored;
     std::mutex queueMutex_;
     std::condition_variable queueChanged_;
     std::deque<HostMessage> queue_;

@@ -72,9 +72,19 @@ Observed Ended(int code) {
     o.ended = code;
     return o;
 }
+// The window reports a change of state as WM_SIZE of that kind (the 480 x 325 client size
+// stays in the double), the host fits the web view and tells the page the new state. Restoring a
+// window that is already normal changes nothing.
 Observed Shown(ShowCommand command) {
     Observed o;
     o.show = command;
+    if (command == ShowCommand::Normal)
+        return o;
+    const bool minimized = command == ShowCommand::Minimized;
+    o.posted = {{WM_SIZE, MakePointParam(480, 325)}};
+    o.notices = {std::string(R"({"msg_type":"window","state":")") +
+                 (minimized ? "minimized" : "maximized") + R"("})"};
+    o.webViewFits = 1;
     return o;
 }
 Observed Opened(const std::string& url) {
@@ -331,6 +341,17 @@ TEST_F(PageCommandsTest, WithoutAnyDownloadsFolderNothingIsShown) {
     EXPECT_EQ(platform.desktop.messageBoxes.size(), 1u);
     EXPECT_TRUE(platform.desktop.openedFolders.empty());
     EXPECT_TRUE(platform.desktop.revealedPaths.empty());
+}
+
+TEST_F(PageCommandsTest, ThePageIsToldEachChangeOfTheWindowsState) {
+    StartHost();
+    platform.webView.notices.clear();
+    for (const char* command : {"minimize", "restore", "maximize", "maximize", "restore"})
+        Send(std::string(R"({"msg_type":")") + command + R"("})");
+    EXPECT_EQ(Notices(), (std::vector<std::string>{R"({"msg_type":"window","state":"minimized"})",
+                                                   R"({"msg_type":"window","state":"normal"})",
+                                                   R"({"msg_type":"window","state":"maximized"})",
+                                                   R"({"msg_type":"window","state":"normal"})"}));
 }
 
 // A link that would take the window away from the page goes to the default browser under the
