@@ -498,8 +498,10 @@ function onFailed(reason) {
   const context = {
     reached,
     place: TEXT.place(page.silent),
+    // A size stays on one line with its unit inside a sentence.
     progress: reached === 'yes' && figures.total > 0
-      ? TEXT.bytesOf(formatBytes(figures.done), formatBytes(Math.max(figures.total, figures.done))) : '',
+      ? TEXT.bytesOf(formatBytes(figures.done), formatBytes(Math.max(figures.total, figures.done)))
+        .replace(/(\d) (?=[KMGT]?B\b)/g, '$1\u00a0') : '',
   };
   const wording = TEXT.failure[reason] || TEXT.failure.other;
 

@@ -286,7 +286,7 @@ describe('failed', () => {
   };
   const reasons = [
     { reason: 'network', reached: 'yes', title: 'The download was interrupted',
-      message: /^The connection to the download server was lost after 100 B of 2\.0 KB\. .*not only on your connection\. Try again\.$/ },
+      message: /^The connection to the download server was lost after 100\u00a0B of 2\.0\u00a0KB\. .*not only on your connection\. Try again\.$/ },
     { reason: 'network', reached: 'no', title: 'The download could not start',
       message: /^The download server could not be reached\. Check that this computer is online/ },
     { reason: 'network', reached: 'unknown', title: 'The connection was lost',
