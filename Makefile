@@ -42,8 +42,9 @@ test-tsan: deps
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	cd $(BUILD_TSAN) && ctest --output-on-failure -j $(JOBS) -L 'host|download'
 
+# DEMO_ARGS go to the demo service, e.g. make demo DEMO_ARGS="--drop-after 4M".
 demo: deps
-	tools/run-demo.sh
+	tools/run-demo.sh -- $(DEMO_ARGS)
 
 bench: build
 	bench/run-all.sh $(BUILD)

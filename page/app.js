@@ -13,6 +13,10 @@
 const PAGE_DEFAULTS = {
   product: 'Setup', // product name: title bar, heading and window title
   installer: '', // address of the installer the Download button fetches (http or https)
+  // The installer's SHA-256 as 64 hex digits, when you publish one: the host then keeps the
+  // download only if its bytes match. A value that is not 64 hex digits disables the download
+  // rather than skipping the check you asked for.
+  sha256: '',
   tagline: 'Get the installer and set up in a minute.',
   homepage: '', // footer links, hidden when empty; they open in the default browser
   privacy: '',
@@ -26,21 +30,62 @@ const EVENTS = {
   downloadClicked: 'download_clicked',
   saveAsClicked: 'save_as_clicked',
   retryClicked: 'retry_clicked',
+  cancelClicked: 'cancel_clicked',
   installClicked: 'install_clicked',
 };
-// Texts that the script writes; the rest of the wording is in index.html.
+// Texts that the script writes; the rest of the wording is in index.html. A failure's heading
+// and message depend on its reason and on how far the download came: `reached` is 'yes' when
+// bytes had arrived, 'no' when none had, and 'unknown' when the server gave no length (the host
+// then reports no figures).
 const TEXT = {
   failure: {
-    network: 'The connection to the download server was lost or could not be made. Check your internet connection and try again.',
-    http: 'The download server could not provide the installer right now. Please try again in a little while.',
-    file: 'The installer could not be saved. Make sure there is enough free disk space and that the folder can be written to.',
-    other: 'Something went wrong while downloading. Please try again.',
+    network: {
+      title: (c) => ({ yes: 'The download was interrupted', no: 'The download could not start' })[c.reached]
+        ?? 'The connection was lost',
+      text: (c) => (c.reached === 'no'
+        ? 'The download server could not be reached. Check that this computer is online, then try again: the server may also be busy for a moment.'
+        : `The connection to the download server was lost${c.progress ? ` after ${c.progress}` : ''}. That can happen at the server or anywhere on the way, not only on your connection. Try again.`),
+    },
+    http: {
+      title: (c) => (c.reached === 'yes' ? 'The download did not finish' : 'The download could not start'),
+      text: () => 'The download server did not hand out the installer. This is a problem on the server’s side, not yours: try again in a few minutes.',
+    },
+    file: {
+      title: () => 'The installer could not be saved',
+      text: (c) => `Writing to ${c.place} failed. Make sure the disk has free space and that the folder can be written to, then try again.`,
+    },
+    verify: {
+      title: () => 'The download was damaged',
+      text: () => 'The file that arrived is not the installer the vendor published, so it was not kept. It may have been damaged on the way: try again.',
+    },
+    cancelled: {
+      title: () => 'Download cancelled',
+      text: () => 'The download was stopped and the unfinished file removed. Download again whenever you are ready.',
+    },
+    other: {
+      title: (c) => ({ yes: 'The download did not finish', no: 'The download could not start' })[c.reached]
+        ?? 'The download failed',
+      text: () => 'Something went wrong while downloading. Please try again.',
+    },
   },
   noInstaller: 'No installer address is set for this page.',
+  badChecksum: 'The installer’s SHA-256 setting is not 64 hex digits, so the download is off.',
+  downloading: 'Downloading…',
+  downloadingSizeUnknown: 'Downloading… (size unknown)',
+  attempt: (n) => `Attempt ${n}`,
+  elapsed: (duration) => `${duration} elapsed`,
+  goesTo: (silent) => (silent ? 'to your Downloads folder' : 'to the place you chose'),
+  finishedPlace: (silent) => `Saved ${silent ? 'in your Downloads folder' : 'in the place you chose'}. Install it now, or later from there.`,
+  place: (silent) => (silent ? 'your Downloads folder' : 'the place you chose'),
+  retry: 'Try again',
+  downloadAgain: 'Download again',
+  cancel: 'Cancel',
+  cancelling: 'Cancelling…',
   announceStart: 'Download started.',
+  announceAttempt: (n) => `Download started again, attempt ${n}.`,
+  announceSizeUnknown: 'The server did not say how large the installer is.',
   announceProgress: (percent) => `Downloaded ${percent} percent.`,
   announceFinished: 'Download complete. The installer is ready.',
-  announceFailed: 'The download did not finish.',
   bytesOf: (done, total) => `${done} of ${total}`,
   speed: (perSecond) => `${perSecond}/s`,
   timeLeft: (duration) => `${duration} left`,
@@ -49,6 +94,16 @@ const TEXT = {
 };
 // How long the page waits for its JSON settings before it shows itself with what it has.
 const CONFIG_TIMEOUT_MS = 2000;
+// The host sends figures only when the server gave a length. With none this long after the
+// start, the page says that the size is unknown.
+const SIZE_UNKNOWN_AFTER_MS = 1500;
+// A new attempt stays on screen at least this long, so a "Try again" that fails at once is still
+// seen to have happened.
+const MIN_ATTEMPT_MS = 600;
+// A host that does not know "dnld_cancel" ignores it; after this long Cancel is offered again.
+const CANCEL_WAIT_MS = 3000;
+// Names longer than these are set smaller, so more of them fits in the heading's two lines.
+const LONG_NAME_CHARS = [30, 50];
 // -------------------------------------------------------------------------------------------
 
 // ---- Host bridge ----
@@ -164,6 +219,38 @@ function formatDuration(seconds) {
   return `${Math.floor(s / 3600)} h ${Math.floor((s % 3600) / 60)} min`;
 }
 
+function formatElapsed(milliseconds) {
+  const s = Math.max(0, Math.floor(milliseconds / 1000));
+  if (s < 60) return `${s} s`;
+  if (s < 3600) return `${Math.floor(s / 60)} min ${s % 60} s`;
+  return `${Math.floor(s / 3600)} h ${Math.floor((s % 3600) / 60)} min`;
+}
+
+// The name the host saves the installer under: the last segment of the address's path,
+// percent-decoded, with slashes, backslashes and control characters made "_", and "setup" when
+// nothing usable is left.
+function installerFileName(url) {
+  let path;
+  try {
+    path = new URL(url).pathname;
+  } catch {
+    return 'setup';
+  }
+  const segment = path.slice(path.lastIndexOf('/') + 1);
+  // Runs of escapes are decoded together (one character may take several); a run that is not
+  // UTF-8 stays as written.
+  const decoded = segment.replace(/(?:%[0-9A-Fa-f]{2})+/g, (run) => {
+    try {
+      return decodeURIComponent(run);
+    } catch {
+      return run;
+    }
+  });
+  // eslint-disable-next-line no-control-regex
+  const name = decoded.replace(/[/\\\u0000-\u001f\u007f-\u009f]/g, '_');
+  return name === '' || name === '.' || name === '..' ? 'setup' : name;
+}
+
 // ---- Download speed ----
 
 // Speed over the last few seconds, so a short stall or burst does not swing the time left.
@@ -205,78 +292,167 @@ const ui = {
     failed: $('state-failed'),
   },
   announcer: $('announcer'),
+  downloadTitle: $('download-title'),
+  downloadAttempt: $('download-attempt'),
   bar: $('progress-bar'),
   fill: $('progress-fill'),
   percent: $('progress-percent'),
   bytes: $('progress-bytes'),
+  elapsed: $('progress-elapsed'),
   speed: $('progress-speed'),
   separator: $('progress-separator'),
   eta: $('progress-eta'),
+  cancel: $('cancel-button'),
+  failureTitle: $('failure-title'),
+  failureAttempt: $('failure-attempt'),
   failureMessage: $('failure-message'),
+  retry: $('retry-button'),
   confirm: $('confirm-close'),
+};
+
+// The control each state hands the keyboard focus to when it appears.
+const PRIMARY_CONTROL = {
+  idle: 'download-button',
+  downloading: 'cancel-button',
+  finished: 'install-button',
+  failed: 'retry-button',
 };
 
 const page = {
   settings: { ...PAGE_DEFAULTS },
+  fileName: 'setup',
   state: 'idle',
   silent: true, // how the last download was asked for, so "Try again" repeats it
   maximized: false,
+  hostReportsWindowState: false, // set by the first window notice; the page stops guessing then
   speed: new SpeedMeter(),
   announcedTenth: -1,
+  attempts: 0, // downloads the host started on this page; the second and later are numbered
+  attemptShownAt: 0,
+  figures: null, // { done, total } of the current download, once the host sends any
+  sizeUnknown: false,
+  timers: { sizeUnknown: 0, elapsed: 0, failure: 0, cancel: 0 },
 };
 
 function announce(text) {
   ui.announcer.textContent = text;
 }
 
+function focusPrimary() {
+  const control = $(PRIMARY_CONTROL[page.state]);
+  if (control && !control.disabled) control.focus();
+}
+
 function showState(name) {
   page.state = name;
   for (const [key, element] of Object.entries(ui.states)) element.hidden = key !== name;
-  if (name !== 'downloading') closeConfirm();
+  if (name !== 'downloading') {
+    stopDownloadClocks();
+    closeConfirm({ restoreFocus: false });
+  }
+  focusPrimary();
 }
 
-function showIndeterminate() {
-  ui.bar.classList.add('indeterminate');
-  ui.bar.removeAttribute('aria-valuenow');
-  ui.fill.style.width = '';
-  ui.percent.textContent = '';
-  ui.bytes.textContent = '';
-  ui.speed.textContent = '';
-  ui.eta.textContent = '';
-  ui.separator.hidden = true;
+function stopDownloadClocks() {
+  clearTimeout(page.timers.sizeUnknown);
+  clearInterval(page.timers.elapsed);
+  clearTimeout(page.timers.cancel);
 }
 
 function startDownload(silent) {
   if (!page.settings.installer) return;
   page.silent = silent;
-  host.send('dnld', { url: page.settings.installer, silent });
+  const request = { url: page.settings.installer, silent };
+  if (page.settings.sha256) request.sha256 = page.settings.sha256.toLowerCase();
+  host.send('dnld', request);
   // The page changes only when the host's start notice arrives: a cancelled save dialog sends
   // nothing, and the page must then still offer the buttons.
+}
+
+function cancelDownload() {
+  reportEvent(EVENTS.cancelClicked);
+  host.send('dnld_cancel');
+  ui.cancel.textContent = TEXT.cancelling;
+  clearTimeout(page.timers.cancel);
+  page.timers.cancel = setTimeout(() => { ui.cancel.textContent = TEXT.cancel; }, CANCEL_WAIT_MS);
+}
+
+// ---- Downloading ----
+
+function sizeText() {
+  return page.figures ? formatBytes(Math.max(page.figures.total, page.figures.done)) : '';
+}
+
+function describeDownload() {
+  $('download-file-name').textContent = page.fileName;
+  $('download-place').textContent = `· ${TEXT.goesTo(page.silent)}`;
+  $('download-file').title = `${page.fileName} ${TEXT.goesTo(page.silent)}`;
+}
+
+function renderDownloadHeading() {
+  ui.downloadTitle.textContent = page.sizeUnknown && !page.figures ? TEXT.downloadingSizeUnknown : TEXT.downloading;
+  ui.downloadAttempt.hidden = page.attempts < 2;
+  ui.downloadAttempt.textContent = TEXT.attempt(page.attempts);
+}
+
+function renderElapsed() {
+  ui.elapsed.textContent = TEXT.elapsed(formatElapsed(performance.now() - page.attemptShownAt));
 }
 
 function onDownloadStarted() {
   // The host repeats the start notice when "dnld" arrives during a download; the progress shown
   // so far stays.
-  if (page.state === 'downloading') return;
+  if (page.state === 'downloading' && !page.timers.failure) return;
+  clearTimeout(page.timers.failure);
+  page.timers.failure = 0;
+  page.attempts += 1;
+  page.attemptShownAt = performance.now();
+  page.figures = null;
+  page.sizeUnknown = false;
   page.speed.reset();
   page.announcedTenth = -1;
-  showIndeterminate();
+
+  // Until figures arrive, the time since the start is all there is to show; without a length
+  // the host never sends any.
+  ui.bar.hidden = true;
+  ui.bar.removeAttribute('aria-valuenow');
+  ui.fill.style.width = '0%';
+  for (const element of [ui.percent, ui.bytes, ui.speed, ui.eta]) element.textContent = '';
+  ui.separator.hidden = true;
+  ui.cancel.textContent = TEXT.cancel;
+  renderElapsed();
+  renderDownloadHeading();
+  describeDownload();
+
+  stopDownloadClocks();
+  page.timers.elapsed = setInterval(renderElapsed, 1000);
+  page.timers.sizeUnknown = setTimeout(() => {
+    page.sizeUnknown = true;
+    renderDownloadHeading();
+    announce(TEXT.announceSizeUnknown);
+  }, SIZE_UNKNOWN_AFTER_MS);
+
   showState('downloading');
-  announce(TEXT.announceStart);
+  announce(page.attempts > 1 ? TEXT.announceAttempt(page.attempts) : TEXT.announceStart);
 }
 
 function onProgress(notice) {
-  if (page.state !== 'downloading') {
-    if (page.state === 'finished') return; // a late figure after the end changes nothing
-    onDownloadStarted();
-  }
+  if (page.timers.failure || page.state === 'finished') return; // late figures change nothing
+  if (page.state !== 'downloading') onDownloadStarted();
   const done = Number(notice.dl_now) || 0;
   const total = Number(notice.dl_total) || 0;
   // The host's percentage may pass 100 when the server's length was wrong.
   const percent = Math.min(100, Math.max(0, Number(notice.dl_progress) || 0));
   const shown = Math.floor(percent);
 
-  ui.bar.classList.remove('indeterminate');
+  if (!page.figures) {
+    clearTimeout(page.timers.sizeUnknown);
+    clearInterval(page.timers.elapsed);
+    ui.elapsed.textContent = '';
+    ui.bar.hidden = false;
+  }
+  page.figures = { done, total };
+  renderDownloadHeading();
   ui.bar.setAttribute('aria-valuenow', String(shown));
   ui.fill.style.width = `${percent}%`;
   ui.percent.textContent = `${shown}%`;
@@ -302,16 +478,46 @@ function onProgress(notice) {
 }
 
 function onFinished() {
+  clearTimeout(page.timers.failure);
+  page.timers.failure = 0;
+  $('finished-file-name').textContent = page.fileName;
+  $('finished-size').textContent = sizeText();
+  $('finished-place').textContent = TEXT.finishedPlace(page.silent);
   showState('finished');
   announce(TEXT.announceFinished);
-  $('install-button').focus();
 }
 
 function onFailed(reason) {
-  ui.failureMessage.textContent = TEXT.failure[reason] || TEXT.failure.other;
-  showState('failed');
-  announce(`${TEXT.announceFailed} ${ui.failureMessage.textContent}`);
-  $('retry-button').focus();
+  if (page.timers.failure) return; // one failure per attempt is enough
+  const wasDownloading = page.state === 'downloading';
+  if (!wasDownloading) page.attempts += 1; // a download that failed before it could start
+  const figures = page.figures;
+  let reached = 'no';
+  if (wasDownloading && figures && figures.done > 0) reached = 'yes';
+  else if (wasDownloading && !figures && page.sizeUnknown) reached = 'unknown';
+  const context = {
+    reached,
+    place: TEXT.place(page.silent),
+    // A size stays on one line with its unit inside a sentence.
+    progress: reached === 'yes' && figures.total > 0
+      ? TEXT.bytesOf(formatBytes(figures.done), formatBytes(Math.max(figures.total, figures.done)))
+        .replace(/(\d) (?=[KMGT]?B\b)/g, '$1\u00a0') : '',
+  };
+  const wording = TEXT.failure[reason] || TEXT.failure.other;
+
+  const show = () => {
+    page.timers.failure = 0;
+    ui.failureTitle.textContent = wording.title(context);
+    ui.failureMessage.textContent = wording.text(context);
+    ui.failureAttempt.hidden = page.attempts < 2;
+    ui.failureAttempt.textContent = TEXT.attempt(page.attempts);
+    ui.retry.textContent = reason === 'cancelled' ? TEXT.downloadAgain : TEXT.retry;
+    showState('failed');
+    announce(`${ui.failureTitle.textContent}. ${ui.failureMessage.textContent}`);
+  };
+  const wait = wasDownloading ? page.attemptShownAt + MIN_ATTEMPT_MS - performance.now() : 0;
+  if (wait > 0) page.timers.failure = setTimeout(show, wait);
+  else show();
 }
 
 // ---- Closing during a download ----
@@ -322,13 +528,25 @@ function openConfirm() {
   if (!ui.confirm.hidden) return;
   focusBeforeConfirm = document.activeElement;
   ui.confirm.hidden = false;
-  $('confirm-cancel').focus(); // the safe choice is the default
+  // Out of reach of the keyboard and of assistive technology while the question is open.
+  $('content').inert = true;
+  $('footer').inert = true;
+  $('confirm-keep').focus(); // the safe choice is the default
 }
 
-function closeConfirm() {
+function closeConfirm({ restoreFocus = true } = {}) {
   if (ui.confirm.hidden) return;
   ui.confirm.hidden = true;
-  if (focusBeforeConfirm && document.contains(focusBeforeConfirm)) focusBeforeConfirm.focus();
+  $('content').inert = false;
+  $('footer').inert = false;
+  if (restoreFocus) {
+    const previous = focusBeforeConfirm;
+    if (previous && previous !== document.body && previous.isConnected && previous.getClientRects().length) {
+      previous.focus();
+    } else {
+      focusPrimary();
+    }
+  }
   focusBeforeConfirm = null;
 }
 
@@ -337,16 +555,27 @@ function onConfirmKey(event) {
     event.preventDefault();
     closeConfirm();
   } else if (event.key === 'Tab') {
-    // Keeps the focus inside the question while it is open.
-    const buttons = [$('confirm-cancel'), $('confirm-stop')];
+    // Keeps the focus inside the question. Only the step out of either end is taken over; the
+    // browser moves the focus between the buttons itself, which is what shows the focus ring
+    // in every engine even when the question was opened with the mouse.
+    const buttons = [...ui.confirm.querySelectorAll('button')];
     const index = buttons.indexOf(document.activeElement);
-    const next = (index + (event.shiftKey ? -1 : 1) + buttons.length) % buttons.length;
-    event.preventDefault();
-    buttons[next].focus();
+    const leaving = index < 0 || (event.shiftKey ? index === 0 : index === buttons.length - 1);
+    if (leaving) {
+      event.preventDefault();
+      (event.shiftKey ? buttons.at(-1) : buttons[0]).focus();
+    }
   }
 }
 
 // ---- Notices from the host ----
+
+function onWindowState(state) {
+  if (state !== 'maximized' && state !== 'normal' && state !== 'minimized') return;
+  page.hostReportsWindowState = true;
+  // A minimised window keeps whichever size it had; the button shows that one.
+  if (state !== 'minimized') setMaximized(state === 'maximized');
+}
 
 function onNotice(notice) {
   if (notice.msg_type === 'dl_progress') {
@@ -357,10 +586,12 @@ function onNotice(notice) {
     else if (notice.status_text === 'dnld_failed') onFailed(notice.reason);
   } else if (notice.msg_type === 'close' && notice.status_text === 'dnld_running') {
     openConfirm();
+  } else if (notice.msg_type === 'window') {
+    onWindowState(notice.state);
   }
 }
 
-// ---- Window dragging ----
+// ---- Window dragging and size ----
 
 // The host moves the window while the button is held; it needs the client coordinates of the
 // press and of each move, as whole numbers.
@@ -384,23 +615,56 @@ function wireTitleBarDrag(titleBar) {
   });
 }
 
-function toggleMaximized() {
-  page.maximized = !page.maximized;
-  host.send(page.maximized ? 'maximize' : 'restore');
-  document.body.classList.toggle('maximized', page.maximized);
-  const label = page.maximized ? TEXT.restore : TEXT.maximise;
+function setMaximized(maximized) {
+  page.maximized = maximized;
+  document.body.classList.toggle('maximized', maximized);
+  const label = maximized ? TEXT.restore : TEXT.maximise;
   $('maximize-button').setAttribute('aria-label', label);
   $('maximize-button').title = label;
 }
 
+function toggleMaximized() {
+  const maximize = !page.maximized;
+  host.send(maximize ? 'maximize' : 'restore');
+  // A host that reports the window's state has the last word (the window manager may refuse
+  // or may have changed the state itself); with one that does not, the page assumes it obeyed.
+  if (!page.hostReportsWindowState) setMaximized(maximize);
+}
+
 // ---- Start ----
+
+// The name breaks only between words: a browser would otherwise break after the hyphen of
+// "(64-bit)". A word too long for any line is left free to break wherever it must.
+function wordsKeptWhole(name) {
+  return name.split(/(\s+)/).filter(Boolean).map((part) => {
+    if (/\s/.test(part) || Array.from(part).length > 24) return document.createTextNode(part);
+    const word = document.createElement('span');
+    word.className = 'nowrap';
+    word.textContent = part;
+    return word;
+  });
+}
+
+// A name cut short by the layout shows in full as a tooltip.
+function updateNameTooltips() {
+  const name = page.settings.product;
+  const heading = $('product-name');
+  const title = $('window-title');
+  if (heading.scrollHeight > heading.clientHeight + 1) heading.title = name;
+  else heading.removeAttribute('title');
+  if (title.scrollWidth > title.clientWidth) title.title = name;
+  else title.removeAttribute('title');
+}
 
 function applySettings(settings) {
   page.settings = settings;
   const name = settings.product;
   document.title = name;
   $('window-title').textContent = name;
-  $('product-name').textContent = name;
+  $('product-name').replaceChildren(...wordsKeptWhole(name));
+  const length = Array.from(name).length;
+  $('product-name').classList.toggle('long', length > LONG_NAME_CHARS[0] && length <= LONG_NAME_CHARS[1]);
+  $('product-name').classList.toggle('longer', length > LONG_NAME_CHARS[1]);
   $('product-initial').textContent = Array.from(name.trim())[0] || '';
   $('tagline').textContent = settings.tagline;
   $('tagline').hidden = !settings.tagline;
@@ -409,11 +673,19 @@ function applySettings(settings) {
     link.hidden = !isWebLink(settings[key]);
     if (!link.hidden) link.href = settings[key];
   }
-  if (!isWebLink(settings.installer)) {
+  updateNameTooltips();
+
+  page.fileName = installerFileName(settings.installer);
+  $('idle-file-name').textContent = page.fileName;
+  $('idle-file-name').title = page.fileName;
+  let problem = '';
+  if (!isWebLink(settings.installer)) problem = TEXT.noInstaller;
+  else if (settings.sha256 && !/^[0-9a-fA-F]{64}$/.test(settings.sha256)) problem = TEXT.badChecksum;
+  if (problem) {
     settings.installer = '';
     $('download-button').disabled = true;
     $('save-as-button').disabled = true;
-    $('idle-hint').textContent = TEXT.noInstaller;
+    $('idle-hint').textContent = problem;
   }
 }
 
@@ -432,17 +704,22 @@ function wireControls() {
     reportEvent(EVENTS.saveAsClicked);
     startDownload(false);
   });
-  $('retry-button').addEventListener('click', () => {
+  ui.retry.addEventListener('click', () => {
     reportEvent(EVENTS.retryClicked);
     startDownload(page.silent);
   });
+  ui.cancel.addEventListener('click', cancelDownload);
   $('install-button').addEventListener('click', () => {
     reportEvent(EVENTS.installClicked);
     host.send('install');
   });
   $('show-folder-button').addEventListener('click', () => host.send('open_dnld_dir'));
 
-  $('confirm-cancel').addEventListener('click', closeConfirm);
+  $('confirm-keep').addEventListener('click', () => closeConfirm());
+  $('confirm-cancel-download').addEventListener('click', () => {
+    closeConfirm();
+    cancelDownload();
+  });
   $('confirm-stop').addEventListener('click', () => {
     host.send('close', { force_close: true });
     closeConfirm();
@@ -458,6 +735,7 @@ function wireControls() {
   });
 
   wireTitleBarDrag($('titlebar'));
+  new ResizeObserver(updateNameTooltips).observe($('product-name'));
 }
 
 async function start() {
@@ -467,6 +745,8 @@ async function start() {
   // The host keeps the window hidden until it knows its size.
   host.send('resize_window', { width: WINDOW_SIZE.width, height: WINDOW_SIZE.height, window_text: page.settings.product });
   reportEvent(EVENTS.pageShown);
+  // Enter starts the download at once; Tab is not needed to get past the window buttons.
+  focusPrimary();
 }
 
 start();

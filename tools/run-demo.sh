@@ -2,9 +2,25 @@
 # `make demo`: builds the assistant for the loopback demo service, starts the service, and opens
 # the assistant from a run folder (demo-run/) with a config.ini that names the demo product.
 # Every event the page reports is printed by the service. With no display, an Xvfb server is
-# started for the run. Environment: SERVICE_PORT (47810), BUILD (build), DEMO_SERVICE_ARGS (more
-# options for the demo service, e.g. "--rate 100000" for a slower download; see its --help).
+# started for the run.
+#
+# usage: tools/run-demo.sh [-- SERVICE_OPTIONS...]
+#   Options after "--" go to the demo service (see `build/tarvik-demo-service --help`), e.g.
+#     tools/run-demo.sh -- --drop-after 4M          every download breaks at 4 MiB
+#     tools/run-demo.sh -- --no-length --rate 200K  no length, so no progress figures
+#   `make demo DEMO_ARGS="--drop-after 4M --drop-once"` passes them the same way.
+# Environment: SERVICE_PORT (47810), BUILD (build), DEMO_SERVICE_ARGS (more service options,
+# split at spaces; kept for older scripts).
 set -euo pipefail
+
+service_args=()
+while (($#)); do
+  case "$1" in
+    --) shift; service_args+=("$@"); break ;;
+    -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) printf 'demo: unknown argument %s (service options go after --)\n' "$1" >&2; exit 2 ;;
+  esac
+done
 
 cd "$(dirname "$0")/.."
 port=${SERVICE_PORT:-47810}
@@ -47,11 +63,12 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # shellcheck disable=SC2086 # the extra options are meant to be split into words
-"$build/tarvik-demo-service" --port "$port" --page-dir "$PWD/page" ${DEMO_SERVICE_ARGS:-} &
+"$build/tarvik-demo-service" --port "$port" --page-dir "$PWD/page" ${DEMO_SERVICE_ARGS:-} \
+  "${service_args[@]}" &
 service_pid=$!
 for _ in $(seq 100); do
   if ! kill -0 "$service_pid" 2>/dev/null; then
-    say "the demo service did not start (is port $port in use? try SERVICE_PORT=...)"
+    say "the demo service did not start (its message is above; or is port $port in use? try SERVICE_PORT=...)"
     service_pid=
     exit 1
   fi

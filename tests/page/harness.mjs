@@ -70,9 +70,12 @@ export async function startHarness() {
     origin,
     installerUrl: `${origin}/files/setup.run`,
 
-    // Opens the page with the given query and waits until it has introduced itself.
-    async open(query = {}, { beforeLoad } = {}) {
-      const context = await browser.newContext({ viewport: { width: 640, height: 420 } });
+    // Opens the page with the given query in a window of the host's size and waits until it
+    // has introduced itself. `scale` is the screen's device pixel ratio.
+    async open(query = {}, { beforeLoad, scale = 1, colorScheme = 'light' } = {}) {
+      const context = await browser.newContext({
+        viewport: { width: 640, height: 420 }, deviceScaleFactor: scale, colorScheme,
+      });
       const page = await context.newPage();
       const errors = [];
       page.on('pageerror', (error) => errors.push(error));
@@ -149,4 +152,5 @@ export const notices = {
     dl_now: now, dl_progress: (now / total) * 100, dl_total: total, msg_type: 'dl_progress', status: true,
   }),
   closeRunning: { msg_type: 'close', status: 1, status_text: 'dnld_running' },
+  window: (state) => ({ msg_type: 'window', state }),
 };

@@ -30,6 +30,17 @@ async function openDownloading() {
   return view;
 }
 
+// The same on a clock that only the test moves on.
+async function openDownloadingOnClock(extra = {}, options = {}) {
+  view = await openDemo(extra, { ...options, beforeLoad: (page) => page.clock.install({ time: 0 }) });
+  await view.page.clock.pauseAt(60_000);
+  await view.page.click('#download-button');
+  await view.notify(notices.start);
+  return view;
+}
+
+const focused = () => view.page.evaluate(() => document.activeElement.id);
+
 describe('start-up', () => {
   it('sizes and titles the window, then reports that it was shown', async () => {
     view = await openDemo();
@@ -117,27 +128,64 @@ describe('starting a download', () => {
     });
   }
 
-  it('works from the keyboard', async () => {
+  it('works from the keyboard: Download has the focus from the start', async () => {
     view = await openDemo();
     await view.mark();
-    for (let i = 0; i < 10; i += 1) {
-      await view.page.keyboard.press('Tab');
-      if (await view.page.evaluate(() => document.activeElement.id === 'download-button')) break;
-    }
     await view.page.keyboard.press('Enter');
     assert.deepEqual((await view.commandsSinceMark()).at(-1), post('dnld', { silent: true, url: harness.installerUrl }));
   });
+
+  const checksums = [
+    { name: 'passed on in lower case', sha256: 'AB'.repeat(32), sent: 'ab'.repeat(32) },
+    { name: 'left out when not set', sha256: '', sent: undefined },
+    { name: 'too short: no download rather than none checked', sha256: 'ab'.repeat(31), disabled: true },
+    { name: 'not hex: no download', sha256: 'xy'.repeat(32), disabled: true },
+  ];
+  for (const c of checksums) {
+    it(`the installer's SHA-256 setting is ${c.name}`, async () => {
+      view = await openDemo(c.sha256 ? { sha256: c.sha256 } : {});
+      assert.equal(await view.page.isDisabled('#download-button'), Boolean(c.disabled));
+      if (c.disabled) {
+        assert.match(await view.text('#idle-hint'), /SHA-256/);
+        return;
+      }
+      await view.mark();
+      await view.page.click('#download-button');
+      const expected = { silent: true, url: harness.installerUrl };
+      if (c.sent) expected.sha256 = c.sent;
+      assert.deepEqual((await view.commandsSinceMark()).at(-1), post('dnld', expected));
+    });
+  }
 });
 
 describe('progress', () => {
-  it('starts indeterminate and stays so when no figures arrive, then finishes', async () => {
-    await openDownloading();
-    assert.equal(await view.visible('#state-downloading'), true);
-    assert.match(await view.page.getAttribute('#progress-bar', 'class'), /indeterminate/);
-    assert.equal(await view.page.getAttribute('#progress-bar', 'aria-valuenow'), null);
-    assert.equal(await view.text('#progress-percent'), '');
+  it('without figures says the size is unknown and counts the time, with no bar, then finishes', async () => {
+    await openDownloadingOnClock();
+    const seen = async () => ({
+      title: await view.text('#download-title'),
+      elapsed: await view.text('#progress-elapsed'),
+      bar: await view.visible('#progress-bar'),
+      percent: await view.text('#progress-percent'),
+    });
+    assert.deepEqual(await seen(), { title: 'Downloading…', elapsed: '0 s elapsed', bar: false, percent: '' });
+    await view.page.clock.runFor(75_000);
+    assert.deepEqual(await seen(), {
+      title: 'Downloading… (size unknown)', elapsed: '1 min 15 s elapsed', bar: false, percent: '',
+    });
     await view.notify(notices.finished);
     assert.equal(await view.visible('#state-finished'), true);
+    assert.equal(await view.text('#finished-size'), '', 'no size was ever known');
+  });
+
+  it('switches to the bar when figures arrive after all, and stops counting the time', async () => {
+    await openDownloadingOnClock();
+    await view.page.clock.runFor(5000);
+    await view.notify(notices.progress(512, 2048));
+    assert.equal(await view.text('#download-title'), 'Downloading…');
+    assert.equal(await view.visible('#progress-bar'), true);
+    assert.equal(await view.text('#progress-elapsed'), '');
+    await view.page.clock.runFor(5000);
+    assert.equal(await view.text('#progress-elapsed'), '');
   });
 
   const figures = [
@@ -158,7 +206,7 @@ describe('progress', () => {
       assert.equal(await view.text('#progress-percent'), f.percent);
       assert.equal(await view.text('#progress-bytes'), f.bytes);
       assert.equal(await view.page.getAttribute('#progress-bar', 'aria-valuenow'), f.percent.slice(0, -1));
-      assert.doesNotMatch(await view.page.getAttribute('#progress-bar', 'class'), /indeterminate/);
+      assert.equal(await view.visible('#progress-bar'), true);
     });
   }
 
@@ -229,22 +277,82 @@ describe('finished', () => {
 });
 
 describe('failed', () => {
+  // How far the download came before the failure: bytes counted, none, or a server that gave no
+  // length (the host then sends no figures and the page cannot tell).
+  const reach = {
+    yes: (v) => v.notify(notices.progress(100, 2048)),
+    no: async () => {},
+    unknown: (v) => v.page.clock.runFor(2000),
+  };
   const reasons = [
-    { reason: 'network', message: /internet connection/ },
-    { reason: 'http', message: /could not provide the installer/ },
-    { reason: 'file', message: /free disk space/ },
-    { reason: 'something-new', message: /Something went wrong/ },
+    { reason: 'network', reached: 'yes', title: 'The download was interrupted',
+      message: /^The connection to the download server was lost after 100\u00a0B of 2\.0\u00a0KB\. .*not only on your connection\. Try again\.$/ },
+    { reason: 'network', reached: 'no', title: 'The download could not start',
+      message: /^The download server could not be reached\. Check that this computer is online/ },
+    { reason: 'network', reached: 'unknown', title: 'The connection was lost',
+      message: /^The connection to the download server was lost\. That can happen at the server/ },
+    { reason: 'http', reached: 'no', title: 'The download could not start', message: /server’s side, not yours: try again in a few minutes/ },
+    { reason: 'http', reached: 'yes', title: 'The download did not finish', message: /server’s side, not yours/ },
+    { reason: 'file', reached: 'yes', title: 'The installer could not be saved',
+      message: /^Writing to your Downloads folder failed\. Make sure the disk has free space/ },
+    { reason: 'file', reached: 'no', button: '#save-as-button', title: 'The installer could not be saved',
+      message: /^Writing to the place you chose failed\./ },
+    { reason: 'verify', reached: 'yes', title: 'The download was damaged',
+      message: /not the installer the vendor published, so it was not kept\. .*try again\.$/ },
+    { reason: 'cancelled', reached: 'yes', title: 'Download cancelled', message: /stopped and the unfinished file removed/,
+      retry: 'Download again' },
+    { reason: 'something-new', reached: 'no', title: 'The download could not start', message: /^Something went wrong/ },
+    { reason: 'something-new', reached: 'yes', title: 'The download did not finish', message: /^Something went wrong/ },
   ];
   for (const r of reasons) {
-    it(`reason ${r.reason} shows its message and Try again`, async () => {
-      await openDownloading();
-      await view.notify(notices.progress(100, 2048));
+    it(`reason ${r.reason}, bytes arrived: ${r.reached}: "${r.title}" and ${r.retry ?? 'Try again'}`, async () => {
+      view = await openDemo({}, { beforeLoad: (page) => page.clock.install({ time: 0 }) });
+      await view.page.clock.pauseAt(60_000);
+      await view.page.click(r.button ?? '#download-button');
+      await view.notify(notices.start);
+      await reach[r.reached](view);
       await view.notify(notices.failed(r.reason));
-      assert.equal(await view.visible('#state-failed'), true);
+      await view.page.clock.runFor(600);
+      assert.deepEqual({
+        failed: await view.visible('#state-failed'),
+        title: await view.text('#failure-title'),
+        retry: await view.text('#retry-button'),
+        focused: await focused(),
+        attempt: await view.visible('#failure-attempt'),
+      }, { failed: true, title: r.title, retry: r.retry ?? 'Try again', focused: 'retry-button', attempt: false });
       assert.match(await view.text('#failure-message'), r.message);
-      assert.equal(await view.visible('#retry-button'), true);
+      assert.match(await view.page.textContent('#announcer'), new RegExp(`^${r.title}\\. `));
     });
   }
+
+  it('a failure that comes before any start notice is not called unfinished', async () => {
+    view = await openDemo();
+    await view.page.click('#download-button');
+    await view.notify(notices.failed('http'));
+    assert.equal(await view.text('#failure-title'), 'The download could not start');
+  });
+
+  it('Try again stays on screen for a moment and counts the attempt, even when it fails at once', async () => {
+    view = await openDemo({}, { beforeLoad: (page) => page.clock.install({ time: 0 }) });
+    await view.page.clock.pauseAt(60_000);
+    await view.page.click('#download-button');
+    await view.notify(notices.start);
+    await view.notify(notices.failed('network'));
+    await view.page.clock.runFor(600);
+    await view.page.click('#retry-button');
+    await view.notify(notices.start);
+    await view.notify(notices.failed('network'));
+    const seen = async () => ({
+      downloading: await view.visible('#state-downloading'),
+      attempt: await view.visible('#state-downloading') ? await view.text('#download-attempt') : await view.text('#failure-attempt'),
+    });
+    assert.deepEqual(await seen(), { downloading: true, attempt: 'Attempt 2' });
+    await view.page.clock.runFor(590);
+    assert.deepEqual(await seen(), { downloading: true, attempt: 'Attempt 2' });
+    await view.page.clock.runFor(10);
+    assert.deepEqual(await seen(), { downloading: false, attempt: 'Attempt 2' });
+    assert.equal(await focused(), 'retry-button');
+  });
 
   for (const [button, silent] of [['#download-button', true], ['#save-as-button', false]]) {
     it(`Try again repeats the download the way ${button} asked for it`, async () => {
@@ -258,10 +366,11 @@ describe('failed', () => {
         post('post_data', { event_id: 'retry_clicked' }),
         post('dnld', { silent, url: harness.installerUrl }),
       ]);
-      // The new download starts from nothing.
+      // The new download starts from nothing, and says which attempt it is.
       await view.notify(notices.start);
       assert.equal(await view.visible('#state-downloading'), true);
-      assert.match(await view.page.getAttribute('#progress-bar', 'class'), /indeterminate/);
+      assert.equal(await view.visible('#progress-bar'), false);
+      assert.equal(await view.text('#download-attempt'), 'Attempt 2');
     });
   }
 });
@@ -277,7 +386,12 @@ describe('closing', () => {
 
   const answers = [
     { name: 'confirming closes with force', act: (v) => v.page.click('#confirm-stop'), sent: [post('close', { force_close: true })] },
-    { name: 'cancelling posts nothing', act: (v) => v.page.click('#confirm-cancel'), sent: [] },
+    { name: 'keeping on posts nothing', act: (v) => v.page.click('#confirm-keep'), sent: [] },
+    {
+      name: 'cancelling the download keeps the window',
+      act: (v) => v.page.click('#confirm-cancel-download'),
+      sent: [post('post_data', { event_id: 'cancel_clicked' }), post('dnld_cancel')],
+    },
     { name: 'Escape cancels', act: (v) => v.page.keyboard.press('Escape'), sent: [] },
   ];
   for (const a of answers) {
@@ -288,7 +402,7 @@ describe('closing', () => {
       assert.deepEqual(await view.commandsSinceMark(), [post('close', { force_close: false })]);
       await view.notify(notices.closeRunning);
       assert.equal(await view.visible('#confirm-close'), true);
-      assert.equal(await view.page.evaluate(() => document.activeElement.id), 'confirm-cancel');
+      assert.equal(await focused(), 'confirm-keep');
       await view.mark();
       await a.act(view);
       assert.deepEqual(await view.commandsSinceMark(), a.sent);
@@ -335,7 +449,7 @@ describe('window', () => {
     assert.deepEqual(await view.commandsSinceMark(), [post('minimize')]);
   });
 
-  it('the maximise button switches between maximise and restore', async () => {
+  it('without window notices the maximise button switches between maximise and restore', async () => {
     view = await openDemo();
     await view.mark();
     await view.page.click('#maximize-button');
@@ -343,6 +457,30 @@ describe('window', () => {
     await view.page.click('#maximize-button');
     assert.deepEqual(await view.commandsSinceMark(), [post('maximize'), post('restore')]);
     assert.equal(await view.page.getAttribute('#maximize-button', 'aria-label'), 'Maximise');
+  });
+
+  it('follows the host\'s window notices for the maximise button instead of guessing', async () => {
+    view = await openDemo();
+    const seen = async () => ({
+      label: await view.page.getAttribute('#maximize-button', 'aria-label'),
+      frame: await view.page.evaluate(() => getComputedStyle(document.body, '::after').display !== 'none'),
+    });
+    // The window manager maximised the window (a double click on its edge, a shortcut).
+    await view.notify(notices.window('maximized'));
+    assert.deepEqual(await seen(), { label: 'Restore', frame: false });
+    await view.mark();
+    await view.page.click('#maximize-button');
+    assert.deepEqual(await view.commandsSinceMark(), [post('restore')]);
+    assert.deepEqual(await seen(), { label: 'Restore', frame: false }, 'nothing changes before the host says so');
+    await view.notify(notices.window('normal'));
+    assert.deepEqual(await seen(), { label: 'Maximise', frame: true });
+    // Minimising keeps the size the window comes back with; odd states are ignored.
+    for (const state of ['minimized', 'fullscreen', undefined]) await view.notify(notices.window(state));
+    assert.deepEqual(await seen(), { label: 'Maximise', frame: true });
+    await view.mark();
+    await view.page.dblclick('#window-title');
+    const sent = (await view.commandsSinceMark()).filter((m) => !m.msg_type.startsWith('mouse'));
+    assert.deepEqual(sent, [post('maximize')]);
   });
 });
 
@@ -356,4 +494,360 @@ describe('links', () => {
     assert.deepEqual(await view.commandsSinceMark(), [post('open_url', { url: 'https://example.com/home' })]);
     assert.match(view.page.url(), /\/page\/index\.html/);
   });
+});
+
+describe('cancelling', () => {
+  it('Cancel asks the host to stop, and the host\'s answer shows the cancelled state', async () => {
+    await openDownloading();
+    await view.notify(notices.progress(512, 2048));
+    await view.mark();
+    await view.page.click('#cancel-button');
+    assert.deepEqual(await view.commandsSinceMark(), [post('post_data', { event_id: 'cancel_clicked' }), post('dnld_cancel')]);
+    assert.equal(await view.text('#cancel-button'), 'Cancelling…');
+    await view.notify(notices.failed('cancelled'));
+    await view.page.waitForSelector('#state-failed', { state: 'visible' });
+    assert.equal(await view.text('#failure-title'), 'Download cancelled');
+    assert.equal(await focused(), 'retry-button');
+  });
+
+  it('with a host that ignores it, Cancel is offered again after a while', async () => {
+    await openDownloadingOnClock();
+    await view.page.click('#cancel-button');
+    await view.page.clock.runFor(3000);
+    assert.equal(await view.text('#cancel-button'), 'Cancel');
+    assert.equal(await view.visible('#state-downloading'), true);
+  });
+});
+
+describe('keyboard focus', () => {
+  it('moves to the primary control of each new state', async () => {
+    view = await openDemo();
+    const record = [['start', await focused()]];
+    await view.page.keyboard.press('Enter');
+    await view.notify(notices.start);
+    record.push(['started', await focused()]);
+    await view.notify(notices.closeRunning);
+    record.push(['close asked', await focused()]);
+    await view.page.keyboard.press('Escape');
+    record.push(['question dismissed', await focused()]);
+    await view.notify(notices.failed('network'));
+    await view.page.waitForSelector('#state-failed', { state: 'visible' });
+    record.push(['failed', await focused()]);
+    await view.page.keyboard.press('Enter');
+    await view.notify(notices.start);
+    record.push(['started again', await focused()]);
+    await view.notify(notices.closeRunning);
+    await view.notify(notices.finished);
+    record.push(['finished while asking', await focused()]);
+    assert.deepEqual(record, [
+      ['start', 'download-button'],
+      ['started', 'cancel-button'],
+      ['close asked', 'confirm-keep'],
+      ['question dismissed', 'cancel-button'],
+      ['failed', 'retry-button'],
+      ['started again', 'cancel-button'],
+      ['finished while asking', 'install-button'],
+    ]);
+  });
+
+  it('the close question opened with the mouse shows the focus ring on Tab, and keeps the focus inside', async () => {
+    await openDownloading();
+    await view.page.click('#close-button');
+    await view.notify(notices.closeRunning);
+    const ring = () => view.page.evaluate(() => {
+      const element = document.activeElement;
+      return [element.id, element.matches(':focus-visible') && getComputedStyle(element).outlineStyle !== 'none'];
+    });
+    const record = [];
+    for (const key of ['Tab', 'Tab', 'Tab', 'Shift+Tab']) {
+      await view.page.keyboard.press(key);
+      record.push([key, ...(await ring())]);
+    }
+    assert.deepEqual(record, [
+      ['Tab', 'confirm-cancel-download', true],
+      ['Tab', 'confirm-stop', true],
+      ['Tab', 'confirm-keep', true],
+      ['Shift+Tab', 'confirm-stop', true],
+    ]);
+    assert.equal(await view.page.evaluate(() => document.getElementById('content').inert), true,
+      'the page under the question is out of reach');
+  });
+});
+
+describe('what and where', () => {
+  // The page shows the name the host saves under: the address's last path segment, decoded.
+  const names = [
+    { installer: 'https://example.com/files/setup.run', name: 'setup.run' },
+    { installer: 'https://example.com/files/My%20App%20Setup%C3%A9.exe?x=1#y', name: 'My App Setupé.exe' },
+    { installer: 'https://example.com/files/a%2Fb%5Cc.exe', name: 'a_b_c.exe' },
+    { installer: 'https://example.com/files/odd%ZZname%FF.exe', name: 'odd%ZZname%FF.exe' },
+    { installer: 'https://example.com/files/', name: 'setup' },
+    { installer: 'https://example.com', name: 'setup' },
+  ];
+  for (const n of names) {
+    it(`${n.installer} is saved as "${n.name}"`, async () => {
+      view = await harness.open({ product, installer: n.installer });
+      assert.equal(await view.text('#idle-file-name'), n.name);
+    });
+  }
+
+  for (const [button, place] of [['#download-button', 'your Downloads folder'], ['#save-as-button', 'the place you chose']]) {
+    it(`${button}: name, size once known, and ${place}; Show in folder next to the name`, async () => {
+      view = await openDemo();
+      await view.page.click(button);
+      await view.notify(notices.start);
+      const seen = async () => view.text('#download-file');
+      assert.equal(await seen(), `setup.run · to ${place}`);
+      await view.notify(notices.progress(3 * 1024 * 1024, 12 * 1024 * 1024));
+      assert.equal(await view.text('#progress-bytes'), '3.0 MB of 12.0 MB');
+      await view.notify(notices.finished);
+      assert.deepEqual([await view.text('#finished-file-name'), await view.text('#finished-size')],
+        ['setup.run', '12.0 MB']);
+      assert.match(await view.text('#finished-place'), new RegExp(`^Saved in ${place}\\.`));
+      const [name, folder] = await Promise.all(['#finished-file-name', '#show-folder-button']
+        .map((s) => view.page.locator(s).boundingBox()));
+      assert.ok(Math.abs(name.y - folder.y) < 8 && folder.x > name.x + name.width,
+        'Show in folder sits on the name\'s line, after it');
+    });
+  }
+});
+
+// Every visible control and text block of the page in its current state, as boxes: none may
+// overlap another, lie outside the window, or be cut off by the scrolling content area.
+function layoutProblems(v) {
+  return v.page.evaluate(() => {
+    const question = document.querySelector('#confirm-close:not([hidden]) .dialog');
+    const roots = question ? [document.querySelector('.titlebar'), question] : [document.body];
+    const selector = 'button, a[href], h1, h2, p, .status-line > span, .progress, .file-row > *, .file-line > *';
+    const name = (e) => e.id || `${e.tagName.toLowerCase()}.${[...e.classList].join('.')}`;
+    const items = roots.flatMap((root) => [...root.querySelectorAll(selector)])
+      .filter((e) => !e.closest('[hidden]') && !e.closest('.visually-hidden') && e.getClientRects().length)
+      .map((e) => ({ e, r: e.getBoundingClientRect() }))
+      .filter(({ r }) => r.width > 0 && r.height > 0);
+    const problems = [];
+    const content = document.getElementById('content');
+    if (content.scrollHeight > content.clientHeight + 1) problems.push('the content needs scrolling');
+    for (const { e, r } of items) {
+      if (r.left < 0 || r.top < 0 || r.right > innerWidth + 0.5 || r.bottom > innerHeight + 0.5) {
+        problems.push(`${name(e)} lies outside the window`);
+      }
+    }
+    for (let i = 0; i < items.length; i += 1) {
+      for (let j = i + 1; j < items.length; j += 1) {
+        const [a, b] = [items[i], items[j]];
+        if (a.e.contains(b.e) || b.e.contains(a.e)) continue;
+        const overlapX = Math.min(a.r.right, b.r.right) - Math.max(a.r.left, b.r.left);
+        const overlapY = Math.min(a.r.bottom, b.r.bottom) - Math.max(a.r.top, b.r.top);
+        if (overlapX > 0.5 && overlapY > 0.5) problems.push(`${name(a.e)} overlaps ${name(b.e)}`);
+      }
+    }
+    return problems;
+  });
+}
+
+describe('long names', () => {
+  // 80 characters, with a word a browser would like to break after its hyphen.
+  const longName = 'Northwind Photo Studio Professional Edition 2025 for Creative Teams (64-bit) Beta';
+  const links = { homepage: 'https://example.com/', privacy: 'https://example.com/p', help: 'https://example.com/h' };
+  const M = 1024 * 1024;
+  // Every state, in an order one page can go through.
+  const steps = [
+    ['idle', async () => {}],
+    ['downloading', async (v) => {
+      await v.page.click('#save-as-button');
+      await v.notify(notices.start);
+      await v.notify(notices.progress(4 * M, 12 * M));
+      await v.page.clock.runFor(1000);
+      await v.notify(notices.progress(5 * M, 12 * M));
+    }],
+    ['failed after bytes', async (v) => {
+      await v.notify(notices.failed('network'));
+      await v.page.clock.runFor(600);
+    }],
+    ['second attempt without a length', async (v) => {
+      await v.page.click('#retry-button');
+      await v.notify(notices.start);
+      await v.page.clock.runFor(12_000);
+    }],
+    ['close question', (v) => v.notify(notices.closeRunning)],
+    ['failed again', async (v) => {
+      await v.page.keyboard.press('Escape');
+      await v.notify(notices.failed('file'));
+      await v.page.clock.runFor(600);
+    }],
+    ['finished', async (v) => {
+      await v.page.click('#retry-button');
+      await v.notify(notices.start);
+      await v.notify(notices.progress(12 * M, 12 * M));
+      await v.notify(notices.finished);
+    }],
+  ];
+  for (const scale of [1, 1.5, 2]) {
+    it(`at ${scale}× no box overlaps another or leaves the window, in any state`, async () => {
+      view = await harness.open({ product: longName, installer: harness.installerUrl, ...links },
+        { scale, beforeLoad: (page) => page.clock.install({ time: 0 }) });
+      await view.page.clock.pauseAt(60_000);
+      const record = [];
+      for (const [state, act] of steps) {
+        await act(view);
+        record.push([state, await layoutProblems(view)]);
+      }
+      assert.deepEqual(record, steps.map(([state]) => [state, []]));
+    });
+  }
+
+  const headings = [
+    { name: longName, lines: 2, tooltip: false },
+    { name: 'Setup', lines: 1, tooltip: false },
+    // Wide letters: 80 characters that cannot fit in two lines.
+    { name: Array(8).fill('WMWMWMWMW').join(' ').padEnd(80, 'W'), lines: 2, tooltip: true },
+  ];
+  for (const h of headings) {
+    it(`a name of ${h.name.length} characters takes ${h.lines} line(s)${h.tooltip ? ', an ellipsis and a tooltip' : ''}`, async () => {
+      view = await harness.open({ product: h.name, installer: harness.installerUrl });
+      const seen = await view.page.evaluate(() => {
+        const heading = document.getElementById('product-name');
+        const lineHeight = parseFloat(getComputedStyle(heading).lineHeight);
+        return { lines: Math.round(heading.getBoundingClientRect().height / lineHeight), tooltip: heading.title };
+      });
+      assert.deepEqual(seen, { lines: h.lines, tooltip: h.tooltip ? h.name : '' });
+      assert.equal(await view.page.title(), h.name);
+    });
+  }
+
+  it('does not break "(64-bit)" across lines, wherever the line ends', async () => {
+    // Narrowing the window moves the end of the first line through the word: somewhere a
+    // browser would break after its hyphen unless the page keeps it whole.
+    view = await harness.open({ product: 'Northwind Photo Studio (64-bit)', installer: harness.installerUrl });
+    const splits = [];
+    for (let width = 640; width >= 480; width -= 4) {
+      await view.page.setViewportSize({ width, height: 420 });
+      const lines = await view.page.evaluate(() => {
+        const heading = document.getElementById('product-name');
+        const walker = document.createTreeWalker(heading, NodeFilter.SHOW_TEXT);
+        let holder = walker.nextNode();
+        while (holder && !holder.data.includes('(64-bit)')) holder = walker.nextNode();
+        const range = document.createRange();
+        const start = holder.data.indexOf('(64-bit)');
+        range.setStart(holder, start);
+        range.setEnd(holder, start + '(64-bit)'.length);
+        return new Set([...range.getClientRects()].map((r) => Math.round(r.top))).size;
+      });
+      if (lines !== 1) splits.push(width);
+    }
+    assert.deepEqual(splits, []);
+  });
+});
+
+// Relative luminance and contrast ratio as WCAG defines them, from CSS rgb()/rgba() colours.
+function parseColour(text) {
+  const parts = text.match(/[\d.]+/g).map(Number);
+  return { r: parts[0], g: parts[1], b: parts[2], a: parts.length > 3 ? parts[3] : 1 };
+}
+function over(top, bottom) {
+  const mix = (x, y) => x * top.a + y * (1 - top.a);
+  return { r: mix(top.r, bottom.r), g: mix(top.g, bottom.g), b: mix(top.b, bottom.b), a: 1 };
+}
+function luminance({ r, g, b }) {
+  const channel = (v) => {
+    const s = v / 255;
+    return s <= 0.04045 ? s / 12.92 : ((s + 0.055) / 1.055) ** 2.4;
+  };
+  return 0.2126 * channel(r) + 0.7152 * channel(g) + 0.0722 * channel(b);
+}
+function contrast(a, b) {
+  const [light, dark] = [luminance(a), luminance(b)].sort((x, y) => y - x);
+  return Math.round(((light + 0.05) / (dark + 0.05)) * 100) / 100;
+}
+
+// Colours as the browser computed them: the element's own (or a pseudo-element's) property, and
+// the background behind an element, layers with alpha composed down to the first opaque one.
+function readColours(v, selector, property, pseudo = null) {
+  return v.page.evaluate(([sel, prop, pseudoElement]) => {
+    const element = document.querySelector(sel);
+    const layers = [];
+    for (let e = pseudoElement ? element : element.parentElement; e; e = e.parentElement) {
+      layers.push(getComputedStyle(e).backgroundColor);
+    }
+    const style = getComputedStyle(element, pseudoElement);
+    // A border colour counts only where a border is drawn: without one the computed colour is
+    // just the text colour. A filter changes colours after they are computed.
+    const drawn = !prop.startsWith('border') ||
+      (parseFloat(style.borderTopWidth) >= 1 && style.borderTopStyle !== 'none' &&
+       (!pseudoElement || style.content !== 'none'));
+    return { colour: drawn ? style[prop] : null, behind: layers, filter: style.filter };
+  }, [selector, property, pseudo]);
+}
+function behind(layers, desktop) {
+  return layers.map(parseColour).reduceRight((below, layer) => over(layer, below), desktop);
+}
+
+describe('contrast', () => {
+  const white = { r: 255, g: 255, b: 255, a: 1 };
+  const black = { r: 0, g: 0, b: 0, a: 1 };
+  // [what, selector, property, minimum, background]: the background is what lies behind the
+  // element, or for a control's own fill, the fill itself; the frame is seen against the desktop.
+  const pairs = [
+    ['text on the page', '#product-name', 'color', 4.5],
+    ['muted text on a panel', '#idle-hint', 'color', 4.5],
+    ['button text on Download', '#download-button', 'color', 4.5, 'own'],
+    ['button text on Download, hovered', '#download-button', 'color', 4.5, 'own', 'hover'],
+    ['edge of Save as… on a panel', '#save-as-button', 'borderTopColor', 3],
+    ['footer link', '#homepage-link', 'color', 4.5],
+    ['percentage on a panel', '#progress-percent', 'color', 4.5, null, 'downloading'],
+    ['focus ring around Cancel', '#cancel-button', 'outlineColor', 3, null, 'downloading focus'],
+    ['button text on Close', '#confirm-stop', 'color', 4.5, 'own', 'question'],
+    ['button text on Close, hovered', '#confirm-stop', 'color', 4.5, 'own', 'question hover'],
+    ['edge of the question on the dimmed page', '.dialog', 'borderTopColor', 3, 'overlay', 'question'],
+    ['Show in folder on a panel', '#show-folder-button', 'color', 4.5, null, 'finished'],
+    ['window frame on the desktop', 'body', 'borderTopColor', 3, 'desktop', null, '::after'],
+  ];
+  for (const scheme of ['light', 'dark']) {
+    it(`${scheme}: the main pairs reach WCAG AA`, async () => {
+      view = await openDemo({ homepage: 'https://example.com/' }, { colorScheme: scheme });
+      await view.page.emulateMedia({ colorScheme: scheme, reducedMotion: 'reduce' });
+      const desktop = scheme === 'light' ? white : black;
+      const ratios = [];
+      let state = null;
+      for (const [what, selector, property, minimum, background, when = null, pseudo = null] of pairs) {
+        if (when?.startsWith('downloading') && state !== 'downloading') {
+          await view.page.click('#download-button');
+          await view.notify(notices.start);
+          await view.notify(notices.progress(512, 2048));
+          state = 'downloading';
+        }
+        if (when === 'downloading focus') await view.page.keyboard.press('Shift+Tab').then(() => view.page.keyboard.press('Tab'));
+        if (when?.startsWith('question') && state !== 'question') {
+          await view.notify(notices.closeRunning);
+          state = 'question';
+        }
+        if (when === 'finished' && state !== 'finished') {
+          await view.page.keyboard.press('Escape');
+          await view.notify(notices.finished);
+          state = 'finished';
+        }
+        if (when?.endsWith('hover')) await view.page.hover(selector);
+        const { colour, behind: layers, filter } = await readColours(view, selector, property, pseudo);
+        let ground;
+        let under; // what a translucent colour is seen over, when that is not the ground
+        if (background === 'own') {
+          ground = behind([(await readColours(view, selector, 'backgroundColor')).colour, ...layers], desktop);
+        } else if (background === 'overlay') {
+          // The question's edge (its border over its own fill) against the dimmed page.
+          const dialog = await readColours(view, '.dialog', 'backgroundColor');
+          ground = behind(dialog.behind, desktop);
+          under = over(parseColour(dialog.colour), ground);
+        } else if (background === 'desktop') {
+          ground = desktop;
+        } else {
+          ground = behind(layers, desktop);
+        }
+        const ratio = colour === null ? 1 : contrast(over(parseColour(colour), under ?? ground), ground);
+        if (filter !== 'none') ratios.push([what, `a filter (${filter}) changes the colours`]);
+        else ratios.push([what, ratio >= minimum ? `≥ ${minimum}` : `${ratio} < ${minimum}`]);
+        if (when?.endsWith('hover')) await view.page.mouse.move(1, 400);
+      }
+      assert.deepEqual(ratios, pairs.map(([what, , , minimum]) => [what, `≥ ${minimum}`]));
+    });
+  }
 });

@@ -25,9 +25,11 @@ std::string PageUrl(const DemoContext& context);
 
 // GET  /downloader.php/index/info?id=ID  product info for the demo id, {"code":404} otherwise
 // POST /downloader.php/index/log         an event report (multipart or form fields)
+//                                        (both after --delay-ms)
 // GET  /page/...                         the page folder; /page/config.json is made up if absent
-// GET  /files/NAME                       the demo installer, throttled; ?length=0 leaves out the
-//                                        content length, ?fail_after=N drops the connection
+// GET  /files/NAME                       the demo installer at --rate, cut off by --drop-after,
+//                                        chunked with --no-length, otherwise with byte ranges;
+//                                        ?fail_after=N and ?length=0 do the same for one request
 void AddDemoRoutes(httplib::Server& server, const DemoContext& context);
 
 } // namespace tarvik::demo

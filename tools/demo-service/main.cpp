@@ -28,6 +28,9 @@ int main(int argc, char* argv[]) {
     }
 
     httplib::Server server;
+    // A stop waits for idle kept-alive connections to time out (the library's default is 5 s),
+    // so Ctrl+C on `make demo` would hang that long after the assistant's last event report.
+    server.set_keep_alive_timeout(1);
     std::atomic<bool> stopping = false;
     StopSignals stopSignals([&] {
         stopping = true;
@@ -50,8 +53,23 @@ int main(int argc, char* argv[]) {
 
     std::printf("demo service listening on http://127.0.0.1:%d\n"
                 "  product info: http://127.0.0.1:%d/downloader.php/index/info?id=%s\n"
-                "  page:         %s\n",
-                port, port, options.downloaderId.c_str(), PageUrl(context).c_str());
+                "  page:         %s\n"
+                "  installer:    %s\n",
+                port, port, options.downloaderId.c_str(), PageUrl(context).c_str(),
+                InstallerUrl(context).c_str());
+    std::printf("                %zu bytes, %s", context.installer.size(),
+                options.noLength ? "chunked without a length" : "with a length and ranges");
+    if (options.rateBytesPerSecond != 0)
+        std::printf(", %llu bytes/s per connection",
+                    static_cast<unsigned long long>(options.rateBytesPerSecond));
+    if (options.dropAfterBytes != 0)
+        std::printf(", cut off after %llu bytes %s",
+                    static_cast<unsigned long long>(options.dropAfterBytes),
+                    options.dropOnce ? "once" : "every time");
+    std::printf("\n");
+    if (options.delayMs != 0)
+        std::printf("  info and event requests wait %llu ms\n",
+                    static_cast<unsigned long long>(options.delayMs));
     std::fflush(stdout);
 
     server.listen_after_bind();
