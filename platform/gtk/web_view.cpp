@@ -308,10 +308,11 @@ gboolean WebView::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* r
 
 gboolean WebView::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
                                 WebKitHitTestResult*, gpointer) {
-    return RunGuarded("context menu", gboolean(FALSE), [&] { return TrimContextMenu(menu); });
+    return RunGuarded("context menu", gboolean(FALSE),
+                      [&] { return gboolean(KeepEditingActionsOnly(menu)); });
 }
 
-gboolean WebView::TrimContextMenu(WebKitContextMenu* menu) {
+bool KeepEditingActionsOnly(WebKitContextMenu* menu) {
     // Only the editing actions a page's text needs; navigation, new windows, reloading and the
     // inspector would all lead out of the vendor's page.
     GList* items = webkit_context_menu_get_items(menu);

@@ -56,7 +56,6 @@ private:
                                   WebKitHitTestResult*, gpointer);
     static gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                  WebKitPolicyDecisionType type, gpointer self);
-    static gboolean TrimContextMenu(WebKitContextMenu* menu);
 
     // Whether a top-level document at `uri` would take the window away from the host's page.
     bool LeavesThePage(const std::string& uri) const;
@@ -86,5 +85,9 @@ private:
     // The address of the top-level document committed last.
     std::string m_committedUri;
 };
+
+// Leaves only the editing actions a page's text needs (cut, copy, paste, select all) in a context
+// menu; true when nothing is left, so that no menu is shown at all.
+bool KeepEditingActionsOnly(WebKitContextMenu* menu);
 
 } // namespace tarvik::platform::gtk

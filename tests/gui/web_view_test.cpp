@@ -252,6 +252,41 @@ TEST_F(WebViewTest, TheWindowStaysTheHostsPage) {
     EXPECT_TRUE(leaving.empty());
 }
 
+TEST(ContextMenuTest, OnlyTheEditingActionsStay) {
+    ASSERT_TRUE(MakeGtkPlatform());
+    struct Case {
+        std::vector<WebKitContextMenuAction> offered;
+        std::vector<WebKitContextMenuAction> kept;
+    };
+    const Case cases[] = {
+        {{WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_COPY,
+          WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
+          WEBKIT_CONTEXT_MENU_ACTION_RELOAD, WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT,
+          WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL,
+          WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK},
+         {WEBKIT_CONTEXT_MENU_ACTION_COPY, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
+          WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL}},
+        {{WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD,
+          WEBKIT_CONTEXT_MENU_ACTION_STOP, WEBKIT_CONTEXT_MENU_ACTION_RELOAD},
+         {}},
+    };
+    for (const Case& c : cases) {
+        WebKitContextMenu* menu = webkit_context_menu_new();
+        for (const WebKitContextMenuAction action : c.offered)
+            webkit_context_menu_append(menu,
+                                       webkit_context_menu_item_new_from_stock_action(action));
+        webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
+        const bool empty = platform::gtk::KeepEditingActionsOnly(menu);
+        std::vector<WebKitContextMenuAction> kept;
+        for (GList* item = webkit_context_menu_get_items(menu); item; item = item->next)
+            kept.push_back(webkit_context_menu_item_get_stock_action(
+                static_cast<WebKitContextMenuItem*>(item->data)));
+        EXPECT_EQ(kept, c.kept);
+        EXPECT_EQ(empty, c.kept.empty());
+        g_object_unref(menu);
+    }
+}
+
 TEST_F(WebViewTest, PermissionRequestsAreRefusedWithoutAsking) {
     platform->webView.Navigate(site.Url("/permissions"));
     const std::vector<std::string> expected = {"camera refused", "clipboard refused",
