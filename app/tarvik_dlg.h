@@ -106,6 +106,8 @@ private:
     std::wstring m_filePath;
     std::wstring m_downloadUrl;
     std::wstring m_uuid;
+    // Where the user last saved an installer with the save dialog; the next dialog opens there.
+    std::wstring m_lastSaveFolder;
     uint32_t m_defaultWidth = 0;
     uint32_t m_defaultHeight = 0;
     uint32_t m_downloaderId = 0;

@@ -11,10 +11,16 @@ namespace tarvik {
 
 namespace {
 
-platform::SaveDialogRequest InstallerSaveDialog(const std::wstring& proposedName) {
-    return {NarrowFromWide(proposedName),
-            "txt",
-            {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
+// The dialog offers the installer's name in `folder` (when one is known). A name typed without an
+// extension gets the installer's own: "txt", the old default, saved installers as text files.
+platform::SaveDialogRequest InstallerSaveDialog(const std::wstring& fileName,
+                                                const std::wstring& folder) {
+    const std::filesystem::path name = PathFromWide(fileName);
+    std::string extension = name.extension().string();
+    if (!extension.empty())
+        extension.erase(0, 1);
+    const std::filesystem::path proposed = folder.empty() ? name : PathFromWide(folder) / name;
+    return {proposed.string(), extension, {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
 }
 
 } // namespace
@@ -30,14 +36,15 @@ void CTarvikDlg::StartDownload(bool silent) {
     if (silent && !folder.empty()) {
         m_filePath = WideFromPath(PathFromWide(folder) / PathFromWide(fileName));
     } else {
-        const std::optional<std::string> chosen =
-            m_desktop.ShowSaveDialog(InstallerSaveDialog(fileName));
+        const std::optional<std::string> chosen = m_desktop.ShowSaveDialog(
+            InstallerSaveDialog(fileName, m_lastSaveFolder.empty() ? folder : m_lastSaveFolder));
         if (!chosen) {
             // Cancelled: nothing is posted and the page may ask again.
             m_downloadStarting = false;
             return;
         }
         m_filePath = WideFromNarrow(*chosen);
+        m_lastSaveFolder = WideFromPath(PathFromWide(m_filePath).parent_path());
     }
 
     // Queued ahead of everything the worker will post, so the page hears "start" first.

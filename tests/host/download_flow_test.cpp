@@ -181,13 +181,43 @@ TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {
     RequestDownload("/files/Setup.exe", false);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
     ASSERT_EQ(platform.desktop.saveDialogs.size(), 1u);
-    EXPECT_EQ(platform.desktop.saveDialogs[0].proposedName, "Setup.exe");
-    EXPECT_EQ(platform.desktop.saveDialogs[0].defaultExtension, "txt");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].proposedName, (Downloads() / "Setup.exe").string());
+    EXPECT_EQ(platform.desktop.saveDialogs[0].defaultExtension, "exe");
     ASSERT_EQ(platform.desktop.saveDialogs[0].filters.size(), 2u);
     EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "应用程序(*.exe)");
     EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "所有文件(*.*)");
     EXPECT_EQ(ReadFile(chosen), installer);
     EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
+}
+
+// A name typed without an extension gets the installer's own, and the dialog opens in the Downloads
+// folder, or where the user saved last.
+TEST_F(DownloadFlowTest, SaveDialogCompletesWithTheInstallersOwnExtensionAndRemembersTheFolder) {
+    StartHost();
+    const struct {
+        const char* path;
+        const char* extension;
+    } cases[] = {{"/files/Setup.exe", "exe"}, {"/files/tool.run", "run"},
+                 {"/files/app.deb", "deb"},   {"/files/archive.tar.gz", "gz"},
+                 {"/files/noext", ""},        {"/files/.hidden", ""}};
+    for (const auto& c : cases)
+        RequestDownload(c.path, false); // cancelled: no answer scripted
+    ASSERT_EQ(platform.desktop.saveDialogs.size(), std::size(cases));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].path);
+        EXPECT_EQ(platform.desktop.saveDialogs[i].defaultExtension, cases[i].extension);
+        EXPECT_EQ(std::filesystem::path(platform.desktop.saveDialogs[i].proposedName).parent_path(),
+                  Downloads());
+    }
+
+    const auto elsewhere = folder / "chosen";
+    std::filesystem::create_directory(elsewhere);
+    platform.desktop.saveDialogAnswer = (elsewhere / "missing.exe").string();
+    RequestDownload("/files/missing.exe", false);
+    ASSERT_TRUE(WaitForNotice("dnld_failed"));
+    platform.desktop.saveDialogAnswer.reset();
+    RequestDownload("/files/Setup.exe", false);
+    EXPECT_EQ(platform.desktop.saveDialogs.back().proposedName, (elsewhere / "Setup.exe").string());
 }
 
 TEST_F(DownloadFlowTest, SilentWithoutDownloadsFolderAsksWhereToSave) {
