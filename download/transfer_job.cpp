@@ -80,6 +80,8 @@ struct TransferJob::State {
     platform::DownloadFile* file = nullptr;
     StallWatch stallWatch;
     bool stalled = false;
+    bool reserved = false;
+    bool noRoom = false;
     bool reachedHttps = false;
     bool refusedDowngrade = false;
 };
@@ -105,6 +107,15 @@ int TransferJob::State::OnProgress(void* context, curl_off_t downloadTotal, curl
     curl_easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status >= 300)
         return 0;
+    // Once the length is known, the room for it is set aside: a full disk fails the download
+    // at once instead of after gigabytes.
+    if (!self.reserved) {
+        self.reserved = true;
+        if (!self.file->Reserve(static_cast<uint64_t>(downloadTotal))) {
+            self.noRoom = true;
+            return 1;
+        }
+    }
     if (auto message = self.progress.Offer(static_cast<uint64_t>(downloaded), downloadTotal, now))
         self.post(*message);
     return 0;
@@ -197,6 +208,7 @@ void TransferJob::State::Run() {
         return; // the owner is going away and expects no message; the file deletes itself
     if (*result != CURLE_OK)
         return Fail(refusedDowngrade ? DownloadFailure::Http
+                    : noRoom         ? DownloadFailure::File
                     : stalled        ? DownloadFailure::Network
                                      : FailureFromCurl(*result));
     // Error statuses already failed above; a final answer such as 304 or a 3xx without a

@@ -59,6 +59,10 @@ public:
     virtual bool Append(std::string_view bytes) = 0;
     // Writes every byte at `offset`, for pieces that arrive out of order (several connections).
     virtual bool WriteAt(uint64_t offset, std::string_view bytes) = 0;
+    // Sets aside room on the disk for `bytes` bytes, without changing the file's size, so that a
+    // disk too full for the whole file is known before anything is downloaded. False only when
+    // the disk has no room for them; a file system that cannot reserve room answers true.
+    virtual bool Reserve(uint64_t bytes) = 0;
     // Makes what was written so far durable on the disk.
     virtual bool Flush() = 0;
     // Stores `url` as the file's `user.xdg.origin.url` extended attribute, so that file managers

@@ -43,6 +43,11 @@ public:
     bool WriteAt(uint64_t offset, std::string_view bytes) override {
         return !shared_->Injected(Fault::DownloadWriteFails) && real_->WriteAt(offset, bytes);
     }
+    bool Reserve(uint64_t bytes) override {
+        if (shared_->Ask("DownloadFile::Reserve", std::to_string(bytes), Fault::DownloadNoRoom))
+            return false;
+        return real_->Reserve(bytes);
+    }
     bool Flush() override {
         shared_->Ask("DownloadFile::Flush", path());
         return real_->Flush();

@@ -26,6 +26,7 @@ public:
         DownloadFileRefused,  // CreateDownloadFile makes nothing
         DownloadWriteFails,   // a download file takes no more bytes, as on a full disk
         DownloadCommitFails,  // a download file's Commit fails before anything is renamed
+        DownloadNoRoom,       // a download file's Reserve finds no room on the disk
     };
 
     // One operation asked for: its name (a System member, or "DownloadFile::" and the member)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <random>
 #include <utility>
 
@@ -151,6 +152,19 @@ public:
         return true;
     }
 
+    bool Reserve(uint64_t bytes) override {
+        if (!fd_.valid())
+            return false;
+        if (bytes == 0 || bytes > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
+            return bytes == 0;
+        // Keeping the size lets a short transfer still show as short, and writes at the end still
+        // land where the bytes so far end.
+        int result = 0;
+        do {
+            result = ::fallocate(fd_.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes));
+        } while (result != 0 && errno == EINTR);
+        return result == 0 || (errno != ENOSPC && errno != EFBIG && errno != EDQUOT);
+    }
     bool Flush() override { return fd_.valid() && ::fsync(fd_.get()) == 0; }
 
     bool RecordOriginUrl(std::string_view url) override {

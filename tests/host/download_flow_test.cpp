@@ -264,6 +264,25 @@ TEST_F(DownloadFlowTest, RequestsWhileADownloadIsBeingSetUpAreDropped) {
     EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
 }
 
+// A disk without room for the announced length fails the download before its body is written.
+TEST_F(DownloadFlowTest, NoRoomForTheInstallerFailsAtOnceAsAFileFailure) {
+    StartHost();
+    platform.system.Inject(platform::headless::HeadlessSystem::Fault::DownloadNoRoom);
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_failed"));
+    EXPECT_EQ(
+        Notices(),
+        (std::vector<std::string>{
+            R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})",
+            R"({"msg_type":"dnld","reason":"file","status":0,"status_text":"dnld_failed"})"}));
+    EXPECT_TRUE(std::filesystem::is_empty(Downloads()));
+
+    platform.system.Heal(platform::headless::HeadlessSystem::Fault::DownloadNoRoom);
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    EXPECT_EQ(ReadFile(Downloads() / "Setup.exe"), installer);
+}
+
 TEST_F(DownloadFlowTest, FailureIsToldToThePageAndARetrySucceeds) {
     StartHost();
     RequestDownload("/files/missing.exe", true);

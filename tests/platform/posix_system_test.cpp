@@ -270,6 +270,20 @@ TEST_F(PosixSystemTest, DownloadFileWritesAtTheEndAndAtOffsets) {
     EXPECT_EQ(Names(folder.path()), std::set<std::string>{"setup.exe"});
 }
 
+// Room is set aside without changing the file's size, so writes at the end still land after the
+// bytes so far; a length no disk can hold is refused.
+TEST_F(PosixSystemTest, DownloadFileReservesRoomWithoutGrowing) {
+    const std::string target = folder / "setup.exe";
+    auto file = system.CreateDownloadFile(target);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->Reserve(1 << 20));
+    EXPECT_EQ(std::filesystem::file_size(file->path()), 0u);
+    EXPECT_TRUE(file->Append("abc"));
+    EXPECT_FALSE(file->Reserve(uint64_t{1} << 62)) << "no disk here holds 4 EiB";
+    ASSERT_TRUE(file->Commit());
+    EXPECT_EQ(ReadFileBytes(target), "abc");
+}
+
 TEST_F(PosixSystemTest, DownloadFileRecordsItsOrigin) {
     const std::string target = folder / "setup.exe";
     auto file = system.CreateDownloadFile(target);
