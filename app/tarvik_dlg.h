@@ -90,6 +90,8 @@ private:
     void OpenOutsideThePage(const std::string& url);
     void StopTransferAndDestroyWindow();
     void ShowLaunchFailure();
+    // Tells the user of a download's outcome through the desktop when they are looking elsewhere.
+    void NotifyIfAway(const std::string& body);
     void PostToSelf(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0);
     platform::Point ScreenPointFromParam(int64_t pointParam);
 
@@ -108,6 +110,8 @@ private:
     std::wstring m_uuid;
     // Where the user last saved an installer with the save dialog; the next dialog opens there.
     std::wstring m_lastSaveFolder;
+    // The product's name from the service, for the desktop notifications; empty when unknown.
+    std::string m_productName;
     uint32_t m_defaultWidth = 0;
     uint32_t m_defaultHeight = 0;
     uint32_t m_downloaderId = 0;

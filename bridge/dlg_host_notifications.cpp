@@ -60,6 +60,13 @@ void CTarvikDlg::OnDownloadFinished() {
     PostJsonToPage({{"msg_type", "dnld"},
                     {"status", static_cast<uint32_t>(m_downloadState)},
                     {"status_text", "dnld_finished"}});
+    NotifyIfAway("The download has finished.");
+}
+
+void CTarvikDlg::NotifyIfAway(const std::string& body) {
+    if (m_window.IsActive())
+        return;
+    m_desktop.Notify(m_productName.empty() ? std::string("Tarvik") : m_productName, body);
 }
 
 void CTarvikDlg::CancelDownload() {
@@ -85,6 +92,9 @@ void CTarvikDlg::OnDownloadFailed(const HostMessage& message) {
                     {"reason", std::string(ReasonText(failure))},
                     {"status", static_cast<uint32_t>(m_downloadState)},
                     {"status_text", "dnld_failed"}});
+    // A download the user cancelled needs no telling.
+    if (failure != DownloadFailure::Cancelled)
+        NotifyIfAway("The download did not finish.");
 }
 
 } // namespace tarvik

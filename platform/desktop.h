@@ -43,6 +43,9 @@ public:
     virtual void StartInstaller(const std::string& path, std::function<void()> onFailure) = 0;
     // A modal message box with one OK button.
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+    // A desktop notification with `title` and `body`; activating it raises the window. Nothing
+    // when the desktop shows no notifications.
+    virtual void Notify(const std::string& title, const std::string& body) = 0;
     // Shows the file selected in the file manager (or at least its folder).
     virtual void RevealInFileManager(const std::string& path) = 0;
     // Opens the folder itself in the file manager, showing what it holds.

@@ -70,6 +70,8 @@ public:
     virtual Point ClientToScreen(Point client) = 0;
     virtual void Show(ShowCommand command) = 0;
     virtual Dpi ScreenDpi() = 0;
+    // Whether the window has the desktop's keyboard focus, the one the user is looking at.
+    virtual bool IsActive() = 0;
     // While captured, real pointer motion and the button release over the whole window (the web
     // view included) reach the host as WM_MOUSEMOVE and WM_LBUTTONUP in client coordinates.
     virtual void CapturePointer() = 0;

@@ -13,8 +13,10 @@ void CTarvikDlg::FetchProductInfo() {
         service::RequestProductInfo(NarrowFromWide(m_infoUrl), m_options.serviceLimits);
     // The title is set first: an answer with a good name and a bad page URL still names the
     // window.
-    if (info.name)
+    if (info.name) {
         m_window.SetTitle(ToAnsiFromUtf8(*info.name));
+        m_productName = *info.name;
+    }
     if (info.pageUrl)
         m_pageUrl = WideFromNarrow(*info.pageUrl);
 }

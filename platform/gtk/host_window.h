@@ -65,6 +65,7 @@ public:
     Point ClientToScreen(Point client) override;
     void Show(ShowCommand command) override;
     Dpi ScreenDpi() override;
+    bool IsActive() override { return m_window && gtk_window_is_active(m_window); }
     void CapturePointer() override;
     void ReleasePointer() override;
     std::optional<Point> CapturedPointerPosition() override;

@@ -5,6 +5,7 @@
 #include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace tarvik::platform::gtk {
@@ -63,6 +64,67 @@ Shell::~Shell() {
 void Shell::Close() {
     g_cancellable_cancel(m_cancellable.get());
     m_launcher.reset();
+    if (m_actionWatch != 0)
+        g_dbus_connection_signal_unsubscribe(m_notificationBus.get(), m_actionWatch);
+    m_actionWatch = 0;
+    m_notificationBus.reset();
+}
+
+void Shell::Notify(const std::string& title, const std::string& body) {
+    if (g_cancellable_is_cancelled(m_cancellable.get()))
+        return;
+    if (!m_notificationBus) {
+        GError* rawError = nullptr;
+        m_notificationBus.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+        GErrorPtr error(rawError);
+        if (!m_notificationBus)
+            return;
+        // Activating a notification of ours brings the window back to the user.
+        m_actionWatch = g_dbus_connection_signal_subscribe(
+            m_notificationBus.get(), "org.freedesktop.Notifications",
+            "org.freedesktop.Notifications", "ActionInvoked", "/org/freedesktop/Notifications",
+            nullptr, G_DBUS_SIGNAL_FLAGS_NONE, OnNotificationAction, this, nullptr);
+    }
+    const char* actions[] = {"default", "Show", nullptr};
+    GVariantBuilder hints;
+    g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+    g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("tarvik"));
+    // Without a notification service the call fails, and nothing more is done: the page itself
+    // shows the outcome when the user comes back.
+    g_dbus_connection_call(
+        m_notificationBus.get(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+        "org.freedesktop.Notifications", "Notify",
+        g_variant_new("(susss^asa{sv}i)", "Tarvik", 0u, "", title.c_str(), body.c_str(), actions,
+                      &hints, -1),
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, m_cancellable.get(), OnNotified, this);
+}
+
+void Shell::OnNotified(GObject* bus, GAsyncResult* result, gpointer self) {
+    GError* rawError = nullptr;
+    GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, &rawError));
+    GErrorPtr error(rawError);
+    // Cancelled means the shell is gone: `self` must not be touched.
+    if (!reply)
+        return;
+    RunGuarded("notification shown", [&] {
+        guint32 id = 0;
+        g_variant_get(reply.get(), "(u)", &id);
+        static_cast<Shell*>(self)->m_notificationIds.push_back(id);
+    });
+}
+
+void Shell::OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                 const gchar*, GVariant* parameters, gpointer self) {
+    RunGuarded("notification activated", [&] {
+        auto* shell = static_cast<Shell*>(self);
+        guint32 id = 0;
+        const gchar* action = nullptr;
+        g_variant_get(parameters, "(u&s)", &id, &action);
+        const auto& ours = shell->m_notificationIds;
+        if (std::find(ours.begin(), ours.end(), id) == ours.end() || !shell->m_window.Widget())
+            return;
+        gtk_window_present(shell->m_window.Widget());
+    });
 }
 
 std::optional<std::string> Shell::ShowSaveDialog(const SaveDialogRequest& request) {

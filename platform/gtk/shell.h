@@ -5,8 +5,10 @@
 
 #include <gio/gio.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tarvik::platform::gtk {
 
@@ -34,6 +36,8 @@ public:
     // Asks the file manager to show the file selected; when no file manager answers, opens the
     // folder that holds it instead.
     void RevealInFileManager(const std::string& path) override;
+    // Through the freedesktop notification service on the session bus.
+    void Notify(const std::string& title, const std::string& body) override;
     // Asks the file manager to open the folder; when none answers, opens it with the default
     // handler for folders.
     void OpenFolder(const std::string& path) override;
@@ -44,8 +48,16 @@ private:
     // call fails (no file manager on the bus), `fallbackUri` is opened with its default handler.
     void AskFileManager(const char* method, const std::string& uri, const std::string& fallbackUri);
 
+    static void OnNotified(GObject* bus, GAsyncResult* result, gpointer self);
+    static void OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                     const gchar*, GVariant* parameters, gpointer self);
+
     HostWindow& m_window;
     GObjectPtr<GCancellable> m_cancellable;
+    // The session bus while notifications are watched, and the watch of their activations.
+    GObjectPtr<GDBusConnection> m_notificationBus;
+    guint m_actionWatch = 0;
+    std::vector<uint32_t> m_notificationIds;
     std::unique_ptr<ElevatedLauncher> m_launcher;
 };
 

@@ -33,6 +33,12 @@ public:
     };
     std::vector<MessageBoxShown> messageBoxes;
     std::vector<std::string> revealedPaths;
+    struct NotificationShown {
+        std::string title;
+        std::string body;
+        friend bool operator==(const NotificationShown&, const NotificationShown&) = default;
+    };
+    std::vector<NotificationShown> notifications;
     std::vector<std::string> openedFolders;
 
     // --- Desktop -------------------------------------------------------------------------------
@@ -42,6 +48,9 @@ public:
     void StartInstaller(const std::string& path, std::function<void()> onFailure) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     void RevealInFileManager(const std::string& path) override;
+    void Notify(const std::string& title, const std::string& body) override {
+        notifications.push_back({title, body});
+    }
     void OpenFolder(const std::string& path) override;
 };
 

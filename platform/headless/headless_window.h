@@ -28,6 +28,8 @@ public:
     Rect workArea{0, 0, 1920, 1040};
     // Where the pointer is on the screen, reported while it is captured.
     std::optional<Point> pointerPosition;
+    // Whether the window has the keyboard focus.
+    bool active = true;
 
     // --- What the host asked for ---------------------------------------------------------------
     bool created = false;
@@ -74,6 +76,7 @@ public:
     Point ClientToScreen(Point client) override;
     void Show(ShowCommand command) override;
     Dpi ScreenDpi() override;
+    bool IsActive() override { return active; }
     void CapturePointer() override;
     void ReleasePointer() override;
     std::optional<Point> CapturedPointerPosition() override;

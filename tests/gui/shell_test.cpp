@@ -427,3 +427,92 @@ TEST_F(ShellTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
 
 } // namespace
 } // namespace tarvik::testing
+
+namespace tarvik::testing {
+namespace {
+
+// The desktop's notification service on the session bus: it records what it is asked to show.
+class FakeNotificationService {
+public:
+    explicit FakeNotificationService(GDBusConnection* bus) : bus_(bus) {
+        static constexpr char kInterface[] =
+            "<node><interface name='org.freedesktop.Notifications'>"
+            "<method name='Notify'><arg type='s' direction='in'/><arg type='u' direction='in'/>"
+            "<arg type='s' direction='in'/><arg type='s' direction='in'/>"
+            "<arg type='s' direction='in'/><arg type='as' direction='in'/>"
+            "<arg type='a{sv}' direction='in'/><arg type='i' direction='in'/>"
+            "<arg type='u' direction='out'/></method></interface></node>";
+        info_ = g_dbus_node_info_new_for_xml(kInterface, nullptr);
+        static const GDBusInterfaceVTable vtable = {Call, nullptr, nullptr, {}};
+        object_ = g_dbus_connection_register_object(bus_, "/org/freedesktop/Notifications",
+                                                    info_->interfaces[0], &vtable, this, nullptr,
+                                                    nullptr);
+        name_ = g_bus_own_name_on_connection(bus_, "org.freedesktop.Notifications",
+                                             G_BUS_NAME_OWNER_FLAGS_NONE, OnNameAcquired, nullptr,
+                                             this, nullptr);
+    }
+    ~FakeNotificationService() {
+        g_bus_unown_name(name_);
+        g_dbus_connection_unregister_object(bus_, object_);
+        g_dbus_node_info_unref(info_);
+    }
+
+    bool named = false;
+    std::vector<std::string> shown; // "summary / body / actions"
+
+private:
+    static void OnNameAcquired(GDBusConnection*, const gchar*, gpointer self) {
+        static_cast<FakeNotificationService*>(self)->named = true;
+    }
+    static void Call(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                     GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+        auto* self = static_cast<FakeNotificationService*>(data);
+        const gchar* summary = nullptr;
+        const gchar* body = nullptr;
+        const gchar** actions = nullptr;
+        g_variant_get(parameters, "(&su&s&s&s^a&s@a{sv}i)", nullptr, nullptr, nullptr, &summary,
+                      &body, &actions, nullptr, nullptr);
+        std::string record = std::string(summary) + " / " + body + " /";
+        for (const gchar** action = actions; action && *action; ++action)
+            record += std::string(" ") + *action;
+        g_free(actions);
+        self->shown.push_back(record);
+        g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", 42u));
+    }
+
+    GDBusConnection* bus_;
+    GDBusNodeInfo* info_ = nullptr;
+    guint object_ = 0;
+    guint name_ = 0;
+};
+
+// A notification reaches the desktop's service with the title, the text and a default action
+// that brings the window back; without the service, asking for one does no harm.
+TEST_F(PackageInstallTest, NotificationsGoToTheDesktopsNotificationService) {
+    GError* rawError = nullptr;
+    platform::gtk::GObjectPtr<GDBusConnection> bus(
+        g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+    platform::gtk::GErrorPtr error(rawError);
+    ASSERT_TRUE(bus) << (error ? error->message : "");
+
+    platform->shell.Notify("Nobody", "listens");
+    RunFor(*platform, 300ms);
+
+    FakeNotificationService service(bus.get());
+    ASSERT_TRUE(RunUntil(*platform, [&] { return service.named; }));
+    platform->shell.Notify("Demo App", "The download has finished.");
+    ASSERT_TRUE(RunUntil(*platform, [&] { return !service.shown.empty(); }));
+    RunFor(*platform, 200ms);
+    EXPECT_EQ(service.shown,
+              std::vector<std::string>{"Demo App / The download has finished. / default Show"});
+
+    // Activating it is answered by raising the window; the window must simply take it.
+    g_dbus_connection_emit_signal(bus.get(), nullptr, "/org/freedesktop/Notifications",
+                                  "org.freedesktop.Notifications", "ActionInvoked",
+                                  g_variant_new("(us)", 42u, "default"), nullptr);
+    RunFor(*platform, 300ms);
+    EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(platform->window.Widget())));
+}
+
+} // namespace
+} // namespace tarvik::testing

@@ -283,6 +283,45 @@ TEST_F(DownloadFlowTest, NoRoomForTheInstallerFailsAtOnceAsAFileFailure) {
     EXPECT_EQ(ReadFile(Downloads() / "Setup.exe"), installer);
 }
 
+// When the user looks elsewhere, the desktop tells them how the download ended, with the
+// product's name; a cancel they made themselves needs no telling.
+TEST_F(DownloadFlowTest, TheOutcomeIsNotifiedOnlyWhenTheWindowIsNotActive) {
+    infoAnswer = R"({"code":200,"data":{"name":"Demo App","url1":"http://127.0.0.1:1/"}})";
+    std::ofstream(options.configPath) << "[root]\ndownloader_id=7\n";
+    using Shown = platform::headless::HeadlessDesktop::NotificationShown;
+    struct Case {
+        const char* path;
+        bool active;
+        bool cancel;
+        std::vector<Shown> expected;
+    };
+    const Case cases[] = {
+        {"/files/Setup.exe", true, false, {}},
+        {"/files/Setup.exe", false, false, {{"Demo App", "The download has finished."}}},
+        {"/files/missing.exe", false, false, {{"Demo App", "The download did not finish."}}},
+        {"/files/stall.exe", false, true, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        host.reset();
+        platform.desktop.notifications.clear();
+        platform.webView.notices.clear();
+        StartHost();
+        platform.window.active = c.active;
+        RequestDownload(c.path, true);
+        if (c.cancel) {
+            ASSERT_TRUE(WaitForNotice("dnld_start"));
+            Send(R"({"msg_type":"dnld_cancel"})");
+        }
+        ASSERT_TRUE(WaitForNotice(c.cancel || std::string(c.path) == "/files/missing.exe"
+                                      ? "dnld_failed"
+                                      : "dnld_finished"));
+        EXPECT_EQ(platform.desktop.notifications, c.expected);
+        std::error_code ignored;
+        std::filesystem::remove(Downloads() / "Setup.exe", ignored);
+    }
+}
+
 TEST_F(DownloadFlowTest, FailureIsToldToThePageAndARetrySucceeds) {
     StartHost();
     RequestDownload("/files/missing.exe", true);
