@@ -2,6 +2,7 @@
 
 #include "platform/gtk/gobject_ptr.h"
 #include "platform/gtk/launch_plan.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -27,17 +28,11 @@ bool HasPkexec() {
 class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder =
-            fs::temp_directory_path() /
-            ("tarvik-gui-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + std::to_string(getpid()));
-        fs::create_directories(folder);
         BeforeGtk();
         platform = MakeGtkPlatform();
         ASSERT_TRUE(platform);
         platform->window.Create(host);
     }
-    void TearDown() override { fs::remove_all(folder); }
     // GLib reads its user folders once, when GTK starts: what a test sets for them goes here.
     virtual void BeforeGtk() {}
 
@@ -48,7 +43,8 @@ protected:
         return installer;
     }
 
-    fs::path folder;
+    TempFolder temp;
+    const fs::path& folder = temp.path();
     std::unique_ptr<platform::gtk::GtkPlatform> platform;
     RecordingHost host;
 };

@@ -1,6 +1,6 @@
 #include "platform/posix/posix_system.h"
 
-#include "settings/temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

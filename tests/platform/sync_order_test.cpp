@@ -4,7 +4,7 @@
 // it (the System implementation is linked in), record the call, and pass it on.
 #include "platform/posix/posix_system.h"
 
-#include "settings/temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

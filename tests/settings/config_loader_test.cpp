@@ -4,7 +4,7 @@
 #include "platform/posix/posix_system.h"
 #include "settings/profile_file.h"
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 

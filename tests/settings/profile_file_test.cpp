@@ -2,7 +2,7 @@
 
 #include "platform/headless/headless_system.h"
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
