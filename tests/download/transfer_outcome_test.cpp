@@ -3,12 +3,12 @@
 #include "common/download_failure.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 
 namespace tarvik::download::testing {
 namespace {

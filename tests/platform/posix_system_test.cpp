@@ -289,8 +289,8 @@ TEST_F(PosixSystemTest, DownloadFileRecordsItsOrigin) {
 // their contents and only the target's name may change hands (by the commit).
 TEST_F(PosixSystemTest, DownloadFileTouchesNoFileItDidNotMake) {
     struct Case {
-        const char* label;
-        bool commit;
+        const char* label = nullptr;
+        bool commit = false;
         std::optional<std::string> targetAfter;
     };
     const Case cases[] = {

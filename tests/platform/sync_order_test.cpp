@@ -60,6 +60,8 @@ extern "C" int fsync(int fd) {
     return real(fd);
 }
 
+// The C library names its parameters with reserved names, which code of ours may not use.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int rename(const char* from, const char* to) noexcept {
     static const auto real = Real<int (*)(const char*, const char*)>("rename");
     Record({"rename", from, to});

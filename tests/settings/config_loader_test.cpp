@@ -132,7 +132,7 @@ TEST(LoadConfigFileTest, TheFirstIdentifierIsKeptWhereverItCanBeWritten) {
     struct Observed {
         std::wstring first;
         std::wstring second;
-        uint32_t secondDownloaderId;
+        uint32_t secondDownloaderId = 0;
         std::string fileAfter; // config.ini, or the file it links to; kUnchanged as before
         bool operator==(const Observed&) const = default;
     };
