@@ -4,46 +4,82 @@
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_TSAN ?= build-tsan
+BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
 # Tests and the demo talk to a service on loopback; a vendor builds with its own origin.
 SERVICE_PORT ?= 47810
-CMAKE_ARGS ?= -DTARVIK_SERVICE_ORIGIN=http://127.0.0.1:$(SERVICE_PORT)
+# CI turns compiler warnings into errors; a user's build with another compiler only warns.
+WERROR ?= OFF
+# ccache, when installed, makes rebuilds of the four build folders cheap.
+LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+CMAKE_ARGS ?= -DTARVIK_SERVICE_ORIGIN=http://127.0.0.1:$(SERVICE_PORT) -DTARVIK_WERROR=$(WERROR) $(LAUNCHER)
+# How long each fuzz entry point runs in `make fuzz-smoke`, in seconds.
+FUZZ_SECONDS ?= 20
 
-.PHONY: all deps page-deps build test test-asan test-tsan demo bench format format-check clean
+.PHONY: all deps build-deps test-deps demo-deps page-deps build test test-asan test-tsan demo \
+        bench lint fuzz-smoke format format-check clean
 
 all: build
 
+# Everything any target below may need.
 deps:
 	tools/install-deps.sh
+build-deps:
+	tools/install-deps.sh --build
+test-deps:
+	tools/install-deps.sh --build --test
+demo-deps:
+	tools/install-deps.sh --build --demo
 
-page-deps: deps
+page-deps: test-deps
 	if [ -f tests/page/package-lock.json ]; then cd tests/page && npm ci --no-audit --no-fund; fi
 
-$(BUILD)/build.ninja:
+# Configured every time, so that a changed SERVICE_PORT or WERROR reaches an existing folder.
+build: build-deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
-
-build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: page-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # Unit and integration tests (no windows) under AddressSanitizer and UBSan.
-test-asan: deps
+test-asan: build-deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DTARVIK_SANITIZE=ON -DTARVIK_GUI=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS) -LE gui
 
-# The host and transfer worker tests, the ones with threads, under ThreadSanitizer. (A label
-# list given to gtest_discover_tests would be split into bogus properties, so the areas' single
-# labels are matched instead.)
-test-tsan: deps
-	cmake -S . -B $(BUILD_TSAN) -G Ninja -DTARVIK_TSAN=ON -DTARVIK_GUI=OFF $(CMAKE_ARGS)
+# The tests with threads under ThreadSanitizer: the host and the transfer worker, and the GTK
+# message queue that the worker posts into, on a virtual X server with the GLib main loop running.
+# GLib, GTK and the libraries under them are not instrumented, so ThreadSanitizer is told to
+# ignore the memory accesses they make through intercepted calls (memcpy, strcmp, ...) while still
+# following their locks; every access our own code makes is checked. (A label list given to
+# gtest_discover_tests would be split into bogus properties, so the areas' single labels are
+# matched instead.)
+test-tsan: test-deps
+	cmake -S . -B $(BUILD_TSAN) -G Ninja -DTARVIK_TSAN=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
-	cd $(BUILD_TSAN) && ctest --output-on-failure -j $(JOBS) -L 'host|download'
+	cd $(BUILD_TSAN) && TSAN_OPTIONS="ignore_noninstrumented_modules=1 halt_on_error=1 $(TSAN_OPTIONS)" \
+	  ctest --output-on-failure -j $(JOBS) -L 'host|download|gui-queue'
+
+# clang-tidy over every C++ source the build compiles (checks in .clang-tidy, findings are errors),
+# and shellcheck over every shell script.
+LINT_HEADERS := ^$(CURDIR)/(app|bench|bridge|common|download|platform|service|settings|tests|tools)/
+lint: build
+	tools/install-deps.sh --lint
+	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet -header-filter='$(LINT_HEADERS)' '^$(CURDIR)/'
+	git ls-files -z '*.sh' .ci/run | xargs -0 shellcheck
+
+# Builds the libFuzzer entry points with clang and runs each for FUZZ_SECONDS on its seeds in
+# tests/fuzz/corpus; what a run adds stays in the build folder. Fails on any crash.
+fuzz-smoke: build-deps
+	tools/install-deps.sh --fuzz
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DTARVIK_GUI=OFF -DTARVIK_FUZZ=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
+	tests/fuzz/smoke.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
 # DEMO_ARGS go to the demo service, e.g. make demo DEMO_ARGS="--drop-after 4M".
-demo: deps
+demo: demo-deps
 	tools/run-demo.sh -- $(DEMO_ARGS)
 
 bench: build
@@ -52,8 +88,9 @@ bench: build
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
-format-check: deps
+format-check:
+	tools/install-deps.sh --format
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ)

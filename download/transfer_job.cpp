@@ -50,7 +50,7 @@ struct TransferJob::State {
 
     void Run();
     // The transfer's result; none when it was aborted.
-    std::optional<CURLcode> Perform(CURL* easy);
+    std::optional<CURLcode> Perform(CURL* handle);
     void Fail(DownloadFailure failure) {
         ended.store(true);
         post(HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(failure), 0});

@@ -1,24 +1,66 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demo need, and nothing that is
-# already there. Prints what it installs. Usage: tools/install-deps.sh [extra packages...]
+# Installs the Debian packages a task needs, and nothing that is already there. Prints what it
+# installs. Usage: tools/install-deps.sh [--build] [--test] [--demo] [--lint] [--fuzz]
+#   [--format] [extra packages...]
+# Each option adds one group of packages; with no option at all, every group is installed (what
+# `make deps` does). Any other argument is a further Debian package, for scripts such as the
+# benchmarks that need a tool or two of their own.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config clang-format
+# Compiling the program, the demo service and the tests.
+build=(
+  build-essential cmake ninja-build pkg-config
   libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev nlohmann-json3-dev
   libcpp-httplib-dev libgtest-dev libgmock-dev
-  xvfb xauth xdotool x11-utils dbus-x11 pkexec
-  chromium
-  "$@"
 )
+# What the program itself needs at run time: bubblewrap and xdg-dbus-proxy, which WebKitGTK
+# uses to sandbox the web content (without them the program refuses to show the page).
+run=(bubblewrap xdg-dbus-proxy)
+# Running the tests: windows on a virtual X server driven by xdotool and inspected with
+# xwininfo, session buses (dbus-daemon, dbus-run-session) for the web view and the stand-in
+# package installer, pkexec for the elevation tests, and the reference page in headless Chromium
+# (Node.js and npm are checked separately).
+test=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec chromium)
+# Running the demo: a virtual X server when there is no display, its own session bus, pkexec for
+# "install", and xdotool and x11-utils to drive and look at the window as the demo suggests.
+demo=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec)
+# The static checks: clang-tidy over the C++ sources, shellcheck over the scripts.
+lint=(clang-tidy shellcheck)
+# The libFuzzer entry points need clang and its sanitizer and fuzzer runtimes, which clang only
+# recommends.
+fuzz=(clang libclang-rt-dev)
+format=(clang-format)
+
+packages=()
+extra=()
+needs_node=false
+for argument in "$@"; do
+  case "$argument" in
+    --build) packages+=("${build[@]}") ;;
+    --test) packages+=("${test[@]}"); needs_node=true ;;
+    --demo) packages+=("${demo[@]}"); needs_node=true ;;
+    --lint) packages+=("${lint[@]}") ;;
+    --fuzz) packages+=("${fuzz[@]}") ;;
+    --format) packages+=("${format[@]}") ;;
+    -*) echo "install-deps: unknown option $argument" >&2; exit 2 ;;
+    *) extra+=("$argument") ;;
+  esac
+done
+if ((${#packages[@]} == 0)); then
+  packages=("${build[@]}" "${test[@]}" "${demo[@]}" "${lint[@]}" "${fuzz[@]}" "${format[@]}")
+  needs_node=true
+fi
+packages+=("${extra[@]}")
 
 missing=()
 for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+  if [[ "$status" != "install ok installed" && " ${missing[*]} " != *" $package "* ]]; then
+    missing+=("$package")
+  fi
 done
-# Node.js with npm drives the page tests; any installed node will do.
-if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+# Node.js with npm drives the page tests and the demo's screenshots; any installed node will do.
+if $needs_node && { ! command -v node >/dev/null || ! command -v npm >/dev/null; }; then
   missing+=(nodejs npm)
 fi
 

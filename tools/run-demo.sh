@@ -49,6 +49,7 @@ fi
 
 service_pid=
 xvfb_pid=
+# shellcheck disable=SC2317 # only reached through the EXIT trap, which shellcheck does not follow
 stop_all() {
   if [[ -n "$service_pid" ]]; then
     kill -TERM "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null

@@ -12,6 +12,7 @@
 
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,12 +20,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -108,7 +108,7 @@ double MiBPerSecond(uint64_t bytes, double seconds) {
 }
 
 // Downloads `url` with `command` and checks the file's size; the file is removed afterwards.
-ChildRun Download(const fs::path& folder, std::vector<std::string> command, uint64_t size) {
+ChildRun Download(const fs::path& folder, const std::vector<std::string>& command, uint64_t size) {
     const fs::path target = folder / "setup.bin";
     ChildRun run = Spawn(folder, command);
     run.ok = run.ok && fs::exists(target) && fs::file_size(target) == size;
@@ -189,10 +189,16 @@ int Compare(const fs::path& folder, int rounds) {
 int main(int argc, char** argv) {
     // The transfer library's global state, held by the process as the program does.
     const tarvik::CurlGlobal curl;
-    if (argc == 4 && std::string(argv[1]) == "job")
-        return RunJob(argv[2], argv[3]);
-    if (argc == 2 || argc == 3)
-        return Compare(argv[1], argc == 3 ? std::max(1, std::atoi(argv[2])) : 3);
+    // A failed file or server operation throws; the bench reports it instead of aborting.
+    try {
+        if (argc == 4 && std::string(argv[1]) == "job")
+            return RunJob(argv[2], argv[3]);
+        if (argc == 2 || argc == 3)
+            return Compare(argv[1], argc == 3 ? std::max(1, std::atoi(argv[2])) : 3);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "transfer_bench: %s\n", error.what());
+        return 1;
+    }
     std::fprintf(stderr, "usage: %s <folder> [rounds] | %s job <url> <target>\n", argv[0], argv[0]);
     return 2;
 }

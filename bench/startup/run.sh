@@ -12,19 +12,9 @@ cmake --build "$build" --target tarvik >/dev/null
 origin=$(sed -n 's/^TARVIK_SERVICE_ORIGIN:[A-Z]*=//p' "$build/CMakeCache.txt")
 [ -n "$origin" ] || origin=http://127.0.0.1:47810
 
-# The bench brings its own needs; the assistant's dependencies do not include them.
-missing=
-for tool in surf:surf xvfb-run:xvfb dbus-run-session:dbus strip:binutils node:nodejs; do
-  command -v "${tool%%:*}" >/dev/null 2>&1 || missing="$missing ${tool#*:}"
-done
-if [ -n "$missing" ]; then
-  echo "installing$missing for the start-up bench"
-  sudo=
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
-  # shellcheck disable=SC2086 # one word per package
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
-fi
+# The bench brings its own needs, which the assistant's do not include: it runs the program as the
+# demo does (a virtual X server, a session bus, node), plus surf to compare with and strip.
+"$here/../../tools/install-deps.sh" --demo surf binutils
 
 echo "tarvik built from $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?') in $build, events to $origin"
 # The environment both programs see; unset DBUS address so that each bench has its own bus.

@@ -1,6 +1,7 @@
 #include "platform/gtk/dialogs.h"
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/gtk/save_name.h"
 
 #include <filesystem>
 #include <sstream>
@@ -55,20 +56,6 @@ bool AskToReplace(GtkWindow* parent, const std::string& path) {
 }
 
 } // namespace
-
-std::string WithDefaultExtension(const std::string& path, const std::string& defaultExtension) {
-    std::string extension = defaultExtension;
-    while (!extension.empty() && extension.front() == '.')
-        extension.erase(0, 1);
-    const std::filesystem::path name = std::filesystem::path(path).filename();
-    if (extension.empty() || name.has_extension())
-        return path;
-    // A name that the extension would make too long for the file system is kept as typed: the
-    // chooser accepted it, and the completed one could not even be created.
-    if (name.native().size() + 1 + extension.size() > kMaxFileNameBytes)
-        return path;
-    return path + "." + extension;
-}
 
 std::optional<std::string> RunSaveDialog(const DialogParent& parent,
                                          const SaveDialogRequest& request) {

@@ -27,11 +27,4 @@ std::optional<std::string> RunSaveDialog(const DialogParent& parent,
 void RunMessageBox(const DialogParent& parent, const std::string& utf8Text,
                    const std::string& utf8Caption);
 
-// The longest file name (one path component, in bytes) of the usual Linux file systems.
-inline constexpr size_t kMaxFileNameBytes = 255;
-
-// The name with "." + `defaultExtension` appended when its last component has no extension and
-// stays within kMaxFileNameBytes with it.
-std::string WithDefaultExtension(const std::string& path, const std::string& defaultExtension);
-
 } // namespace tarvik::platform::gtk

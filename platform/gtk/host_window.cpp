@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <ranges>
 
 namespace tarvik::platform::gtk {
 
@@ -186,8 +187,8 @@ void HostWindow::Destroy() {
     m_dismissSource = 0;
     // What lives in the window goes first, so that no page message, launch failure or
     // file-manager answer comes in while the window goes.
-    for (auto teardown = m_teardowns.rbegin(); teardown != m_teardowns.rend(); ++teardown)
-        (*teardown)();
+    for (const auto& teardown : std::ranges::reverse_view(m_teardowns))
+        teardown();
     m_teardowns.clear();
     if (!m_window)
         return;

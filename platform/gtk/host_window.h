@@ -90,7 +90,7 @@ private:
         int signal = 0;
         guint source = 0;
     };
-    static gboolean OnStopSignal(gpointer watch);
+    static gboolean OnStopSignal(gpointer data);
     static gboolean OnDismissDialogs(gpointer self);
     void WatchStopSignals();
     void UnwatchStopSignals();

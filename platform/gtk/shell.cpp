@@ -177,11 +177,11 @@ void Shell::AskFileManager(const char* method, const std::string& uri,
         return;
     }
     const char* items[] = {uri.c_str(), nullptr};
-    g_dbus_connection_call(bus.get(), "org.freedesktop.FileManager1",
-                           "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1", method,
-                           g_variant_new("(^ass)", items, ""), nullptr, G_DBUS_CALL_FLAGS_NONE,
-                           kFileManagerTimeoutMs, m_cancellable.get(), OnFileManagerAnswered,
-                           ReleaseToGLib(std::make_unique<FileManagerRequest>(fallbackUri)));
+    g_dbus_connection_call(
+        bus.get(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+        "org.freedesktop.FileManager1", method, g_variant_new("(^ass)", items, ""), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, m_cancellable.get(), OnFileManagerAnswered,
+        ReleaseToGLib(std::make_unique<FileManagerRequest>(FileManagerRequest{fallbackUri})));
 }
 
 } // namespace tarvik::platform::gtk

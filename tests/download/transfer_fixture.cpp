@@ -2,13 +2,6 @@
 
 #include "platform/posix/posix_system.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <iterator>
-#include <random>
 #include <sstream>
 #include <thread>
 
@@ -187,27 +180,6 @@ TransferLimits TestLimits() {
     return limits;
 }
 
-TempFolder::TempFolder() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("tarvik-download-" + std::to_string(random()) + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path_, ignored);
-}
-
-std::optional<std::string> ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in || std::filesystem::is_directory(path))
-        return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::string> TemporaryFilesFor(const std::filesystem::path& target) {
     std::vector<std::string> names;
     std::error_code error;
@@ -218,25 +190,6 @@ std::vector<std::string> TemporaryFilesFor(const std::filesystem::path& target) 
             names.push_back(name);
     }
     return names;
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-int UnusedLoopbackPort() {
-    struct Socket {
-        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        ~Socket() { ::close(fd); }
-    } socket;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    // Bound but never listening, and closed on return: connections to it are refused.
-    ::bind(socket.fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(socket.fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
 }
 
 } // namespace tarvik::download::testing

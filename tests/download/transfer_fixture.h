@@ -1,7 +1,9 @@
 #pragma once
 
 #include "download/transfer_job.h"
+#include "support/closed_port.h"
 #include "support/loopback_server.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -98,24 +100,12 @@ Outcome Download(const std::string& url, const std::filesystem::path& target,
 // Short limits so failures show within a test's patience.
 TransferLimits TestLimits();
 
-// A fresh folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
+using tarvik::testing::ReadFileIfPresent;
+using tarvik::testing::RefusedLoopbackUrl;
+using tarvik::testing::TempFolder;
+using tarvik::testing::WriteFileBytes;
 
-private:
-    std::filesystem::path path_;
-};
-
-std::optional<std::string> ReadFile(const std::filesystem::path& path);
 // The names of the temporary download files for `target` in its folder (".<name>.<digits>.part").
 std::vector<std::string> TemporaryFilesFor(const std::filesystem::path& target);
-void WriteFile(const std::filesystem::path& path, const std::string& content);
-// A loopback port nobody listens on.
-int UnusedLoopbackPort();
 
 } // namespace tarvik::download::testing

@@ -3,12 +3,12 @@
 #include "common/download_failure.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 
 namespace tarvik::download::testing {
 namespace {
@@ -29,7 +29,7 @@ std::optional<std::string> OriginAttribute(const fs::path& path) {
 
 bool FolderKeepsExtendedAttributes(const fs::path& folder) {
     const fs::path probe = folder / "probe";
-    WriteFile(probe, "x");
+    WriteFileBytes(probe, "x");
     const bool kept = ::setxattr(probe.c_str(), "user.probe", "1", 1, 0) == 0;
     fs::remove(probe);
     return kept;
@@ -81,8 +81,7 @@ protected:
 TEST_F(TransferOutcome, EndsWithTheRightMessageAndLeavesOnlyCompleteFiles) {
     const std::string body = PatternBody(kSizedBody);
     const bool attributes = FolderKeepsExtendedAttributes(folder.path());
-    const std::string unreachable =
-        "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/setup.exe";
+    const std::string unreachable = RefusedLoopbackUrl("/setup.exe");
     const std::vector<OutcomeCase> cases = {
         {"content length", server.Url("/sized"), std::nullopt, Progress::Complete,
          server.Url("/sized")},
@@ -119,10 +118,10 @@ TEST_F(TransferOutcome, EndsWithTheRightMessageAndLeavesOnlyCompleteFiles) {
             const fs::path target = folder.path() / (existing ? "old.exe" : "new.exe");
             fs::remove(target);
             if (existing)
-                WriteFile(target, kPrevious);
+                WriteFileBytes(target, kPrevious);
             // A file of the user's that once was the temporary file's name.
             const fs::path usersPart = target.native() + ".part";
-            WriteFile(usersPart, "the user's own file");
+            WriteFileBytes(usersPart, "the user's own file");
             const size_t answeredBefore = server.AnsweredPaths().size();
 
             const Outcome outcome = Download(c.url, target, TestLimits());
@@ -130,14 +129,15 @@ TEST_F(TransferOutcome, EndsWithTheRightMessageAndLeavesOnlyCompleteFiles) {
             ASSERT_TRUE(outcome.end.has_value()) << "no finished or failed message";
             EXPECT_FALSE(outcome.anythingAfterEnd);
             EXPECT_EQ(TemporaryFilesFor(target), std::vector<std::string>{});
-            EXPECT_EQ(ReadFile(usersPart), "the user's own file");
+            EXPECT_EQ(ReadFileIfPresent(usersPart), "the user's own file");
             if (c.failure) {
                 EXPECT_EQ(outcome.end->id, WM_DNLD_FAILED);
                 EXPECT_EQ(outcome.end->wParam, static_cast<uint64_t>(*c.failure));
-                EXPECT_EQ(ReadFile(target), existing ? std::optional(kPrevious) : std::nullopt);
+                EXPECT_EQ(ReadFileIfPresent(target),
+                          existing ? std::optional(kPrevious) : std::nullopt);
             } else {
                 EXPECT_EQ(outcome.end->id, WM_DNLD_FINISHED);
-                EXPECT_EQ(ReadFile(target), body);
+                EXPECT_EQ(ReadFileIfPresent(target), body);
                 if (attributes) {
                     EXPECT_EQ(OriginAttribute(target), c.finalUrl);
                 }
@@ -199,7 +199,7 @@ TEST_F(TransferOutcome, AFileThatCannotBeWrittenFailsAsFile) {
     fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
     const fs::path occupied = folder.path() / "occupied.exe";
     fs::create_directory(occupied);
-    WriteFile(occupied / "keep", kPrevious);
+    WriteFileBytes(occupied / "keep", kPrevious);
 
     struct WriteCase {
         const char* name;
@@ -221,7 +221,7 @@ TEST_F(TransferOutcome, AFileThatCannotBeWrittenFailsAsFile) {
             continue;
         }
         if (c.limitFileSize)
-            WriteFile(c.target, kPrevious);
+            WriteFileBytes(c.target, kPrevious);
         std::optional<FileSizeLimit> limit;
         if (c.limitFileSize)
             limit.emplace(64 * 1024);
@@ -234,10 +234,10 @@ TEST_F(TransferOutcome, AFileThatCannotBeWrittenFailsAsFile) {
         EXPECT_EQ(outcome.end->wParam, static_cast<uint64_t>(DownloadFailure::File));
         EXPECT_EQ(TemporaryFilesFor(c.target), std::vector<std::string>{});
         if (c.limitFileSize) {
-            EXPECT_EQ(ReadFile(c.target), kPrevious);
+            EXPECT_EQ(ReadFileIfPresent(c.target), kPrevious);
         }
     }
-    EXPECT_EQ(ReadFile(occupied / "keep"), kPrevious);
+    EXPECT_EQ(ReadFileIfPresent(occupied / "keep"), kPrevious);
 }
 
 } // namespace

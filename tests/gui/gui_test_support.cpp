@@ -15,8 +15,8 @@ namespace tarvik::testing {
 namespace {
 
 struct LoopCheck {
-    platform::gtk::GtkPlatform* platform;
-    const std::function<bool()>* done;
+    platform::gtk::GtkPlatform* platform = nullptr;
+    const std::function<bool()>* done = nullptr;
     std::chrono::steady_clock::time_point deadline;
     bool met = false;
 };

@@ -1,8 +1,13 @@
 #include "gui/gui_test_support.h"
 
+#include "download/transfer_job.h"
+#include "support/loopback_server.h"
+#include "support/temp_folder.h"
+
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace tarvik::testing {
@@ -103,11 +108,76 @@ TEST_F(MessageQueueTest, NothingIsDeliveredAfterTheWindowIsDestroyed) {
     }
 }
 
-TEST(StartupWithoutDisplay, FactoryReportsTheMissingDisplay) {
-    std::string error;
-    auto platform = TryMakeGtkPlatform(error);
-    EXPECT_FALSE(platform);
-    EXPECT_NE(error.find("display"), std::string::npos) << error;
+// The real cross-thread road: a transfer worker posts into the GLib queue while the main loop
+// runs and the handlers take the progress figures, as the host does. Under ThreadSanitizer this
+// is the test that shows the queue's hand-over between the threads.
+TEST_F(MessageQueueTest, ATransferWorkersMessagesArriveOnTheLoopInOrderAndComplete) {
+    using namespace std::chrono_literals;
+    constexpr size_t kBody = 1024 * 1024;
+    constexpr size_t kPiece = 32 * 1024;
+    std::string body(kBody, '\0');
+    for (size_t i = 0; i < kBody; ++i)
+        body[i] = static_cast<char>((i * 131 + i / 4096) & 0xFF);
+    LoopbackServer server;
+    // Small pieces with pauses, so that the worker posts progress while the loop is running.
+    server.server.Get("/setup.run", [&](const httplib::Request&, httplib::Response& response) {
+        response.set_content_provider(kBody, "application/octet-stream",
+                                      [&](size_t offset, size_t length, httplib::DataSink& sink) {
+                                          std::this_thread::sleep_for(5ms);
+                                          return sink.write(body.data() + offset,
+                                                            std::min(kPiece, length));
+                                      });
+    });
+    server.Start();
+    TempFolder folder;
+    download::TransferLimits limits;
+    limits.connect = 5s;
+    limits.lowSpeedTime = 10s;
+    limits.progressInterval = 20ms;
+
+    struct Delivery {
+        uint32_t id;
+        std::thread::id thread;
+        download::ProgressFigures figures;
+    };
+    std::vector<Delivery> deliveries;
+    download::TransferJob job(
+        platform->system, server.Url("/setup.run"), (folder / "setup.run").string(), limits,
+        [this](const HostMessage& message) { platform->window.Post(message); });
+    host.onMessage = [&](const HostMessage& message) {
+        // The window's own messages (its size, for one) come through the same queue.
+        if (message.id < WM_USER)
+            return;
+        Delivery delivery{message.id, std::this_thread::get_id(), {}};
+        if (message.id == WM_DL_PROGRESS)
+            delivery.figures = job.TakeProgress();
+        deliveries.push_back(delivery);
+    };
+    ASSERT_TRUE(job.Start());
+    const auto ended = [&] {
+        return std::any_of(deliveries.begin(), deliveries.end(), [](const Delivery& d) {
+            return d.id == WM_DNLD_FINISHED || d.id == WM_DNLD_FAILED;
+        });
+    };
+    ASSERT_TRUE(RunUntil(*platform, ended, 30s));
+    // Anything the worker might still post after its last message would show up here.
+    RunFor(*platform, 200ms);
+
+    ASSERT_GE(deliveries.size(), 2u) << "no progress before the end";
+    EXPECT_EQ(deliveries.back().id, WM_DNLD_FINISHED);
+    uint64_t received = 0;
+    for (size_t i = 0; i + 1 < deliveries.size(); ++i) {
+        SCOPED_TRACE("message " + std::to_string(i));
+        const Delivery& d = deliveries[i];
+        EXPECT_EQ(d.id, WM_DL_PROGRESS);
+        EXPECT_EQ(d.thread, std::this_thread::get_id());
+        EXPECT_EQ(d.figures.total, static_cast<int64_t>(kBody));
+        EXPECT_GE(d.figures.received, received);
+        EXPECT_LE(d.figures.received, kBody);
+        received = d.figures.received;
+    }
+    EXPECT_EQ(deliveries.back().thread, std::this_thread::get_id());
+    EXPECT_EQ(ReadFileIfPresent(folder / "setup.run"), body);
 }
 
 } // namespace

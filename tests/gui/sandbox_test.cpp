@@ -20,8 +20,6 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace tarvik::testing {
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "platform/gtk/gobject_ptr.h"
 #include "platform/gtk/launch_plan.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -27,28 +28,23 @@ bool HasPkexec() {
 class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder =
-            fs::temp_directory_path() /
-            ("tarvik-gui-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + std::to_string(getpid()));
-        fs::create_directories(folder);
         BeforeGtk();
         platform = MakeGtkPlatform();
         ASSERT_TRUE(platform);
         platform->window.Create(host);
     }
-    void TearDown() override { fs::remove_all(folder); }
     // GLib reads its user folders once, when GTK starts: what a test sets for them goes here.
     virtual void BeforeGtk() {}
 
     // An installer that only leaves a mark, in case this machine really lets it run.
     fs::path MakeInstaller() {
-        const fs::path installer = folder / "setup.run";
+        fs::path installer = folder / "setup.run";
         std::ofstream(installer) << "#!/bin/sh\ntouch '" << (folder / "ran").string() << "'\n";
         return installer;
     }
 
-    fs::path folder;
+    TempFolder temp;
+    const fs::path& folder = temp.path();
     std::unique_ptr<platform::gtk::GtkPlatform> platform;
     RecordingHost host;
 };
@@ -209,7 +205,7 @@ private:
         const gchar** asked = nullptr;
         g_variant_get(parameters, "(^a&s&s&s@a{sv})", &asked, nullptr, nullptr, nullptr);
         for (const gchar** file = asked; file && *file; ++file)
-            self->files.push_back(*file);
+            self->files.emplace_back(*file);
         g_free(asked);
         if (self->cancelledByUser)
             g_dbus_method_invocation_return_dbus_error(
@@ -283,9 +279,9 @@ TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler)
         bool operator==(const Observed&) const = default;
     };
     struct Case {
-        const char* name;
-        bool service;
-        bool cancelledByUser;
+        const char* name = nullptr;
+        bool service = false;
+        bool cancelledByUser = false;
         Observed expected;
     };
     const fs::path package = folder / "tool_1.0_amd64.deb";
@@ -392,7 +388,7 @@ TEST_F(ShellTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
                 filterNames.clear();
                 GSList* filters = gtk_file_chooser_list_filters(chooser);
                 for (GSList* f = filters; f; f = f->next)
-                    filterNames.push_back(gtk_file_filter_get_name(GTK_FILE_FILTER(f->data)));
+                    filterNames.emplace_back(gtk_file_filter_get_name(GTK_FILE_FILTER(f->data)));
                 g_slist_free(filters);
                 gtk_file_chooser_set_current_folder(chooser, folder.c_str());
                 gtk_file_chooser_set_current_name(chooser, c.typed.c_str());

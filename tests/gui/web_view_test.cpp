@@ -98,7 +98,7 @@ std::string FramingPage(const std::string& frameUrl) {
            "100)\"></iframe></body></html>";
 }
 
-void Serve(LoopbackServer& server, const std::string& path, std::string body) {
+void Serve(LoopbackServer& server, const std::string& path, const std::string& body) {
     server.server.Get(path, [body](const httplib::Request&, httplib::Response& response) {
         response.set_content(body, "text/html");
     });

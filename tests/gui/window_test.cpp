@@ -52,8 +52,8 @@ TEST_F(HostWindowTest, IsCreatedWithWmCreateAndStartsOffScreen) {
 
 TEST_F(HostWindowTest, SetSizeThenCentrePutsTheWindowInTheMiddleOfTheScreen) {
     struct Case {
-        uint32_t width;
-        uint32_t height;
+        uint32_t width = 0;
+        uint32_t height = 0;
         Rect expected;
     };
     const Case cases[] = {

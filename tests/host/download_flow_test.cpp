@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace tarvik::testing {
@@ -15,13 +14,6 @@ using namespace std::chrono_literals;
 
 const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
 const std::string kFinished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
 
 // The host's whole download road on the headless platform, with a real worker and a real
 // installer server on loopback.
@@ -87,7 +79,7 @@ TEST_F(DownloadFlowTest, SilentDownloadLandsInDownloadsWithStartProgressFinished
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
 
     const auto target = Downloads() / "Setup.exe";
-    EXPECT_EQ(ReadFile(target), installer);
+    EXPECT_EQ(ReadFileBytes(target), installer);
     EXPECT_EQ(host->filePath(), target.wstring());
     EXPECT_EQ(host->downloadState(), DownloadState::Finished);
     // Nothing but the installer: the temporary file is gone.
@@ -123,7 +115,7 @@ TEST_F(DownloadFlowTest, NamesOutsideAsciiAreKeptAndTheirFilesInstallable) {
     RequestDownload("/files/%E5%AE%89%E8%A3%85%20%C3%A9.bin", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
     const auto target = Downloads() / "\xE5\xAE\x89\xE8\xA3\x85 \xC3\xA9.bin";
-    EXPECT_EQ(ReadFile(target), installer);
+    EXPECT_EQ(ReadFileBytes(target), installer);
     EXPECT_EQ(host->filePath(), WideFromPath(target));
     Send(R"({"msg_type":"install"})");
     EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{target.string()});
@@ -186,7 +178,7 @@ TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {
     ASSERT_EQ(platform.desktop.saveDialogs[0].filters.size(), 2u);
     EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "应用程序(*.exe)");
     EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "所有文件(*.*)");
-    EXPECT_EQ(ReadFile(chosen), installer);
+    EXPECT_EQ(ReadFileBytes(chosen), installer);
     EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
 }
 
@@ -333,7 +325,7 @@ TEST_F(DownloadFlowTest, FailureIsToldToThePageAndARetrySucceeds) {
 
     RequestDownload("/files/Setup.exe", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
-    EXPECT_EQ(ReadFile(Downloads() / "Setup.exe"), installer);
+    EXPECT_EQ(ReadFileBytes(Downloads() / "Setup.exe"), installer);
 }
 
 TEST_F(DownloadFlowTest, CancelStopsTheTransferRemovesItsFileAndAllowsANewDownload) {
@@ -356,7 +348,7 @@ TEST_F(DownloadFlowTest, CancelStopsTheTransferRemovesItsFileAndAllowsANewDownlo
 
     RequestDownload("/files/Setup.exe", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
-    EXPECT_EQ(ReadFile(Downloads() / "Setup.exe"), installer);
+    EXPECT_EQ(ReadFileBytes(Downloads() / "Setup.exe"), installer);
 }
 
 TEST_F(DownloadFlowTest, EndingTheHostMidTransferStopsPromptlyAndLeavesNoPartialFile) {

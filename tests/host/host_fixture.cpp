@@ -1,12 +1,8 @@
 #include "host_fixture.h"
 
-#include <cstdlib>
-
 namespace tarvik::testing {
 
 HostFixture::HostFixture() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-host-XXXXXX").string();
-    folder = mkdtemp(pattern.data());
     platform.desktop.downloadsFolder = (folder / "Downloads").string();
     std::filesystem::create_directory(folder / "Downloads");
 
@@ -30,8 +26,6 @@ HostFixture::HostFixture() {
 
 HostFixture::~HostFixture() {
     host.reset();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
 }
 
 void HostFixture::StartHost() {

@@ -4,6 +4,7 @@
 #include "platform/headless/headless_platform.h"
 #include "platform/headless/headless_system.h"
 #include "support/loopback_server.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,9 @@ protected:
     std::vector<std::string> Notices() const;
     std::vector<std::string> Events();
 
-    std::filesystem::path folder;
+    // Removed last, after the host and the service are gone.
+    TempFolder temp;
+    const std::filesystem::path& folder = temp.path();
     platform::headless::HeadlessPlatform platform;
     LoopbackServer service;
     std::string infoAnswer;

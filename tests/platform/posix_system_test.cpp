@@ -1,6 +1,6 @@
 #include "platform/posix/posix_system.h"
 
-#include "settings/temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -303,8 +303,8 @@ TEST_F(PosixSystemTest, DownloadFileRecordsItsOrigin) {
 // their contents and only the target's name may change hands (by the commit).
 TEST_F(PosixSystemTest, DownloadFileTouchesNoFileItDidNotMake) {
     struct Case {
-        const char* label;
-        bool commit;
+        const char* label = nullptr;
+        bool commit = false;
         std::optional<std::string> targetAfter;
     };
     const Case cases[] = {

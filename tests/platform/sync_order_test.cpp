@@ -4,7 +4,7 @@
 // it (the System implementation is linked in), record the call, and pass it on.
 #include "platform/posix/posix_system.h"
 
-#include "settings/temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -60,6 +60,8 @@ extern "C" int fsync(int fd) {
     return real(fd);
 }
 
+// The C library names its parameters with reserved names, which code of ours may not use.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 extern "C" int rename(const char* from, const char* to) noexcept {
     static const auto real = Real<int (*)(const char*, const char*)>("rename");
     Record({"rename", from, to});

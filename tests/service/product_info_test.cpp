@@ -1,9 +1,9 @@
 #include "service/product_info.h"
 
-#include "closed_port.h"
 #include "service_printers.h"
-#include "stall_gate.h"
+#include "support/closed_port.h"
 #include "support/loopback_server.h"
+#include "support/stall_gate.h"
 
 #include <gtest/gtest.h>
 

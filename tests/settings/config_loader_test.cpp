@@ -4,7 +4,7 @@
 #include "platform/posix/posix_system.h"
 #include "settings/profile_file.h"
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -132,7 +132,7 @@ TEST(LoadConfigFileTest, TheFirstIdentifierIsKeptWhereverItCanBeWritten) {
     struct Observed {
         std::wstring first;
         std::wstring second;
-        uint32_t secondDownloaderId;
+        uint32_t secondDownloaderId = 0;
         std::string fileAfter; // config.ini, or the file it links to; kUnchanged as before
         bool operator==(const Observed&) const = default;
     };

@@ -2,7 +2,7 @@
 
 #include "platform/headless/headless_system.h"
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -230,7 +230,7 @@ TEST_F(ProfileFileTest, WriteRefusesEntriesThatWouldChangeTheFileStructure) {
 TEST_F(ProfileFileTest, WhenTheFolderRefusesATemporaryFileTheFileIsRewrittenInPlace) {
     using Fault = platform::headless::HeadlessSystem::Fault;
     struct Observed {
-        bool written;
+        bool written = false;
         std::optional<std::string> after; // nothing: no file
         std::vector<std::string> writes;  // the write operations asked of the system, in order
         bool operator==(const Observed&) const = default;
@@ -306,14 +306,14 @@ TEST_F(ProfileFileTest, WriteNeverMakesTheFileTooLargeToRead) {
         return header + std::string(size - header.size() - 1, 'x') + "\n";
     };
     struct Observed {
-        bool written;
+        bool written = false;
         std::wstring readBack;
-        bool unchanged;
+        bool unchanged = false;
         bool operator==(const Observed&) const = default;
     };
     struct Case {
-        const char* label;
-        size_t size;
+        const char* label = nullptr;
+        size_t size = 0;
         Observed expected;
     };
     const Case cases[] = {

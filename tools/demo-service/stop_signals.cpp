@@ -20,7 +20,7 @@ sigset_t StopSet() {
 StopSignals::StopSignals(std::function<void()> onStop) {
     const sigset_t set = StopSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    waiter_ = std::thread([this, set, onStop = std::move(onStop)] {
+    waiter_ = std::thread([set, onStop = std::move(onStop)] {
         int signal = 0;
         sigwait(&set, &signal);
         if (signal != SIGUSR1)

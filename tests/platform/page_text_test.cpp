@@ -1,6 +1,6 @@
-#include "platform/gtk/dialogs.h"
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
+#include "platform/gtk/save_name.h"
 
 #include <gtest/gtest.h>
 

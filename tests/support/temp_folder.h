@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -42,6 +43,15 @@ inline void WriteFileBytes(const std::filesystem::path& file, const std::string&
 inline std::string ReadFileBytes(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The file's bytes, or nothing when there is no file there (also when a folder has the name), for
+// checks that a file was left alone or never made.
+inline std::optional<std::string> ReadFileIfPresent(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in || std::filesystem::is_directory(file))
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 } // namespace tarvik::testing
