@@ -272,7 +272,7 @@ TEST_F(DownloadFlowTest, NoRoomForTheInstallerFailsAtOnceAsAFileFailure) {
     platform.system.Heal(platform::headless::HeadlessSystem::Fault::DownloadNoRoom);
     RequestDownload("/files/Setup.exe", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
-    EXPECT_EQ(ReadFile(Downloads() / "Setup.exe"), installer);
+    EXPECT_EQ(ReadFileBytes(Downloads() / "Setup.exe"), installer);
 }
 
 // When the user looks elsewhere, the desktop tells them how the download ended, with the
