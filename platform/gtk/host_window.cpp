@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
-#include <ranges>
 
 namespace tarvik::platform::gtk {
 
@@ -187,8 +186,10 @@ void HostWindow::Destroy() {
     m_dismissSource = 0;
     // What lives in the window goes first, so that no page message, launch failure or
     // file-manager answer comes in while the window goes.
-    for (const auto& teardown : std::ranges::reverse_view(m_teardowns))
-        teardown();
+    // Last registered, first run. (An index, not a reversed range: clang 14's tidy cannot read
+    // libstdc++ 12's ranges.)
+    for (size_t i = m_teardowns.size(); i > 0; --i)
+        m_teardowns[i - 1]();
     m_teardowns.clear();
     if (!m_window)
         return;
