@@ -16,11 +16,13 @@ namespace {
 platform::SaveDialogRequest InstallerSaveDialog(const std::wstring& fileName,
                                                 const std::wstring& folder) {
     const std::filesystem::path name = PathFromWide(fileName);
-    std::string extension = name.extension().string();
+    std::string extension = Utf8FromPath(name.extension());
     if (!extension.empty())
         extension.erase(0, 1);
     const std::filesystem::path proposed = folder.empty() ? name : PathFromWide(folder) / name;
-    return {proposed.string(), extension, {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
+    return {Utf8FromPath(proposed),
+            extension,
+            {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
 }
 
 } // namespace
