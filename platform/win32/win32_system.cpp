@@ -379,7 +379,9 @@ WriteOutcome Win32System::ReplaceWholeFile(const std::string& path, std::string_
         file.Close();
         return WriteOutcome::Failed;
     };
-    if (!WriteAllAt(file.get(), 0, contents) || !::FlushFileBuffers(file.get()))
+    // Visible before it takes the name: a replacement may keep the attributes of either file.
+    if (!WriteAllAt(file.get(), 0, contents) || !::FlushFileBuffers(file.get()) ||
+        !SetHidden(file.get(), false))
         return failed();
     if (exists) {
         // ReplaceFileW keeps what belongs to the name (its attributes, security and streams),
@@ -400,7 +402,7 @@ WriteOutcome Win32System::ReplaceWholeFile(const std::string& path, std::string_
         ::DeleteFileW(temporary.c_str());
         return WriteOutcome::Failed;
     }
-    if (!SetHidden(file.get(), false) || !RenameByHandle(file.get(), target))
+    if (!RenameByHandle(file.get(), target))
         return failed();
     return file.Close() ? WriteOutcome::Written : WriteOutcome::Failed;
 }

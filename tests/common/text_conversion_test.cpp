@@ -37,7 +37,10 @@ TEST(TextConversion, NarrowTextRoundTripsAndBadBytesBecomeReplacementCharacters)
         SCOPED_TRACE(c.narrowAgain);
         EXPECT_EQ(WideFromNarrow(c.narrow), c.wide);
         EXPECT_EQ(NarrowFromWide(c.wide), c.narrowAgain);
+#ifndef _WIN32
+        // The process code page is UTF-8 here; on Windows it is the ANSI code page (below).
         EXPECT_EQ(ToUtf8FromAnsi(c.narrow), c.narrowAgain);
+#endif
     }
 }
 

@@ -178,6 +178,9 @@ TEST_F(ProfileFileTest, WriteKeepsPermissions) {
 // been seen to rewrite whatever it points at (a copy of /etc/passwd), so nothing is written
 // through or over a link.
 TEST_F(ProfileFileTest, ReadsThroughALinkButWritesOnlyIntoTheFileItself) {
+#ifdef _WIN32
+    GTEST_SKIP() << "makes symbolic links, which need a privilege on Windows (Wine refuses them)";
+#endif
     const auto shared = folder / "shared.ini";
     const std::string vendors = "[root]\ndownloader_id=7\n";
     struct Case {
