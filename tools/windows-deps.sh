@@ -20,6 +20,7 @@ mkdir -p "$prefix/include" "$prefix/lib/pkgconfig" "$deps/stamps"
 # A private apt configuration: the same Debian release as the machine, source packages only, with
 # its lists and downloads in the build folder.
 apt_dir="$deps/apt"
+# shellcheck source=/dev/null
 codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
 apt_options=(
   -o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=/dev/null"
