@@ -172,7 +172,7 @@ TEST_F(Win32SystemTest, DownloadFileWithoutCommitLeavesNothing) {
 TEST(ZoneIdentifier, RefusesAddressesThatWouldForgeLines) {
     EXPECT_EQ(ZoneIdentifierText("http://a.test/x"),
               "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=http://a.test/x\r\n");
-    for (const std::string bad :
+    for (const std::string& bad :
          {std::string("http://a.test/\r\nZoneId=0"), std::string("http://a.test/\n"),
           std::string("a\0b", 3), std::string()})
         EXPECT_EQ(ZoneIdentifierText(bad), "");
