@@ -103,6 +103,10 @@ clean:
 # Debian does not package for MinGW, once per Debian version, into $(BUILD_WINDOWS)/deps.
 BUILD_WINDOWS ?= build-windows
 WINDOWS_JOBS  ?= 2
+# CI may keep the built libraries outside the clone (tools/windows-deps.sh).
+ifdef TARVIK_WINDOWS_DEPS
+export TARVIK_WINDOWS_PREFIX := $(abspath $(TARVIK_WINDOWS_DEPS))/prefix
+endif
 .PHONY: windows-deps windows test-windows
 windows-deps:
 	tools/install-deps.sh --windows

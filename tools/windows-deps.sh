@@ -7,11 +7,13 @@
 # is not touched), GoogleTest from /usr/src/googletest, nlohmann-json from its installed headers.
 # Each library is rebuilt only when its Debian version changes (a stamp file per library).
 # Usage: tools/windows-deps.sh [build folder, default build-windows]
+# TARVIK_WINDOWS_DEPS names another folder for them (and its prefix), so that CI can keep the
+# libraries between clones; cmake/mingw-w64.cmake then reads TARVIK_WINDOWS_PREFIX.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 build=$(realpath -m "${1:-build-windows}")
-deps="$build/deps"
+deps=$(realpath -m "${TARVIK_WINDOWS_DEPS:-$build/deps}")
 prefix="$deps/prefix"
 toolchain="$source_dir/cmake/mingw-w64.cmake"
 jobs=${JOBS:-2}
