@@ -59,6 +59,16 @@ public:
     virtual bool Append(std::string_view bytes) = 0;
     // Writes every byte at `offset`, for pieces that arrive out of order (several connections).
     virtual bool WriteAt(uint64_t offset, std::string_view bytes) = 0;
+    // Where the furthest byte written so far ends: the length a resumed transfer continues from
+    // when the bytes were written in order.
+    virtual uint64_t Length() const = 0;
+    // Cuts the file back to no bytes, for a transfer that has to start over (the server sent the
+    // whole file again, or a different one). Only this object's own temporary file is cut.
+    virtual bool Discard() = 0;
+    // Reads up to `size` bytes from `offset` into `bytes` (replacing what it held), so that a
+    // check over the contents can take in parts that were written out of order or before this
+    // program run's check began. False on a read error; fewer bytes at the end of the file.
+    virtual bool ReadAt(uint64_t offset, size_t size, std::string& bytes) = 0;
     // Sets aside room on the disk for `bytes` bytes, without changing the file's size, so that a
     // disk too full for the whole file is known before anything is downloaded. False only when
     // the disk has no room for them; a file system that cannot reserve room answers true.

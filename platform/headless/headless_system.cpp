@@ -43,6 +43,14 @@ public:
     bool WriteAt(uint64_t offset, std::string_view bytes) override {
         return !shared_->Injected(Fault::DownloadWriteFails) && real_->WriteAt(offset, bytes);
     }
+    uint64_t Length() const override { return real_->Length(); }
+    bool Discard() override {
+        shared_->Ask("DownloadFile::Discard", path());
+        return real_->Discard();
+    }
+    bool ReadAt(uint64_t offset, size_t size, std::string& bytes) override {
+        return real_->ReadAt(offset, size, bytes);
+    }
     bool Reserve(uint64_t bytes) override {
         if (shared_->Ask("DownloadFile::Reserve", std::to_string(bytes), Fault::DownloadNoRoom))
             return false;

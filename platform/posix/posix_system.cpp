@@ -85,8 +85,7 @@ UniqueFd CreateHiddenFile(const SplitPath& where, std::string_view extension, mo
                           std::string& path, int& error) {
     for (int attempt = 0; attempt < 16; ++attempt) {
         path = Join(where.folder, HiddenNameBeside(where.name, extension));
-        UniqueFd fd(
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
         if (fd.valid())
             return fd;
         error = errno;
@@ -150,6 +149,33 @@ public:
             return false;
         end_ = std::max(end_, offset + bytes.size());
         return true;
+    }
+
+    uint64_t Length() const override { return end_; }
+
+    bool Discard() override {
+        if (!fd_.valid() || ::ftruncate(fd_.get(), 0) != 0)
+            return false;
+        end_ = 0;
+        return true;
+    }
+
+    bool ReadAt(uint64_t offset, size_t size, std::string& bytes) override {
+        bytes.resize(size);
+        size_t done = 0;
+        while (fd_.valid() && done < size) {
+            const ssize_t got = ::pread(fd_.get(), bytes.data() + done, size - done,
+                                        static_cast<off_t>(offset + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return false;
+            if (got == 0)
+                break;
+            done += static_cast<size_t>(got);
+        }
+        bytes.resize(done);
+        return fd_.valid();
     }
 
     bool Reserve(uint64_t bytes) override {

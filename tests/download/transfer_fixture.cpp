@@ -177,6 +177,7 @@ TransferLimits TestLimits() {
     limits.lowSpeedTime = 1s;
     limits.maxRedirects = 5;
     limits.progressInterval = 20ms;
+    limits.retryBackoff = 10ms;
     return limits;
 }
 
