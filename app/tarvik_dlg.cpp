@@ -25,6 +25,8 @@ void CTarvikDlg::StopTransferAndDestroyWindow() {
     // The worker must never outlive the host: stop and join it first, which also removes its
     // unfinished file. Only then does the window go.
     m_transfer.reset();
+    // A part kept for the page's retry has no use once the program ends.
+    m_partialDownload.reset();
     if (m_windowCreated)
         m_window.Destroy();
     m_windowCreated = false;

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -20,7 +21,8 @@ inline constexpr int kEndedByCloseRequest = 2; // a close request from the deskt
 
 namespace download {
 class TransferJob;
-}
+struct PartialDownload;
+} // namespace download
 
 // The host window. It owns all of the program's state and lives for the whole run; everything
 // else is an operation of it or a routine it calls. It runs on the user-interface thread; the
@@ -123,6 +125,12 @@ private:
     // The installer transfer; it replaces the bare transfer handle and thread object so that
     // the host can stop and join it before the host goes away.
     std::unique_ptr<download::TransferJob> m_transfer;
+    // What the last transfer left after a network failure, so that the page's own retry of the
+    // same URL continues it; deleted (with its temporary file) when a download of anything else
+    // starts, and when the program ends.
+    std::unique_ptr<download::PartialDownload> m_partialDownload;
+    // The SHA-256 the page gave with "dnld", if it gave one.
+    std::optional<std::array<uint8_t, 32>> m_expectedSha256;
     DownloadState m_downloadState = DownloadState::Idle;
     // A download start has been posted but its start message is not handled yet (or its save
     // dialog is still open); further "dnld" requests are ignored meanwhile.

@@ -1,6 +1,7 @@
 #include "app/tarvik_dlg.h"
 
 #include "common/download_failure.h"
+#include "common/text_conversion.h"
 #include "download/transfer_job.h"
 
 #include <nlohmann/json.hpp>
@@ -55,7 +56,13 @@ void CTarvikDlg::OnDownloadProgress(const HostMessage& message) {
 
 void CTarvikDlg::OnDownloadFinished() {
     m_downloadState = DownloadState::Finished;
-    // The worker posts this as its last act; joining it now costs nothing.
+    // The worker posts this as its last act; joining it now costs nothing. A silent download
+    // may have been numbered to keep an existing file.
+    if (m_transfer) {
+        const std::string saved = m_transfer->SavedPath();
+        if (!saved.empty())
+            m_filePath = WideFromNarrow(saved);
+    }
     m_transfer.reset();
     PostJsonToPage({{"msg_type", "dnld"},
                     {"status", static_cast<uint32_t>(m_downloadState)},
@@ -83,6 +90,10 @@ void CTarvikDlg::OnDownloadFailed(const HostMessage& message) {
     // A failed transfer returns to Idle so that the page can offer to try again.
     m_downloadState = DownloadState::Idle;
     m_downloadStarting = false;
+    if (m_transfer) {
+        if (auto partial = m_transfer->TakePartial())
+            m_partialDownload = std::make_unique<download::PartialDownload>(std::move(*partial));
+    }
     m_transfer.reset();
     // The name stands for no file of this run any more: whatever is there under it is older, and
     // must be neither launched nor shown as the download.

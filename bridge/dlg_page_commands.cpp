@@ -4,6 +4,7 @@
 #include "bridge/page_arguments.h"
 #include "common/event_codes.h"
 #include "common/text_conversion.h"
+#include "download/sha256.h"
 
 #include <nlohmann/json.hpp>
 
@@ -62,6 +63,15 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
                 m_downloadUrl.clear();
                 const std::string url = StringArgument(data, "url");
                 const bool silent = BooleanArgument(data, "silent");
+                // Optional; when present it must be 64 hexadecimal digits, or the whole message
+                // is malformed.
+                std::optional<download::Sha256Digest> sha256;
+                if (HasMember(data, "sha256")) {
+                    sha256 = download::ParseSha256(StringArgument(data, "sha256"));
+                    if (!sha256)
+                        return;
+                }
+                m_expectedSha256 = sha256;
                 m_downloadUrl = WideFromNarrow(url);
                 StartDownload(silent);
             }

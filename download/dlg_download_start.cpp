@@ -28,7 +28,9 @@ platform::SaveDialogRequest InstallerSaveDialog(const std::wstring& fileName,
 void CTarvikDlg::StartDownload(bool silent) {
     m_filePath.clear();
     const std::wstring folder = WideFromNarrow(m_desktop.DownloadsFolder());
-    const std::wstring fileName = download::InstallerFileName(m_downloadUrl);
+    // A name longer than the file system takes is shortened here, keeping its extension.
+    const std::wstring fileName = WideFromNarrow(
+        download::NumberedFileName(NarrowFromWide(download::InstallerFileName(m_downloadUrl)), 0));
 
     // From here until the start message is handled, further "dnld" requests are dropped: the
     // save dialog's loop keeps delivering page messages.
@@ -51,9 +53,23 @@ void CTarvikDlg::StartDownload(bool silent) {
     PostToSelf(WM_DNLD_START);
 
     platform::Window& window = m_window;
+    const std::string url = NarrowFromWide(m_downloadUrl);
+    const std::string target = NarrowFromWide(m_filePath);
     m_transfer = std::make_unique<download::TransferJob>(
-        m_system, NarrowFromWide(m_downloadUrl), NarrowFromWide(m_filePath),
-        m_options.transferLimits, [&window](const HostMessage& message) { window.Post(message); });
+        m_system, url, target, m_options.transferLimits,
+        [&window](const HostMessage& message) { window.Post(message); });
+    // The part an earlier failure left is continued only by a download of the same URL to the
+    // same file; any other download deletes it.
+    if (m_partialDownload) {
+        if (m_partialDownload->url == url && m_partialDownload->target == target)
+            m_transfer->ResumeFrom(std::move(*m_partialDownload));
+        m_partialDownload.reset();
+    }
+    if (m_expectedSha256)
+        m_transfer->ExpectSha256(*m_expectedSha256);
+    // A silent download never replaces a file the user has; the save dialog already asked.
+    if (silent)
+        m_transfer->KeepExistingFiles();
     if (!m_transfer->Start()) {
         // No worker could be started; tell the page so that it can offer to try again.
         m_transfer.reset();

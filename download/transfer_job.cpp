@@ -5,6 +5,7 @@
 #include "common/curl/web_url.h"
 #include "common/download_failure.h"
 #include "download/failure_from_curl.h"
+#include "download/installer_file_name.h"
 #include "download/origin_attribute.h"
 #include "download/progress_gate.h"
 #include "download/stall_watch.h"
@@ -187,6 +188,7 @@ struct TransferJob::State {
         post(HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(failure), 0});
     }
     void KeepPartial(std::unique_ptr<platform::DownloadFile> file);
+    bool Commit();
 
     static size_t OnBody(char* data, size_t size, size_t count, void* context);
     static size_t OnHeader(char* data, size_t size, size_t count, void* context);
@@ -210,6 +212,9 @@ struct TransferJob::State {
     // Set before Start.
     std::optional<PartialDownload> resume;
     std::optional<Sha256Digest> expected;
+    bool keepExisting = false;
+    // Where the file went; written by the worker before it posts the finished message.
+    std::string savedPath;
     // Left by a worker that failed for a network reason; taken by the owner after it ended.
     std::optional<PartialDownload> kept;
 
@@ -656,6 +661,31 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
     }
 }
 
+bool TransferJob::State::Commit() {
+    if (!keepExisting) {
+        savedPath = target;
+        return file->Commit();
+    }
+    const size_t slash = target.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string name = target.substr(folder.size());
+    // Browsers give up numbering at some point too; past it the folder is no place to save in.
+    for (unsigned number = 0; number < 10'000; ++number) {
+        const std::string candidate = folder + NumberedFileName(name, number);
+        switch (file->CommitWithoutReplacing(candidate)) {
+        case platform::CommitOutcome::Committed:
+            savedPath = candidate;
+            return true;
+        case platform::CommitOutcome::NameTaken:
+            continue;
+        case platform::CommitOutcome::Failed:
+            return false;
+        }
+    }
+    return false;
+}
+
 void TransferJob::State::KeepPartial(std::unique_ptr<platform::DownloadFile> downloadFile) {
     // Only the bytes from the start that are known to be in order are worth keeping, and only
     // a validator lets the next request continue them safely.
@@ -718,7 +748,7 @@ void TransferJob::State::Run() {
     }
 
     RecordOrigin(*file, effectiveUrl.empty() ? url : effectiveUrl);
-    if (!file->Commit())
+    if (!Commit())
         return Fail(DownloadFailure::File);
 
     // The progress callback need not run after the last bytes, so the final figures are
@@ -766,6 +796,18 @@ bool TransferJob::Start() {
 
 bool TransferJob::Ended() const {
     return state_->ended.load();
+}
+
+void TransferJob::KeepExistingFiles() {
+    state_->keepExisting = true;
+}
+
+std::string TransferJob::SavedPath() {
+    if (!state_->ended.load())
+        return {};
+    if (state_->worker.joinable())
+        state_->worker.join();
+    return state_->savedPath;
 }
 
 std::optional<PartialDownload> TransferJob::TakePartial() {

@@ -47,6 +47,10 @@ public:
     // Before Start: the file must have this SHA-256, or the job fails with "verify" and leaves
     // nothing behind.
     void ExpectSha256(const Sha256Digest& digest);
+    // Before Start: never replace a file; when `target`'s name is taken, the download is saved
+    // as "name (1).ext", "name (2).ext" and so on (see NumberedFileName). Without this the
+    // target is replaced, as after the user confirmed it in the save dialog.
+    void KeepExistingFiles();
 
     // Starts the worker; false when no thread could be started (nothing is posted then).
     bool Start();
@@ -63,6 +67,8 @@ public:
     // and the server's answer allows continuing it. Joins the worker, which has nothing left to
     // do once it posted that message.
     std::optional<PartialDownload> TakePartial();
+    // After the finished message: the path the file was saved under. Joins the worker.
+    std::string SavedPath();
 
 private:
     struct State;

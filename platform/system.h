@@ -37,6 +37,12 @@ enum class WriteOutcome {
     Failed,
 };
 
+enum class CommitOutcome {
+    Committed,
+    NameTaken, // something already has the name; the file stays temporary and may try another
+    Failed,
+};
+
 // The temporary file a download is written to. It is created in the target's folder under a
 // fresh hidden name ('.' + target name + '.' + random digits + ".part"), exclusively, so that no
 // file that already had the name is ever opened; it becomes the target only through Commit. Writes
@@ -85,6 +91,10 @@ public:
     // the old file or the whole new one. False when the file could not be made durable or
     // renamed; it then stays temporary and goes with this object. No write is accepted after it.
     virtual bool Commit() = 0;
+    // Like Commit, but under `targetPath` (in the same folder) and only where nothing has that
+    // name yet: the check and the rename are one step, so a file that appears meanwhile is never
+    // replaced. NameTaken lets the caller try the next name; the data is made durable once.
+    virtual CommitOutcome CommitWithoutReplacing(const std::string& targetPath) = 0;
 };
 
 // Every call the program makes on files and on its own executable, behind one seam: the real

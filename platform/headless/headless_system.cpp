@@ -70,6 +70,13 @@ public:
         return real_->Commit();
     }
 
+    CommitOutcome CommitWithoutReplacing(const std::string& targetPath) override {
+        if (shared_->Ask("DownloadFile::CommitWithoutReplacing", targetPath,
+                         Fault::DownloadCommitFails))
+            return CommitOutcome::Failed;
+        return real_->CommitWithoutReplacing(targetPath);
+    }
+
 private:
     std::unique_ptr<DownloadFile> real_;
     std::shared_ptr<HeadlessSystem::Shared> shared_;

@@ -199,17 +199,32 @@ public:
     }
 
     bool Commit() override {
-        // Without the sync a power loss soon after the rename can leave the target's name on an
-        // empty or partly written file, which the user would then start as the installer.
-        const bool durable = Flush();
-        const bool closed = fd_.Close();
-        if (!durable || !closed)
+        if (!MakeDurable())
             return false;
         if (::rename(path_.c_str(), target_.c_str()) != 0)
             return false;
         committed_ = true;
         SyncFolder(folder_);
         return true;
+    }
+
+    CommitOutcome CommitWithoutReplacing(const std::string& targetPath) override {
+        if (committed_ || !MakeDurable())
+            return CommitOutcome::Failed;
+        int result =
+            ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, targetPath.c_str(), RENAME_NOREPLACE);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            // A file system without the flag: a hard link is made only where no name exists,
+            // and then the temporary name goes.
+            result = ::link(path_.c_str(), targetPath.c_str());
+            if (result == 0)
+                ::unlink(path_.c_str());
+        }
+        if (result != 0)
+            return errno == EEXIST ? CommitOutcome::NameTaken : CommitOutcome::Failed;
+        committed_ = true;
+        SyncFolder(folder_);
+        return CommitOutcome::Committed;
     }
 
 private:
@@ -221,6 +236,21 @@ private:
     const ino_t inode_;
     uint64_t end_ = 0;
     bool committed_ = false;
+    bool durable_ = false;
+
+    // Without the sync a power loss soon after the rename can leave the target's name on an
+    // empty or partly written file, which the user would then start as the installer. Done once;
+    // no write is taken afterwards.
+    bool MakeDurable() {
+        if (durable_)
+            return true;
+        if (!fd_.valid())
+            return false;
+        const bool synced = Flush();
+        const bool closed = fd_.Close();
+        durable_ = synced && closed;
+        return durable_;
+    }
 };
 
 } // namespace
