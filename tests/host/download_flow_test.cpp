@@ -1,10 +1,13 @@
 #include "host_fixture.h"
 
 #include "common/text_conversion.h"
+#include "download/sha256.h"
+#include "range_server.h"
 
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <set>
 #include <thread>
 
 namespace tarvik::testing {
@@ -46,6 +49,7 @@ protected:
         files.Start();
         options.transferLimits.connect = 2s;
         options.transferLimits.lowSpeedTime = 5s;
+        options.transferLimits.retryBackoff = 10ms;
     }
     ~DownloadFlowTest() override {
         host.reset();
@@ -364,6 +368,136 @@ TEST_F(DownloadFlowTest, EndingTheHostMidTransferStopsPromptlyAndLeavesNoPartial
     host.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
     EXPECT_TRUE(std::filesystem::is_empty(Downloads()));
+}
+
+std::set<std::string> NamesIn(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// A silent download never replaces what the user has: not an earlier installer of that name,
+// not its numbered copies, not a file that merely looks like a temporary one.
+TEST_F(DownloadFlowTest, ASilentDownloadTakesTheNextFreeNumberAndTouchesNoOtherFile) {
+    const std::vector<std::pair<std::string, std::string>> existing = {
+        {"Setup.exe", "the user's Setup.exe"},
+        {"Setup (1).exe", "the user's Setup (1).exe"},
+        {"Setup.exe.part", "the user's own .part file"},
+        {".Setup.exe.part", "another .part file"},
+    };
+    for (const auto& [name, bytes] : existing)
+        WriteFileBytes(Downloads() / name, bytes);
+    StartHost();
+
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+
+    const auto saved = Downloads() / "Setup (2).exe";
+    EXPECT_EQ(ReadFileIfPresent(saved), installer);
+    for (const auto& [name, bytes] : existing)
+        EXPECT_EQ(ReadFileIfPresent(Downloads() / name), bytes) << name;
+    EXPECT_EQ(NamesIn(Downloads()).size(), existing.size() + 1);
+    EXPECT_EQ(host->filePath(), saved.wstring());
+    Send(R"({"msg_type":"install"})");
+    EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{saved.string()});
+}
+
+TEST_F(DownloadFlowTest, TheHashThePageGivesDecidesTheOutcome) {
+    download::Sha256 sha;
+    sha.Update(installer);
+    const auto digest = *sha.Finish();
+    std::string right;
+    for (const uint8_t byte : digest) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        right += kDigits[byte >> 4];
+        right += kDigits[byte & 0xF];
+    }
+    std::string wrong = right;
+    wrong[0] = wrong[0] == '0' ? '1' : '0';
+    struct Case {
+        std::string sha256; // the member's JSON text
+        std::vector<std::string> ends;
+        bool saved;
+    };
+    const std::string verifyFailed =
+        R"({"msg_type":"dnld","reason":"verify","status":0,"status_text":"dnld_failed"})";
+    const Case cases[] = {
+        {'"' + right + '"', {kFinished}, true},
+        {'"' + wrong + '"', {verifyFailed}, false},
+        // Malformed: the whole message is ignored.
+        {'"' + right.substr(1) + '"', {}, false},
+        {'"' + right + "0\"", {}, false},
+        {"\"" + std::string(64, 'g') + '"', {}, false},
+        {"null", {}, false},
+        {"42", {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sha256);
+        host.reset();
+        platform.webView.notices.clear();
+        StartHost();
+        Send(R"({"msg_type":"dnld","msg_data":{"url":")" + files.Url("/files/Setup.exe") +
+             R"(","silent":true,"sha256":)" + c.sha256 + "}}");
+        if (!c.ends.empty())
+            ASSERT_TRUE(WaitForNotice(c.saved ? "dnld_finished" : "dnld_failed"));
+        else
+            platform.window.PumpUntil([] { return false; }, 200ms);
+        std::vector<std::string> ends;
+        for (const auto& notice : Notices())
+            if (notice.find("dnld_finished") != std::string::npos ||
+                notice.find("dnld_failed") != std::string::npos)
+                ends.push_back(notice);
+        EXPECT_EQ(ends, c.ends);
+        if (c.ends.empty())
+            EXPECT_EQ(Notices(), std::vector<std::string>{});
+        EXPECT_EQ(NamesIn(Downloads()).size(), c.saved ? 1u : 0u);
+        std::error_code ignored;
+        std::filesystem::remove(Downloads() / "Setup.exe", ignored);
+    }
+}
+
+// After retries run out the page hears "network"; its own retry of the same URL continues the
+// part that was kept, and the part never outlives the host.
+TEST_F(DownloadFlowTest, ThePagesRetryContinuesTheKeptPart) {
+    std::string body(3'000'000, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i * 7 + i / 1000);
+    using Rule = download::testing::RangeServer::Rule;
+    const uint64_t half = body.size() / 2;
+    const std::vector<Rule> drops = {Rule{.dropAfter = half}, Rule{.dropAfter = 0},
+                                     Rule{.dropAfter = 0}, Rule{.dropAfter = 0}};
+    std::optional<download::testing::RangeServer> server;
+    options.transferLimits.connections = 1;
+    const auto request = [&] {
+        Send(R"({"msg_type":"dnld","msg_data":{"url":")" + server->Url() + R"(","silent":true}})");
+    };
+    for (const bool retry : {true, false}) {
+        SCOPED_TRACE(retry ? "the page retries" : "the host ends");
+        server.emplace(body, drops);
+        host.reset();
+        platform.webView.notices.clear();
+        StartHost();
+        request();
+        ASSERT_TRUE(WaitForNotice("dnld_failed"));
+        EXPECT_EQ(
+            Notices().back(),
+            R"({"msg_type":"dnld","reason":"network","status":0,"status_text":"dnld_failed"})");
+        EXPECT_EQ(NamesIn(Downloads()).size(), 1u) << "the kept part";
+        if (!retry) {
+            host.reset();
+            EXPECT_TRUE(NamesIn(Downloads()).empty());
+            break;
+        }
+        request();
+        ASSERT_TRUE(WaitForNotice("dnld_finished"));
+        EXPECT_EQ(ReadFileIfPresent(Downloads() / "file"), body);
+        EXPECT_EQ(server->Requests().back(),
+                  (download::testing::RangeServer::Request{"bytes=" + std::to_string(half) + "-",
+                                                           "\"v1\"", 206}));
+        EXPECT_EQ(NamesIn(Downloads()), std::set<std::string>{"file"});
+        std::filesystem::remove(Downloads() / "file");
+    }
 }
 
 } // namespace
