@@ -17,6 +17,7 @@ void CTarvikDlg::LoadConfig() {
     m_downloaderId = config.downloaderId;
     m_infoUrl = config.infoUrl;
     m_uuid = config.uuid;
+    m_options.transferLimits.connections = config.connections;
 }
 
 } // namespace tarvik
