@@ -552,7 +552,9 @@ bool TransferJob::State::StartAttempt(Piece& piece) {
 std::optional<DownloadFailure> TransferJob::State::Finished(Piece& piece, CURLcode result) {
     Attempt& attempt = *piece.attempt;
     const long status = attempt.Status();
-    if (result == CURLE_OK || (attempt.pieceFull && result == CURLE_WRITE_ERROR)) {
+    const bool cutAtPieceEnd =
+        attempt.pieceFull && !attempt.writeFailed && result == CURLE_WRITE_ERROR;
+    if (result == CURLE_OK || cutAtPieceEnd) {
         if (!attempt.pieceFull && (status < 200 || status >= 300)) {
             // Error statuses already failed; a final answer such as 304 or a 3xx without a
             // location is no installer either.
