@@ -468,7 +468,6 @@ TEST_F(DownloadFlowTest, ThePagesRetryContinuesTheKeptPart) {
     const std::vector<Rule> drops = {Rule{.dropAfter = half}, Rule{.dropAfter = 0},
                                      Rule{.dropAfter = 0}, Rule{.dropAfter = 0}};
     std::optional<download::testing::RangeServer> server;
-    options.transferLimits.connections = 1;
     const auto request = [&] {
         Send(R"({"msg_type":"dnld","msg_data":{"url":")" + server->Url() + R"(","silent":true}})");
     };
