@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvik::download::testing {
@@ -31,6 +32,33 @@ public:
         // Answers 416, or a 206 whose range starts at byte 0 instead of where asked.
         bool answer416 = false;
         bool wrongRange = false;
+
+        static Rule DropAfter(uint64_t bytes, std::optional<uint64_t> inRangeFrom = {}) {
+            Rule rule;
+            rule.dropAfter = bytes;
+            rule.rangeStart = inRangeFrom;
+            return rule;
+        }
+        static Rule IgnoringRange() {
+            Rule rule;
+            rule.ignoreRange = true;
+            return rule;
+        }
+        static Rule Replacing(std::string body) {
+            Rule rule;
+            rule.newBody = std::move(body);
+            return rule;
+        }
+        static Rule Answering416() {
+            Rule rule;
+            rule.answer416 = true;
+            return rule;
+        }
+        static Rule AnsweringWrongRange() {
+            Rule rule;
+            rule.wrongRange = true;
+            return rule;
+        }
     };
 
     struct Request {

@@ -51,31 +51,40 @@ TEST(TransferResume, ContinuesOrStartsOverAsTheServerAnswers) {
         const std::string* result;
     };
     const Case cases[] = {
-        {"dropped at 30 %", {{.dropAfter = at30}}, {{"", "", 200}, {Range(at30), v1, 206}}, &body},
-        {"dropped at 60 %", {{.dropAfter = at60}}, {{"", "", 200}, {Range(at60), v1, 206}}, &body},
-        {"dropped at 90 %", {{.dropAfter = at90}}, {{"", "", 200}, {Range(at90), v1, 206}}, &body},
+        {"dropped at 30 %",
+         {Rule::DropAfter(at30)},
+         {{"", "", 200}, {Range(at30), v1, 206}},
+         &body},
+        {"dropped at 60 %",
+         {Rule::DropAfter(at60)},
+         {{"", "", 200}, {Range(at60), v1, 206}},
+         &body},
+        {"dropped at 90 %",
+         {Rule::DropAfter(at90)},
+         {{"", "", 200}, {Range(at90), v1, 206}},
+         &body},
         {"dropped twice",
-         {{.dropAfter = at30}, {.dropAfter = at60 - at30}},
+         {Rule::DropAfter(at30), Rule::DropAfter(at60 - at30)},
          {{"", "", 200}, {Range(at30), v1, 206}, {Range(at60), v1, 206}},
          &body},
         {"ranges ignored: starts over",
-         {{.dropAfter = at60}, {.ignoreRange = true}},
+         {Rule::DropAfter(at60), Rule::IgnoringRange()},
          {{"", "", 200}, {Range(at60), v1, 200}},
          &body},
         {"file changed between attempts: starts over with the new file",
-         {{.dropAfter = at60}, {.newBody = changed}},
+         {Rule::DropAfter(at60), Rule::Replacing(changed)},
          {{"", "", 200}, {Range(at60), v1, 200}},
          &changed},
         {"416 to the range: starts over",
-         {{.dropAfter = at30}, {.answer416 = true}},
+         {Rule::DropAfter(at30), Rule::Answering416()},
          {{"", "", 200}, {Range(at30), v1, 416}, {"", "", 200}},
          &body},
         {"a range that does not continue the file: starts over",
-         {{.dropAfter = at30}, {.wrongRange = true}},
+         {Rule::DropAfter(at30), Rule::AnsweringWrongRange()},
          {{"", "", 200}, {Range(at30), v1, 206}, {"", "", 200}},
          &body},
         {"three drops in a row, two without bytes, then success",
-         {{.dropAfter = at30}, {.dropAfter = 0}, {.dropAfter = 0}},
+         {Rule::DropAfter(at30), Rule::DropAfter(0), Rule::DropAfter(0)},
          {{"", "", 200}, {Range(at30), v1, 206}, {Range(at30), v1, 206}, {Range(at30), v1, 206}},
          &body},
     };
@@ -101,8 +110,8 @@ TEST(TransferResume, ContinuesOrStartsOverAsTheServerAnswers) {
 TEST(TransferResume, AfterTheLastRetryThePartIsKeptAndAPageRetryContinuesIt) {
     const std::string body = PatternBody(kBody);
     const uint64_t at = kBody / 2;
-    RangeServer server(body,
-                       {{.dropAfter = at}, {.dropAfter = 0}, {.dropAfter = 0}, {.dropAfter = 0}});
+    RangeServer server(
+        body, {Rule::DropAfter(at), Rule::DropAfter(0), Rule::DropAfter(0), Rule::DropAfter(0)});
     TempFolder folder;
     const fs::path target = folder.path() / "setup.exe";
 
@@ -131,8 +140,8 @@ TEST(TransferResume, AfterTheLastRetryThePartIsKeptAndAPageRetryContinuesIt) {
 // A kept part goes with its holder, and a job for another URL does not take it.
 TEST(TransferResume, APartForAnotherUrlIsDeletedNotContinued) {
     const std::string body = PatternBody(kBody);
-    RangeServer first(body,
-                      {{.dropAfter = 1000}, {.dropAfter = 0}, {.dropAfter = 0}, {.dropAfter = 0}});
+    RangeServer first(
+        body, {Rule::DropAfter(1000), Rule::DropAfter(0), Rule::DropAfter(0), Rule::DropAfter(0)});
     RangeServer second(body, {});
     TempFolder folder;
     const fs::path target = folder.path() / "setup.exe";
@@ -173,7 +182,7 @@ TEST(TransferConnections, LargeFilesComeInRangesAndSmallOrUnrangedOnesInOne) {
           {piece(2 * kShare, 3 * kShare), v1, 206},
           {piece(3 * kShare, kLarge), v1, 206}}},
         {"one range dropped mid-way is continued on its own",
-         {{.rangeStart = 2 * kShare, .dropAfter = 100'000}},
+         {Rule::DropAfter(100'000, 2 * kShare)},
          true,
          {{"bytes=0-", "", 206},
           {piece(kShare, 2 * kShare), v1, 206},
@@ -226,7 +235,11 @@ TEST(TransferIntegrity, TheFileMustHaveTheHashThePageGave) {
     };
     const Case cases[] = {
         {"one connection, right hash", 1, {}, &right, std::nullopt},
-        {"one connection, resumed, right hash", 1, {{.dropAfter = 300'000}}, &right, std::nullopt},
+        {"one connection, resumed, right hash",
+         1,
+         {Rule::DropAfter(300'000)},
+         &right,
+         std::nullopt},
         {"four connections, right hash", 4, {}, &right, std::nullopt},
         {"one connection, wrong hash", 1, {}, &wrong, DownloadFailure::Verify},
         {"four connections, wrong hash", 4, {}, &wrong, DownloadFailure::Verify},
@@ -286,8 +299,8 @@ TEST(Sha256, AcceptsOnlySixtyFourHexDigits) {
     const std::string good(64, 'a');
     EXPECT_TRUE(ParseSha256(good));
     EXPECT_TRUE(ParseSha256(std::string(64, 'F')));
-    for (const std::string bad : {std::string(), good.substr(1), good + "a", "g" + good.substr(1),
-                                  " " + good.substr(1), "0x" + good.substr(2)})
+    for (const std::string& bad : {std::string(), good.substr(1), good + "a", "g" + good.substr(1),
+                                   " " + good.substr(1), "0x" + good.substr(2)})
         EXPECT_FALSE(ParseSha256(bad)) << '"' << bad << '"';
 }
 

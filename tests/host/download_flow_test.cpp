@@ -439,18 +439,21 @@ TEST_F(DownloadFlowTest, TheHashThePageGivesDecidesTheOutcome) {
         StartHost();
         Send(R"({"msg_type":"dnld","msg_data":{"url":")" + files.Url("/files/Setup.exe") +
              R"(","silent":true,"sha256":)" + c.sha256 + "}}");
-        if (!c.ends.empty())
+        if (!c.ends.empty()) {
             ASSERT_TRUE(WaitForNotice(c.saved ? "dnld_finished" : "dnld_failed"));
-        else
+        } else {
             platform.window.PumpUntil([] { return false; }, 200ms);
+        }
         std::vector<std::string> ends;
-        for (const auto& notice : Notices())
+        for (const auto& notice : Notices()) {
             if (notice.find("dnld_finished") != std::string::npos ||
                 notice.find("dnld_failed") != std::string::npos)
                 ends.push_back(notice);
+        }
         EXPECT_EQ(ends, c.ends);
-        if (c.ends.empty())
-            EXPECT_EQ(Notices(), std::vector<std::string>{});
+        if (c.ends.empty()) {
+            EXPECT_EQ(Notices(), std::vector<std::string>{}) << "a malformed request is ignored";
+        }
         EXPECT_EQ(NamesIn(Downloads()).size(), c.saved ? 1u : 0u);
         std::error_code ignored;
         std::filesystem::remove(Downloads() / "Setup.exe", ignored);
@@ -465,8 +468,8 @@ TEST_F(DownloadFlowTest, ThePagesRetryContinuesTheKeptPart) {
         body[i] = static_cast<char>(i * 7 + i / 1000);
     using Rule = download::testing::RangeServer::Rule;
     const uint64_t half = body.size() / 2;
-    const std::vector<Rule> drops = {Rule{.dropAfter = half}, Rule{.dropAfter = 0},
-                                     Rule{.dropAfter = 0}, Rule{.dropAfter = 0}};
+    const std::vector<Rule> drops = {Rule::DropAfter(half), Rule::DropAfter(0), Rule::DropAfter(0),
+                                     Rule::DropAfter(0)};
     std::optional<download::testing::RangeServer> server;
     const auto request = [&] {
         Send(R"({"msg_type":"dnld","msg_data":{"url":")" + server->Url() + R"(","silent":true}})");
