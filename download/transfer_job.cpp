@@ -177,7 +177,7 @@ struct TransferJob::State {
     std::optional<DownloadFailure> Finished(Piece& piece, CURLcode result);
     bool StartOver();
     bool RestartInPlace();
-    void SplitInto(uint64_t total);
+    void SplitInto(uint64_t length);
     bool Write(uint64_t offset, std::string_view bytes);
     // Feeds the hash with the file's bytes that it has not taken in yet, up to `upTo`.
     bool CatchUpHash(uint64_t upTo);
@@ -614,9 +614,8 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
         const auto now = Clock::now();
         bool allDone = true;
         auto wait = std::chrono::milliseconds(kLongestWaitMs);
-        // Pieces may be added while this runs (the first answer splits the file).
-        for (size_t i = 0; i < pieces.size(); ++i) {
-            Piece& piece = *pieces[i];
+        for (const auto& entry : pieces) {
+            Piece& piece = *entry;
             if (piece.done)
                 continue;
             allDone = false;
@@ -628,7 +627,9 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
                 continue;
             }
             // Bytes a piece already holds go into the hash before new ones follow them.
-            if ((piece.start <= hashedUpTo && !CatchUpHash(piece.next)) || !StartAttempt(piece))
+            if (piece.start <= hashedUpTo && !CatchUpHash(piece.next))
+                return DownloadFailure::File;
+            if (!StartAttempt(piece))
                 return DownloadFailure::Network;
         }
         if (allDone)
@@ -644,13 +645,14 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
                 continue;
             const CURL* easy = message->easy_handle;
             const CURLcode result = message->data.result;
-            for (size_t i = 0; i < pieces.size(); ++i) {
-                Piece& piece = *pieces[i];
+            // Finished may replace the pieces (starting over), so the search ends with it.
+            for (const auto& entry : pieces) {
+                Piece& piece = *entry;
                 if (!piece.attempt || piece.attempt->handle.get() != easy)
                     continue;
                 if (auto failure = Finished(piece, result))
                     return failure;
-                break; // the pieces may have been replaced
+                break;
             }
         }
         // The owner's wake-up ends the wait at once; otherwise the library's own timers do.
