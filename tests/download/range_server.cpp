@@ -25,8 +25,9 @@ std::optional<Range> ParseRange(const std::string& header) {
 
 } // namespace
 
-RangeServer::RangeServer(std::string body, std::vector<Rule> script, bool ranges)
-    : body_(std::move(body)), script_(std::move(script)), ranges_(ranges) {
+RangeServer::RangeServer(std::string body, std::vector<Rule> script, bool ranges,
+                         Validators validators)
+    : body_(std::move(body)), script_(std::move(script)), ranges_(ranges), validators_(validators) {
     server_.server.Get("/file", [this](const httplib::Request& request,
                                        httplib::Response& response) { Answer(request, response); });
     server_.Start();
@@ -68,6 +69,8 @@ void RangeServer::Answer(const httplib::Request& request, httplib::Response& res
         ++version_;
     }
     const std::string etag = "\"v" + std::to_string(version_) + "\"";
+    // A date that changes with the file, as a file's modification time does.
+    const std::string lastModified = "Mon, 0" + std::to_string(version_) + " Dec 2026 10:00:00 GMT";
     auto body = std::make_shared<const std::string>(body_);
     const uint64_t size = body->size();
 
@@ -76,8 +79,17 @@ void RangeServer::Answer(const httplib::Request& request, httplib::Response& res
     response.status = 200;
     if (ranges_) {
         response.set_header("Accept-Ranges", "bytes");
-        response.set_header("ETag", etag);
-        const bool current = ifRange.empty() || ifRange == etag;
+        std::string validator;
+        if (validators_ == Validators::StrongETag) {
+            response.set_header("ETag", etag);
+            validator = etag;
+        } else if (validators_ == Validators::WeakETagAndLastModified) {
+            response.set_header("ETag", "W/" + etag);
+            response.set_header("Last-Modified", lastModified);
+            validator = lastModified;
+        }
+        // Without a validator of its own the server cannot tell a changed file: If-Range fails.
+        const bool current = ifRange.empty() || (!validator.empty() && ifRange == validator);
         if (asked && current && !rule.ignoreRange) {
             if (asked->first >= size || rule.answer416) {
                 response.status = 416;

@@ -68,8 +68,16 @@ public:
         bool operator==(const Request&) const = default;
     };
 
+    // What the server sends for If-Range to compare against.
+    enum class Validators {
+        StrongETag,              // ETag "vN"
+        WeakETagAndLastModified, // ETag W/"vN" (no use for ranges) and Last-Modified
+        None,
+    };
+
     // `ranges` false: a server that knows nothing of ranges (no Accept-Ranges, always 200).
-    RangeServer(std::string body, std::vector<Rule> script, bool ranges = true);
+    RangeServer(std::string body, std::vector<Rule> script, bool ranges = true,
+                Validators validators = Validators::StrongETag);
 
     std::string Url() const { return server_.Url("/file"); }
     std::string ETag() const;
@@ -84,6 +92,7 @@ private:
     int version_ = 1;
     std::vector<Rule> script_;
     const bool ranges_;
+    const Validators validators_;
     std::vector<Request> requests_;
     uint64_t sent_ = 0;
     tarvik::testing::LoopbackServer server_;

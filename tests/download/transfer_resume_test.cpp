@@ -105,6 +105,40 @@ TEST(TransferResume, ContinuesOrStartsOverAsTheServerAnswers) {
     }
 }
 
+// The validator for If-Range: a strong ETag, else Last-Modified (a weak ETag cannot guard a
+// range); with neither, a range could join two versions, so the file is fetched from the start.
+TEST(TransferResume, GuardsTheRangeWithTheValidatorTheServerGave) {
+    using Validators = RangeServer::Validators;
+    const std::string body = PatternBody(kBody);
+    const uint64_t at = kBody / 3;
+    struct Case {
+        const char* name;
+        Validators validators;
+        std::vector<Request> expected;
+    };
+    const Case cases[] = {
+        {"strong ETag", Validators::StrongETag, {{"", "", 200}, {Range(at), "\"v1\"", 206}}},
+        {"weak ETag and Last-Modified",
+         Validators::WeakETagAndLastModified,
+         {{"", "", 200}, {Range(at), "Mon, 01 Dec 2026 10:00:00 GMT", 206}}},
+        {"no validator", Validators::None, {{"", "", 200}, {"", "", 200}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RangeServer server(body, {Rule::DropAfter(at)}, true, c.validators);
+        TempFolder folder;
+        const fs::path target = folder.path() / "setup.exe";
+
+        const Outcome outcome = Download(server.Url(), target, OneConnection());
+
+        ASSERT_TRUE(outcome.end.has_value());
+        EXPECT_EQ(outcome.end->id, WM_DNLD_FINISHED);
+        EXPECT_EQ(ReadFileIfPresent(target), body);
+        EXPECT_EQ(server.Requests(), c.expected);
+        ExpectSteadyProgress(outcome.progress, kBody);
+    }
+}
+
 // Four drops in a row (three of them bringing nothing) end the job with "network"; the part is
 // kept, and a new job for the same URL and file continues it.
 TEST(TransferResume, AfterTheLastRetryThePartIsKeptAndAPageRetryContinuesIt) {
