@@ -6,7 +6,9 @@
 //   sees start, progress and finished, "Install" fails here (no authentication agent) with the
 //   real message box, which is dismissed, and "Close" ends the program with status 0.
 //
-// usage: whole_road.mjs TARVIK DEMO_SERVICE SERVICE_ORIGIN PAGE_DIR XWD_TO_PNG
+// usage: whole_road.mjs TARVIK DEMO_SERVICE SERVICE_ORIGIN PAGE_DIR XWD_TO_PNG [--dropped]
+// With --dropped the service breaks the download once at 1 MiB: the program resumes it by
+// itself, and the road must look the same to the page (no failure notice, the same bytes).
 // The program only talks to the origin it was built for, so the demo service takes that port.
 // TARVIK_ROAD_SCREENSHOT=FILE.png keeps a picture of the finished page with the message box.
 // On failure the test prints the logs and leaves whole_road_failure.png in the working folder.
@@ -19,8 +21,9 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const [tarvikBinary, demoServiceBinary, serviceOrigin, pageSource, xwdToPng] =
+const [tarvikBinary, demoServiceBinary, serviceOrigin, pageSource, xwdToPng, variant] =
   process.argv.slice(2);
+const dropped = variant === '--dropped';
 if (!xwdToPng) {
   console.error('usage: whole_road.mjs TARVIK DEMO_SERVICE SERVICE_ORIGIN PAGE_DIR XWD_TO_PNG');
   process.exit(2);
@@ -247,6 +250,7 @@ async function startService() {
     '--port', String(port), '--page-dir', files.page, '--rate', String(RATE),
     '--installer-size', String(INSTALLER_SIZE), '--downloader-id', DOWNLOADER_ID,
     '--product-name', PRODUCT, '--events-file', files.events,
+    ...(dropped ? ['--drop-after', '1M', '--drop-once'] : []),
   ], { log: files.serviceLog });
   entry.mustRun = true;
   await waitFor('the demo service to answer', async () => {
@@ -300,7 +304,8 @@ async function road() {
   step(`Xvfb on ${display}`);
   await startService();
   step(`demo service on ${origin.origin}`);
-  const servedBytes = fetch(`${origin.origin}/files/${INSTALLER_NAME}`)
+  // ?fail_after=0 keeps this reference copy whole, and leaves the one drop to the program.
+  const servedBytes = fetch(`${origin.origin}/files/${INSTALLER_NAME}${dropped ? '?fail_after=0' : ''}`)
     .then((answer) => answer.arrayBuffer()).then((body) => Buffer.from(body));
   const startedAt = Date.now();
   const program = startProgram(display);
