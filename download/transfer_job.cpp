@@ -255,6 +255,8 @@ bool TransferJob::State::Attempt::Decide() {
         // The first answer to "bytes=0-" shows that the server takes ranges.
         if (job.mayAddConnections && range->total && job.pieces.size() == 1 && offset == 0)
             job.SplitInto(*range->total);
+        // Whatever the first answer was, it settled how many connections there are.
+        job.mayAddConnections = false;
         return true;
     }
     // A whole file: ranges are not supported, or the file changed since the bytes held.
@@ -277,6 +279,7 @@ bool TransferJob::State::Attempt::Decide() {
     job.total = length;
     if (job.mayAddConnections && acceptsRanges && length > 0 && job.pieces.size() == 1)
         job.SplitInto(static_cast<uint64_t>(length));
+    job.mayAddConnections = false;
     return true;
 }
 
