@@ -1,5 +1,6 @@
 #include "service/curl_options.h"
 
+#include "common/curl/abortable_perform.h"
 #include "common/curl/checked_options.h"
 
 #include <algorithm>
@@ -26,6 +27,14 @@ bool ApplyCommonOptions(CURL* handle, const std::string& url, const ServiceLimit
         .Set(CURLOPT_CONNECTTIMEOUT_MS, LimitMilliseconds(limits.connect))
         .Set(CURLOPT_TIMEOUT_MS, LimitMilliseconds(limits.total))
         .ok();
+}
+
+CURLcode PerformRequest(CURL* handle, AbortSwitch* abort,
+                        std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (!abort && !deadline)
+        return curl_easy_perform(handle);
+    AbortSwitch unused;
+    return PerformAbortable(handle, abort ? *abort : unused, deadline);
 }
 
 ServiceFailure ServiceFailureFromCurl(CURLcode code) {

@@ -22,7 +22,8 @@ bool AddField(curl_mime* form, const char* name, const std::string& value) {
 } // namespace
 
 ServiceFailure SendEventReport(const std::string& logEndpoint, const EventReport& report,
-                               const ServiceLimits& limits) {
+                               const ServiceLimits& limits, AbortSwitch* abort,
+                               std::optional<std::chrono::steady_clock::time_point> deadline) {
     if (logEndpoint.empty())
         return ServiceFailure::BadUrl;
     const CurlEasy handle(curl_easy_init());
@@ -43,7 +44,7 @@ ServiceFailure SendEventReport(const std::string& logEndpoint, const EventReport
              .Set(CURLOPT_WRITEFUNCTION, &DiscardAnswer)
              .ok())
         return ServiceFailure::Setup;
-    const CURLcode result = curl_easy_perform(handle.get());
+    const CURLcode result = PerformRequest(handle.get(), abort, deadline);
     if (result != CURLE_OK)
         return ServiceFailureFromCurl(result);
     // A report counts as delivered only when the service accepted it.

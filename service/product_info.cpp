@@ -42,7 +42,8 @@ ProductInfo Failed(ServiceFailure failure) {
 
 } // namespace
 
-ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits) {
+ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits,
+                               AbortSwitch* abort) {
     if (infoUrl.empty())
         return Failed(ServiceFailure::BadUrl);
     const CurlEasy handle(curl_easy_init());
@@ -57,7 +58,7 @@ ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& 
              .Set(CURLOPT_WRITEDATA, &body)
              .ok())
         return Failed(ServiceFailure::Setup);
-    const CURLcode result = curl_easy_perform(handle.get());
+    const CURLcode result = PerformRequest(handle.get(), abort);
     if (body.tooLarge)
         return Failed(ServiceFailure::TooLarge);
     // Only the body counts: an error page from the server is read like any other answer.

@@ -3,6 +3,10 @@
 #include "service/service_failure.h"
 #include "service/service_limits.h"
 
+namespace tarvik {
+class AbortSwitch;
+}
+
 #include <optional>
 #include <string>
 
@@ -19,7 +23,9 @@ struct ProductInfo {
     bool operator==(const ProductInfo&) const = default;
 };
 
-// HTTP GET of `infoUrl` (no redirects followed); only the body counts, not the status.
-ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits);
+// HTTP GET of `infoUrl` (no redirects followed); only the body counts, not the status. With
+// `abort`, throwing it from another thread ends the request at once (failure Network).
+ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits,
+                               AbortSwitch* abort = nullptr);
 
 } // namespace tarvik::service

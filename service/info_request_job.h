@@ -1,0 +1,44 @@
+#pragma once
+
+#include "common/curl/abortable_perform.h"
+#include "service/product_info.h"
+#include "service/service_limits.h"
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace tarvik::service {
+
+// One product info request on its own worker thread, so that the user-interface thread keeps
+// turning (and the web view can start its processes) while the service answers.
+//
+// Threads: the worker touches only the URL and limits (never changed), the answer slot (under
+// the mutex) and the abort switch (safe from any thread); it calls `onAnswered` once, from the
+// worker, after the answer is in its slot, so `onAnswered` must be safe to call from any thread
+// (the host posts a message with it). Every other member belongs to the thread that made the job.
+class InfoRequestJob {
+public:
+    InfoRequestJob(std::string infoUrl, ServiceLimits limits, std::function<void()> onAnswered);
+    // Stops a request still under way at once and joins the worker; `onAnswered` is not called
+    // after that.
+    ~InfoRequestJob();
+    InfoRequestJob(const InfoRequestJob&) = delete;
+    InfoRequestJob& operator=(const InfoRequestJob&) = delete;
+
+    // The answer, once `onAnswered` has been called; nothing before.
+    std::optional<ProductInfo> TakeAnswer();
+
+private:
+    const std::string infoUrl_;
+    const ServiceLimits limits_;
+    std::function<void()> onAnswered_;
+    AbortSwitch abort_;
+    std::mutex mutex_;
+    std::optional<ProductInfo> answer_;
+    std::thread worker_;
+};
+
+} // namespace tarvik::service
