@@ -1,5 +1,9 @@
 #include "host_fixture.h"
 
+#include <chrono>
+#include <fstream>
+#include <thread>
+
 namespace tarvik::testing {
 
 HostFixture::HostFixture() {
@@ -18,6 +22,8 @@ HostFixture::HostFixture() {
     service.Start();
 
     options.configPath = folder / "config.ini";
+    // A copy that stands for a package, so that the info request goes to the service.
+    std::ofstream(options.configPath) << "[root]\ndownloader_id=1001\n";
     options.infoEndpoint = service.Url("/downloader.php/index/info");
     options.logEndpoint = service.Url("/downloader.php/index/log");
     options.serviceLimits = {std::chrono::milliseconds(2000), std::chrono::milliseconds(3000)};
@@ -33,7 +39,8 @@ void HostFixture::StartHost() {
     platform.window.Create(*host);
     host->OnInitDialog();
     platform.webView.CompleteCreation();
-    platform.window.Pump();
+    // The service answers on the host's worker thread; the page is navigated once it has.
+    platform.window.PumpUntil([this] { return host->infoAnswered(); }, std::chrono::seconds(5));
 }
 
 void HostFixture::Send(const std::string& utf8Message) {
@@ -46,6 +53,12 @@ std::vector<std::string> HostFixture::Notices() const {
 }
 
 std::vector<std::string> HostFixture::Events() {
+    // Reports go out from the host's sender thread: what it has queued is waited for.
+    if (host) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!host->eventsIdle() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     std::lock_guard lock(eventsMutex_);
     return events_;
 }

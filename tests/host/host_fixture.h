@@ -37,7 +37,9 @@ protected:
     const std::filesystem::path& folder = temp.path();
     platform::headless::HeadlessPlatform platform;
     LoopbackServer service;
-    std::string infoAnswer;
+    // A usable answer unless a test says otherwise.
+    std::string infoAnswer =
+        R"({"code":200,"data":{"name":"Demo App","url1":"https://vendor.example/page"}})";
     HostOptions options;
     std::unique_ptr<CTarvikDlg> host;
 
