@@ -21,11 +21,15 @@ int CTarvikDlg::DoModal() {
     m_window.Create(*this); // delivers WM_CREATE before it returns
     OnInitDialog();
     const int result = m_window.RunModalLoop();
+    EndRun();
+    return result;
+}
+
+size_t CTarvikDlg::EndRun() {
     StopTransferAndDestroyWindow();
     // The window is gone; the reports of the last moments still get a short time to go out, so
     // that the events just before a close are not lost, but never longer than that.
-    m_events->Finish(m_options.eventDrainLimit);
-    return result;
+    return m_events->Finish(m_options.eventDrainLimit);
 }
 
 void CTarvikDlg::StopTransferAndDestroyWindow() {

@@ -50,6 +50,9 @@ public:
 
     // Creates the window, initialises the host and runs the message loop until the dialog ends.
     int DoModal();
+    // What follows the loop: the transfer stops, the window goes, and the event reports still
+    // queued get their short deadline. Returns how many of them were left unsent.
+    size_t EndRun();
 
     // The message table.
     void OnHostMessage(const HostMessage& message) override;

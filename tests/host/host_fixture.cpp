@@ -11,9 +11,16 @@ HostFixture::HostFixture() {
     std::filesystem::create_directory(folder / "Downloads");
 
     service.server.Get("/downloader.php/index/info", [this](const auto&, auto& response) {
+        ++infoRequests;
+        if (holdInfo)
+            infoGate.Wait();
+        response.status = infoStatus;
         response.set_content(infoAnswer, "application/json");
     });
     service.server.Post("/downloader.php/index/log", [this](const auto& request, auto& response) {
+        if (holdEvents)
+            eventGate.Wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(eventDelayMs.load()));
         std::lock_guard lock(eventsMutex_);
         events_.push_back(request.has_file("event") ? request.get_file_value("event").content
                                                     : "<no event field>");
@@ -31,6 +38,9 @@ HostFixture::HostFixture() {
 }
 
 HostFixture::~HostFixture() {
+    // A service held back by a test answers now, so that nothing waits on it at the end.
+    infoGate.Open();
+    eventGate.Open();
     host.reset();
 }
 
