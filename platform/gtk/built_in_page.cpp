@@ -123,10 +123,12 @@ void BuiltInPage::Deliver() {
     GVariantDict arguments;
     g_variant_dict_init(&arguments, nullptr);
     g_variant_dict_insert_value(&arguments, "json", g_variant_new_string(m_data->c_str()));
-    g_variant_dict_insert_value(&arguments, "dark", g_variant_new_boolean(DesktopPrefersDark()));
+    // As text: WebKit takes no boolean arguments.
+    g_variant_dict_insert_value(&arguments, "scheme",
+                                g_variant_new_string(DesktopPrefersDark() ? "dark" : "light"));
     // The texts travel as an argument and are parsed by the page, never run as script.
     webkit_web_view_call_async_javascript_function(
-        m_view, "return window.tarvikShow(JSON.parse(json), dark);", -1,
+        m_view, "return window.tarvikShow(JSON.parse(json), scheme === 'dark');", -1,
         g_variant_dict_end(&arguments), nullptr, nullptr, m_cancellable.get(), OnDeliverFinished,
         nullptr);
 }
