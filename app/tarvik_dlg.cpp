@@ -10,7 +10,8 @@ CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
     : m_window(platform.window), m_webView(platform.webView), m_builtInPage(platform.builtInPage),
       m_desktop(platform.desktop), m_system(platform.system), m_options(std::move(options)),
       m_events(std::make_unique<service::EventSender>(
-          m_options.logEndpoint, m_options.serviceLimits, m_options.eventQueueLimit)) {}
+          m_options.logEndpoint, m_options.serviceLimits, m_options.eventQueueLimit,
+          ProxyLookupOf(m_system))) {}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();

@@ -8,6 +8,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +18,10 @@ namespace tarvik {
 // The codes the dialog ends with, as a dialog's OK and Cancel buttons end it.
 inline constexpr int kEndedByPage = 1;         // the page's "close" command
 inline constexpr int kEndedByCloseRequest = 2; // a close request from the desktop
+
+// Asks `system` for the desktop's proxy of a request (see System::ProxyFor).
+std::function<std::optional<std::string>(const std::string&)>
+ProxyLookupOf(platform::System& system);
 
 namespace download {
 class TransferJob;

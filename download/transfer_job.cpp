@@ -2,6 +2,7 @@
 
 #include "common/curl/checked_options.h"
 #include "common/curl/curl_handle.h"
+#include "common/curl/request_route.h"
 #include "common/curl/web_url.h"
 #include "common/download_failure.h"
 #include "download/failure_from_curl.h"
@@ -196,7 +197,7 @@ void TransferJob::State::Run() {
             .Set(CURLOPT_XFERINFODATA, this)
             .Set(CURLOPT_PREREQFUNCTION, &State::BeforeRequest)
             .Set(CURLOPT_PREREQDATA, this);
-    if (!rules.ok())
+    if (!rules.ok() || !ApplyProxyAndUserAgent(h, system.ProxyFor(url)))
         return Fail(DownloadFailure::Network);
     // Larger chunks than the library's 16 KiB mean fewer callbacks and writes per megabyte;
     // the command-line tool uses the same size. Only speed depends on it, so a refusal is

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/curl_options.h"
 #include "service/service_failure.h"
 #include "service/service_limits.h"
 
@@ -7,10 +8,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-
-namespace tarvik {
-class AbortSwitch;
-}
 
 namespace tarvik::service {
 
@@ -23,11 +20,8 @@ struct EventReport {
 // POSTs the report as multipart/form-data (fields downloader_id, event, uuid, in that order) to
 // `logEndpoint`, following redirects. The answer's body is discarded; the report counts as
 // delivered (None) only when the final status is 2xx, otherwise the reason is returned.
-// Nothing is retried or queued. With `abort`, throwing it from another thread ends the request
-// at once; with `deadline`, the request ends there at the latest (failure Timeout).
-ServiceFailure
-SendEventReport(const std::string& logEndpoint, const EventReport& report,
-                const ServiceLimits& limits, AbortSwitch* abort = nullptr,
-                std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+// Nothing is retried or queued here.
+ServiceFailure SendEventReport(const std::string& logEndpoint, const EventReport& report,
+                               const ServiceLimits& limits, const RequestContext& context = {});
 
 } // namespace tarvik::service

@@ -5,8 +5,10 @@
 
 namespace tarvik::service {
 
-EventSender::EventSender(std::string logEndpoint, ServiceLimits limits, size_t capacity)
-    : logEndpoint_(std::move(logEndpoint)), limits_(limits), capacity_(capacity) {
+EventSender::EventSender(std::string logEndpoint, ServiceLimits limits, size_t capacity,
+                         ProxyLookup proxyFor)
+    : logEndpoint_(std::move(logEndpoint)), limits_(limits), capacity_(capacity),
+      proxyFor_(std::move(proxyFor)) {
     worker_ = std::thread([this] { Run(); });
 }
 
@@ -79,8 +81,10 @@ void EventSender::Run() {
         lock.unlock();
         // The abort switch is always given: a close may come while a report waits on the
         // service, and it must not wait the report's whole time limit.
-        const ServiceFailure failure =
-            SendEventReport(logEndpoint_, report, limits_, &abort_, deadline);
+        RequestContext context{&abort_, deadline, std::nullopt};
+        if (proxyFor_)
+            context.proxy = proxyFor_(logEndpoint_);
+        const ServiceFailure failure = SendEventReport(logEndpoint_, report, limits_, context);
         lock.lock();
         if (abort_.aborted() && failure != ServiceFailure::None)
             break;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/curl/abortable_perform.h"
+#include "common/curl/request_route.h"
 #include "service/event_report.h"
 #include "service/service_limits.h"
 
@@ -19,9 +20,9 @@ namespace tarvik::service {
 // usual limits. Nothing is retried.
 //
 // Threads: Enqueue, Finish and the destructor belong to the thread that made the object (the
-// user-interface thread); the worker touches only the queue (under the mutex), the endpoint and
-// the limits, which never change, and the abort switch (safe from any thread). The worker makes
-// no callback.
+// user-interface thread); the worker touches only the queue (under the mutex), the endpoint, the
+// limits and the proxy lookup, which never change, and the abort switch (safe from any thread).
+// The only callback it makes is the proxy lookup, which must be safe from any thread.
 //
 // Bounds: at most `capacity` reports wait; a report queued beyond that is dropped (the newest
 // one, so that what the page reported first still goes out), and the drops are counted in one
@@ -30,7 +31,9 @@ namespace tarvik::service {
 // for longer than that.
 class EventSender {
 public:
-    EventSender(std::string logEndpoint, ServiceLimits limits, size_t capacity);
+    // `proxyFor` is asked on the worker, before each report.
+    EventSender(std::string logEndpoint, ServiceLimits limits, size_t capacity,
+                ProxyLookup proxyFor);
     // Finish with no time at all when it has not run: whatever is still under way is abandoned.
     ~EventSender();
     EventSender(const EventSender&) = delete;
@@ -53,6 +56,7 @@ private:
     const std::string logEndpoint_;
     const ServiceLimits limits_;
     const size_t capacity_;
+    const ProxyLookup proxyFor_;
     AbortSwitch abort_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -2,11 +2,15 @@
 
 namespace tarvik::service {
 
-InfoRequestJob::InfoRequestJob(std::string infoUrl, ServiceLimits limits,
+InfoRequestJob::InfoRequestJob(std::string infoUrl, ServiceLimits limits, ProxyLookup proxyFor,
                                std::function<void()> onAnswered)
-    : infoUrl_(std::move(infoUrl)), limits_(limits), onAnswered_(std::move(onAnswered)) {
+    : infoUrl_(std::move(infoUrl)), limits_(limits), proxyFor_(std::move(proxyFor)),
+      onAnswered_(std::move(onAnswered)) {
     worker_ = std::thread([this] {
-        ProductInfo info = RequestProductInfo(infoUrl_, limits_, &abort_);
+        RequestContext context{&abort_, std::nullopt, std::nullopt};
+        if (proxyFor_)
+            context.proxy = proxyFor_(infoUrl_);
+        ProductInfo info = RequestProductInfo(infoUrl_, limits_, context);
         if (abort_.aborted())
             return;
         {

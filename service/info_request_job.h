@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/curl/abortable_perform.h"
+#include "common/curl/request_route.h"
 #include "service/product_info.h"
 #include "service/service_limits.h"
 
@@ -15,13 +16,16 @@ namespace tarvik::service {
 // One product info request on its own worker thread, so that the user-interface thread keeps
 // turning (and the web view can start its processes) while the service answers.
 //
-// Threads: the worker touches only the URL and limits (never changed), the answer slot (under
-// the mutex) and the abort switch (safe from any thread); it calls `onAnswered` once, from the
-// worker, after the answer is in its slot, so `onAnswered` must be safe to call from any thread
-// (the host posts a message with it). Every other member belongs to the thread that made the job.
+// Threads: the worker touches only the URL, limits and proxy lookup (never changed), the answer
+// slot (under the mutex) and the abort switch (safe from any thread); it calls the proxy lookup
+// and then, once, `onAnswered`, both from the worker, so both must be safe to call from any
+// thread (the host posts a message with `onAnswered`). Every other member belongs to the thread
+// that made the job.
 class InfoRequestJob {
 public:
-    InfoRequestJob(std::string infoUrl, ServiceLimits limits, std::function<void()> onAnswered);
+    // `proxyFor` is asked on the worker.
+    InfoRequestJob(std::string infoUrl, ServiceLimits limits, ProxyLookup proxyFor,
+                   std::function<void()> onAnswered);
     // Stops a request still under way at once and joins the worker; `onAnswered` is not called
     // after that.
     ~InfoRequestJob();
@@ -34,6 +38,7 @@ public:
 private:
     const std::string infoUrl_;
     const ServiceLimits limits_;
+    const ProxyLookup proxyFor_;
     std::function<void()> onAnswered_;
     AbortSwitch abort_;
     std::mutex mutex_;

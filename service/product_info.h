@@ -1,11 +1,8 @@
 #pragma once
 
+#include "service/curl_options.h"
 #include "service/service_failure.h"
 #include "service/service_limits.h"
-
-namespace tarvik {
-class AbortSwitch;
-}
 
 #include <optional>
 #include <string>
@@ -23,9 +20,9 @@ struct ProductInfo {
     bool operator==(const ProductInfo&) const = default;
 };
 
-// HTTP GET of `infoUrl` (no redirects followed); only the body counts, not the status. With
-// `abort`, throwing it from another thread ends the request at once (failure Network).
+// HTTP GET of `infoUrl` (no redirects followed); only the body counts, not the status. An abort
+// thrown from another thread ends it at once (failure Network).
 ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits,
-                               AbortSwitch* abort = nullptr);
+                               const RequestContext& context = {});
 
 } // namespace tarvik::service
