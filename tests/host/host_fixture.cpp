@@ -42,6 +42,8 @@ HostFixture::~HostFixture() {
     infoGate.Open();
     eventGate.Open();
     host.reset();
+    // The handlers use the fixture's fields, which go before the server would.
+    service.Stop();
 }
 
 void HostFixture::StartHost() {

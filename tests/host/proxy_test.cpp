@@ -93,9 +93,10 @@ protected:
         proxy.Start();
     }
 
-    LoopbackServer proxy;
+    // Declared before the server, so that they outlive its handlers.
     std::mutex proxyMutex;
     Observed seen;
+    LoopbackServer proxy;
 };
 
 // Every kind of request the program makes (the info request, an event report, the download)
