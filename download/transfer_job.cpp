@@ -2,6 +2,7 @@
 
 #include "common/curl/checked_options.h"
 #include "common/curl/curl_handle.h"
+#include "common/curl/request_route.h"
 #include "common/curl/web_url.h"
 #include "common/download_failure.h"
 #include "download/failure_from_curl.h"
@@ -479,7 +480,7 @@ void TransferJob::State::SplitInto(uint64_t length) {
 bool ConfigureTransfer(CURL* h, const std::string& url, const TransferLimits& limits, void* attempt,
                        curl_write_callback onBody, curl_write_callback onHeader,
                        curl_xferinfo_callback onProgress, curl_prereq_callback beforeRequest,
-                       curl_slist* headers) {
+                       curl_slist* headers, const std::optional<std::string>& proxy) {
     // Each of these carries a rule: only http and https, also for redirects; a bounded redirect
     // chain; error statuses fail; time limits; no signals on a worker thread; where the body
     // goes; the stall check; no fall-back from https to http. A library that refuses one would
@@ -504,7 +505,7 @@ bool ConfigureTransfer(CURL* h, const std::string& url, const TransferLimits& li
             .Set(CURLOPT_PREREQFUNCTION, beforeRequest)
             .Set(CURLOPT_PREREQDATA, attempt)
             .Set(CURLOPT_HTTPHEADER, headers);
-    if (!rules.ok())
+    if (!rules.ok() || !ApplyProxyAndUserAgent(h, proxy))
         return false;
     // Larger chunks than the library's 16 KiB mean fewer callbacks and writes per megabyte;
     // the command-line tool uses the same size. Only speed depends on it, so a refusal is
@@ -543,7 +544,8 @@ bool TransferJob::State::StartAttempt(Piece& piece) {
     }
     Attempt* raw = attempt.get();
     if (!ConfigureTransfer(raw->handle.get(), url, limits, raw, &State::OnBody, &State::OnHeader,
-                           &State::OnProgress, &State::BeforeRequest, raw->headers.get()))
+                           &State::OnProgress, &State::BeforeRequest, raw->headers.get(),
+                           system.ProxyFor(url)))
         return false;
     raw->membership = std::make_unique<MultiMembership>(multi.get(), raw->handle.get());
     if (!raw->membership->added())

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -140,6 +141,14 @@ public:
     // The temporary file for a download that will become `targetPath`; nothing when it could not
     // be created (the folder is missing or refuses new files, or the path names no file).
     virtual std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) = 0;
+
+    // The proxy the desktop would use for `url`, as its web browser does: nothing when the system
+    // has no way to tell (the transfer library then reads the usual environment variables
+    // itself), an empty text for a direct connection, otherwise the proxy's URL in a form the
+    // transfer library takes ("http://host:port", "socks5://host:port"). It may take a while (a
+    // proxy auto-configuration script may be fetched), so it is asked on the thread that makes
+    // the request, never on the user-interface thread.
+    virtual std::optional<std::string> ProxyFor(const std::string& url) = 0;
 };
 
 } // namespace tarvik::platform

@@ -42,7 +42,8 @@ ProductInfo Failed(ServiceFailure failure) {
 
 } // namespace
 
-ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits) {
+ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits,
+                               const RequestContext& context) {
     if (infoUrl.empty())
         return Failed(ServiceFailure::BadUrl);
     const CurlEasy handle(curl_easy_init());
@@ -50,14 +51,14 @@ ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& 
         return Failed(ServiceFailure::Setup);
 
     Body body;
-    if (!ApplyCommonOptions(handle.get(), infoUrl, limits) ||
+    if (!ApplyCommonOptions(handle.get(), infoUrl, limits, context) ||
         !CheckedOptions(handle.get())
              .Set(CURLOPT_FOLLOWLOCATION, 0L)
              .Set(CURLOPT_WRITEFUNCTION, &CollectBody)
              .Set(CURLOPT_WRITEDATA, &body)
              .ok())
         return Failed(ServiceFailure::Setup);
-    const CURLcode result = curl_easy_perform(handle.get());
+    const CURLcode result = PerformRequest(handle.get(), context);
     if (body.tooLarge)
         return Failed(ServiceFailure::TooLarge);
     // Only the body counts: an error page from the server is read like any other answer.

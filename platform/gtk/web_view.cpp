@@ -110,8 +110,8 @@ void WebView::Create(std::function<void()> onReady) {
     g_signal_connect(m_view, "permission-request", G_CALLBACK(OnPermissionRequest), this);
     g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), this);
 
-    gtk_container_add(GTK_CONTAINER(m_window.Widget()), GTK_WIDGET(m_view));
     gtk_widget_show(GTK_WIDGET(m_view));
+    gtk_stack_add_named(m_window.Content(), GTK_WIDGET(m_view), kStackName);
 
     // The embedded browser of the Windows host completes its creation asynchronously, from the
     // message loop; the host relies on that order (its configuration is read in between).
@@ -125,6 +125,7 @@ void WebView::Close() {
     m_onReady = nullptr;
     m_onMessage = nullptr;
     m_onLeave = nullptr;
+    m_onFailed = nullptr;
     if (m_readySource != 0)
         g_source_remove(m_readySource);
     m_readySource = 0;
@@ -154,6 +155,17 @@ void WebView::SetMessageHandler(std::function<void(const std::string& text)> onM
 void WebView::SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) {
     if (!m_closed)
         m_onLeave = std::move(onLeave);
+}
+
+void WebView::SetLoadFailureHandler(std::function<void()> onFailed) {
+    if (!m_closed)
+        m_onFailed = std::move(onFailed);
+}
+
+void WebView::HostNavigationFailed() {
+    m_awaitingHostCommit = false;
+    if (m_onFailed)
+        m_onFailed();
 }
 
 bool WebView::LeavesThePage(const std::string& uri) const {
@@ -217,11 +229,25 @@ void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpoin
     });
 }
 
-gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError*,
+gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError* error,
                                gpointer self) {
+    auto* view = static_cast<WebView*>(self);
     // A failure before the commit ends the host's navigation; the shown document stays foreign.
-    if (event != WEBKIT_LOAD_COMMITTED && event != WEBKIT_LOAD_FINISHED)
-        static_cast<WebView*>(self)->m_awaitingHostCommit = false;
+    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED ||
+        !view->m_awaitingHostCommit)
+        return FALSE;
+    // A load replaced by the host's next navigation, or one the view itself refused (an HTTP
+    // error answer, already reported), is no failure of the page.
+    const bool replaced =
+        error && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED);
+    const bool refused =
+        error && g_error_matches(error, WEBKIT_POLICY_ERROR,
+                                 WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+    if (replaced || refused) {
+        view->m_awaitingHostCommit = replaced && view->m_awaitingHostCommit;
+        return FALSE;
+    }
+    RunGuarded("page load failure", [&] { view->HostNavigationFailed(); });
     return FALSE;
 }
 
@@ -277,6 +303,15 @@ gboolean WebView::DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
         auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
         if (!webkit_response_policy_decision_is_main_frame_main_resource(response))
             return FALSE;
+        // The host's page answered with an HTTP error: an error page from a server is no page
+        // the user can install from, so it is not shown and the host hears of the failure.
+        WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
+        if (view->m_awaitingHostCommit && answer &&
+            webkit_uri_response_get_status_code(answer) >= 400) {
+            webkit_policy_decision_ignore(decision);
+            view->HostNavigationFailed();
+            return TRUE;
+        }
         WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         const std::string target = uri ? uri : "";

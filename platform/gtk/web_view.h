@@ -25,6 +25,9 @@ class HostWindow;
 // The view lives in `window` and goes when the window is destroyed; `window` must outlive it.
 class WebView final : public platform::WebView {
 public:
+    // Its name in the window's content stack.
+    static constexpr char kStackName[] = "page";
+
     explicit WebView(HostWindow& window);
     ~WebView() override;
     WebView(const WebView&) = delete;
@@ -40,6 +43,7 @@ public:
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
     void PostJson(const std::string& json) override;
     void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
+    void SetLoadFailureHandler(std::function<void()> onFailed) override;
 
 private:
     static gboolean OnReadyIdle(gpointer self);
@@ -60,6 +64,8 @@ private:
     // Whether a top-level document at `uri` would take the window away from the host's page.
     bool LeavesThePage(const std::string& uri) const;
     void Leave(const std::string& uri);
+    // The host's own navigation failed before its document was committed.
+    void HostNavigationFailed();
     void HandleScriptMessage(WebKitJavascriptResult* result);
 
     // Disconnects everything and destroys the view; no callback reaches the host afterwards.
@@ -71,6 +77,7 @@ private:
     std::function<void()> m_onReady;
     std::function<void(const std::string&)> m_onMessage;
     std::function<void(const std::string&)> m_onLeave;
+    std::function<void()> m_onFailed;
     GObjectPtr<WebKitUserContentManager> m_content;
     // Owned by the window; a reference is kept so it can be torn down in order.
     GObjectPtr<WebKitWebView> m_viewRef;

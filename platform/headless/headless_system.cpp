@@ -13,6 +13,10 @@ struct HeadlessSystem::Shared {
     mutable std::mutex mutex;
     std::set<Fault> faults;
     std::vector<Call> calls;
+    // ProxyFor's script (not recorded as a call: the order of file operations is what tests
+    // compare).
+    bool realProxy = false;
+    std::optional<std::string> proxy;
 
     // Records the call and tells whether the fault is injected.
     bool Ask(std::string operation, std::string argument, std::optional<Fault> fault = {}) {
@@ -102,6 +106,26 @@ void HeadlessSystem::Heal(Fault fault) {
 std::vector<HeadlessSystem::Call> HeadlessSystem::Calls() const {
     const std::lock_guard lock(shared_->mutex);
     return shared_->calls;
+}
+
+void HeadlessSystem::AnswerProxy(std::optional<std::string> answer) {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->realProxy = false;
+    shared_->proxy = std::move(answer);
+}
+
+void HeadlessSystem::UseRealProxyResolver() {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->realProxy = true;
+}
+
+std::optional<std::string> HeadlessSystem::ProxyFor(const std::string& url) {
+    {
+        const std::lock_guard lock(shared_->mutex);
+        if (!shared_->realProxy)
+            return shared_->proxy;
+    }
+    return real_->ProxyFor(url);
 }
 
 std::string HeadlessSystem::ExecutablePath() {

@@ -1,4 +1,5 @@
 #include "gui/gui_test_support.h"
+#include "support/closed_port.h"
 #include "support/loopback_server.h"
 
 #include <gtest/gtest.h>
@@ -325,6 +326,47 @@ TEST_F(WebViewTest, EmptyOrInvalidAddressesLoadNothing) {
     platform->webView.PostJson(R"({"n":3})");
     RunFor(*platform, 100ms);
     EXPECT_TRUE(received.empty());
+}
+
+// The host hears when its own page cannot be shown: an HTTP error answer or no connection. A
+// good page, and a page of the site that fails after the host's page was shown, are no failure
+// of the host's navigation.
+TEST_F(WebViewTest, TheHostHearsWhenItsOwnPageCannotBeLoaded) {
+    site.server.Get("/gone", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+        response.set_content("<p>not here</p>", "text/html");
+    });
+    site.server.Get("/broken", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 500;
+        response.set_content("<p>broken</p>", "text/html");
+    });
+    struct Case {
+        std::string url;
+        bool fails;
+    };
+    const Case cases[] = {
+        {site.Url("/gone"), true},
+        {site.Url("/broken"), true},
+        {RefusedLoopbackUrl("/page"), true},
+        {site.Url("/page"), false},
+    };
+    int failures = 0;
+    platform->webView.SetLoadFailureHandler([&] { ++failures; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        failures = 0;
+        received.clear();
+        platform->webView.Navigate(c.url);
+        if (c.fails) {
+            EXPECT_TRUE(RunUntil(
+                *platform, [&] { return failures > 0; }, 10s));
+            RunFor(*platform, 200ms);
+            EXPECT_EQ(failures, 1);
+        } else {
+            EXPECT_TRUE(Receives(Ready(site)));
+            EXPECT_EQ(failures, 0);
+        }
+    }
 }
 
 } // namespace
