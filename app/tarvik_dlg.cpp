@@ -6,7 +6,8 @@ namespace tarvik {
 
 CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
     : m_window(platform.window), m_webView(platform.webView), m_desktop(platform.desktop),
-      m_system(platform.system), m_options(std::move(options)) {}
+      m_system(platform.system), m_options(std::move(options)),
+      m_texts(m_desktop.PreferredLanguages()) {}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();

@@ -1,5 +1,7 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/curl/web_url.h"
+#include "common/log.h"
 #include "common/text_conversion.h"
 
 #include <nlohmann/json.hpp>
@@ -15,6 +17,7 @@ void CTarvikDlg::CreateWebView() {
 void CTarvikDlg::OnWebViewReady() {
     m_webViewReady = true;
     m_webView.FitToWindow();
+    TARVIK_LOG("page: navigating to ", LoggedUrl(NarrowFromWide(m_pageUrl)));
     m_webView.Navigate(NarrowFromWide(m_pageUrl));
     m_webView.SetMessageHandler([this](const std::string& text) { OnWebMessage(text); });
     m_webView.SetExternalNavigationHandler(

@@ -5,6 +5,9 @@
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
 
+#include "common/curl/web_url.h"
+#include "common/log.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -96,7 +99,7 @@ void WebView::Create(std::function<void()> onReady) {
     m_viewRef = RefObject(m_view);
     WebKitSettings* settings = webkit_web_view_get_settings(m_view);
     webkit_settings_set_enable_javascript(settings, TRUE);
-    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_enable_developer_extras(settings, m_inspect ? TRUE : FALSE);
     // An installer page gains nothing from GPU compositing, and setting it up (in software where
     // there is no GPU) costs more start-up time and memory than the whole rest of the page: it
     // roughly halved the time to a painted page and cut a third of the memory in the start-up
@@ -205,20 +208,31 @@ gboolean WebView::OnReadyIdle(gpointer self) {
 
 void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer self) {
     auto* view = static_cast<WebView*>(self);
+    if (event == WEBKIT_LOAD_FINISHED)
+        RunGuarded("page load finished", [] { TARVIK_LOG("page: load finished"); });
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
     RunGuarded("page commit", [&] {
         const char* uri = webkit_web_view_get_uri(webView);
         view->m_committedUri = uri ? uri : "";
+        TARVIK_LOG("page: committed ", LoggedUrl(view->m_committedUri));
         if (view->m_awaitingHostCommit) {
             view->m_awaitingHostCommit = false;
             view->m_hostOrigin = OriginOf(view->m_committedUri);
         }
+        // Opened once the page has a document, so that the inspector shows it from the start.
+        if (view->m_inspect && !view->m_inspectorShown) {
+            view->m_inspectorShown = true;
+            webkit_web_inspector_show(webkit_web_view_get_inspector(webView));
+        }
     });
 }
 
-gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError*,
+gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError* error,
                                gpointer self) {
+    RunGuarded("page load failed", [&] {
+        TARVIK_LOG("page: load failed: ", error ? error->message : "unknown error");
+    });
     // A failure before the commit ends the host's navigation; the shown document stays foreign.
     if (event != WEBKIT_LOAD_COMMITTED && event != WEBKIT_LOAD_FINISHED)
         static_cast<WebView*>(self)->m_awaitingHostCommit = false;
@@ -307,12 +321,13 @@ gboolean WebView::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* r
 }
 
 gboolean WebView::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
-                                WebKitHitTestResult*, gpointer) {
+                                WebKitHitTestResult*, gpointer self) {
+    const bool inspecting = static_cast<WebView*>(self)->m_inspect;
     return RunGuarded("context menu", gboolean(FALSE),
-                      [&] { return gboolean(KeepEditingActionsOnly(menu)); });
+                      [&] { return gboolean(KeepEditingActionsOnly(menu, inspecting)); });
 }
 
-bool KeepEditingActionsOnly(WebKitContextMenu* menu) {
+bool KeepEditingActionsOnly(WebKitContextMenu* menu, bool keepInspector) {
     // Only the editing actions a page's text needs; navigation, new windows, reloading and the
     // inspector would all lead out of the vendor's page.
     GList* items = webkit_context_menu_get_items(menu);
@@ -324,6 +339,10 @@ bool KeepEditingActionsOnly(WebKitContextMenu* menu) {
         case WEBKIT_CONTEXT_MENU_ACTION_COPY:
         case WEBKIT_CONTEXT_MENU_ACTION_PASTE:
         case WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL:
+            break;
+        case WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT:
+            if (!keepInspector)
+                unwanted.push_back(item);
             break;
         default:
             unwanted.push_back(item);
