@@ -4,6 +4,7 @@
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
+#include "platform/gtk/web_languages.h"
 
 #include "common/curl/web_url.h"
 #include "common/log.h"
@@ -66,6 +67,30 @@ void ConfineWebProcesses() {
     std::fprintf(stderr, "tarvik: web content runs without a sandbox: %s\n", why.c_str());
 }
 
+// The vendor's service and page see the user's languages (Accept-Language, navigator.languages)
+// from the same list the host's own texts follow. WebKit's own guess comes from the C library's
+// locale alone: it ignores LANGUAGE, names one language at most, says "en-US" for a locale that
+// is not installed, and sends "Accept-Language: C" in the C locale (seen with WebKitGTK 2.50).
+// With no language at all, English is asked for, as the host's texts are then English.
+// Decided once, before the first web process starts.
+void PreferUsersLanguages() {
+    static bool decided = false;
+    if (decided)
+        return;
+    decided = true;
+    std::vector<std::string> names;
+    for (const gchar* const* name = g_get_language_names(); name && *name; ++name)
+        names.emplace_back(*name);
+    std::vector<std::string> tags = WebLanguages(names);
+    if (tags.empty())
+        tags.emplace_back("en");
+    std::vector<const gchar*> list;
+    for (const std::string& tag : tags)
+        list.push_back(tag.c_str());
+    list.push_back(nullptr);
+    webkit_web_context_set_preferred_languages(webkit_web_context_get_default(), list.data());
+}
+
 } // namespace
 
 WebView::WebView(HostWindow& window) : m_window(window), m_token(MakeBridgeToken()) {
@@ -81,6 +106,7 @@ void WebView::Create(std::function<void()> onReady) {
         return;
     m_onReady = std::move(onReady);
     ConfineWebProcesses();
+    PreferUsersLanguages();
     m_content.reset(webkit_user_content_manager_new());
     m_cancellable.reset(g_cancellable_new());
     const std::string script = PageBridgeScript(m_token);

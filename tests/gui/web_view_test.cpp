@@ -5,6 +5,9 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <cstdlib>
+#include <mutex>
+
 namespace tarvik::testing {
 namespace {
 
@@ -256,18 +259,33 @@ TEST(ContextMenuTest, OnlyTheEditingActionsStay) {
     ASSERT_TRUE(MakeGtkPlatform());
     struct Case {
         std::vector<WebKitContextMenuAction> offered;
+        bool inspecting;
         std::vector<WebKitContextMenuAction> kept;
     };
+    const std::vector<WebKitContextMenuAction> mixed = {
+        WEBKIT_CONTEXT_MENU_ACTION_GO_BACK,
+        WEBKIT_CONTEXT_MENU_ACTION_COPY,
+        WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_PASTE,
+        WEBKIT_CONTEXT_MENU_ACTION_RELOAD,
+        WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT,
+        WEBKIT_CONTEXT_MENU_ACTION_CUT,
+        WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL,
+        WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK};
     const Case cases[] = {
-        {{WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_COPY,
-          WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
-          WEBKIT_CONTEXT_MENU_ACTION_RELOAD, WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT,
-          WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL,
-          WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK},
+        {mixed,
+         false,
          {WEBKIT_CONTEXT_MENU_ACTION_COPY, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
           WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL}},
+        // With --inspect, "Inspect Element" stays for the vendor.
+        {mixed,
+         true,
+         {WEBKIT_CONTEXT_MENU_ACTION_COPY, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
+          WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT, WEBKIT_CONTEXT_MENU_ACTION_CUT,
+          WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL}},
         {{WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD,
           WEBKIT_CONTEXT_MENU_ACTION_STOP, WEBKIT_CONTEXT_MENU_ACTION_RELOAD},
+         false,
          {}},
     };
     for (const Case& c : cases) {
@@ -276,7 +294,7 @@ TEST(ContextMenuTest, OnlyTheEditingActionsStay) {
             webkit_context_menu_append(menu,
                                        webkit_context_menu_item_new_from_stock_action(action));
         webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
-        const bool empty = platform::gtk::KeepEditingActionsOnly(menu);
+        const bool empty = platform::gtk::KeepEditingActionsOnly(menu, c.inspecting);
         std::vector<WebKitContextMenuAction> kept;
         for (GList* item = webkit_context_menu_get_items(menu); item; item = item->next)
             kept.push_back(webkit_context_menu_item_get_stock_action(
@@ -325,6 +343,48 @@ TEST_F(WebViewTest, EmptyOrInvalidAddressesLoadNothing) {
     platform->webView.PostJson(R"({"n":3})");
     RunFor(*platform, 100ms);
     EXPECT_TRUE(received.empty());
+}
+
+// The page and the vendor's service see the user's languages, the list the host's own texts
+// follow: in the request's Accept-Language and in navigator.languages. (A test process of its
+// own, so the languages are set before its first web view, as in the program.)
+TEST(WebViewLanguagesTest, ThePageAndItsServiceSeeTheUsersLanguages) {
+    ASSERT_EQ(setenv("LANGUAGE", "de_DE:zh_CN", 1), 0);
+    // Before the server, which may still be answering until it goes.
+    std::mutex mutex;
+    std::string acceptLanguage;
+    LoopbackServer site;
+    site.server.Get(
+        "/languages", [&](const httplib::Request& request, httplib::Response& response) {
+            {
+                const std::lock_guard lock(mutex);
+                acceptLanguage = request.get_header_value("Accept-Language");
+            }
+            response.set_content("<!doctype html><script>window.chrome.webview.postMessage("
+                                 "'languages ' + navigator.languages.join(','))</script>",
+                                 "text/html");
+        });
+    site.server.set_keep_alive_max_count(1);
+    site.Start();
+
+    auto platform = MakeGtkPlatform();
+    ASSERT_TRUE(platform);
+    RecordingHost host;
+    platform->window.Create(host);
+    platform->window.MoveTo(platform::Point{-10000, 0});
+    bool ready = false;
+    std::vector<std::string> received;
+    platform->webView.Create([&] { ready = true; });
+    platform->webView.SetMessageHandler([&](const std::string& text) { received.push_back(text); });
+    ASSERT_TRUE(RunUntil(*platform, [&] { return ready; }));
+    platform->webView.Navigate(site.Url("/languages"));
+    ASSERT_TRUE(RunUntil(*platform, [&] { return !received.empty(); }));
+
+    // WebKit shows the page the most preferred language only (fewer traits to fingerprint).
+    EXPECT_EQ(received.front(), "languages de-DE");
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(acceptLanguage, "de-DE,de;q=0.90,zh-CN;q=0.80,zh;q=0.70");
+    unsetenv("LANGUAGE");
 }
 
 } // namespace
