@@ -83,7 +83,7 @@ test-tsan: test-deps
 
 # clang-tidy over every C++ source the test build compiles (checks in .clang-tidy, findings are
 # errors), and shellcheck over every shell script.
-LINT_HEADERS := ^$(CURDIR)/(app|bench|bridge|common|download|platform|service|settings|tests|tools)/
+LINT_HEADERS := ^$(CURDIR)/(app|bench|bridge|common|download|platform|po|service|settings|tests|tools)/
 lint: build-test
 	tools/install-deps.sh --lint
 	run-clang-tidy -p $(BUILD_TEST) -j $(JOBS) -quiet -header-filter='$(LINT_HEADERS)' '^$(CURDIR)/'

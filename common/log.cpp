@@ -33,13 +33,18 @@ bool Enabled() {
 }
 
 void Write(std::string_view line) {
+    // Pieces come from outside (a page command's type, a product name, a file name): a line
+    // break or a terminal escape among them must not make a line of its own or move the cursor.
+    std::string whole = "tarvik: ";
+    for (const char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        whole.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
+    }
     const std::lock_guard lock(SinkMutex());
     if (Sink()) {
-        Sink()(line);
+        Sink()(std::string_view(whole).substr(8));
         return;
     }
-    std::string whole = "tarvik: ";
-    whole.append(line);
     whole.push_back('\n');
     std::fwrite(whole.data(), 1, whole.size(), stderr);
 }

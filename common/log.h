@@ -38,7 +38,7 @@ template <typename... Pieces> std::string Join(const Pieces&... pieces) {
 
 void Enable(bool on);
 bool Enabled();
-// Writes "tarvik: " + line + "\n" in one piece.
+// Writes "tarvik: " + line + "\n" in one piece, with control characters in `line` shown as '?'.
 void Write(std::string_view line);
 // Text the log shows in part: at most `limit` bytes of `text` (cut at a UTF-8 character
 // boundary), with "..." when cut. For what the page chose, such as a command's type.
@@ -46,7 +46,8 @@ std::string Clipped(std::string_view text, size_t limit = 32);
 // An identifier that must not be logged whole, such as the installation's uuid: its first four
 // characters and its length, e.g. "7E90... (32 characters)"; "(none)" when empty.
 std::string Shortened(std::string_view id);
-// Tests take the lines instead of stderr while a sink is set; an empty function restores stderr.
+// Tests take the lines (without "tarvik: " and the line break) instead of stderr while a sink is
+// set; an empty function restores stderr.
 void SetSink(std::function<void(std::string_view line)> sink);
 
 } // namespace tarvik::log

@@ -6,8 +6,6 @@
 
 namespace tarvik {
 
-namespace {
-
 struct TranslationEntry {
     const char* english;
     const char* translated;
@@ -18,6 +16,8 @@ struct TranslationTable {
     const TranslationEntry* entries; // sorted by `english`, byte-wise
     size_t count;
 };
+
+namespace {
 
 // Generated from po/*.po at build time (po/CMakeLists.txt).
 #include "translation_table.inc"
@@ -66,7 +66,7 @@ Catalogue::Catalogue(const std::vector<std::string>& languages) {
 const char* Catalogue::Translate(const char* english) const {
     if (!m_table || !english)
         return english;
-    const auto* table = static_cast<const TranslationTable*>(m_table);
+    const TranslationTable* table = m_table;
     const TranslationEntry* end = table->entries + table->count;
     const TranslationEntry* found = std::lower_bound(
         table->entries, end, english, [](const TranslationEntry& entry, const char* text) {

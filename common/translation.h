@@ -6,6 +6,8 @@
 
 namespace tarvik {
 
+struct TranslationTable;
+
 // The host's own texts in the user's language. The texts are written in English in the code and
 // looked up in the translations compiled in from po/*.po (see po/README.md); a language without
 // a translation of a text, or without a catalogue at all, shows the English text.
@@ -29,7 +31,7 @@ public:
 
 private:
     std::string m_language;
-    const void* m_table = nullptr;
+    const TranslationTable* m_table = nullptr;
 };
 
 } // namespace tarvik

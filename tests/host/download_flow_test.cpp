@@ -422,6 +422,7 @@ TEST_F(DownloadFlowTest, TheStepLogShowsEachStepAndNoSecrets) {
     Send(R"({"msg_type":"post_data","msg_data":{"event_id":"install_clicked"}})");
     Send(R"({"msg_type":"install"})");
     Send(R"({"not_a_command":"page-private-text"})");
+    Send(R"({"msg_type":"x\ntarvik: forged line"})");
     Send("page-private-text");
 
     const std::lock_guard lock(linesMutex);
@@ -450,6 +451,7 @@ TEST_F(DownloadFlowTest, TheStepLogShowsEachStepAndNoSecrets) {
         "install: starting " + (Downloads() / "Setup.exe").string(),
         "page command ignored: not a command (37 bytes)",
         "page command ignored: not a command (17 bytes)",
+        "page command: x?tarvik: forged line",
     };
     for (const std::string& step : expectedSteps)
         EXPECT_NE(std::find(lines.begin(), lines.end(), step), lines.end())
