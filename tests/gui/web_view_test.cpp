@@ -387,5 +387,41 @@ TEST(WebViewLanguagesTest, ThePageAndItsServiceSeeTheUsersLanguages) {
     unsetenv("LANGUAGE");
 }
 
+// --inspect: the developer extras are on and the inspector opens once the page is committed;
+// without it neither.
+TEST(WebViewInspectorTest, OpensBesideThePageOnlyWhenAsked) {
+    LoopbackServer site;
+    Serve(site, "/page",
+          "<!doctype html><script>window.chrome.webview.postMessage('ready')</script>");
+    site.server.set_keep_alive_max_count(1);
+    site.Start();
+    for (const bool inspect : {false, true}) {
+        SCOPED_TRACE(inspect ? "--inspect" : "default");
+        auto platform = MakeGtkPlatform();
+        ASSERT_TRUE(platform);
+        RecordingHost host;
+        platform->window.Create(host);
+        platform->window.MoveTo(platform::Point{-10000, 0});
+        platform->webView.ShowInspector(inspect);
+        bool ready = false;
+        std::vector<std::string> received;
+        platform->webView.Create([&] { ready = true; });
+        platform->webView.SetMessageHandler(
+            [&](const std::string& text) { received.push_back(text); });
+        ASSERT_TRUE(RunUntil(*platform, [&] { return ready; }));
+        platform->webView.Navigate(site.Url("/page"));
+        ASSERT_TRUE(RunUntil(*platform, [&] { return !received.empty(); }));
+        WebKitWebView* view = platform->webView.Widget();
+        WebKitWebInspector* inspector = webkit_web_view_get_inspector(view);
+        EXPECT_EQ(webkit_settings_get_enable_developer_extras(webkit_web_view_get_settings(view)),
+                  inspect);
+        EXPECT_EQ(RunUntil(
+                      *platform,
+                      [&] { return webkit_web_inspector_get_web_view(inspector) != nullptr; },
+                      inspect ? 10s : 1s),
+                  inspect);
+    }
+}
+
 } // namespace
 } // namespace tarvik::testing
