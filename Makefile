@@ -15,7 +15,7 @@ SERVICE_PORT ?= 47810
 ORIGIN ?=
 # CI turns compiler warnings into errors; a user's build with another compiler only warns.
 WERROR ?= OFF
-# ccache, when installed, makes rebuilds of the four build folders cheap.
+# ccache, when installed, makes rebuilds of the build folders cheap (they share most objects).
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 # Further options for every configure step, e.g. CMAKE_ARGS=-DCMAKE_BUILD_TYPE=Release.
 CMAKE_ARGS ?=
