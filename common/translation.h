@@ -4,6 +4,10 @@
 #include <string_view>
 #include <vector>
 
+// Marks an English text that is looked up later (it stands in a table), so that xgettext finds
+// it (`--keyword=N_`); it is the text itself, as gettext's N_().
+#define N_(text) text
+
 namespace tarvik {
 
 struct TranslationTable;

@@ -15,9 +15,9 @@ struct InstallerKind {
 // The labels are kept whole, pattern included, so that each language can place the pattern as
 // it writes (the Chinese labels have no space before it).
 constexpr InstallerKind kKinds[] = {
-    {"exe", "Applications (*.exe)"},       {"deb", "Debian packages (*.deb)"},
-    {"rpm", "RPM packages (*.rpm)"},       {"AppImage", "AppImage programs (*.AppImage)"},
-    {"run", "Installer programs (*.run)"}, {"sh", "Shell scripts (*.sh)"},
+    {"exe", N_("Applications (*.exe)")},       {"deb", N_("Debian packages (*.deb)")},
+    {"rpm", N_("RPM packages (*.rpm)")},       {"AppImage", N_("AppImage programs (*.AppImage)")},
+    {"run", N_("Installer programs (*.run)")}, {"sh", N_("Shell scripts (*.sh)")},
 };
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
