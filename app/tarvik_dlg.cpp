@@ -9,6 +9,7 @@ namespace tarvik {
 CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
     : m_window(platform.window), m_webView(platform.webView), m_builtInPage(platform.builtInPage),
       m_desktop(platform.desktop), m_system(platform.system), m_options(std::move(options)),
+      m_texts(m_desktop.PreferredLanguages()),
       m_events(std::make_unique<service::EventSender>(
           m_options.logEndpoint, m_options.serviceLimits, m_options.eventQueueLimit,
           ProxyLookupOf(m_system))) {}

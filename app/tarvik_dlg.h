@@ -3,6 +3,7 @@
 #include "app/host_options.h"
 #include "common/download_state.h"
 #include "common/host_message.h"
+#include "common/translation.h"
 #include "platform/platform.h"
 
 #include <nlohmann/json_fwd.hpp>
@@ -143,6 +144,8 @@ private:
     // System is).
     platform::System& m_system;
     HostOptions m_options;
+    // The host's own texts (message boxes, dialog filters, notifications) in the user's language.
+    const Catalogue m_texts;
 
     std::wstring m_infoUrl;
     std::wstring m_pageUrl;

@@ -36,7 +36,7 @@ void CTarvikDlg::ShowBuiltInPage(StartState state) {
             ReportEvent(kEventStartFailed);
     }
     m_startState = state;
-    nlohmann::json data = bridge::BuiltInPageTexts();
+    nlohmann::json data = bridge::BuiltInPageTexts(m_texts);
     data["state"] = StateName(state);
     m_builtInPage.Show(data.dump());
     // The window is still off-screen (the vendor's page never sized it): the built-in page gets

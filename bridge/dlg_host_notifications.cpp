@@ -1,6 +1,7 @@
 #include "app/tarvik_dlg.h"
 
 #include "common/download_failure.h"
+#include "common/log.h"
 #include "common/text_conversion.h"
 #include "download/transfer_job.h"
 
@@ -16,6 +17,7 @@ void CTarvikDlg::PostJsonToPage(const json& value) {
     // Before the web view exists there is no page to tell.
     if (!m_webViewReady)
         return;
+    TARVIK_LOG("notice: ", value.dump());
     m_webView.PostJson(value.dump());
 }
 
@@ -63,16 +65,18 @@ void CTarvikDlg::OnDownloadFinished() {
         if (!saved.empty())
             m_filePath = WideFromNarrow(saved);
     }
+    TARVIK_LOG("download: finished: ", NarrowFromWide(m_filePath));
     m_transfer.reset();
     PostJsonToPage({{"msg_type", "dnld"},
                     {"status", static_cast<uint32_t>(m_downloadState)},
                     {"status_text", "dnld_finished"}});
-    NotifyIfAway("The download has finished.");
+    NotifyIfAway(m_texts.Translate("The download has finished."));
 }
 
 void CTarvikDlg::NotifyIfAway(const std::string& body) {
     if (m_window.IsActive())
         return;
+    TARVIK_LOG("desktop notification: ", body);
     m_desktop.Notify(m_productName.empty() ? std::string("Tarvik") : m_productName, body);
 }
 
@@ -99,13 +103,14 @@ void CTarvikDlg::OnDownloadFailed(const HostMessage& message) {
     // must be neither launched nor shown as the download.
     m_filePath.clear();
     const auto failure = static_cast<DownloadFailure>(message.wParam);
+    TARVIK_LOG("download: failed, reason ", ReasonText(failure));
     PostJsonToPage({{"msg_type", "dnld"},
                     {"reason", std::string(ReasonText(failure))},
                     {"status", static_cast<uint32_t>(m_downloadState)},
                     {"status_text", "dnld_failed"}});
     // A download the user cancelled needs no telling.
     if (failure != DownloadFailure::Cancelled)
-        NotifyIfAway("The download did not finish.");
+        NotifyIfAway(m_texts.Translate("The download did not finish."));
 }
 
 } // namespace tarvik

@@ -1,5 +1,7 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/curl/web_url.h"
+#include "common/log.h"
 #include "common/text_conversion.h"
 
 #include <nlohmann/json.hpp>
@@ -27,6 +29,7 @@ void CTarvikDlg::NavigateWhenReady() {
         return;
     m_navigated = true;
     m_pageSized = false;
+    TARVIK_LOG("page: navigating to ", LoggedUrl(NarrowFromWide(m_pageUrl)));
     m_webView.Navigate(NarrowFromWide(m_pageUrl));
     m_window.StartTimer(kPageTimer, m_options.pageLimit);
 }

@@ -1,8 +1,11 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/curl/web_url.h"
 #include "common/download_failure.h"
+#include "common/log.h"
 #include "common/text_conversion.h"
 #include "download/installer_file_name.h"
+#include "download/save_filters.h"
 #include "download/transfer_job.h"
 
 #include <filesystem>
@@ -14,13 +17,14 @@ namespace {
 // The dialog offers the installer's name in `folder` (when one is known). A name typed without an
 // extension gets the installer's own: "txt", the old default, saved installers as text files.
 platform::SaveDialogRequest InstallerSaveDialog(const std::wstring& fileName,
-                                                const std::wstring& folder) {
+                                                const std::wstring& folder,
+                                                const Catalogue& texts) {
     const std::filesystem::path name = PathFromWide(fileName);
     std::string extension = name.extension().string();
     if (!extension.empty())
         extension.erase(0, 1);
     const std::filesystem::path proposed = folder.empty() ? name : PathFromWide(folder) / name;
-    return {proposed.string(), extension, {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
+    return {proposed.string(), extension, download::SaveDialogFilters(extension, texts)};
 }
 
 } // namespace
@@ -38,10 +42,11 @@ void CTarvikDlg::StartDownload(bool silent) {
     if (silent && !folder.empty()) {
         m_filePath = WideFromPath(PathFromWide(folder) / PathFromWide(fileName));
     } else {
-        const std::optional<std::string> chosen = m_desktop.ShowSaveDialog(
-            InstallerSaveDialog(fileName, m_lastSaveFolder.empty() ? folder : m_lastSaveFolder));
+        const std::optional<std::string> chosen = m_desktop.ShowSaveDialog(InstallerSaveDialog(
+            fileName, m_lastSaveFolder.empty() ? folder : m_lastSaveFolder, m_texts));
         if (!chosen) {
             // Cancelled: nothing is posted and the page may ask again.
+            TARVIK_LOG("download: save dialog cancelled");
             m_downloadStarting = false;
             return;
         }
@@ -49,6 +54,8 @@ void CTarvikDlg::StartDownload(bool silent) {
         m_lastSaveFolder = WideFromPath(PathFromWide(m_filePath).parent_path());
     }
 
+    TARVIK_LOG("download: ", LoggedUrl(NarrowFromWide(m_downloadUrl)), " to ",
+               NarrowFromWide(m_filePath));
     // Queued ahead of everything the worker will post, so the page hears "start" first.
     PostToSelf(WM_DNLD_START);
 

@@ -1,5 +1,7 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/curl/web_url.h"
+#include "common/log.h"
 #include "common/text_conversion.h"
 #include "service/event_report.h"
 #include "service/event_sender.h"
@@ -20,6 +22,7 @@ void CTarvikDlg::FetchProductInfo() {
     // A request still under way is stopped first; its answer, if already posted, carries an
     // older number and is ignored.
     m_infoJob.reset();
+    TARVIK_LOG("service: info request ", LoggedUrl(NarrowFromWide(m_infoUrl)));
     m_infoAnswered = false;
     m_infoUsable = false;
     const uint64_t number = ++m_infoRequests;
@@ -38,6 +41,9 @@ void CTarvikDlg::OnInfoAnswer(const HostMessage& message) {
     if (!answer)
         return;
     m_infoAnswered = true;
+    TARVIK_LOG("service: info ", FailureText(answer->failure), ", name ",
+               log::Clipped(answer->name.value_or("(none)"), 64), ", page ",
+               LoggedUrl(answer->pageUrl.value_or("")));
     // The title is set first, before any navigation: an answer with a good name and a bad page
     // URL still names the window.
     if (answer->name) {

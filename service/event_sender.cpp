@@ -1,5 +1,7 @@
 #include "service/event_sender.h"
 
+#include "common/log.h"
+
 #include <cstdio>
 #include <optional>
 
@@ -85,6 +87,8 @@ void EventSender::Run() {
         if (proxyFor_)
             context.proxy = proxyFor_(logEndpoint_);
         const ServiceFailure failure = SendEventReport(logEndpoint_, report, limits_, context);
+        TARVIK_LOG("service: event ", log::Clipped(report.event),
+                   " reported: ", FailureText(failure));
         lock.lock();
         if (abort_.aborted() && failure != ServiceFailure::None)
             break;

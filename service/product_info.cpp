@@ -2,6 +2,7 @@
 
 #include "common/curl/checked_options.h"
 #include "common/curl/curl_handle.h"
+#include "common/log.h"
 #include "service/curl_options.h"
 #include "service/info_answer.h"
 
@@ -36,6 +37,13 @@ size_t CollectBody(char* data, size_t size, size_t count, void* userData) {
     return bytes;
 }
 
+// The final answer's HTTP status; 0 without one.
+long ResponseStatus(CURL* handle) {
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
 ProductInfo Failed(ServiceFailure failure) {
     return ProductInfo{std::nullopt, std::nullopt, failure};
 }
@@ -59,6 +67,8 @@ ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& 
              .ok())
         return Failed(ServiceFailure::Setup);
     const CURLcode result = PerformRequest(handle.get(), context);
+    TARVIK_LOG("service: info answer: HTTP ", ResponseStatus(handle.get()), ", ",
+               curl_easy_strerror(result));
     if (body.tooLarge)
         return Failed(ServiceFailure::TooLarge);
     // Only the body counts: an error page from the server is read like any other answer.

@@ -5,7 +5,7 @@
 # Usage: [ROUNDS=n] run.sh [build folder]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-"$here/../../build"}
+build=${1:-"$here/../../build-test"}
 cmake --build "$build" --target transfer_bench >/dev/null
 # A folder on disk, not in memory: the 1 GiB file must not count against anyone's RAM.
 folder=$(mktemp -d /var/tmp/tarvik-bench.XXXXXX)

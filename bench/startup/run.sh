@@ -6,7 +6,7 @@
 # Usage: [ROUNDS=n] [SETTLE_MS=ms] [JSON=file] run.sh [build folder]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../../build}" && pwd)
+build=$(cd "${1:-$here/../../build-test}" && pwd)
 
 cmake --build "$build" --target tarvik tarvik-bench-floor tarvik-bench-loop-stall >/dev/null
 # Event reports go to the origin compiled into this build; the bench answers them there.

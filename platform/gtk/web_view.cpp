@@ -4,6 +4,10 @@
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
+#include "platform/gtk/web_languages.h"
+
+#include "common/curl/web_url.h"
+#include "common/log.h"
 
 #include <cstdio>
 #include <vector>
@@ -63,6 +67,30 @@ void ConfineWebProcesses() {
     std::fprintf(stderr, "tarvik: web content runs without a sandbox: %s\n", why.c_str());
 }
 
+// The vendor's service and page see the user's languages (Accept-Language, navigator.languages)
+// from the same list the host's own texts follow. WebKit's own guess comes from the C library's
+// locale alone: it ignores LANGUAGE, names one language at most, says "en-US" for a locale that
+// is not installed, and sends "Accept-Language: C" in the C locale (seen with WebKitGTK 2.50).
+// With no language at all, English is asked for, as the host's texts are then English.
+// Decided once, before the first web process starts.
+void PreferUsersLanguages() {
+    static bool decided = false;
+    if (decided)
+        return;
+    decided = true;
+    std::vector<std::string> names;
+    for (const gchar* const* name = g_get_language_names(); name && *name; ++name)
+        names.emplace_back(*name);
+    std::vector<std::string> tags = WebLanguages(names);
+    if (tags.empty())
+        tags.emplace_back("en");
+    std::vector<const gchar*> list;
+    for (const std::string& tag : tags)
+        list.push_back(tag.c_str());
+    list.push_back(nullptr);
+    webkit_web_context_set_preferred_languages(webkit_web_context_get_default(), list.data());
+}
+
 } // namespace
 
 WebView::WebView(HostWindow& window) : m_window(window), m_token(MakeBridgeToken()) {
@@ -78,6 +106,7 @@ void WebView::Create(std::function<void()> onReady) {
         return;
     m_onReady = std::move(onReady);
     ConfineWebProcesses();
+    PreferUsersLanguages();
     m_content.reset(webkit_user_content_manager_new());
     m_cancellable.reset(g_cancellable_new());
     const std::string script = PageBridgeScript(m_token);
@@ -96,7 +125,7 @@ void WebView::Create(std::function<void()> onReady) {
     m_viewRef = RefObject(m_view);
     WebKitSettings* settings = webkit_web_view_get_settings(m_view);
     webkit_settings_set_enable_javascript(settings, TRUE);
-    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_enable_developer_extras(settings, m_inspect ? TRUE : FALSE);
     // An installer page gains nothing from GPU compositing, and setting it up (in software where
     // there is no GPU) costs more start-up time and memory than the whole rest of the page: it
     // roughly halved the time to a painted page and cut a third of the memory in the start-up
@@ -217,14 +246,22 @@ gboolean WebView::OnReadyIdle(gpointer self) {
 
 void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer self) {
     auto* view = static_cast<WebView*>(self);
+    if (event == WEBKIT_LOAD_FINISHED)
+        RunGuarded("page load finished", [] { TARVIK_LOG("page: load finished"); });
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
     RunGuarded("page commit", [&] {
         const char* uri = webkit_web_view_get_uri(webView);
         view->m_committedUri = uri ? uri : "";
+        TARVIK_LOG("page: committed ", LoggedUrl(view->m_committedUri));
         if (view->m_awaitingHostCommit) {
             view->m_awaitingHostCommit = false;
             view->m_hostOrigin = OriginOf(view->m_committedUri);
+        }
+        // Opened once the page has a document, so that the inspector shows it from the start.
+        if (view->m_inspect && !view->m_inspectorShown) {
+            view->m_inspectorShown = true;
+            webkit_web_inspector_show(webkit_web_view_get_inspector(webView));
         }
     });
 }
@@ -232,6 +269,9 @@ void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpoin
 gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError* error,
                                gpointer self) {
     auto* view = static_cast<WebView*>(self);
+    RunGuarded("page load failed", [&] {
+        TARVIK_LOG("page: load failed: ", error ? error->message : "unknown error");
+    });
     // A failure before the commit ends the host's navigation; the shown document stays foreign.
     if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED ||
         !view->m_awaitingHostCommit)
@@ -342,12 +382,13 @@ gboolean WebView::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* r
 }
 
 gboolean WebView::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
-                                WebKitHitTestResult*, gpointer) {
+                                WebKitHitTestResult*, gpointer self) {
+    const bool inspecting = static_cast<WebView*>(self)->m_inspect;
     return RunGuarded("context menu", gboolean(FALSE),
-                      [&] { return gboolean(KeepEditingActionsOnly(menu)); });
+                      [&] { return gboolean(KeepEditingActionsOnly(menu, inspecting)); });
 }
 
-bool KeepEditingActionsOnly(WebKitContextMenu* menu) {
+bool KeepEditingActionsOnly(WebKitContextMenu* menu, bool keepInspector) {
     // Only the editing actions a page's text needs; navigation, new windows, reloading and the
     // inspector would all lead out of the vendor's page.
     GList* items = webkit_context_menu_get_items(menu);
@@ -359,6 +400,10 @@ bool KeepEditingActionsOnly(WebKitContextMenu* menu) {
         case WEBKIT_CONTEXT_MENU_ACTION_COPY:
         case WEBKIT_CONTEXT_MENU_ACTION_PASTE:
         case WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL:
+            break;
+        case WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT:
+            if (!keepInspector)
+                unwanted.push_back(item);
             break;
         default:
             unwanted.push_back(item);

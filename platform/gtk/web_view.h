@@ -44,6 +44,10 @@ public:
     void PostJson(const std::string& json) override;
     void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
     void SetLoadFailureHandler(std::function<void()> onFailed) override;
+    // Before Create: WebKit's developer extras, and the inspector opened beside the page once it
+    // is committed, so that a vendor can read the page's console and step through the bridge.
+    // The context menu then keeps "Inspect Element" as well.
+    void ShowInspector(bool on) { m_inspect = on; }
 
 private:
     static gboolean OnReadyIdle(gpointer self);
@@ -73,6 +77,8 @@ private:
 
     HostWindow& m_window;
     bool m_closed = false;
+    bool m_inspect = false;
+    bool m_inspectorShown = false;
     std::string m_token;
     std::function<void()> m_onReady;
     std::function<void(const std::string&)> m_onMessage;
@@ -95,6 +101,6 @@ private:
 
 // Leaves only the editing actions a page's text needs (cut, copy, paste, select all) in a context
 // menu; true when nothing is left, so that no menu is shown at all.
-bool KeepEditingActionsOnly(WebKitContextMenu* menu);
+bool KeepEditingActionsOnly(WebKitContextMenu* menu, bool keepInspector = false);
 
 } // namespace tarvik::platform::gtk

@@ -1,12 +1,15 @@
 #include "host_fixture.h"
 
+#include "common/log.h"
 #include "common/text_conversion.h"
 #include "download/sha256.h"
 #include "range_server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -132,7 +135,7 @@ TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
     platform.desktop.installerStartSucceeds = false;
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
-    EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "运行失败");
+    EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "Run failed");
     EXPECT_EQ(platform.desktop.revealedPaths,
               std::vector<std::string>{NarrowFromWide(host->filePath())});
 }
@@ -180,8 +183,8 @@ TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {
     EXPECT_EQ(platform.desktop.saveDialogs[0].proposedName, (Downloads() / "Setup.exe").string());
     EXPECT_EQ(platform.desktop.saveDialogs[0].defaultExtension, "exe");
     ASSERT_EQ(platform.desktop.saveDialogs[0].filters.size(), 2u);
-    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "应用程序(*.exe)");
-    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "所有文件(*.*)");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "Applications (*.exe)");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "All files (*.*)");
     EXPECT_EQ(ReadFileBytes(chosen), installer);
     EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
 }
@@ -317,6 +320,152 @@ TEST_F(DownloadFlowTest, TheOutcomeIsNotifiedOnlyWhenTheWindowIsNotActive) {
         std::error_code ignored;
         std::filesystem::remove(Downloads() / "Setup.exe", ignored);
     }
+}
+
+// The host's own texts follow the user's languages as the desktop lists them: the original
+// Chinese texts for a Chinese locale, German for German, English for the rest.
+TEST_F(DownloadFlowTest, HostTextsFollowTheUsersLanguages) {
+    infoAnswer = R"({"code":200,"data":{"name":"Demo App","url1":"http://127.0.0.1:1/"}})";
+    struct Texts {
+        std::string boxText;
+        std::string boxCaption;
+        std::vector<std::string> filters;
+        std::vector<std::string> notifications;
+        bool operator==(const Texts&) const = default;
+    };
+    const Texts chinese{"运行安装程序失败，请手动执行...",
+                        "运行失败",
+                        {"应用程序(*.exe)", "所有文件(*.*)"},
+                        {"下载未完成。", "下载已完成。"}};
+    const Texts german{
+        "Das Installationsprogramm konnte nicht gestartet werden. Bitte starten Sie es selbst...",
+        "Start fehlgeschlagen",
+        {"Anwendungen (*.exe)", "Alle Dateien (*.*)"},
+        {"Der Download wurde nicht abgeschlossen.", "Der Download ist abgeschlossen."}};
+    const Texts english{"Could not run the installer. Please run it yourself...",
+                        "Run failed",
+                        {"Applications (*.exe)", "All files (*.*)"},
+                        {"The download did not finish.", "The download has finished."}};
+    struct Case {
+        std::vector<std::string> languages;
+        const Texts& expected;
+    };
+    // Lists as GLib makes them from LANG and LANGUAGE.
+    const Case cases[] = {
+        {{"zh_CN.UTF-8", "zh_CN", "zh.UTF-8", "zh", "C"}, chinese},
+        {{"de_DE.UTF-8", "de_DE", "de.UTF-8", "de", "C"}, german},
+        {{"en_US.UTF-8", "en_US", "en.UTF-8", "en", "C"}, english},
+        {{"C"}, english},
+        {{"zh_TW.UTF-8", "zh_TW", "zh", "C"}, chinese},
+        {{"fr_FR.UTF-8", "fr_FR", "fr", "de_AT", "de", "C"}, german},
+        {{"en_GB", "en", "de_DE", "de", "C"}, english},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.languages.front());
+        host.reset();
+        platform.webView.notices.clear();
+        platform.desktop = {};
+        platform.desktop.downloadsFolder = Downloads().string();
+        platform.desktop.languages = c.languages;
+        platform.desktop.saveDialogAnswer = (folder / "chosen.exe").string();
+        StartHost();
+        platform.window.active = false;
+        Send(R"({"msg_type":"install"})");
+        RequestDownload("/files/missing.exe", true);
+        ASSERT_TRUE(WaitForNotice("dnld_failed"));
+        RequestDownload("/files/Setup.exe", false);
+        ASSERT_TRUE(WaitForNotice("dnld_finished"));
+
+        Texts observed;
+        ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
+        observed.boxText = platform.desktop.messageBoxes[0].text;
+        observed.boxCaption = platform.desktop.messageBoxes[0].caption;
+        ASSERT_EQ(platform.desktop.saveDialogs.size(), 1u);
+        for (const auto& filter : platform.desktop.saveDialogs[0].filters)
+            observed.filters.push_back(filter.label);
+        for (const auto& notification : platform.desktop.notifications)
+            observed.notifications.push_back(notification.body);
+        EXPECT_EQ(observed, c.expected);
+        std::filesystem::remove(folder / "chosen.exe");
+    }
+}
+
+// The step log (TARVIK_LOG=1) on a whole road: configuration, info request, navigation, page
+// commands, notices, event reports, a failed and a finished download, the install. Each step
+// leaves its line; the page's message text, URL credentials and the full uuid never show.
+TEST_F(DownloadFlowTest, TheStepLogShowsEachStepAndNoSecrets) {
+    std::mutex linesMutex;
+    std::vector<std::string> lines;
+    log::SetSink([&](std::string_view line) {
+        const std::lock_guard lock(linesMutex);
+        lines.emplace_back(line);
+    });
+    log::Enable(true);
+    struct Restore {
+        ~Restore() {
+            log::Enable(false);
+            log::SetSink({});
+        }
+    } restore;
+
+    const std::string uuid = "7E9010F02011A07Bq3ZkT0aLw9hYcV2e";
+    std::ofstream(options.configPath) << "[root]\ndownloader_id=7\n[user]\nuuid=" << uuid << "\n";
+    options.infoEndpoint =
+        "http://vendor:hunter2@" + service.Url("/downloader.php/index/info").substr(7);
+    infoAnswer = R"({"code":200,"data":{"name":"Demo App","url1":"http://127.0.0.1:1/page"}})";
+    platform.desktop.downloadsFolder = Downloads().string();
+    StartHost();
+    // Credentials in the download's address, and a page message with a member the log must not
+    // repeat.
+    const std::string withCredentials = "http://user:s3cret@" + files.Url("/files/").substr(7);
+    Send(R"({"msg_type":"dnld","msg_data":{"url":")" + withCredentials +
+         R"(missing.exe","silent":true,"note":"page-private-text"}})");
+    ASSERT_TRUE(WaitForNotice("dnld_failed"));
+    Send(R"({"msg_type":"dnld","msg_data":{"url":")" + withCredentials +
+         R"(Setup.exe","silent":true}})");
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    Send(R"({"msg_type":"post_data","msg_data":{"event_id":"install_clicked"}})");
+    Send(R"({"msg_type":"install"})");
+    Send(R"({"not_a_command":"page-private-text"})");
+    Send(R"({"msg_type":"x\ntarvik: forged line"})");
+    Send("page-private-text");
+    // The event report's line comes from the sender's thread once the service has answered.
+    Events();
+
+    const std::lock_guard lock(linesMutex);
+    std::string all;
+    for (const std::string& line : lines)
+        all += line + "\n";
+    const std::string infoUrl = service.Url("/downloader.php/index/info?id=7");
+    const std::string expectedSteps[] = {
+        "config: " + options.configPath.string() + ": downloader_id 7, info URL " + infoUrl +
+            ", uuid 7E90... (32 characters)",
+        "service: info request " + infoUrl,
+        "service: info answer: HTTP 200, No error",
+        "service: info ok, name Demo App, page http://127.0.0.1:1/page",
+        "page: navigating to http://127.0.0.1:1/page",
+        "page command: dnld",
+        "download: " + files.Url("/files/missing.exe") + " to " +
+            (Downloads() / "missing.exe").string(),
+        R"(notice: {"msg_type":"dnld","status":1,"status_text":"dnld_start"})",
+        "download: failed, reason http",
+        R"(notice: {"msg_type":"dnld","reason":"http","status":0,"status_text":"dnld_failed"})",
+        "download: finished: " + (Downloads() / "Setup.exe").string(),
+        R"(notice: {"msg_type":"dnld","status":2,"status_text":"dnld_finished"})",
+        "page command: post_data",
+        "service: event install_clicked reported: ok",
+        "page command: install",
+        "install: starting " + (Downloads() / "Setup.exe").string(),
+        "page command ignored: not a command (37 bytes)",
+        "page command ignored: not a command (17 bytes)",
+        "page command: x?tarvik: forged line",
+    };
+    for (const std::string& step : expectedSteps)
+        EXPECT_NE(std::find(lines.begin(), lines.end(), step), lines.end())
+            << "missing: " << step << "\nlog:\n"
+            << all;
+    for (const char* secret : {"hunter2", "s3cret", "page-private-text", "msg_data", uuid.c_str()})
+        EXPECT_EQ(all.find(secret), std::string::npos) << secret << " in the log:\n" << all;
 }
 
 TEST_F(DownloadFlowTest, FailureIsToldToThePageAndARetrySucceeds) {

@@ -177,6 +177,34 @@ TEST_F(StartUpTest, TryAgainAfterTheServiceRecoversShowsTheVendorsPage) {
     EXPECT_EQ(platform.window.requestedSize, (std::pair<uint32_t, uint32_t>{600, 400}));
 }
 
+// The built-in page speaks the user's language, and says which one it is for screen readers.
+TEST_F(StartUpTest, TheBuiltInPageSpeaksTheUsersLanguage) {
+    struct Case {
+        std::vector<std::string> languages;
+        std::string lang, title, retry;
+    };
+    const Case cases[] = {
+        {{"zh_CN.UTF-8", "zh_CN", "zh", "C"}, "zh-CN", "无法连接下载服务", "重试"},
+        {{"de_DE.UTF-8", "de_DE", "de", "C"},
+         "de",
+         "Der Download-Dienst ist nicht erreichbar",
+         "Erneut versuchen"},
+        {{"C"}, "en", "Cannot reach the download service", "Try again"},
+    };
+    infoAnswer = R"({"code":404})";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.languages.front());
+        host.reset();
+        platform.builtInPage.shownWith.clear();
+        platform.desktop.languages = c.languages;
+        StartHost();
+        ASSERT_FALSE(platform.builtInPage.shownWith.empty());
+        const auto shown = nlohmann::json::parse(platform.builtInPage.shownWith.back());
+        EXPECT_EQ((std::vector<std::string>{shown["lang"], shown["service_title"], shown["retry"]}),
+                  (std::vector<std::string>{c.lang, c.title, c.retry}));
+    }
+}
+
 TEST_F(StartUpTest, CloseOnTheBuiltInPageEndsTheProgram) {
     infoAnswer = R"({"code":404})";
     StartHost();
