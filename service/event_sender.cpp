@@ -90,7 +90,10 @@ void EventSender::Run() {
         TARVIK_LOG("service: event ", log::Clipped(report.event),
                    " reported: ", FailureText(failure));
         lock.lock();
-        if (abort_.aborted() && failure != ServiceFailure::None)
+        // A report cut short by the close, by the abort or by the end of its deadline, was not
+        // sent: it stays counted as unsent, as do the ones behind it.
+        const bool outOfTime = finishing_ && std::chrono::steady_clock::now() >= deadline_;
+        if ((abort_.aborted() || outOfTime) && failure != ServiceFailure::None)
             break;
         queue_.pop_front();
     }
