@@ -1,22 +1,32 @@
 # The front door: `make demo` runs the assistant against the bundled demo service, `make test`
-# runs every test. Both install what they need on a fresh Debian machine.
+# runs every test. Both install what they need on a fresh Debian machine. `make build` makes the
+# program a vendor ships, for the service at ORIGIN (make build ORIGIN=https://downloads.example.com).
 
 BUILD      ?= build
+BUILD_TEST ?= build-test
 BUILD_ASAN ?= build-asan
 BUILD_TSAN ?= build-tsan
 BUILD_FUZZ ?= build-fuzz
 JOBS       ?= $(shell nproc)
-# Tests and the demo talk to a service on loopback; a vendor builds with its own origin.
+# Tests and the demo talk to a service on loopback, and build in their own folder for it; a
+# vendor's program is built in $(BUILD) for ORIGIN, or for CMake's default (which never resolves)
+# when ORIGIN is not given, so that no loopback program is ever taken for a shippable one.
 SERVICE_PORT ?= 47810
+ORIGIN ?=
 # CI turns compiler warnings into errors; a user's build with another compiler only warns.
 WERROR ?= OFF
-# ccache, when installed, makes rebuilds of the four build folders cheap.
+# ccache, when installed, makes rebuilds of the build folders cheap (they share most objects).
 LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-CMAKE_ARGS ?= -DTARVIK_SERVICE_ORIGIN=http://127.0.0.1:$(SERVICE_PORT) -DTARVIK_WERROR=$(WERROR) $(LAUNCHER)
+# Further options for every configure step, e.g. CMAKE_ARGS=-DCMAKE_BUILD_TYPE=Release.
+CMAKE_ARGS ?=
+TEST_CMAKE_ARGS := -DTARVIK_SERVICE_ORIGIN=http://127.0.0.1:$(SERVICE_PORT) \
+                   -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_ARGS)
+# Without ORIGIN the cached origin is dropped, so the default applies again.
+ORIGIN_ARG := $(if $(ORIGIN),-DTARVIK_SERVICE_ORIGIN=$(ORIGIN),-UTARVIK_SERVICE_ORIGIN)
 # How long each fuzz entry point runs in `make fuzz-smoke`, in seconds.
 FUZZ_SECONDS ?= 20
 
-.PHONY: all deps build-deps test-deps demo-deps page-deps build test test-asan test-tsan demo \
+.PHONY: all deps build-deps test-deps demo-deps page-deps build build-test test test-asan test-tsan demo \
         bench lint fuzz-smoke format format-check clean
 
 all: build
@@ -34,17 +44,24 @@ demo-deps:
 page-deps: test-deps
 	if [ -f tests/page/package-lock.json ]; then cd tests/page && npm ci --no-audit --no-fund; fi
 
-# Configured every time, so that a changed SERVICE_PORT or WERROR reaches an existing folder.
+# Configured every time, so that a changed ORIGIN, SERVICE_PORT or WERROR reaches an existing
+# folder. Only the program: the tests build in $(BUILD_TEST).
 build: build-deps
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake -S . -B $(BUILD) -G Ninja $(ORIGIN_ARG) -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target tarvik
+	@echo "$(BUILD)/tarvik: $$($(BUILD)/tarvik --version | tr '\n' ' ')"
 
-test: page-deps build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+# Everything, for the service on loopback that the tests and the demo start.
+build-test: build-deps
+	cmake -S . -B $(BUILD_TEST) -G Ninja $(TEST_CMAKE_ARGS)
+	cmake --build $(BUILD_TEST) -j $(JOBS)
+
+test: page-deps build-test
+	cd $(BUILD_TEST) && ctest --output-on-failure -j $(JOBS)
 
 # Unit and integration tests (no windows) under AddressSanitizer and UBSan.
 test-asan: build-deps
-	cmake -S . -B $(BUILD_ASAN) -G Ninja -DTARVIK_SANITIZE=ON -DTARVIK_GUI=OFF $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DTARVIK_SANITIZE=ON -DTARVIK_GUI=OFF $(TEST_CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	cd $(BUILD_ASAN) && ctest --output-on-failure -j $(JOBS) -LE gui
 
@@ -59,17 +76,17 @@ test-asan: build-deps
 # tests and the program do not.
 TSAN_TARGETS := host_tests installer_file_name_test stall_watch_test transfer_job_test gui_queue_tests
 test-tsan: test-deps
-	cmake -S . -B $(BUILD_TSAN) -G Ninja -DTARVIK_TSAN=ON $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_TSAN) -G Ninja -DTARVIK_TSAN=ON $(TEST_CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TARGETS)
 	cd $(BUILD_TSAN) && TSAN_OPTIONS="ignore_noninstrumented_modules=1 halt_on_error=1 $(TSAN_OPTIONS)" \
 	  ctest --output-on-failure -j $(JOBS) -L 'host|download|gui-queue'
 
-# clang-tidy over every C++ source the build compiles (checks in .clang-tidy, findings are errors),
-# and shellcheck over every shell script.
-LINT_HEADERS := ^$(CURDIR)/(app|bench|bridge|common|download|platform|service|settings|tests|tools)/
-lint: build
+# clang-tidy over every C++ source the test build compiles (checks in .clang-tidy, findings are
+# errors), and shellcheck over every shell script.
+LINT_HEADERS := ^$(CURDIR)/(app|bench|bridge|common|download|platform|po|service|settings|tests|tools)/
+lint: build-test
 	tools/install-deps.sh --lint
-	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet -header-filter='$(LINT_HEADERS)' '^$(CURDIR)/'
+	run-clang-tidy -p $(BUILD_TEST) -j $(JOBS) -quiet -header-filter='$(LINT_HEADERS)' '^$(CURDIR)/'
 	git ls-files -z '*.sh' .ci/run | xargs -0 shellcheck
 
 # Builds the libFuzzer entry points with clang and runs each for FUZZ_SECONDS on its seeds in
@@ -77,16 +94,17 @@ lint: build
 fuzz-smoke: build-deps
 	tools/install-deps.sh --fuzz
 	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-	  -DTARVIK_GUI=OFF -DTARVIK_FUZZ=ON $(CMAKE_ARGS)
+	  -DTARVIK_GUI=OFF -DTARVIK_FUZZ=ON $(TEST_CMAKE_ARGS)
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
 	tests/fuzz/smoke.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
 # DEMO_ARGS go to the demo service, e.g. make demo DEMO_ARGS="--drop-after 4M".
 demo: demo-deps
-	tools/run-demo.sh -- $(DEMO_ARGS)
+	BUILD=$(BUILD_TEST) tools/run-demo.sh -- $(DEMO_ARGS)
 
-bench: build
-	bench/run-all.sh $(BUILD)
+# The benchmarks answer the program's event reports on loopback, so they use the test build.
+bench: build-test
+	bench/run-all.sh $(BUILD_TEST)
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
@@ -96,7 +114,7 @@ format-check:
 	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ)
+	rm -rf $(BUILD) $(BUILD_TEST) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ)
 
 # Windows: tarvik.exe cross-built with MinGW-w64 (cmake/mingw-w64.cmake) and its tests run under
 # Wine, whose prefix and home stay in the build folder. tools/windows-deps.sh builds the libraries

@@ -8,6 +8,13 @@ namespace tarvik {
 
 void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
                               const std::optional<std::string>& title) {
+    // The vendor's page has shown itself: it replaces the built-in page, whatever that said, and
+    // no timer may bring it back.
+    m_pageSized = true;
+    m_startState.reset();
+    m_window.StopTimer(kConnectingTimer);
+    m_window.StopTimer(kPageTimer);
+    m_builtInPage.Hide();
     if (title)
         m_window.SetTitle(ToAnsiFromUtf8(*title));
     // The page speaks in logical pixels at 96 dots per inch. The arithmetic is 32-bit unsigned on

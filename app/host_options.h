@@ -4,6 +4,8 @@
 #include "download/transfer_limits.h"
 #include "service/service_limits.h"
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -19,6 +21,15 @@ struct HostOptions {
     std::string logEndpoint = LOG_ENDPOINT;
     service::ServiceLimits serviceLimits;
     download::TransferLimits transferLimits;
+    // How long the window may stay without the vendor's page before the built-in page says that
+    // the program is connecting, and how long the page has after its navigation started to size
+    // the window before the built-in page says it could not be loaded.
+    std::chrono::milliseconds connectingDelay{3'000};
+    std::chrono::milliseconds pageLimit{20'000};
+    // Event reports: how many may wait to be sent, and how long those still waiting when the
+    // dialog ends get, all together, before the program ends without them.
+    size_t eventQueueLimit = 256;
+    std::chrono::milliseconds eventDrainLimit{2'000};
     // Empty: a fresh identifier from the current time.
     std::function<std::wstring()> makeInstallId;
 };

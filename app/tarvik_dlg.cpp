@@ -1,12 +1,18 @@
 #include "app/tarvik_dlg.h"
 
 #include "download/transfer_job.h"
+#include "service/event_sender.h"
+#include "service/info_request_job.h"
 
 namespace tarvik {
 
 CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
-    : m_window(platform.window), m_webView(platform.webView), m_desktop(platform.desktop),
-      m_system(platform.system), m_options(std::move(options)) {}
+    : m_window(platform.window), m_webView(platform.webView), m_builtInPage(platform.builtInPage),
+      m_desktop(platform.desktop), m_system(platform.system), m_options(std::move(options)),
+      m_texts(m_desktop.PreferredLanguages()),
+      m_events(std::make_unique<service::EventSender>(
+          m_options.logEndpoint, m_options.serviceLimits, m_options.eventQueueLimit,
+          ProxyLookupOf(m_system))) {}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();
@@ -17,14 +23,25 @@ int CTarvikDlg::DoModal() {
     m_window.Create(*this); // delivers WM_CREATE before it returns
     OnInitDialog();
     const int result = m_window.RunModalLoop();
-    StopTransferAndDestroyWindow();
+    EndRun();
     return result;
+}
+
+size_t CTarvikDlg::EndRun() {
+    StopTransferAndDestroyWindow();
+    // The window is gone; the reports of the last moments still get a short time to go out, so
+    // that the events just before a close are not lost, but never longer than that.
+    return m_events->Finish(m_options.eventDrainLimit);
 }
 
 void CTarvikDlg::StopTransferAndDestroyWindow() {
     // The worker must never outlive the host: stop and join it first, which also removes its
     // unfinished file. Only then does the window go.
     m_transfer.reset();
+    // A part kept for the page's retry has no use once the program ends.
+    m_partialDownload.reset();
+    // The info worker posts to the window, so it goes before the window does.
+    m_infoJob.reset();
     if (m_windowCreated)
         m_window.Destroy();
     m_windowCreated = false;
@@ -35,7 +52,10 @@ void CTarvikDlg::OnInitDialog() {
     m_window.MoveTo({-10000, 0});
     m_window.SetIcon();
     LoadConfig();
+    m_builtInPage.SetCommandHandler(
+        [this](const std::string& command) { OnBuiltInCommand(command); });
     FetchProductInfo();
+    m_window.StartTimer(kConnectingTimer, m_options.connectingDelay);
 }
 
 void CTarvikDlg::OnHostMessage(const HostMessage& message) {
@@ -69,6 +89,12 @@ void CTarvikDlg::OnHostMessage(const HostMessage& message) {
         break;
     case WM_DNLD_FAILED:
         OnDownloadFailed(message);
+        break;
+    case WM_INFO_ANSWER:
+        OnInfoAnswer(message);
+        break;
+    case WM_TIMER:
+        OnTimer(message.wParam);
         break;
     default:
         break;

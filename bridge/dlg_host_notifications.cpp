@@ -1,6 +1,8 @@
 #include "app/tarvik_dlg.h"
 
 #include "common/download_failure.h"
+#include "common/log.h"
+#include "common/text_conversion.h"
 #include "download/transfer_job.h"
 
 #include <nlohmann/json.hpp>
@@ -15,6 +17,7 @@ void CTarvikDlg::PostJsonToPage(const json& value) {
     // Before the web view exists there is no page to tell.
     if (!m_webViewReady)
         return;
+    TARVIK_LOG("notice: ", value.dump());
     m_webView.PostJson(value.dump());
 }
 
@@ -55,17 +58,25 @@ void CTarvikDlg::OnDownloadProgress(const HostMessage& message) {
 
 void CTarvikDlg::OnDownloadFinished() {
     m_downloadState = DownloadState::Finished;
-    // The worker posts this as its last act; joining it now costs nothing.
+    // The worker posts this as its last act; joining it now costs nothing. A silent download
+    // may have been numbered to keep an existing file.
+    if (m_transfer) {
+        const std::string saved = m_transfer->SavedPath();
+        if (!saved.empty())
+            m_filePath = WideFromNarrow(saved);
+    }
+    TARVIK_LOG("download: finished: ", NarrowFromWide(m_filePath));
     m_transfer.reset();
     PostJsonToPage({{"msg_type", "dnld"},
                     {"status", static_cast<uint32_t>(m_downloadState)},
                     {"status_text", "dnld_finished"}});
-    NotifyIfAway("The download has finished.");
+    NotifyIfAway(m_texts.Translate("The download has finished."));
 }
 
 void CTarvikDlg::NotifyIfAway(const std::string& body) {
     if (m_window.IsActive())
         return;
+    TARVIK_LOG("desktop notification: ", body);
     m_desktop.Notify(m_productName.empty() ? std::string("Tarvik") : m_productName, body);
 }
 
@@ -83,18 +94,23 @@ void CTarvikDlg::OnDownloadFailed(const HostMessage& message) {
     // A failed transfer returns to Idle so that the page can offer to try again.
     m_downloadState = DownloadState::Idle;
     m_downloadStarting = false;
+    if (m_transfer) {
+        if (auto partial = m_transfer->TakePartial())
+            m_partialDownload = std::make_unique<download::PartialDownload>(std::move(*partial));
+    }
     m_transfer.reset();
     // The name stands for no file of this run any more: whatever is there under it is older, and
     // must be neither launched nor shown as the download.
     m_filePath.clear();
     const auto failure = static_cast<DownloadFailure>(message.wParam);
+    TARVIK_LOG("download: failed, reason ", ReasonText(failure));
     PostJsonToPage({{"msg_type", "dnld"},
                     {"reason", std::string(ReasonText(failure))},
                     {"status", static_cast<uint32_t>(m_downloadState)},
                     {"status_text", "dnld_failed"}});
     // A download the user cancelled needs no telling.
     if (failure != DownloadFailure::Cancelled)
-        NotifyIfAway("The download did not finish.");
+        NotifyIfAway(m_texts.Translate("The download did not finish."));
 }
 
 } // namespace tarvik

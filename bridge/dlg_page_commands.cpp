@@ -3,7 +3,9 @@
 #include "bridge/link_policy.h"
 #include "bridge/page_arguments.h"
 #include "common/event_codes.h"
+#include "common/log.h"
 #include "common/text_conversion.h"
+#include "download/sha256.h"
 
 #include <nlohmann/json.hpp>
 
@@ -31,13 +33,16 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
         return;
     const json message = json::parse(utf8Text, nullptr,
                                      /*allow_exceptions=*/false, /*ignore_comments=*/false);
-    if (!message.is_object() || !message.contains("msg_type"))
+    if (!message.is_object() || !message.contains("msg_type")) {
+        TARVIK_LOG("page command ignored: not a command (", utf8Text.size(), " bytes)");
         return;
+    }
     try {
         const json& typeValue = message["msg_type"];
         if (!typeValue.is_string())
             return;
         const std::string& type = typeValue.get_ref<const std::string&>();
+        TARVIK_LOG("page command: ", log::Clipped(type));
         const json& data = Member(message, "msg_data");
 
         if (type == "open_url") {
@@ -62,6 +67,15 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
                 m_downloadUrl.clear();
                 const std::string url = StringArgument(data, "url");
                 const bool silent = BooleanArgument(data, "silent");
+                // Optional; when present it must be 64 hexadecimal digits, or the whole message
+                // is malformed.
+                std::optional<download::Sha256Digest> sha256;
+                if (HasMember(data, "sha256")) {
+                    sha256 = download::ParseSha256(StringArgument(data, "sha256"));
+                    if (!sha256)
+                        return;
+                }
+                m_expectedSha256 = sha256;
                 m_downloadUrl = WideFromNarrow(url);
                 StartDownload(silent);
             }
@@ -112,6 +126,7 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
         }
     } catch (const json::exception&) {
         // Malformed: ignored without effect.
+        TARVIK_LOG("page command ignored: arguments missing or of the wrong type");
     }
 }
 

@@ -1,5 +1,7 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/curl/web_url.h"
+#include "common/log.h"
 #include "common/text_conversion.h"
 
 #include <nlohmann/json.hpp>
@@ -10,15 +12,33 @@ void CTarvikDlg::CreateWebView() {
     m_webView.Create([this] { OnWebViewReady(); });
 }
 
-// Runs from the message loop, after the start-up has read the configuration and asked the
-// service, so the page URL is known by now.
+// Runs from the message loop, after the start-up has read the configuration; the service's
+// answer may come before or after it.
 void CTarvikDlg::OnWebViewReady() {
     m_webViewReady = true;
     m_webView.FitToWindow();
-    m_webView.Navigate(NarrowFromWide(m_pageUrl));
     m_webView.SetMessageHandler([this](const std::string& text) { OnWebMessage(text); });
     m_webView.SetExternalNavigationHandler(
         [this](const std::string& url) { OpenOutsideThePage(url); });
+    m_webView.SetLoadFailureHandler([this] { OnPageLoadFailed(); });
+    NavigateWhenReady();
+}
+
+void CTarvikDlg::NavigateWhenReady() {
+    if (!m_webViewReady || !m_infoAnswered || !m_infoUsable || m_navigated)
+        return;
+    m_navigated = true;
+    m_pageSized = false;
+    TARVIK_LOG("page: navigating to ", LoggedUrl(NarrowFromWide(m_pageUrl)));
+    m_webView.Navigate(NarrowFromWide(m_pageUrl));
+    m_window.StartTimer(kPageTimer, m_options.pageLimit);
+}
+
+void CTarvikDlg::OnPageLoadFailed() {
+    // Only the host's own navigation counts, and only until the page has shown itself.
+    if (!m_navigated || m_pageSized)
+        return;
+    ShowBuiltInPage(StartState::PageFailed);
 }
 
 void CTarvikDlg::OnSize(const HostMessage& message) {

@@ -11,6 +11,7 @@ enum class DownloadFailure : uint64_t {
     Http = 2,      // an error status, too many redirects, a refused redirect or scheme
     File = 3,      // the file could not be created, written or put in place
     Cancelled = 4, // the page's "dnld_cancel" stopped it
+    Verify = 5,    // the file's SHA-256 is not the one the page gave
 };
 
 constexpr std::string_view ReasonText(DownloadFailure failure) {
@@ -23,6 +24,8 @@ constexpr std::string_view ReasonText(DownloadFailure failure) {
         return "file";
     case DownloadFailure::Cancelled:
         return "cancelled";
+    case DownloadFailure::Verify:
+        return "verify";
     }
     return "network";
 }

@@ -6,6 +6,8 @@ namespace tarvik {
 // build configuration); a vendor builds its own copy with its own origin. Only endpoints.cpp
 // sees the origin, so changing it rebuilds that one file instead of every library.
 extern const char* const kServiceOrigin;
+// The project's version (CMake's project version), for --version.
+extern const char* const kTarvikVersion;
 extern const char* const INFO_ENDPOINT;
 extern const char* const LOG_ENDPOINT;
 

@@ -28,6 +28,8 @@ static_assert(WM_CREATE == 0x0001 && WM_SIZE == 0x0005 && WM_CLOSE == 0x0010 &&
 inline constexpr uint32_t WM_CREATE = 0x0001;
 inline constexpr uint32_t WM_SIZE = 0x0005;
 inline constexpr uint32_t WM_CLOSE = 0x0010;
+// wParam: the id the timer was started with.
+inline constexpr uint32_t WM_TIMER = 0x0113;
 inline constexpr uint32_t WM_MOUSEMOVE = 0x0200;
 inline constexpr uint32_t WM_LBUTTONDOWN = 0x0201;
 inline constexpr uint32_t WM_LBUTTONUP = 0x0202;
@@ -45,6 +47,9 @@ inline constexpr uint32_t WM_DL_PROGRESS = WM_USER + 2;
 inline constexpr uint32_t WM_DNLD_FINISHED = WM_USER + 3;
 // wParam: a DownloadFailure value.
 inline constexpr uint32_t WM_DNLD_FAILED = WM_USER + 4;
+// The product info request has its answer; wParam: which request (the host counts them, so that
+// the answer of a request that was replaced is ignored).
+inline constexpr uint32_t WM_INFO_ANSWER = WM_USER + 5;
 
 // WM_DNLD_START's wParam when the message only repeats the start notice. Such a message never
 // changes the download state: the transfer may have ended between the page's request and the

@@ -1,5 +1,6 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/log.h"
 #include "common/text_conversion.h"
 
 namespace tarvik {
@@ -14,11 +15,15 @@ void CTarvikDlg::LaunchInstaller() {
         ShowLaunchFailure();
         return;
     }
+    TARVIK_LOG("install: starting ", NarrowFromWide(m_filePath));
     m_desktop.StartInstaller(NarrowFromWide(m_filePath), [this] { ShowLaunchFailure(); });
 }
 
 void CTarvikDlg::ShowLaunchFailure() {
-    m_desktop.ShowMessageBox("运行安装程序失败，请手动执行...", "运行失败");
+    TARVIK_LOG("install: the installer could not be started");
+    m_desktop.ShowMessageBox(
+        m_texts.Translate("Could not run the installer. Please run it yourself..."),
+        m_texts.Translate("Run failed"));
     // The box has only OK and promises that the user can run the installer by hand, so where to
     // find it is always shown next.
     RevealDownload();

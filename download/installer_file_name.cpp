@@ -2,6 +2,7 @@
 
 #include "common/text_conversion.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -42,7 +43,30 @@ bool IsControl(wchar_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
+// Where `text` may be cut at or before `size` without splitting a UTF-8 character.
+size_t CharacterBoundary(std::string_view text, size_t size) {
+    size = std::min(size, text.size());
+    while (size > 0 && size < text.size() &&
+           (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80)
+        --size;
+    return size;
+}
+
 } // namespace
+
+std::string NumberedFileName(std::string_view name, unsigned number, size_t longest) {
+    const std::string mark = number == 0 ? std::string() : " (" + std::to_string(number) + ")";
+    // The extension is what follows the last dot, unless the dot starts the name (".hidden").
+    size_t dot = name.rfind('.');
+    if (dot == 0 || dot == std::string_view::npos || name.size() - dot > longest / 4)
+        dot = name.size();
+    const std::string_view extension = name.substr(dot);
+    std::string_view stem = name.substr(0, dot);
+    const size_t room =
+        longest > extension.size() + mark.size() ? longest - extension.size() - mark.size() : 0;
+    stem = stem.substr(0, CharacterBoundary(stem, room));
+    return std::string(stem) + mark + std::string(extension);
+}
 
 std::wstring InstallerFileName(std::wstring_view url) {
     const std::string narrow = NarrowFromWide(url);

@@ -10,4 +10,15 @@ namespace tarvik::download {
 // or ".." becomes "setup". The result can never name anything outside the folder it is put in.
 std::wstring InstallerFileName(std::wstring_view url);
 
+// The longest file name, in bytes, that the file systems the program saves to take.
+inline constexpr size_t kLongestFileName = 255;
+
+// The UTF-8 name a download is saved under when the names before it are taken: `number` 0 is
+// `name` itself, then "Setup (1).exe", "Setup (2).exe" and so on, as browsers number them. A name
+// longer than `longest` bytes is shortened before its extension (at a character boundary), so
+// that it keeps its extension and still opens as before; an extension too long to keep goes with
+// the rest.
+std::string NumberedFileName(std::string_view name, unsigned number,
+                             size_t longest = kLongestFileName);
+
 } // namespace tarvik::download

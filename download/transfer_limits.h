@@ -14,6 +14,15 @@ struct TransferLimits {
     long maxRedirects = 10;
     // Progress messages are posted at most this often.
     std::chrono::milliseconds progressInterval{50};
+    // A transfer that fails for a network reason after bytes have arrived is retried from where
+    // it stopped. It gives up after `retries` attempts in a row that brought no new bytes; the
+    // first retry waits `retryBackoff`, each further one in a row twice as long.
+    int retries = 3;
+    std::chrono::milliseconds retryBackoff{1000};
+    // Ranges fetched at the same time from a server that takes ranges, for a file of at least
+    // `splitFrom` bytes; 1 always uses one connection. From `[download] connections`.
+    int connections = 4;
+    uint64_t splitFrom = 8ull * 1024 * 1024;
 };
 
 } // namespace tarvik::download

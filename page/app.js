@@ -17,7 +17,7 @@ const PAGE_DEFAULTS = {
   // download only if its bytes match. A value that is not 64 hex digits disables the download
   // rather than skipping the check you asked for.
   sha256: '',
-  tagline: 'Get the installer and set up in a minute.',
+  tagline: null, // the line under the name; null: the language's own (TEXTS.*.tagline), '' none
   homepage: '', // footer links, hidden when empty; they open in the default browser
   privacy: '',
   help: '',
@@ -33,11 +33,37 @@ const EVENTS = {
   cancelClicked: 'cancel_clicked',
   installClicked: 'install_clicked',
 };
-// Texts that the script writes; the rest of the wording is in index.html. A failure's heading
-// and message depend on its reason and on how far the download came: `reached` is 'yes' when
-// bytes had arrived, 'no' when none had, and 'unknown' when the server gave no length (the host
-// then reports no figures).
-const TEXT = {
+// The page's wording in each language it speaks: English and Chinese, picked from the user's
+// languages (navigator.languages, which the host fills from the desktop's locale). `static` holds
+// the texts of index.html, by the names in its data-text (text) and data-label (aria-label and
+// title) attributes; the rest the script writes. A failure's heading and message depend on its
+// reason and on how far the download came: `reached` is 'yes' when bytes had arrived, 'no' when
+// none had, and 'unknown' when the server gave no length (the host then reports no figures).
+const TEXTS = {};
+TEXTS.en = {
+  static: {
+    minimise: 'Minimise',
+    close: 'Close',
+    download: 'Download',
+    saveAs: 'Save as…',
+    idleHintBefore: 'Saves ',
+    idleHintAfter: ' to your Downloads folder. Choose “Save as…” to pick another place.',
+    progress: 'Download progress',
+    complete: 'Download complete',
+    showInFolder: 'Show in folder',
+    install: 'Install',
+    retry: 'Try again',
+    links: 'Links',
+    website: 'Website',
+    privacy: 'Privacy',
+    help: 'Help',
+    confirmTitle: 'The installer is still downloading',
+    confirmText: 'Closing the window stops the download and removes the unfinished file. You can also cancel the download and keep the window open.',
+    keepDownloading: 'Keep downloading',
+    cancelDownload: 'Cancel download',
+  },
+  tagline: 'Get the installer and set up in a minute.',
+  time: { s: (n) => `${n} s`, min: (n) => `${n} min`, h: (n) => `${n} h` },
   failure: {
     network: {
       title: (c) => ({ yes: 'The download was interrupted', no: 'The download could not start' })[c.reached]
@@ -92,6 +118,94 @@ const TEXT = {
   maximise: 'Maximise',
   restore: 'Restore',
 };
+TEXTS.zh = {
+  static: {
+    minimise: '最小化',
+    close: '关闭',
+    download: '下载',
+    saveAs: '另存为…',
+    idleHintBefore: '将 ',
+    idleHintAfter: ' 保存到“下载”文件夹。选择“另存为…”可以保存到其他位置。',
+    progress: '下载进度',
+    complete: '下载完成',
+    showInFolder: '在文件夹中显示',
+    install: '安装',
+    retry: '重试',
+    links: '链接',
+    website: '网站',
+    privacy: '隐私',
+    help: '帮助',
+    confirmTitle: '安装程序仍在下载',
+    confirmText: '关闭窗口会停止下载并删除未完成的文件。您也可以取消下载并保留窗口。',
+    keepDownloading: '继续下载',
+    cancelDownload: '取消下载',
+  },
+  tagline: '获取安装程序，一分钟即可完成安装。',
+  time: { s: (n) => `${n} 秒`, min: (n) => `${n} 分钟`, h: (n) => `${n} 小时` },
+  failure: {
+    network: {
+      title: (c) => ({ yes: '下载中断了', no: '无法开始下载' })[c.reached] ?? '连接已断开',
+      text: (c) => (c.reached === 'no'
+        ? '无法连接到下载服务器。请检查这台电脑是否已联网，然后重试；服务器也可能暂时繁忙。'
+        : `与下载服务器的连接${c.progress ? `在下载 ${c.progress} 后` : ''}断开了。问题可能出在服务器或途中的任何地方，不一定是您的网络。请重试。`),
+    },
+    http: {
+      title: (c) => (c.reached === 'yes' ? '下载未完成' : '无法开始下载'),
+      text: () => '下载服务器没有提供安装程序。这是服务器端的问题，不是您的问题：请过几分钟再试。',
+    },
+    file: {
+      title: () => '无法保存安装程序',
+      text: (c) => `写入${c.place}失败。请确认磁盘有剩余空间并且该文件夹可以写入，然后重试。`,
+    },
+    verify: {
+      title: () => '下载的文件已损坏',
+      text: () => '收到的文件不是厂商发布的安装程序，因此没有保留。它可能在传输途中损坏了：请重试。',
+    },
+    cancelled: {
+      title: () => '下载已取消',
+      text: () => '下载已停止，未完成的文件已删除。准备好后可以重新下载。',
+    },
+    other: {
+      title: (c) => ({ yes: '下载未完成', no: '无法开始下载' })[c.reached] ?? '下载失败',
+      text: () => '下载时出了问题。请重试。',
+    },
+  },
+  noInstaller: '此页面没有设置安装程序的地址。',
+  badChecksum: '安装程序的 SHA-256 设置不是 64 位十六进制数字，因此下载已关闭。',
+  downloading: '正在下载…',
+  downloadingSizeUnknown: '正在下载…（大小未知）',
+  attempt: (n) => `第 ${n} 次尝试`,
+  elapsed: (duration) => `已用 ${duration}`,
+  goesTo: (silent) => (silent ? '到“下载”文件夹' : '到您选择的位置'),
+  finishedPlace: (silent) => `已保存${silent ? '到“下载”文件夹' : '到您选择的位置'}。现在安装，或以后从那里安装。`,
+  place: (silent) => (silent ? '“下载”文件夹' : '您选择的位置'),
+  retry: '重试',
+  downloadAgain: '重新下载',
+  cancel: '取消',
+  cancelling: '正在取消…',
+  announceStart: '已开始下载。',
+  announceAttempt: (n) => `已重新开始下载，第 ${n} 次尝试。`,
+  announceSizeUnknown: '服务器没有告知安装程序的大小。',
+  announceProgress: (percent) => `已下载百分之 ${percent}。`,
+  announceFinished: '下载完成。安装程序已准备就绪。',
+  bytesOf: (done, total) => `${done} / ${total}`,
+  speed: (perSecond) => `${perSecond}/秒`,
+  timeLeft: (duration) => `剩余 ${duration}`,
+  maximise: '最大化',
+  restore: '还原',
+};
+
+// Chinese for a user whose first language among English and Chinese is Chinese (any zh tag:
+// zh-CN, zh-TW, zh-Hans-SG); English otherwise, also for a language the page does not speak.
+function pickLanguage(languages) {
+  for (const tag of languages) {
+    const primary = String(tag).toLowerCase().split('-')[0];
+    if (primary === 'zh' || primary === 'en') return primary;
+  }
+  return 'en';
+}
+const LANGUAGE = pickLanguage(navigator.languages?.length ? navigator.languages : [navigator.language ?? '']);
+const TEXT = TEXTS[LANGUAGE];
 // How long the page waits for its JSON settings before it shows itself with what it has.
 const CONFIG_TIMEOUT_MS = 2000;
 // The host sends figures only when the server gave a length. With none this long after the
@@ -210,20 +324,22 @@ function formatBytes(bytes) {
 }
 
 function formatDuration(seconds) {
+  const { s: sec, min, h } = TEXT.time;
   const s = Math.max(1, Math.ceil(seconds));
-  if (s < 60) return `${s} s`;
+  if (s < 60) return sec(s);
   if (s < 3600) {
     const rest = s % 60;
-    return rest ? `${Math.floor(s / 60)} min ${rest} s` : `${s / 60} min`;
+    return rest ? `${min(Math.floor(s / 60))} ${sec(rest)}` : min(s / 60);
   }
-  return `${Math.floor(s / 3600)} h ${Math.floor((s % 3600) / 60)} min`;
+  return `${h(Math.floor(s / 3600))} ${min(Math.floor((s % 3600) / 60))}`;
 }
 
 function formatElapsed(milliseconds) {
+  const { s: sec, min, h } = TEXT.time;
   const s = Math.max(0, Math.floor(milliseconds / 1000));
-  if (s < 60) return `${s} s`;
-  if (s < 3600) return `${Math.floor(s / 60)} min ${s % 60} s`;
-  return `${Math.floor(s / 3600)} h ${Math.floor((s % 3600) / 60)} min`;
+  if (s < 60) return sec(s);
+  if (s < 3600) return `${min(Math.floor(s / 60))} ${sec(s % 60)}`;
+  return `${h(Math.floor(s / 3600))} ${min(Math.floor((s % 3600) / 60))}`;
 }
 
 // The name the host saves the installer under: the last segment of the address's path,
@@ -666,8 +782,9 @@ function applySettings(settings) {
   $('product-name').classList.toggle('long', length > LONG_NAME_CHARS[0] && length <= LONG_NAME_CHARS[1]);
   $('product-name').classList.toggle('longer', length > LONG_NAME_CHARS[1]);
   $('product-initial').textContent = Array.from(name.trim())[0] || '';
-  $('tagline').textContent = settings.tagline;
-  $('tagline').hidden = !settings.tagline;
+  const tagline = settings.tagline ?? TEXT.tagline;
+  $('tagline').textContent = tagline;
+  $('tagline').hidden = !tagline;
   for (const [key, id] of [['homepage', 'homepage-link'], ['privacy', 'privacy-link'], ['help', 'help-link']]) {
     const link = $(id);
     link.hidden = !isWebLink(settings[key]);
@@ -738,7 +855,22 @@ function wireControls() {
   new ResizeObserver(updateNameTooltips).observe($('product-name'));
 }
 
+// The wording of index.html in the page's language.
+function applyLanguage() {
+  document.documentElement.lang = LANGUAGE === 'zh' ? 'zh-CN' : 'en';
+  for (const element of document.querySelectorAll('[data-text]')) {
+    element.textContent = TEXT.static[element.dataset.text];
+  }
+  for (const element of document.querySelectorAll('[data-label]')) {
+    const label = TEXT.static[element.dataset.label];
+    element.setAttribute('aria-label', label);
+    if (element.hasAttribute('title')) element.title = label;
+  }
+  setMaximized(false);
+}
+
 async function start() {
+  applyLanguage();
   wireControls();
   host.onNotice(onNotice);
   applySettings(await loadSettings());

@@ -8,8 +8,9 @@
 namespace tarvik::platform {
 
 struct FileFilter {
-    std::string label;   // shown to the user, e.g. "所有文件(*.*)"
+    std::string label;   // shown to the user, e.g. "All files (*.*)"
     std::string pattern; // a glob, e.g. "*.exe" or "*.*"
+    bool operator==(const FileFilter&) const = default;
 };
 
 struct SaveDialogRequest {
@@ -27,6 +28,9 @@ class Desktop {
 public:
     virtual ~Desktop() = default;
 
+    // The user's preferred languages for the program's texts, most preferred first, as locale
+    // names ("de_DE.UTF-8", "de", "C"); what common/translation.h's Catalogue takes.
+    virtual std::vector<std::string> PreferredLanguages() = 0;
     // Opens a URL with the desktop's default handler.
     virtual void OpenUri(const std::string& uri) = 0;
     // The user's Downloads folder; empty when unknown.

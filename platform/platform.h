@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/built_in_page.h"
 #include "platform/desktop.h"
 #include "platform/system.h"
 #include "platform/web_view.h"
@@ -13,6 +14,7 @@ namespace tarvik::platform {
 struct Platform {
     Window& window;
     WebView& webView;
+    BuiltInPage& builtInPage;
     Desktop& desktop;
     System& system;
 };

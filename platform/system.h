@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,12 @@ enum class WriteOutcome {
     Failed,
 };
 
+enum class CommitOutcome {
+    Committed,
+    NameTaken, // something already has the name; the file stays temporary and may try another
+    Failed,
+};
+
 // The temporary file a download is written to. It is created in the target's folder under a
 // fresh hidden name ('.' + target name + '.' + random digits + ".part"), exclusively, so that no
 // file that already had the name is ever opened; it becomes the target only through Commit. Writes
@@ -59,6 +66,16 @@ public:
     virtual bool Append(std::string_view bytes) = 0;
     // Writes every byte at `offset`, for pieces that arrive out of order (several connections).
     virtual bool WriteAt(uint64_t offset, std::string_view bytes) = 0;
+    // Where the furthest byte written so far ends: the length a resumed transfer continues from
+    // when the bytes were written in order.
+    virtual uint64_t Length() const = 0;
+    // Cuts the file back to no bytes, for a transfer that has to start over (the server sent the
+    // whole file again, or a different one). Only this object's own temporary file is cut.
+    virtual bool Discard() = 0;
+    // Reads up to `size` bytes from `offset` into `bytes` (replacing what it held), so that a
+    // check over the contents can take in parts that were written out of order or before this
+    // program run's check began. False on a read error; fewer bytes at the end of the file.
+    virtual bool ReadAt(uint64_t offset, size_t size, std::string& bytes) = 0;
     // Sets aside room on the disk for `bytes` bytes, without changing the file's size, so that a
     // disk too full for the whole file is known before anything is downloaded. False only when
     // the disk has no room for them; a file system that cannot reserve room answers true.
@@ -75,6 +92,10 @@ public:
     // the old file or the whole new one. False when the file could not be made durable or
     // renamed; it then stays temporary and goes with this object. No write is accepted after it.
     virtual bool Commit() = 0;
+    // Like Commit, but under `targetPath` (in the same folder) and only where nothing has that
+    // name yet: the check and the rename are one step, so a file that appears meanwhile is never
+    // replaced. NameTaken lets the caller try the next name; the data is made durable once.
+    virtual CommitOutcome CommitWithoutReplacing(const std::string& targetPath) = 0;
 };
 
 // Every call the program makes on files and on its own executable, behind one seam: the real
@@ -120,6 +141,14 @@ public:
     // The temporary file for a download that will become `targetPath`; nothing when it could not
     // be created (the folder is missing or refuses new files, or the path names no file).
     virtual std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) = 0;
+
+    // The proxy the desktop would use for `url`, as its web browser does: nothing when the system
+    // has no way to tell (the transfer library then reads the usual environment variables
+    // itself), an empty text for a direct connection, otherwise the proxy's URL in a form the
+    // transfer library takes ("http://host:port", "socks5://host:port"). It may take a while (a
+    // proxy auto-configuration script may be fetched), so it is asked on the thread that makes
+    // the request, never on the user-interface thread.
+    virtual std::optional<std::string> ProxyFor(const std::string& url) = 0;
 };
 
 } // namespace tarvik::platform

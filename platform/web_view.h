@@ -35,6 +35,10 @@ public:
     // to `onLeave` instead, which decides what the desktop does with it.
     virtual void
     SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) = 0;
+    // `onFailed` is called when the main document of the host's own navigation cannot be loaded
+    // (no connection, a TLS error, no such host) or is answered with an HTTP error status (400 and
+    // above). Frames, sub-resources and the page's own later navigations do not count.
+    virtual void SetLoadFailureHandler(std::function<void()> onFailed) = 0;
 };
 
 } // namespace tarvik::platform

@@ -3,6 +3,7 @@
 #include "common/host_message.h"
 #include "platform/geometry.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,10 +22,10 @@ class WindowEvents {
 public:
     virtual ~WindowEvents() = default;
     // Every message for the host: those posted through Window::Post, and the system's own:
-    // WM_CREATE while the window is made, WM_SIZE after its client size or its state (minimised,
-    // maximised, normal) changed (queued, as the window system reports it later), WM_CLOSE for a
-    // close request from the desktop, and WM_MOUSEMOVE / WM_LBUTTONUP while the pointer is
-    // captured.
+    // WM_CREATE while the window is made, WM_TIMER when a timer of StartTimer runs out, WM_SIZE
+    // after its client size or its state (minimised, maximised, normal) changed (queued, as the
+    // window system reports it later), WM_CLOSE for a close request from the desktop, and
+    // WM_MOUSEMOVE / WM_LBUTTONUP while the pointer is captured.
     virtual void OnHostMessage(const HostMessage& message) = 0;
 };
 
@@ -80,6 +81,13 @@ public:
     // client coordinates lag behind a window that the window system moves asynchronously, so a
     // drag follows the real pointer whenever the window knows it.
     virtual std::optional<Point> CapturedPointerPosition() = 0;
+
+    // Starts (or restarts) the one-shot timer `id`: after `delay`, WM_TIMER with wParam `id`
+    // comes through the queue, once. Timers end with the window.
+    virtual void StartTimer(uint32_t id, std::chrono::milliseconds delay) = 0;
+    // Stops timer `id`; its WM_TIMER does not come (one already queued may still arrive, so the
+    // host checks its own state when it handles one).
+    virtual void StopTimer(uint32_t id) = 0;
 };
 
 } // namespace tarvik::platform

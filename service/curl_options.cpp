@@ -1,6 +1,8 @@
 #include "service/curl_options.h"
 
+#include "common/curl/abortable_perform.h"
 #include "common/curl/checked_options.h"
+#include "common/curl/request_route.h"
 
 #include <algorithm>
 
@@ -15,17 +17,27 @@ long LimitMilliseconds(std::chrono::milliseconds limit) {
 
 } // namespace
 
-bool ApplyCommonOptions(CURL* handle, const std::string& url, const ServiceLimits& limits) {
-    return CheckedOptions(handle)
-        .Set(CURLOPT_URL, url.c_str())
-        // The service is a web service: an api_url naming a local file, or a redirect to another
-        // protocol, must not make the program read files or talk ftp on the service's behalf.
-        .Set(CURLOPT_PROTOCOLS_STR, "http,https")
-        .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
-        .Set(CURLOPT_NOSIGNAL, 1L)
-        .Set(CURLOPT_CONNECTTIMEOUT_MS, LimitMilliseconds(limits.connect))
-        .Set(CURLOPT_TIMEOUT_MS, LimitMilliseconds(limits.total))
-        .ok();
+bool ApplyCommonOptions(CURL* handle, const std::string& url, const ServiceLimits& limits,
+                        const RequestContext& context) {
+    return ApplyProxyAndUserAgent(handle, context.proxy) &&
+           CheckedOptions(handle)
+               .Set(CURLOPT_URL, url.c_str())
+               // The service is a web service: an api_url naming a local file, or a redirect to
+               // another protocol, must not make the program read files or talk ftp on the
+               // service's behalf.
+               .Set(CURLOPT_PROTOCOLS_STR, "http,https")
+               .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+               .Set(CURLOPT_NOSIGNAL, 1L)
+               .Set(CURLOPT_CONNECTTIMEOUT_MS, LimitMilliseconds(limits.connect))
+               .Set(CURLOPT_TIMEOUT_MS, LimitMilliseconds(limits.total))
+               .ok();
+}
+
+CURLcode PerformRequest(CURL* handle, const RequestContext& context) {
+    if (!context.abort && !context.deadline)
+        return curl_easy_perform(handle);
+    AbortSwitch unused;
+    return PerformAbortable(handle, context.abort ? *context.abort : unused, context.deadline);
 }
 
 ServiceFailure ServiceFailureFromCurl(CURLcode code) {

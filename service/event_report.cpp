@@ -22,7 +22,7 @@ bool AddField(curl_mime* form, const char* name, const std::string& value) {
 } // namespace
 
 ServiceFailure SendEventReport(const std::string& logEndpoint, const EventReport& report,
-                               const ServiceLimits& limits) {
+                               const ServiceLimits& limits, const RequestContext& context) {
     if (logEndpoint.empty())
         return ServiceFailure::BadUrl;
     const CurlEasy handle(curl_easy_init());
@@ -33,7 +33,7 @@ ServiceFailure SendEventReport(const std::string& logEndpoint, const EventReport
         !AddField(form.get(), "event", report.event) || !AddField(form.get(), "uuid", report.uuid))
         return ServiceFailure::Setup;
 
-    if (!ApplyCommonOptions(handle.get(), logEndpoint, limits) ||
+    if (!ApplyCommonOptions(handle.get(), logEndpoint, limits, context) ||
         !CheckedOptions(handle.get())
              .Set(CURLOPT_MIMEPOST, form.get())
              .Set(CURLOPT_FOLLOWLOCATION, 1L)
@@ -43,7 +43,7 @@ ServiceFailure SendEventReport(const std::string& logEndpoint, const EventReport
              .Set(CURLOPT_WRITEFUNCTION, &DiscardAnswer)
              .ok())
         return ServiceFailure::Setup;
-    const CURLcode result = curl_easy_perform(handle.get());
+    const CURLcode result = PerformRequest(handle.get(), context);
     if (result != CURLE_OK)
         return ServiceFailureFromCurl(result);
     // A report counts as delivered only when the service accepted it.

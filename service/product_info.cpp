@@ -2,6 +2,7 @@
 
 #include "common/curl/checked_options.h"
 #include "common/curl/curl_handle.h"
+#include "common/log.h"
 #include "service/curl_options.h"
 #include "service/info_answer.h"
 
@@ -36,13 +37,21 @@ size_t CollectBody(char* data, size_t size, size_t count, void* userData) {
     return bytes;
 }
 
+// The final answer's HTTP status; 0 without one.
+long ResponseStatus(CURL* handle) {
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    return status;
+}
+
 ProductInfo Failed(ServiceFailure failure) {
     return ProductInfo{std::nullopt, std::nullopt, failure};
 }
 
 } // namespace
 
-ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits) {
+ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits,
+                               const RequestContext& context) {
     if (infoUrl.empty())
         return Failed(ServiceFailure::BadUrl);
     const CurlEasy handle(curl_easy_init());
@@ -50,14 +59,16 @@ ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& 
         return Failed(ServiceFailure::Setup);
 
     Body body;
-    if (!ApplyCommonOptions(handle.get(), infoUrl, limits) ||
+    if (!ApplyCommonOptions(handle.get(), infoUrl, limits, context) ||
         !CheckedOptions(handle.get())
              .Set(CURLOPT_FOLLOWLOCATION, 0L)
              .Set(CURLOPT_WRITEFUNCTION, &CollectBody)
              .Set(CURLOPT_WRITEDATA, &body)
              .ok())
         return Failed(ServiceFailure::Setup);
-    const CURLcode result = curl_easy_perform(handle.get());
+    const CURLcode result = PerformRequest(handle.get(), context);
+    TARVIK_LOG("service: info answer: HTTP ", ResponseStatus(handle.get()), ", ",
+               curl_easy_strerror(result));
     if (body.tooLarge)
         return Failed(ServiceFailure::TooLarge);
     // Only the body counts: an error page from the server is read like any other answer.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "service/curl_options.h"
 #include "service/service_failure.h"
 #include "service/service_limits.h"
 
@@ -19,7 +20,9 @@ struct ProductInfo {
     bool operator==(const ProductInfo&) const = default;
 };
 
-// HTTP GET of `infoUrl` (no redirects followed); only the body counts, not the status.
-ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits);
+// HTTP GET of `infoUrl` (no redirects followed); only the body counts, not the status. An abort
+// thrown from another thread ends it at once (failure Network).
+ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& limits,
+                               const RequestContext& context = {});
 
 } // namespace tarvik::service

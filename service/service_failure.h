@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 namespace tarvik::service {
 
 // Why a request to the service gave nothing usable. The host acts the same on every failure
@@ -15,5 +17,30 @@ enum class ServiceFailure {
     Declined,   // an info answer whose "code" is not 200
     Malformed,  // a body that is no info answer: not one JSON object, or no string data.name
 };
+
+// The failure's name for the step log.
+constexpr std::string_view FailureText(ServiceFailure failure) {
+    switch (failure) {
+    case ServiceFailure::None:
+        return "ok";
+    case ServiceFailure::BadUrl:
+        return "bad URL";
+    case ServiceFailure::Setup:
+        return "request not set up";
+    case ServiceFailure::Network:
+        return "network failure";
+    case ServiceFailure::Timeout:
+        return "timed out";
+    case ServiceFailure::TooLarge:
+        return "answer too large";
+    case ServiceFailure::HttpStatus:
+        return "HTTP status not 2xx";
+    case ServiceFailure::Declined:
+        return "declined (code not 200)";
+    case ServiceFailure::Malformed:
+        return "malformed answer";
+    }
+    return "unknown";
+}
 
 } // namespace tarvik::service

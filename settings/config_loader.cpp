@@ -4,6 +4,8 @@
 #include "settings/install_id.h"
 #include "settings/profile_file.h"
 
+#include <algorithm>
+
 namespace tarvik::settings {
 
 std::string ConfigPathBesideExecutable(platform::System& system) {
@@ -27,6 +29,9 @@ LoadedConfig LoadConfigFile(platform::System& system, const std::string& configP
     } else {
         config.infoUrl = ReadProfileString(system, configPath, L"root", L"api_url", L"", 259);
     }
+
+    const uint32_t connections = ReadProfileInt(system, configPath, L"download", L"connections", 4);
+    config.connections = static_cast<int>(std::clamp<uint32_t>(connections, 1, kMostConnections));
 
     config.uuid = ReadProfileString(system, configPath, L"user", L"uuid", L"", 259);
     if (config.uuid.empty()) {

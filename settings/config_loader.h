@@ -13,7 +13,12 @@ struct LoadedConfig {
     uint32_t downloaderId = 0;
     std::wstring infoUrl;
     std::wstring uuid;
+    // download/connections: how many ranges of a large installer are fetched at once; 1 turns
+    // several connections off. Missing means 4; values are held to 1..kMostConnections.
+    int connections = 4;
 };
+
+inline constexpr int kMostConnections = 8;
 
 // `config.ini` beside the running executable (UTF-8); just "config.ini", in the working folder,
 // when the system cannot tell where the executable is.
@@ -21,8 +26,9 @@ std::string ConfigPathBesideExecutable(platform::System& system);
 
 // Reads the per-installation settings: root/downloader_id (when not 0 it selects the info URL,
 // `infoEndpoint` + "?id=" + the id as a signed 32-bit number), otherwise root/api_url verbatim;
-// user/uuid, which is made with `makeInstallId` and written back when missing or empty. When it
-// cannot be written (see WriteProfileValue), the new identifier serves this run only.
+// download/connections (see LoadedConfig); user/uuid, which is made with `makeInstallId` and
+// written back when missing or empty. When it cannot be written (see WriteProfileValue), the new
+// identifier serves this run only.
 LoadedConfig LoadConfigFile(platform::System& system, const std::string& configPath,
                             std::string_view infoEndpoint,
                             const std::function<std::wstring()>& makeInstallId);

@@ -1,5 +1,8 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/curl/web_url.h"
+#include "common/log.h"
+#include "common/text_conversion.h"
 #include "settings/config_loader.h"
 #include "settings/install_id.h"
 
@@ -17,6 +20,10 @@ void CTarvikDlg::LoadConfig() {
     m_downloaderId = config.downloaderId;
     m_infoUrl = config.infoUrl;
     m_uuid = config.uuid;
+    m_options.transferLimits.connections = config.connections;
+    TARVIK_LOG("config: ", path, ": downloader_id ", m_downloaderId, ", info URL ",
+               LoggedUrl(NarrowFromWide(m_infoUrl)), ", uuid ",
+               log::Shortened(NarrowFromWide(m_uuid)));
 }
 
 } // namespace tarvik

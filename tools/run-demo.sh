@@ -5,11 +5,11 @@
 # started for the run.
 #
 # usage: tools/run-demo.sh [-- SERVICE_OPTIONS...]
-#   Options after "--" go to the demo service (see `build/tarvik-demo-service --help`), e.g.
+#   Options after "--" go to the demo service (see `build-test/tarvik-demo-service --help`), e.g.
 #     tools/run-demo.sh -- --drop-after 4M          every download breaks at 4 MiB
 #     tools/run-demo.sh -- --no-length --rate 200K  no length, so no progress figures
 #   `make demo DEMO_ARGS="--drop-after 4M --drop-once"` passes them the same way.
-# Environment: SERVICE_PORT (47810), BUILD (build), DEMO_SERVICE_ARGS (more service options,
+# Environment: SERVICE_PORT (47810), BUILD (build-test), DEMO_SERVICE_ARGS (more service options,
 # split at spaces; kept for older scripts).
 set -euo pipefail
 
@@ -24,7 +24,7 @@ done
 
 cd "$(dirname "$0")/.."
 port=${SERVICE_PORT:-47810}
-build=${BUILD:-build}
+build=${BUILD:-build-test}
 origin="http://127.0.0.1:$port"
 run_dir=demo-run
 

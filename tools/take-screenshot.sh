@@ -7,7 +7,7 @@
 # usage: tools/take-screenshot.sh [--state idle|downloading|finished] [OUTPUT.png]
 #   --state downloading (the default) shows the progress bar part-way through the download.
 #   OUTPUT defaults to docs/screenshot.png.
-# Environment: BUILD (build), SERVICE_PORT (47810): as for `make demo`.
+# Environment: BUILD (build-test), SERVICE_PORT (47810): as for `make demo`.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -23,7 +23,7 @@ done
 case "$state" in idle | downloading | finished) ;; *) echo "unknown state: $state" >&2; exit 2 ;; esac
 
 port=${SERVICE_PORT:-47810}
-build=${BUILD:-build}
+build=${BUILD:-build-test}
 origin="http://127.0.0.1:$port"
 product="Tarvik Demo"
 installer_size=$((12 * 1024 * 1024))

@@ -1,10 +1,11 @@
 #!/bin/sh
-# Compares the installer transfer with `curl -o` on a 1 GiB loopback download and reports its
-# memory for 64 MiB and 1 GiB and its progress-message rate.
+# Compares the installer transfer (one and four connections) with `curl -o` on loopback: 1 GiB
+# unthrottled (with its memory for 64 MiB and 1 GiB), 64 MiB at 4 MiB/s per connection, and
+# 256 MiB with every connection dropped after 16 MiB. Medians of ROUNDS rounds.
 # Usage: [ROUNDS=n] run.sh [build folder]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-build=${1:-"$here/../../build"}
+build=${1:-"$here/../../build-test"}
 cmake --build "$build" --target transfer_bench >/dev/null
 # A folder on disk, not in memory: the 1 GiB file must not count against anyone's RAM.
 folder=$(mktemp -d /var/tmp/tarvik-bench.XXXXXX)

@@ -3,7 +3,13 @@
 //
 //   transfer_bench <folder> [rounds]   the whole comparison (3 rounds unless told); files go
 //                                      to <folder>
-//   transfer_bench job <url> <target>  one transfer, reporting its progress messages
+//   transfer_bench serve               only the server, until killed; prints its URL
+//   transfer_bench job <url> <target> [connections]
+//                                      one transfer, reporting its progress messages
+//
+// Three measurements: unthrottled 1 GiB (one and four connections against `curl -o`, and the
+// peak memory for 64 MiB and 1 GiB); a server that caps each connection at 4 MiB/s (64 MiB); and
+// a server that drops every connection after 16 MiB (256 MiB), counting the bytes it sent.
 
 #include "common/curl/curl_handle.h"
 #include "download/transfer_job.h"
@@ -15,8 +21,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -24,6 +32,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -34,7 +43,7 @@ using Clock = std::chrono::steady_clock;
 constexpr uint64_t kMiB = 1024 * 1024;
 
 // Runs one transfer the way the host does: progress messages are handled on this thread.
-int RunJob(const std::string& url, const fs::path& target) {
+int RunJob(const std::string& url, const fs::path& target, int connections) {
     std::mutex mutex;
     std::condition_variable arrived;
     std::deque<tarvik::HostMessage> queue;
@@ -46,7 +55,9 @@ int RunJob(const std::string& url, const fs::path& target) {
         arrived.notify_one();
     };
     tarvik::platform::posix::PosixSystem system;
-    tarvik::download::TransferJob job(system, url, target.string(), {}, post);
+    tarvik::download::TransferLimits limits;
+    limits.connections = connections;
+    tarvik::download::TransferJob job(system, url, target.string(), limits, post);
     const auto started = Clock::now();
     if (!job.Start())
         return 2;
@@ -62,7 +73,7 @@ int RunJob(const std::string& url, const fs::path& target) {
             ++progressMessages;
         } else {
             const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-            std::printf("  %ld progress messages in %.2f s: %.1f per second\n", progressMessages,
+            std::printf("    %ld progress messages in %.2f s: %.1f per second\n", progressMessages,
                         seconds, static_cast<double>(progressMessages) / seconds);
             return message.id == tarvik::WM_DNLD_FINISHED ? 0 : 1;
         }
@@ -107,7 +118,8 @@ double MiBPerSecond(uint64_t bytes, double seconds) {
     return static_cast<double>(bytes) / static_cast<double>(kMiB) / seconds;
 }
 
-// Downloads `url` with `command` and checks the file's size; the file is removed afterwards.
+// Downloads with `command` and checks the file's size (and, where given, its first bytes
+// against the pattern); the file is removed afterwards.
 ChildRun Download(const fs::path& folder, const std::vector<std::string>& command, uint64_t size) {
     const fs::path target = folder / "setup.bin";
     ChildRun run = Spawn(folder, command);
@@ -116,83 +128,227 @@ ChildRun Download(const fs::path& folder, const std::vector<std::string>& comman
     return run;
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// What the server does with each answer of a blob: pace each connection, drop each after some
+// bytes. Set between measurements, read by the server's threads.
+struct Conditions {
+    std::atomic<uint64_t> bytesPerSecond{0}; // 0: as fast as it goes
+    std::atomic<uint64_t> dropEvery{0};      // 0: never
+    std::atomic<uint64_t> sent{0};
+};
+
+// A pattern file of any size that exists only on the wire, with ranges, If-Range and an ETag,
+// as a file server or CDN answers.
+void ServeBlobs(httplib::Server& server, const std::string& pattern, Conditions& conditions) {
+    server.Get(R"(/blob/(\d+))", [&](const httplib::Request& request, httplib::Response& response) {
+        const uint64_t size = std::stoull(request.matches[1]);
+        // The server answers ranges itself (the library's own handling is not what is measured).
+        const_cast<httplib::Request&>(request).ranges.clear();
+        const std::string etag = "\"blob-" + std::to_string(size) + "\"";
+        response.set_header("Accept-Ranges", "bytes");
+        response.set_header("ETag", etag);
+        uint64_t first = 0;
+        uint64_t last = size - 1;
+        const std::string range = request.get_header_value("Range");
+        const std::string ifRange = request.get_header_value("If-Range");
+        if (range.starts_with("bytes=") && (ifRange.empty() || ifRange == etag)) {
+            const size_t dash = range.find('-');
+            first = std::stoull(range.substr(6, dash - 6));
+            if (dash + 1 < range.size())
+                last = std::min<uint64_t>(last, std::stoull(range.substr(dash + 1)));
+            response.status = 206;
+            response.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                                     std::to_string(last) + "/" +
+                                                     std::to_string(size));
+        }
+        const uint64_t rate = conditions.bytesPerSecond.load();
+        const uint64_t dropAfter = conditions.dropEvery.load();
+        const auto started = Clock::now();
+        response.set_content_provider(
+            last - first + 1, "application/octet-stream",
+            [&, first, rate, dropAfter, started](size_t offset, size_t length,
+                                                 httplib::DataSink& sink) {
+                if (dropAfter != 0 && offset >= dropAfter)
+                    return false; // the connection breaks
+                const size_t start = (first + offset) % pattern.size();
+                size_t piece = std::min<size_t>({length, pattern.size() - start, 256 * 1024});
+                if (dropAfter != 0)
+                    piece = std::min<size_t>(piece, dropAfter - offset);
+                if (rate != 0) {
+                    piece = std::min<size_t>(piece, 64 * 1024);
+                    std::this_thread::sleep_until(
+                        started + std::chrono::microseconds(offset * 1'000'000 / rate));
+                }
+                conditions.sent += piece;
+                return sink.write(pattern.data() + start, piece);
+            });
+    });
+}
+
 int Compare(const fs::path& folder, int rounds) {
-    // One MiB of pattern, sent over and over: the served file exists only on the wire.
     std::string pattern(kMiB, '\0');
     for (size_t i = 0; i < pattern.size(); ++i)
         pattern[i] = static_cast<char>(i * 131);
+    Conditions conditions;
     tarvik::testing::LoopbackServer server;
-    server.server.Get(
-        R"(/blob/(\d+))", [&](const httplib::Request& request, httplib::Response& response) {
-            const uint64_t size = std::stoull(request.matches[1]);
-            response.set_content_provider(
-                size, "application/octet-stream",
-                [&](size_t offset, size_t length, httplib::DataSink& sink) {
-                    const size_t start = offset % pattern.size();
-                    const size_t piece = std::min<size_t>(length, pattern.size() - start);
-                    return sink.write(pattern.data() + start, std::min<size_t>(piece, 256 * 1024));
-                });
-        });
+    ServeBlobs(server.server, pattern, conditions);
     server.Start();
     const std::string self = fs::read_symlink("/proc/self/exe");
     const std::string target = folder / "setup.bin";
     const auto url = [&](uint64_t size) { return server.Url("/blob/" + std::to_string(size)); };
+    const auto job = [&](uint64_t size, int connections) {
+        return std::vector<std::string>{self, "job", url(size), target,
+                                        std::to_string(connections)};
+    };
+    const auto curl = [&](uint64_t size) {
+        return std::vector<std::string>{"curl", "-s", "-o", target, url(size)};
+    };
+    // The transfer job makes the file durable before it names it; `curl -o` leaves the bytes in
+    // the page cache. This is `curl -o` with the same promise, for a like-for-like figure.
+    const auto curlSynced = [&](uint64_t size) {
+        return std::vector<std::string>{
+            "/bin/sh", "-c", "curl -s -o \"$1\" \"$2\" && sync \"$1\"", "sh", target, url(size)};
+    };
+    bool allOk = true;
+    // Runs the commands in turn, round after round, so that a busy machine or disk hurts each
+    // alike; returns each command's seconds.
+    const auto measure =
+        [&](const char* title, uint64_t size,
+            const std::vector<std::pair<std::string, std::vector<std::string>>>& commands,
+            int count) {
+            std::vector<std::vector<ChildRun>> runs(commands.size());
+            for (int round = 1; round <= count; ++round) {
+                for (size_t i = 0; i < commands.size(); ++i) {
+                    std::printf("  %s, round %d, %s\n", title, round, commands[i].first.c_str());
+                    std::fflush(stdout);
+                    runs[i].push_back(Download(folder, commands[i].second, size));
+                    std::printf("    %.2f s, %.0f MiB/s%s\n", runs[i].back().seconds,
+                                MiBPerSecond(size, runs[i].back().seconds),
+                                runs[i].back().ok ? "" : " (FAILED)");
+                }
+            }
+            return runs;
+        };
+    const auto medianRate = [](const std::vector<ChildRun>& runs, uint64_t size) {
+        std::vector<double> rates;
+        for (const auto& run : runs)
+            rates.push_back(MiBPerSecond(size, run.seconds));
+        return Median(rates);
+    };
+    const auto allFinished = [](const std::vector<ChildRun>& runs) {
+        return std::all_of(runs.begin(), runs.end(), [](const auto& run) { return run.ok; });
+    };
 
+    // 1. Unthrottled.
     const uint64_t large = 1024 * kMiB;
     const uint64_t small = 64 * kMiB;
-    // Rounds alternate between the two so that a busy machine or disk hurts both alike.
-    std::vector<ChildRun> jobs, curls;
-    for (int round = 1; round <= rounds; ++round) {
-        std::printf("round %d, transfer job, 1 GiB:\n", round);
-        std::fflush(stdout);
-        jobs.push_back(Download(folder, {self, "job", url(large), target}, large));
-        curls.push_back(Download(folder, {"curl", "-s", "-o", target, url(large)}, large));
-        std::printf("round %d: transfer job %.0f MiB/s, curl -o %.0f MiB/s\n", round,
-                    MiBPerSecond(large, jobs.back().seconds),
-                    MiBPerSecond(large, curls.back().seconds));
-    }
-    std::printf("transfer job, 64 MiB:\n");
-    std::fflush(stdout);
-    const ChildRun smallJob = Download(folder, {self, "job", url(small), target}, small);
+    std::printf("1. unthrottled 1 GiB on loopback, %d rounds\n", rounds);
+    const auto plain = measure("1 GiB", large,
+                               {{"tarvik, 1 connection", job(large, 1)},
+                                {"tarvik, 4 connections", job(large, 4)},
+                                {"curl -o", curl(large)},
+                                {"curl -o, then fsync", curlSynced(large)}},
+                               rounds);
+    const auto smallRuns = measure(
+        "64 MiB", small,
+        {{"tarvik, 1 connection", job(small, 1)}, {"tarvik, 4 connections", job(small, 4)}}, 1);
+    for (const auto* runs :
+         {&plain[0], &plain[1], &plain[2], &plain[3], &smallRuns[0], &smallRuns[1]})
+        allOk = allOk && allFinished(*runs);
 
-    for (const auto* runs : {&jobs, &curls}) {
-        for (const auto& run : *runs) {
-            if (!run.ok) {
-                std::printf("a download failed\n");
-                return 1;
-            }
-        }
-    }
-    if (!smallJob.ok) {
-        std::printf("the 64 MiB download failed\n");
+    // 2. Each connection capped at 4 MiB/s.
+    const uint64_t capped = 64 * kMiB;
+    conditions.bytesPerSecond = 4 * kMiB;
+    std::printf("2. each connection capped at 4 MiB/s, 64 MiB, %d rounds\n", rounds);
+    const auto cappedRuns =
+        measure("capped", capped,
+                {{"tarvik, 4 connections", job(capped, 4)}, {"curl -o", curl(capped)}}, rounds);
+    conditions.bytesPerSecond = 0;
+    allOk = allOk && allFinished(cappedRuns[0]) && allFinished(cappedRuns[1]);
+
+    // 3. Every connection dropped after 16 MiB; one round, the retries wait for seconds.
+    const uint64_t dropped = 256 * kMiB;
+    conditions.dropEvery = 16 * kMiB;
+    std::printf("3. every connection dropped after 16 MiB, 256 MiB\n");
+    conditions.sent = 0;
+    const auto droppedJob =
+        measure("dropping", dropped, {{"tarvik, 1 connection", job(dropped, 1)}}, 1);
+    const uint64_t jobWire = conditions.sent.exchange(0);
+    const auto droppedJob4 =
+        measure("dropping", dropped, {{"tarvik, 4 connections", job(dropped, 4)}}, 1);
+    const uint64_t job4Wire = conditions.sent.exchange(0);
+    const auto droppedCurl = measure("dropping", dropped, {{"curl -o", curl(dropped)}}, 1);
+    const uint64_t curlWire = conditions.sent.exchange(0);
+    conditions.dropEvery = 0;
+    allOk = allOk && allFinished(droppedJob[0]) && allFinished(droppedJob4[0]);
+
+    std::printf("\nsummary (2 shared cores; medians of %d rounds)\n", rounds);
+    const double one = medianRate(plain[0], large);
+    const double four = medianRate(plain[1], large);
+    const double curlRate = medianRate(plain[2], large);
+    const double syncedRate = medianRate(plain[3], large);
+    std::printf("1 GiB unthrottled: tarvik 1 connection %.0f MiB/s (%.2fx curl -o, %.2fx curl -o "
+                "then fsync), 4 connections %.0f MiB/s (%.2fx, %.2fx), curl -o %.0f MiB/s, curl "
+                "-o then fsync %.0f MiB/s\n",
+                one, one / curlRate, one / syncedRate, four, four / curlRate, four / syncedRate,
+                curlRate, syncedRate);
+    std::printf("peak RSS: 1 connection %.1f MiB for 64 MiB, %.1f MiB for 1 GiB; 4 connections "
+                "%.1f MiB for 64 MiB, %.1f MiB for 1 GiB; curl -o %.1f MiB for 1 GiB\n",
+                smallRuns[0].front().peakRssKiB / 1024.0, plain[0].front().peakRssKiB / 1024.0,
+                smallRuns[1].front().peakRssKiB / 1024.0, plain[1].front().peakRssKiB / 1024.0,
+                plain[2].front().peakRssKiB / 1024.0);
+    const double cappedJob = medianRate(cappedRuns[0], capped);
+    const double cappedCurl = medianRate(cappedRuns[1], capped);
+    std::printf("4 MiB/s per connection, 64 MiB: tarvik 4 connections %.1f MiB/s, curl -o %.1f "
+                "MiB/s, ratio %.2f\n",
+                cappedJob, cappedCurl, cappedJob / cappedCurl);
+    const auto wire = [&](uint64_t bytes) {
+        return 100.0 * (static_cast<double>(bytes) / static_cast<double>(dropped) - 1.0);
+    };
+    std::printf("dropped every 16 MiB, 256 MiB: tarvik 1 connection %s in %.1f s, %+.2f %% bytes "
+                "on the wire; 4 connections %s in %.1f s, %+.2f %%; curl -o %s after %.1f MiB\n",
+                droppedJob[0][0].ok ? "finished" : "FAILED", droppedJob[0][0].seconds,
+                wire(jobWire), droppedJob4[0][0].ok ? "finished" : "FAILED",
+                droppedJob4[0][0].seconds, wire(job4Wire),
+                droppedCurl[0][0].ok ? "finished" : "failed",
+                static_cast<double>(curlWire) / static_cast<double>(kMiB));
+    if (!allOk) {
+        std::printf("a Tarvik download failed\n");
         return 1;
     }
-    const auto fastest = [](const std::vector<ChildRun>& runs) {
-        return std::min_element(runs.begin(), runs.end(),
-                                [](const auto& a, const auto& b) { return a.seconds < b.seconds; })
-            ->seconds;
-    };
-    const double jobRate = MiBPerSecond(large, fastest(jobs));
-    const double curlRate = MiBPerSecond(large, fastest(curls));
-    std::printf("throughput 1 GiB, best of %d: transfer job %.0f MiB/s, curl -o %.0f MiB/s, "
-                "ratio %.3f\n",
-                rounds, jobRate, curlRate, jobRate / curlRate);
-    std::printf("peak RSS of the transfer job process: 64 MiB download %.1f MiB, 1 GiB download "
-                "%.1f MiB (curl -o, 1 GiB: %.1f MiB)\n",
-                smallJob.peakRssKiB / 1024.0, jobs.front().peakRssKiB / 1024.0,
-                curls.front().peakRssKiB / 1024.0);
     return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // A client that goes away mid-answer must not end the server with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     // The transfer library's global state, held by the process as the program does.
     const tarvik::CurlGlobal curl;
     // A failed file or server operation throws; the bench reports it instead of aborting.
     try {
-        if (argc == 4 && std::string(argv[1]) == "job")
-            return RunJob(argv[2], argv[3]);
+        if ((argc == 4 || argc == 5) && std::string(argv[1]) == "job")
+            return RunJob(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : 4);
+        if (argc == 2 && std::string(argv[1]) == "serve") {
+            // For measuring by hand: serves until killed.
+            std::string pattern(kMiB, '\0');
+            for (size_t i = 0; i < pattern.size(); ++i)
+                pattern[i] = static_cast<char>(i * 131);
+            Conditions conditions;
+            tarvik::testing::LoopbackServer server;
+            ServeBlobs(server.server, pattern, conditions);
+            server.Start();
+            std::printf("%s\n", server.Url("/blob/").c_str());
+            std::fflush(stdout);
+            for (;;)
+                std::this_thread::sleep_for(std::chrono::hours(1));
+        }
         if (argc == 2 || argc == 3)
             return Compare(argv[1], argc == 3 ? std::max(1, std::atoi(argv[2])) : 3);
     } catch (const std::exception& error) {

@@ -1,13 +1,14 @@
 #!/bin/sh
-# Start-up time and memory of the assistant beside surf, a minimal browser on the same WebKitGTK,
+# Start-up time and memory of the assistant beside the floor (a bare WebKitGTK window with the
+# same web view settings) and surf, a minimal browser on the same WebKitGTK,
 # on one page from one loopback server, alternating runs, on a virtual X server with its own
 # session bus. Also prints the stripped size of the executable.
 # Usage: [ROUNDS=n] [SETTLE_MS=ms] [JSON=file] run.sh [build folder]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../../build}" && pwd)
+build=$(cd "${1:-$here/../../build-test}" && pwd)
 
-cmake --build "$build" --target tarvik >/dev/null
+cmake --build "$build" --target tarvik tarvik-bench-floor tarvik-bench-loop-stall >/dev/null
 # Event reports go to the origin compiled into this build; the bench answers them there.
 origin=$(sed -n 's/^TARVIK_SERVICE_ORIGIN:[A-Z]*=//p' "$build/CMakeCache.txt")
 [ -n "$origin" ] || origin=http://127.0.0.1:47810
@@ -22,4 +23,5 @@ unset DBUS_SESSION_BUS_ADDRESS
 exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   dbus-run-session -- node "$here/startup_bench.mjs" \
   --tarvik "$build/tarvik" --origin "$origin" --surf "$(command -v surf)" \
+  --floor "$build/tarvik-bench-floor" --stall "$build/tarvik-bench-loop-stall" \
   --rounds "${ROUNDS:-10}" --settle "${SETTLE_MS:-500}" ${JSON:+--json "$JSON"}

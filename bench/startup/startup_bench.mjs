@@ -1,12 +1,16 @@
-// Start-up time and memory of the assistant beside surf, a minimal browser on the same WebKitGTK.
+// Start-up time and memory of the assistant beside the floor (a bare WebKitGTK window with the
+// same web view settings) and surf, a minimal browser on the same WebKitGTK; the assistant also
+// with its product info answered 300 ms late; and the longest stall of its loop while the page
+// posts 100 events to a service that takes 200 ms over each.
 //
 // One loopback server serves the bench page to both programs and spawns them itself, so the
 // spawn time and the arrival of the page's "ready" report are read from the same clock. Runs
 // alternate between the programs (ABBA order, so neither always goes first after the other);
 // every run gets a fresh, empty home folder, as a first start on a user's machine has.
 //
-// Usage: node startup_bench.mjs --tarvik PATH --origin http://127.0.0.1:PORT
-//                               [--surf PATH] [--rounds N] [--settle MS] [--json FILE]
+// Usage: node startup_bench.mjs --tarvik PATH --origin http://127.0.0.1:PORT --floor PATH
+//                               --stall PATH [--surf PATH] [--rounds N] [--settle MS]
+//                               [--stall-runs N] [--json FILE]
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -18,17 +22,17 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const pageHtml = fs.readFileSync(path.join(here, 'page', 'index.html'));
 
 function parseArguments(argv) {
-  const options = { surf: '/usr/bin/surf', rounds: 10, settle: 500, timeout: 30000 };
+  const options = { surf: '/usr/bin/surf', rounds: 10, settle: 500, timeout: 30000, 'stall-runs': 3 };
   for (let i = 0; i < argv.length; i += 2) {
     const name = argv[i].replace(/^--/, '');
     const value = argv[i + 1];
     if (value === undefined) {
       throw new Error(`--${name} needs a value`);
     }
-    options[name] = ['rounds', 'settle', 'timeout'].includes(name) ? Number(value) : value;
+    options[name] = ['rounds', 'settle', 'timeout', 'stall-runs'].includes(name) ? Number(value) : value;
   }
-  if (!options.tarvik || !options.origin) {
-    throw new Error('usage: startup_bench.mjs --tarvik PATH --origin URL [--surf PATH] [--rounds N]');
+  if (!options.tarvik || !options.origin || !options.floor || !options.stall) {
+    throw new Error('usage: startup_bench.mjs --tarvik PATH --origin URL --floor PATH --stall PATH [--surf PATH] [--rounds N]');
   }
   return options;
 }
@@ -43,7 +47,7 @@ class RunLog {
     this.runs = new Map();
   }
   open(id) {
-    const entry = { requests: {}, ready: null, waiters: [] };
+    const entry = { requests: {}, ready: null, posted: null, waiters: [] };
     this.runs.set(id, entry);
     return entry;
   }
@@ -85,16 +89,25 @@ function startPageServer(log) {
     const origin = `http://127.0.0.1:${server.address().port}`;
     if (url.pathname === '/info') {
       log.note(run, 'info');
-      const body = JSON.stringify({
-        code: 200,
-        data: { name: 'Bench Product', url1: `${origin}/page.html?run=${encodeURIComponent(run)}` },
-      });
-      response.writeHead(200, { 'Content-Type': 'application/json' });
-      response.end(body);
+      const events = url.searchParams.get('events');
+      const page = `${origin}/page.html?run=${encodeURIComponent(run)}` + (events ? `&events=${events}` : '');
+      const body = JSON.stringify({ code: 200, data: { name: 'Bench Product', url1: page } });
+      // A slow service: the answer comes this many milliseconds late.
+      setTimeout(() => {
+        response.writeHead(200, { 'Content-Type': 'application/json' });
+        response.end(body);
+      }, Number(url.searchParams.get('delay') || 0));
     } else if (url.pathname === '/page.html') {
       log.note(run, 'page');
       response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8', 'Cache-Control': 'no-store' });
       response.end(pageHtml);
+    } else if (url.pathname === '/posted') {
+      const entry = log.runs.get(run);
+      if (entry && !entry.posted) {
+        entry.posted = now();
+      }
+      response.writeHead(204);
+      response.end();
     } else if (url.pathname === '/ready') {
       const marks = {};
       for (const [name, value] of url.searchParams) {
@@ -117,15 +130,18 @@ function startPageServer(log) {
 }
 
 // The assistant sends its event reports to the origin compiled into it. They are answered when
-// the port is free; when it is taken (the tests use it) they go unanswered, which does not touch
-// what is measured: the bench page reports no events.
+// the port is free, each 200 ms late like a slow service; when the port is taken (the tests use
+// it) they go unanswered, and the loop stall figure is not measured.
+const reportDelayMs = 200;
 function startReportSink(origin) {
   const port = Number(new URL(origin).port || 80);
   const server = http.createServer((request, response) => {
     request.resume();
     request.on('end', () => {
-      response.writeHead(200, { 'Content-Type': 'application/json' });
-      response.end('{"code":200}');
+      setTimeout(() => {
+        response.writeHead(200, { 'Content-Type': 'application/json' });
+        response.end('{"code":200}');
+      }, reportDelayMs);
     });
   });
   return new Promise((done) => {
@@ -277,20 +293,29 @@ function freshHome(parent, name) {
   return { home, env };
 }
 
+// The programs measured side by side: the assistant, the assistant with a slow info answer, the
+// floor and surf.
+const infoDelayMs = 300;
+let programs = ['tarvik', 'tarvik-late-info', 'floor', 'surf'];
+
 function prepare(program, runId, options, serverOrigin, scratch) {
   const { home, env } = freshHome(scratch, program);
-  if (program === 'tarvik') {
+  if (program.startsWith('tarvik')) {
     // The assistant reads config.ini beside its executable, so each run gets its own copy.
+    const source = program === 'tarvik-loop-stall' ? options.stall : options.tarvik;
     const executable = path.join(home, 'tarvik');
-    fs.copyFileSync(options.tarvik, executable);
+    fs.copyFileSync(source, executable);
     fs.chmodSync(executable, 0o755);
+    const extra = program === 'tarvik-late-info' ? `&delay=${infoDelayMs}`
+      : program === 'tarvik-loop-stall' ? '&events=100' : '';
     fs.writeFileSync(
       path.join(home, 'config.ini'),
-      `[root]\ndownloader_id=0\napi_url=${serverOrigin}/info?run=${runId}\n`,
+      `[root]\ndownloader_id=0\napi_url=${serverOrigin}/info?run=${runId}${extra}\n`,
     );
     return { home, command: executable, args: [], env };
   }
-  return { home, command: options.surf, args: [`${serverOrigin}/page.html?run=${runId}`], env };
+  const command = program === 'floor' ? options.floor : options.surf;
+  return { home, command, args: [`${serverOrigin}/page.html?run=${runId}`], env };
 }
 
 async function runOnce(program, runId, options, serverOrigin, log, scratch) {
@@ -303,8 +328,12 @@ async function runOnce(program, runId, options, serverOrigin, log, scratch) {
     stdio: ['ignore', 'ignore', 'pipe'],
   });
   let stderr = '';
+  const stalls = [];
   child.stderr.on('data', (chunk) => {
     stderr = (stderr + chunk).slice(-4000);
+    for (const match of String(chunk).matchAll(/loop stall ([\d.]+) ending ([\d.]+)/g)) {
+      stalls.push({ ms: Number(match[1]), endedAt: Number(match[2]) });
+    }
   });
   const result = { program, runId };
   // A program that ends before its page reports fails the run at once.
@@ -319,6 +348,18 @@ async function runOnce(program, runId, options, serverOrigin, log, scratch) {
       Object.entries(entry.ready.marks).map(([name, value]) =>
         [name, name === 'sizedOk' ? value : value - spawnedAt]),
     );
+    if (program === 'tarvik-loop-stall') {
+      // The page posts its events once it is showing; the loop is watched from then on, while
+      // the sender works through them.
+      const deadline = now() + 10000;
+      while (!entry.posted && now() < deadline) {
+        await sleep(20);
+      }
+      await sleep(3000);
+      const during = stalls.filter((stall) => entry.posted && stall.endedAt >= entry.posted);
+      result.longestStallMs = during.reduce((longest, stall) => Math.max(longest, stall.ms), 0);
+      result.posted = entry.posted !== null;
+    }
     await sleep(options.settle);
     result.memory = memoryOfTree(child.pid);
     if (result.marks.sizedOk === 0) {
@@ -361,7 +402,6 @@ function strippedSize(executable) {
 }
 
 function printTable(results, options, sink) {
-  const programs = ['tarvik', 'surf'];
   const pick = (program, get) =>
     results.filter((r) => r.program === program && !r.error).map(get).filter((v) => v != null);
   const rows = [
@@ -379,14 +419,14 @@ function printTable(results, options, sink) {
   const cell = (s, scale) =>
     s ? `${(s.median / scale).toFixed(1)} [${(s.min / scale).toFixed(1)}–${(s.max / scale).toFixed(1)}]` : '–';
   const lines = [];
-  const header = ['', ...programs.map((p) => `${p} median [min–max]`), 'tarvik / surf'];
+  const header = ['', ...['tarvik', 'tarvik-late-info', 'floor', 'surf'].map((p) => `${p} median [min–max]`), 'tarvik / floor', 'tarvik / surf'];
   lines.push(header);
   const figures = {};
   for (const [label, get, scale] of rows) {
-    const stats = programs.map((p) => summary(pick(p, get)));
-    figures[label.trim()] = Object.fromEntries(programs.map((p, i) => [p, stats[i]]));
-    const ratio = stats[0] && stats[1] && stats[1].median ? (stats[0].median / stats[1].median).toFixed(2) : '–';
-    lines.push([label, cell(stats[0], scale), cell(stats[1], scale), ratio]);
+    const stats = ['tarvik', 'tarvik-late-info', 'floor', 'surf'].map((p) => summary(pick(p, get)));
+    figures[label.trim()] = Object.fromEntries(['tarvik', 'tarvik-late-info', 'floor', 'surf'].map((p, i) => [p, stats[i]]));
+    const ratio = (a, b) => (a && b && b.median ? (a.median / b.median).toFixed(2) : '–');
+    lines.push([label, ...stats.map((s) => cell(s, scale)), ratio(stats[0], stats[2]), ratio(stats[0], stats[3])]);
   }
   const widths = header.map((_, column) => Math.max(...lines.map((line) => line[column].length)));
   for (const line of lines) {
@@ -410,6 +450,21 @@ function printTable(results, options, sink) {
     console.log(`  ${program}: ${parts.join(', ')}`);
   }
 
+  const startup = (program) => summary(pick(program, (r) => r.startupMs));
+  const [plain, late, floor] = ['tarvik', 'tarvik-late-info', 'floor'].map(startup);
+  if (plain && late && floor) {
+    console.log(`\nstart-up against the floor: ${(plain.median / floor.median).toFixed(2)} × (goal ≤ 1.05)`);
+    console.log(`growth with the info answer ${infoDelayMs} ms late: ${(late.median - plain.median).toFixed(0)} ms ` +
+                `(goal ≤ ${infoDelayMs} ms minus the web view's own start, about 190 ms)`);
+  }
+  const stallRuns = results.filter((r) => r.program === 'tarvik-loop-stall' && !r.error && r.posted);
+  const stall = summary(stallRuns.map((r) => r.longestStallMs));
+  figures.longestLoopStallMs = stall;
+  console.log(stall && sink
+    ? `longest loop stall while the page posts 100 events, each answered in ${reportDelayMs} ms: ` +
+      `${stall.median.toFixed(1)} ms median [${stall.min.toFixed(1)}–${stall.max.toFixed(1)}] over ${stallRuns.length} runs (goal < 50 ms)`
+    : 'longest loop stall: not measured (no stall runs, or the report port was taken)');
+
   const size = strippedSize(options.tarvik);
   console.log(`\nstripped size of tarvik: ${(size / 1024).toFixed(1)} KiB (${size} bytes; goal < 500 KiB)`);
   const failures = results.filter((r) => r.error);
@@ -426,8 +481,15 @@ function printTable(results, options, sink) {
 
 async function main() {
   const options = parseArguments(process.argv.slice(2));
-  for (const file of [options.tarvik, options.surf]) {
+  for (const file of [options.tarvik, options.floor, options.stall]) {
     fs.accessSync(file, fs.constants.X_OK);
+  }
+  try {
+    fs.accessSync(options.surf, fs.constants.X_OK);
+  } catch {
+    // The table keeps surf's column, empty, so that the floor stays the one to compare with.
+    console.log(`surf not found at ${options.surf}: measured without it`);
+    programs = programs.filter((program) => program !== 'surf');
   }
   const log = new RunLog();
   const server = await startPageServer(log);
@@ -439,12 +501,15 @@ async function main() {
 
   // One warm-up run each, not counted: the first start after a build or an install reads the
   // libraries from disk, and whichever program went first would pay for both.
-  await runOnce('tarvik', 'warm-tarvik', options, serverOrigin, log, scratch);
-  await runOnce('surf', 'warm-surf', options, serverOrigin, log, scratch);
+  for (const program of programs) {
+    await runOnce(program, `warm-${program}`, options, serverOrigin, log, scratch);
+  }
 
   const results = [];
   for (let round = 0; round < options.rounds; round++) {
-    const order = round % 2 === 0 ? ['tarvik', 'surf'] : ['surf', 'tarvik'];
+    // Each program goes first in turn, and every other round the order is reversed.
+    const rotated = programs.map((_, i) => programs[(i + round) % programs.length]);
+    const order = round % 2 === 0 ? rotated : rotated.reverse();
     for (const program of order) {
       const result = await runOnce(program, `${round}-${program}`, options, serverOrigin, log, scratch);
       results.push(result);
@@ -455,6 +520,11 @@ async function main() {
           `RSS ${(result.memory.rss / 1024).toFixed(1)} MiB`;
       console.log(`round ${round + 1} ${program.padEnd(6)} ${line}`);
     }
+  }
+  for (let run = 0; run < options['stall-runs']; run++) {
+    const result = await runOnce('tarvik-loop-stall', `stall-${run}`, options, serverOrigin, log, scratch);
+    results.push(result);
+    console.log(`stall run ${run + 1}: ` + (result.error ? `failed: ${result.error}` : `longest stall ${result.longestStallMs.toFixed(1)} ms`));
   }
   console.log('');
   const report = printTable(results, options, sink);

@@ -86,4 +86,11 @@ std::string UrlWithoutCredentials(const std::string& url) {
     return Part(parsed.get(), CURLUPART_URL, 0).value_or(std::string());
 }
 
+std::string LoggedUrl(const std::string& url) {
+    if (url.empty())
+        return "(no address)";
+    std::string clean = UrlWithoutCredentials(url);
+    return clean.empty() ? "(unreadable address)" : clean;
+}
+
 } // namespace tarvik

@@ -33,4 +33,8 @@ std::optional<WebUrl> ParseWebUrl(std::string_view url);
 // empty when it does not parse.
 std::string UrlWithoutCredentials(const std::string& url);
 
+// `url` fit for the step log: without user name and password, or a placeholder when it does
+// not parse (its text could then hold anything).
+std::string LoggedUrl(const std::string& url);
+
 } // namespace tarvik

@@ -94,6 +94,11 @@ void HostWindow::Create(WindowEvents& events) {
     g_signal_connect(m_window, "button-release-event", G_CALLBACK(OnButtonRelease), this);
     g_signal_connect(m_window, "grab-broken-event", G_CALLBACK(OnGrabBroken), this);
 
+    // The vendor's web view and the built-in page take turns in the one client area.
+    m_content = GTK_STACK(gtk_stack_new());
+    gtk_container_add(GTK_CONTAINER(m_window), GTK_WIDGET(m_content));
+    gtk_widget_show(GTK_WIDGET(m_content));
+
     // Like a dialog with DS_CENTER, the window starts centred until the host places it.
     m_rect = Rect{0, 0, kInitialWindowWidth, kInitialWindowHeight};
     Center();
@@ -153,6 +158,45 @@ gboolean HostWindow::OnDismissDialogs(gpointer self) {
     return G_SOURCE_CONTINUE;
 }
 
+void HostWindow::StartTimer(uint32_t id, std::chrono::milliseconds delay) {
+    if (m_destroyed)
+        return;
+    StopTimer(id);
+    TimerWatch& watch = m_timers[id];
+    watch = TimerWatch{this, id, 0};
+    const auto ms = static_cast<guint>(std::max<std::chrono::milliseconds::rep>(delay.count(), 0));
+    watch.source = g_timeout_add(ms, OnTimer, &watch);
+}
+
+void HostWindow::StopTimer(uint32_t id) {
+    const auto found = m_timers.find(id);
+    if (found == m_timers.end())
+        return;
+    if (found->second.source != 0)
+        g_source_remove(found->second.source);
+    m_timers.erase(found);
+}
+
+void HostWindow::StopAllTimers() {
+    for (auto& [id, watch] : m_timers) {
+        if (watch.source != 0)
+            g_source_remove(watch.source);
+    }
+    m_timers.clear();
+}
+
+gboolean HostWindow::OnTimer(gpointer data) {
+    auto* watch = static_cast<TimerWatch*>(data);
+    HostWindow* window = watch->window;
+    const uint32_t id = watch->id;
+    // Returning G_SOURCE_REMOVE removes the source; the entry goes first, so that the host may
+    // start the same timer again from its handler.
+    watch->source = 0;
+    window->m_timers.erase(id);
+    window->Post(HostMessage{WM_TIMER, id, 0});
+    return G_SOURCE_REMOVE;
+}
+
 int HostWindow::RunModalLoop() {
     if (!m_window)
         return m_loop->result;
@@ -184,6 +228,7 @@ void HostWindow::Destroy() {
     if (m_dismissSource != 0)
         g_source_remove(m_dismissSource);
     m_dismissSource = 0;
+    StopAllTimers();
     // What lives in the window goes first, so that no page message, launch failure or
     // file-manager answer comes in while the window goes.
     // Last registered, first run. (An index, not a reversed range: clang 14's tidy cannot read
@@ -198,6 +243,7 @@ void HostWindow::Destroy() {
     g_signal_handlers_disconnect_by_data(m_window, this);
     gtk_widget_destroy(GTK_WIDGET(m_window));
     m_window = nullptr;
+    m_content = nullptr;
 }
 
 Dpi HostWindow::ScreenDpi() {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -43,6 +44,9 @@ public:
 
     // The native window; null before Create and after Destroy.
     GtkWindow* Widget() const { return m_window; }
+    // The window's one child, which holds the vendor's web view and the built-in page and shows
+    // one of them at a time; null before Create and after Destroy.
+    GtkStack* Content() const { return m_content; }
     // Shown and at least partly on a monitor.
     bool IsOnScreen() const;
     // `teardown` runs when the window is destroyed, before the window itself goes, so what lives
@@ -69,6 +73,8 @@ public:
     void CapturePointer() override;
     void ReleasePointer() override;
     std::optional<Point> CapturedPointerPosition() override;
+    void StartTimer(uint32_t id, std::chrono::milliseconds delay) override;
+    void StopTimer(uint32_t id) override;
 
 private:
     struct Loop;
@@ -83,6 +89,15 @@ private:
     static gboolean OnMotionNotify(GtkWidget*, GdkEventMotion* event, gpointer self);
     static gboolean OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer self);
     static gboolean OnGrabBroken(GtkWidget*, GdkEvent*, gpointer self);
+
+    // One running timer; the map's nodes keep their addresses for GLib.
+    struct TimerWatch {
+        HostWindow* window = nullptr;
+        uint32_t id = 0;
+        guint source = 0;
+    };
+    static gboolean OnTimer(gpointer data);
+    void StopAllTimers();
 
     // One watched stop signal; the array member keeps its address stable for GLib.
     struct StopSignalWatch {
@@ -114,6 +129,8 @@ private:
     bool m_destroyed = false;
     // Owned by GTK's list of toplevels; destroyed by Destroy.
     GtkWindow* m_window = nullptr;
+    GtkStack* m_content = nullptr;
+    std::map<uint32_t, TimerWatch> m_timers;
     Rect m_rect;
     // The server has not yet reported the geometry last requested.
     bool m_requestPending = false;

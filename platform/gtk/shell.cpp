@@ -5,6 +5,8 @@
 #include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 
+#include "common/translation.h"
+
 #include <algorithm>
 #include <filesystem>
 
@@ -85,7 +87,9 @@ void Shell::Notify(const std::string& title, const std::string& body) {
             "org.freedesktop.Notifications", "ActionInvoked", "/org/freedesktop/Notifications",
             nullptr, G_DBUS_SIGNAL_FLAGS_NONE, OnNotificationAction, this, nullptr);
     }
-    const char* actions[] = {"default", "Show", nullptr};
+    // The action's label, where a notification service shows one.
+    const Catalogue texts(PreferredLanguages());
+    const char* actions[] = {"default", texts.Translate("Show"), nullptr};
     GVariantBuilder hints;
     g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("tarvik"));
@@ -138,6 +142,13 @@ void Shell::ShowMessageBox(const std::string& text, const std::string& caption) 
 void Shell::StartInstaller(const std::string& path, std::function<void()> onFailure) {
     if (m_launcher)
         m_launcher->Run(path, std::move(onFailure));
+}
+
+std::vector<std::string> Shell::PreferredLanguages() {
+    std::vector<std::string> languages;
+    for (const gchar* const* name = g_get_language_names(); name && *name; ++name)
+        languages.emplace_back(*name);
+    return languages;
 }
 
 void Shell::OpenUri(const std::string& uri) {

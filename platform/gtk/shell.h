@@ -27,6 +27,9 @@ public:
     Shell(const Shell&) = delete;
     Shell& operator=(const Shell&) = delete;
 
+    // GLib's list from the environment (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), as gettext
+    // reads it.
+    std::vector<std::string> PreferredLanguages() override;
     void OpenUri(const std::string& uri) override;
     // Empty when the desktop does not know one.
     std::string DownloadsFolder() override;

@@ -4,6 +4,10 @@
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
+#include "platform/gtk/web_languages.h"
+
+#include "common/curl/web_url.h"
+#include "common/log.h"
 
 #include <cstdio>
 #include <vector>
@@ -63,6 +67,30 @@ void ConfineWebProcesses() {
     std::fprintf(stderr, "tarvik: web content runs without a sandbox: %s\n", why.c_str());
 }
 
+// The vendor's service and page see the user's languages (Accept-Language, navigator.languages)
+// from the same list the host's own texts follow. WebKit's own guess comes from the C library's
+// locale alone: it ignores LANGUAGE, names one language at most, says "en-US" for a locale that
+// is not installed, and sends "Accept-Language: C" in the C locale (seen with WebKitGTK 2.50).
+// With no language at all, English is asked for, as the host's texts are then English.
+// Decided once, before the first web process starts.
+void PreferUsersLanguages() {
+    static bool decided = false;
+    if (decided)
+        return;
+    decided = true;
+    std::vector<std::string> names;
+    for (const gchar* const* name = g_get_language_names(); name && *name; ++name)
+        names.emplace_back(*name);
+    std::vector<std::string> tags = WebLanguages(names);
+    if (tags.empty())
+        tags.emplace_back("en");
+    std::vector<const gchar*> list;
+    for (const std::string& tag : tags)
+        list.push_back(tag.c_str());
+    list.push_back(nullptr);
+    webkit_web_context_set_preferred_languages(webkit_web_context_get_default(), list.data());
+}
+
 } // namespace
 
 WebView::WebView(HostWindow& window) : m_window(window), m_token(MakeBridgeToken()) {
@@ -78,6 +106,7 @@ void WebView::Create(std::function<void()> onReady) {
         return;
     m_onReady = std::move(onReady);
     ConfineWebProcesses();
+    PreferUsersLanguages();
     m_content.reset(webkit_user_content_manager_new());
     m_cancellable.reset(g_cancellable_new());
     const std::string script = PageBridgeScript(m_token);
@@ -96,7 +125,7 @@ void WebView::Create(std::function<void()> onReady) {
     m_viewRef = RefObject(m_view);
     WebKitSettings* settings = webkit_web_view_get_settings(m_view);
     webkit_settings_set_enable_javascript(settings, TRUE);
-    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_enable_developer_extras(settings, m_inspect ? TRUE : FALSE);
     // An installer page gains nothing from GPU compositing, and setting it up (in software where
     // there is no GPU) costs more start-up time and memory than the whole rest of the page: it
     // roughly halved the time to a painted page and cut a third of the memory in the start-up
@@ -110,8 +139,8 @@ void WebView::Create(std::function<void()> onReady) {
     g_signal_connect(m_view, "permission-request", G_CALLBACK(OnPermissionRequest), this);
     g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), this);
 
-    gtk_container_add(GTK_CONTAINER(m_window.Widget()), GTK_WIDGET(m_view));
     gtk_widget_show(GTK_WIDGET(m_view));
+    gtk_stack_add_named(m_window.Content(), GTK_WIDGET(m_view), kStackName);
 
     // The embedded browser of the Windows host completes its creation asynchronously, from the
     // message loop; the host relies on that order (its configuration is read in between).
@@ -125,6 +154,7 @@ void WebView::Close() {
     m_onReady = nullptr;
     m_onMessage = nullptr;
     m_onLeave = nullptr;
+    m_onFailed = nullptr;
     if (m_readySource != 0)
         g_source_remove(m_readySource);
     m_readySource = 0;
@@ -154,6 +184,17 @@ void WebView::SetMessageHandler(std::function<void(const std::string& text)> onM
 void WebView::SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) {
     if (!m_closed)
         m_onLeave = std::move(onLeave);
+}
+
+void WebView::SetLoadFailureHandler(std::function<void()> onFailed) {
+    if (!m_closed)
+        m_onFailed = std::move(onFailed);
+}
+
+void WebView::HostNavigationFailed() {
+    m_awaitingHostCommit = false;
+    if (m_onFailed)
+        m_onFailed();
 }
 
 bool WebView::LeavesThePage(const std::string& uri) const {
@@ -205,23 +246,48 @@ gboolean WebView::OnReadyIdle(gpointer self) {
 
 void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer self) {
     auto* view = static_cast<WebView*>(self);
+    if (event == WEBKIT_LOAD_FINISHED)
+        RunGuarded("page load finished", [] { TARVIK_LOG("page: load finished"); });
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
     RunGuarded("page commit", [&] {
         const char* uri = webkit_web_view_get_uri(webView);
         view->m_committedUri = uri ? uri : "";
+        TARVIK_LOG("page: committed ", LoggedUrl(view->m_committedUri));
         if (view->m_awaitingHostCommit) {
             view->m_awaitingHostCommit = false;
             view->m_hostOrigin = OriginOf(view->m_committedUri);
         }
+        // Opened once the page has a document, so that the inspector shows it from the start.
+        if (view->m_inspect && !view->m_inspectorShown) {
+            view->m_inspectorShown = true;
+            webkit_web_inspector_show(webkit_web_view_get_inspector(webView));
+        }
     });
 }
 
-gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError*,
+gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GError* error,
                                gpointer self) {
+    auto* view = static_cast<WebView*>(self);
+    RunGuarded("page load failed", [&] {
+        TARVIK_LOG("page: load failed: ", error ? error->message : "unknown error");
+    });
     // A failure before the commit ends the host's navigation; the shown document stays foreign.
-    if (event != WEBKIT_LOAD_COMMITTED && event != WEBKIT_LOAD_FINISHED)
-        static_cast<WebView*>(self)->m_awaitingHostCommit = false;
+    if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED ||
+        !view->m_awaitingHostCommit)
+        return FALSE;
+    // A load replaced by the host's next navigation, or one the view itself refused (an HTTP
+    // error answer, already reported), is no failure of the page.
+    const bool replaced =
+        error && g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED);
+    const bool refused =
+        error && g_error_matches(error, WEBKIT_POLICY_ERROR,
+                                 WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
+    if (replaced || refused) {
+        view->m_awaitingHostCommit = replaced && view->m_awaitingHostCommit;
+        return FALSE;
+    }
+    RunGuarded("page load failure", [&] { view->HostNavigationFailed(); });
     return FALSE;
 }
 
@@ -277,6 +343,15 @@ gboolean WebView::DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
         auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
         if (!webkit_response_policy_decision_is_main_frame_main_resource(response))
             return FALSE;
+        // The host's page answered with an HTTP error: an error page from a server is no page
+        // the user can install from, so it is not shown and the host hears of the failure.
+        WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
+        if (view->m_awaitingHostCommit && answer &&
+            webkit_uri_response_get_status_code(answer) >= 400) {
+            webkit_policy_decision_ignore(decision);
+            view->HostNavigationFailed();
+            return TRUE;
+        }
         WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         const std::string target = uri ? uri : "";
@@ -307,12 +382,13 @@ gboolean WebView::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* r
 }
 
 gboolean WebView::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
-                                WebKitHitTestResult*, gpointer) {
+                                WebKitHitTestResult*, gpointer self) {
+    const bool inspecting = static_cast<WebView*>(self)->m_inspect;
     return RunGuarded("context menu", gboolean(FALSE),
-                      [&] { return gboolean(KeepEditingActionsOnly(menu)); });
+                      [&] { return gboolean(KeepEditingActionsOnly(menu, inspecting)); });
 }
 
-bool KeepEditingActionsOnly(WebKitContextMenu* menu) {
+bool KeepEditingActionsOnly(WebKitContextMenu* menu, bool keepInspector) {
     // Only the editing actions a page's text needs; navigation, new windows, reloading and the
     // inspector would all lead out of the vendor's page.
     GList* items = webkit_context_menu_get_items(menu);
@@ -324,6 +400,10 @@ bool KeepEditingActionsOnly(WebKitContextMenu* menu) {
         case WEBKIT_CONTEXT_MENU_ACTION_COPY:
         case WEBKIT_CONTEXT_MENU_ACTION_PASTE:
         case WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL:
+            break;
+        case WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT:
+            if (!keepInspector)
+                unwanted.push_back(item);
             break;
         default:
             unwanted.push_back(item);

@@ -25,6 +25,9 @@ class HostWindow;
 // The view lives in `window` and goes when the window is destroyed; `window` must outlive it.
 class WebView final : public platform::WebView {
 public:
+    // Its name in the window's content stack.
+    static constexpr char kStackName[] = "page";
+
     explicit WebView(HostWindow& window);
     ~WebView() override;
     WebView(const WebView&) = delete;
@@ -40,6 +43,11 @@ public:
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
     void PostJson(const std::string& json) override;
     void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
+    void SetLoadFailureHandler(std::function<void()> onFailed) override;
+    // Before Create: WebKit's developer extras, and the inspector opened beside the page once it
+    // is committed, so that a vendor can read the page's console and step through the bridge.
+    // The context menu then keeps "Inspect Element" as well.
+    void ShowInspector(bool on) { m_inspect = on; }
 
 private:
     static gboolean OnReadyIdle(gpointer self);
@@ -60,6 +68,8 @@ private:
     // Whether a top-level document at `uri` would take the window away from the host's page.
     bool LeavesThePage(const std::string& uri) const;
     void Leave(const std::string& uri);
+    // The host's own navigation failed before its document was committed.
+    void HostNavigationFailed();
     void HandleScriptMessage(WebKitJavascriptResult* result);
 
     // Disconnects everything and destroys the view; no callback reaches the host afterwards.
@@ -67,10 +77,13 @@ private:
 
     HostWindow& m_window;
     bool m_closed = false;
+    bool m_inspect = false;
+    bool m_inspectorShown = false;
     std::string m_token;
     std::function<void()> m_onReady;
     std::function<void(const std::string&)> m_onMessage;
     std::function<void(const std::string&)> m_onLeave;
+    std::function<void()> m_onFailed;
     GObjectPtr<WebKitUserContentManager> m_content;
     // Owned by the window; a reference is kept so it can be torn down in order.
     GObjectPtr<WebKitWebView> m_viewRef;
@@ -88,6 +101,6 @@ private:
 
 // Leaves only the editing actions a page's text needs (cut, copy, paste, select all) in a context
 // menu; true when nothing is left, so that no menu is shown at all.
-bool KeepEditingActionsOnly(WebKitContextMenu* menu);
+bool KeepEditingActionsOnly(WebKitContextMenu* menu, bool keepInspector = false);
 
 } // namespace tarvik::platform::gtk

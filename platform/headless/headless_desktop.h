@@ -16,6 +16,8 @@ class HeadlessDesktop final : public Desktop {
 public:
     // --- Scripted answers ----------------------------------------------------------------------
     std::string downloadsFolder = "/home/user/Downloads";
+    // The user's languages, as the desktop would list them from the locale.
+    std::vector<std::string> languages = {"C"};
     // What the save dialog returns; nothing means the user cancelled.
     std::optional<std::string> saveDialogAnswer;
     // Runs while the save dialog is "open", as its nested message loop would.
@@ -42,6 +44,7 @@ public:
     std::vector<std::string> openedFolders;
 
     // --- Desktop -------------------------------------------------------------------------------
+    std::vector<std::string> PreferredLanguages() override { return languages; }
     void OpenUri(const std::string& uri) override;
     std::string DownloadsFolder() override;
     std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/headless/headless_built_in_page.h"
 #include "platform/headless/headless_desktop.h"
 #include "platform/headless/headless_system.h"
 #include "platform/headless/headless_web_view.h"
@@ -17,16 +18,20 @@ class HeadlessPlatform {
 public:
     HeadlessWindow window;
     HeadlessWebView webView;
+    HeadlessBuiltInPage builtInPage;
     HeadlessDesktop desktop;
     HeadlessSystem system;
 
     HeadlessPlatform() {
-        window.whenDestroyed = [this] { webView.Close(); };
+        window.whenDestroyed = [this] {
+            webView.Close();
+            builtInPage.Close();
+        };
     }
     HeadlessPlatform(const HeadlessPlatform&) = delete;
     HeadlessPlatform& operator=(const HeadlessPlatform&) = delete;
 
-    platform::Platform Roles() { return {window, webView, desktop, system}; }
+    platform::Platform Roles() { return {window, webView, builtInPage, desktop, system}; }
 };
 
 } // namespace tarvik::platform::headless

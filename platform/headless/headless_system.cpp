@@ -17,6 +17,10 @@ struct HeadlessSystem::Shared {
     mutable std::mutex mutex;
     std::set<Fault> faults;
     std::vector<Call> calls;
+    // ProxyFor's script (not recorded as a call: the order of file operations is what tests
+    // compare).
+    bool realProxy = false;
+    std::optional<std::string> proxy;
 
     // Records the call and tells whether the fault is injected.
     bool Ask(std::string operation, std::string argument, std::optional<Fault> fault = {}) {
@@ -47,6 +51,14 @@ public:
     bool WriteAt(uint64_t offset, std::string_view bytes) override {
         return !shared_->Injected(Fault::DownloadWriteFails) && real_->WriteAt(offset, bytes);
     }
+    uint64_t Length() const override { return real_->Length(); }
+    bool Discard() override {
+        shared_->Ask("DownloadFile::Discard", path());
+        return real_->Discard();
+    }
+    bool ReadAt(uint64_t offset, size_t size, std::string& bytes) override {
+        return real_->ReadAt(offset, size, bytes);
+    }
     bool Reserve(uint64_t bytes) override {
         if (shared_->Ask("DownloadFile::Reserve", std::to_string(bytes), Fault::DownloadNoRoom))
             return false;
@@ -64,6 +76,13 @@ public:
         if (shared_->Ask("DownloadFile::Commit", path(), Fault::DownloadCommitFails))
             return false;
         return real_->Commit();
+    }
+
+    CommitOutcome CommitWithoutReplacing(const std::string& targetPath) override {
+        if (shared_->Ask("DownloadFile::CommitWithoutReplacing", targetPath,
+                         Fault::DownloadCommitFails))
+            return CommitOutcome::Failed;
+        return real_->CommitWithoutReplacing(targetPath);
     }
 
 private:
@@ -97,6 +116,26 @@ void HeadlessSystem::Heal(Fault fault) {
 std::vector<HeadlessSystem::Call> HeadlessSystem::Calls() const {
     const std::lock_guard lock(shared_->mutex);
     return shared_->calls;
+}
+
+void HeadlessSystem::AnswerProxy(std::optional<std::string> answer) {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->realProxy = false;
+    shared_->proxy = std::move(answer);
+}
+
+void HeadlessSystem::UseRealProxyResolver() {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->realProxy = true;
+}
+
+std::optional<std::string> HeadlessSystem::ProxyFor(const std::string& url) {
+    {
+        const std::lock_guard lock(shared_->mutex);
+        if (!shared_->realProxy)
+            return shared_->proxy;
+    }
+    return real_->ProxyFor(url);
 }
 
 std::string HeadlessSystem::ExecutablePath() {

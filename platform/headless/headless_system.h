@@ -55,6 +55,14 @@ public:
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
     WriteOutcome RewriteFileInPlace(const std::string& path, std::string_view contents) override;
     std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
+    // What the test scripted with AnswerProxy; without a script, nothing (no resolver), so that
+    // tests do not depend on the proxy settings of the machine they run on.
+    std::optional<std::string> ProxyFor(const std::string& url) override;
+
+    // The answer ProxyFor gives from now on, for every URL; UseRealProxyResolver asks the real
+    // system (GIO) instead.
+    void AnswerProxy(std::optional<std::string> answer);
+    void UseRealProxyResolver();
 
     struct Shared;
 

@@ -20,7 +20,17 @@ void HeadlessWebView::LeavePage(const std::string& url) {
         onLeave_(url);
 }
 
+void HeadlessWebView::FailLoad() {
+    if (onFailed_)
+        onFailed_();
+}
+
+void HeadlessWebView::SetLoadFailureHandler(std::function<void()> onFailed) {
+    onFailed_ = std::move(onFailed);
+}
+
 void HeadlessWebView::Close() {
+    onFailed_ = nullptr;
     onReady_ = nullptr;
     onMessage_ = nullptr;
     onLeave_ = nullptr;

@@ -81,6 +81,7 @@ void HeadlessWindow::EndDialog(int result) {
 void HeadlessWindow::Destroy() {
     destroyed = true;
     events_ = nullptr;
+    timers.clear();
     if (whenDestroyed)
         whenDestroyed();
 }
@@ -159,6 +160,22 @@ void HeadlessWindow::CapturePointer() {
 
 void HeadlessWindow::ReleasePointer() {
     pointerCaptured = false;
+}
+
+bool HeadlessWindow::FireTimer(uint32_t id) {
+    if (timers.erase(id) == 0)
+        return false;
+    Post({WM_TIMER, id, 0});
+    return true;
+}
+
+void HeadlessWindow::StartTimer(uint32_t id, std::chrono::milliseconds delay) {
+    if (!destroyed)
+        timers[id] = delay;
+}
+
+void HeadlessWindow::StopTimer(uint32_t id) {
+    timers.erase(id);
 }
 
 std::optional<Point> HeadlessWindow::CapturedPointerPosition() {

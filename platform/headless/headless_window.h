@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -43,6 +44,8 @@ public:
     std::optional<ShowCommand> lastShowCommand;
     bool activated = false;
     bool pointerCaptured = false;
+    // The timers running, by id, with the delay they were started with.
+    std::map<uint32_t, std::chrono::milliseconds> timers;
 
     // What else goes with the window when it is destroyed (the web view living in it).
     std::function<void()> whenDestroyed;
@@ -57,6 +60,9 @@ public:
     void SendSystemMessage(const HostMessage& message);
     // A close request from the desktop (the window manager's close button, Alt+F4).
     void RequestClose();
+    // Lets timer `id` run out, if it runs: queues its WM_TIMER, as the clock would. Returns
+    // whether it was running.
+    bool FireTimer(uint32_t id);
     // Every message posted through the queue so far, in order, whether handled yet or not.
     std::vector<HostMessage> PostedMessages();
 
@@ -80,6 +86,8 @@ public:
     void CapturePointer() override;
     void ReleasePointer() override;
     std::optional<Point> CapturedPointerPosition() override;
+    void StartTimer(uint32_t id, std::chrono::milliseconds delay) override;
+    void StopTimer(uint32_t id) override;
 
 private:
     bool HandleOne();

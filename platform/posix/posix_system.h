@@ -8,7 +8,8 @@ namespace tarvik::platform::posix {
 // attributes in the "user." namespace. File names are passed to the kernel as they are (UTF-8
 // bytes).
 //
-// Threads: it holds no state, so every member is safe from any thread at any time.
+// Threads: it holds no state, so every member is safe from any thread at any time (GIO's proxy
+// resolver is safe from any thread too).
 class PosixSystem final : public System {
 public:
     std::string ExecutablePath() override;
@@ -18,6 +19,9 @@ public:
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
     WriteOutcome RewriteFileInPlace(const std::string& path, std::string_view contents) override;
     std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
+    // GIO's proxy resolver: it follows the desktop's proxy settings (GNOME's, or the environment
+    // variables through libproxy) the way the web view does.
+    std::optional<std::string> ProxyFor(const std::string& url) override;
 };
 
 } // namespace tarvik::platform::posix

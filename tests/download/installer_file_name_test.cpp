@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace tarvik::download {
 namespace {
 
@@ -45,6 +47,39 @@ TEST(InstallerFileName, TakesASafeNameFromTheUrl) {
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.url);
         EXPECT_EQ(InstallerFileName(c.url), c.name);
+    }
+}
+
+// Numbered as browsers number them, shortened before the extension, never cut inside a
+// character, never longer than the limit.
+TEST(NumberedFileName, NumbersAndShortensKeepingTheExtension) {
+    const std::string longStem(300, 's');
+    const std::string wide = std::string(200, 'a') + std::string(30, 'x') + "\xE5\xAE\x89";
+    const struct {
+        std::string name;
+        unsigned number;
+        size_t longest;
+        std::string expected;
+    } cases[] = {
+        {"Setup.exe", 0, 255, "Setup.exe"},
+        {"Setup.exe", 1, 255, "Setup (1).exe"},
+        {"Setup.exe", 12, 255, "Setup (12).exe"},
+        {"archive.tar.gz", 2, 255, "archive.tar (2).gz"},
+        {"setup", 1, 255, "setup (1)"},
+        {".hidden", 1, 255, ".hidden (1)"},
+        {longStem + ".exe", 0, 255, std::string(251, 's') + ".exe"},
+        {longStem + ".exe", 3, 255, std::string(247, 's') + " (3).exe"},
+        // A three-byte character that does not fit whole goes whole.
+        {wide + "\xE5\xAE\x89.exe", 0, 235, wide.substr(0, 230) + ".exe"},
+        {wide + ".exe", 0, 236, wide.substr(0, 230) + ".exe"},
+        // An "extension" too long to be one is cut with the rest.
+        {"a." + longStem, 0, 255, ("a." + longStem).substr(0, 255)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.name << " #" << c.number);
+        const std::string name = NumberedFileName(c.name, c.number, c.longest);
+        EXPECT_EQ(name, c.expected);
+        EXPECT_LE(name.size(), c.longest);
     }
 }
 

@@ -154,12 +154,14 @@ platform::System& RealSystem() {
 
 Outcome Download(const std::string& url, const std::filesystem::path& target,
                  const TransferLimits& limits, std::chrono::milliseconds handlerDelay,
-                 platform::System& system) {
+                 platform::System& system, const Prepare& prepare) {
     PostedMessages messages;
     Outcome outcome;
     const auto started = std::chrono::steady_clock::now();
     {
         TransferJob job(system, url, target.string(), limits, messages.Sink());
+        if (prepare)
+            prepare(job);
         EXPECT_TRUE(job.Start());
         while (const auto message = messages.Next(30s)) {
             if (message->id == WM_DL_PROGRESS) {
@@ -169,6 +171,10 @@ Outcome Download(const std::string& url, const std::filesystem::path& target,
                 continue;
             }
             outcome.end = message;
+            if (message->id == WM_DNLD_FAILED)
+                outcome.partial = job.TakePartial();
+            else
+                outcome.savedPath = job.SavedPath();
             break;
         }
         outcome.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -185,6 +191,7 @@ TransferLimits TestLimits() {
     limits.lowSpeedTime = 1s;
     limits.maxRedirects = 5;
     limits.progressInterval = 20ms;
+    limits.retryBackoff = 10ms;
     return limits;
 }
 

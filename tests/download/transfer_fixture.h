@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -84,7 +85,14 @@ struct Outcome {
     // Messages that arrived after the end, counted once the job was destroyed.
     bool anythingAfterEnd = false;
     std::chrono::milliseconds elapsed{0};
+    // What the job handed over at its end: the part kept after a failure, the saved path after
+    // success.
+    std::optional<PartialDownload> partial;
+    std::string savedPath;
 };
+
+// Sets a job up before it starts (a part to continue, a hash, keeping existing files).
+using Prepare = std::function<void(TransferJob&)>;
 
 // The real program's System.
 platform::System& RealSystem();
@@ -95,7 +103,7 @@ platform::System& RealSystem();
 Outcome Download(const std::string& url, const std::filesystem::path& target,
                  const TransferLimits& limits,
                  std::chrono::milliseconds handlerDelay = std::chrono::milliseconds(0),
-                 platform::System& system = RealSystem());
+                 platform::System& system = RealSystem(), const Prepare& prepare = {});
 
 // Short limits so failures show within a test's patience.
 TransferLimits TestLimits();

@@ -1,9 +1,13 @@
 #include "gui/gui_test_support.h"
+#include "support/closed_port.h"
 #include "support/loopback_server.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
+
+#include <cstdlib>
+#include <mutex>
 
 namespace tarvik::testing {
 namespace {
@@ -256,18 +260,33 @@ TEST(ContextMenuTest, OnlyTheEditingActionsStay) {
     ASSERT_TRUE(MakeGtkPlatform());
     struct Case {
         std::vector<WebKitContextMenuAction> offered;
+        bool inspecting;
         std::vector<WebKitContextMenuAction> kept;
     };
+    const std::vector<WebKitContextMenuAction> mixed = {
+        WEBKIT_CONTEXT_MENU_ACTION_GO_BACK,
+        WEBKIT_CONTEXT_MENU_ACTION_COPY,
+        WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_PASTE,
+        WEBKIT_CONTEXT_MENU_ACTION_RELOAD,
+        WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT,
+        WEBKIT_CONTEXT_MENU_ACTION_CUT,
+        WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL,
+        WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK};
     const Case cases[] = {
-        {{WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_COPY,
-          WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
-          WEBKIT_CONTEXT_MENU_ACTION_RELOAD, WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT,
-          WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL,
-          WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK},
+        {mixed,
+         false,
          {WEBKIT_CONTEXT_MENU_ACTION_COPY, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
           WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL}},
+        // With --inspect, "Inspect Element" stays for the vendor.
+        {mixed,
+         true,
+         {WEBKIT_CONTEXT_MENU_ACTION_COPY, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
+          WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT, WEBKIT_CONTEXT_MENU_ACTION_CUT,
+          WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL}},
         {{WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD,
           WEBKIT_CONTEXT_MENU_ACTION_STOP, WEBKIT_CONTEXT_MENU_ACTION_RELOAD},
+         false,
          {}},
     };
     for (const Case& c : cases) {
@@ -276,7 +295,7 @@ TEST(ContextMenuTest, OnlyTheEditingActionsStay) {
             webkit_context_menu_append(menu,
                                        webkit_context_menu_item_new_from_stock_action(action));
         webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
-        const bool empty = platform::gtk::KeepEditingActionsOnly(menu);
+        const bool empty = platform::gtk::KeepEditingActionsOnly(menu, c.inspecting);
         std::vector<WebKitContextMenuAction> kept;
         for (GList* item = webkit_context_menu_get_items(menu); item; item = item->next)
             kept.push_back(webkit_context_menu_item_get_stock_action(
@@ -325,6 +344,125 @@ TEST_F(WebViewTest, EmptyOrInvalidAddressesLoadNothing) {
     platform->webView.PostJson(R"({"n":3})");
     RunFor(*platform, 100ms);
     EXPECT_TRUE(received.empty());
+}
+
+// The host hears when its own page cannot be shown: an HTTP error answer or no connection. A
+// good page, and a page of the site that fails after the host's page was shown, are no failure
+// of the host's navigation.
+TEST_F(WebViewTest, TheHostHearsWhenItsOwnPageCannotBeLoaded) {
+    site.server.Get("/gone", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 404;
+        response.set_content("<p>not here</p>", "text/html");
+    });
+    site.server.Get("/broken", [](const httplib::Request&, httplib::Response& response) {
+        response.status = 500;
+        response.set_content("<p>broken</p>", "text/html");
+    });
+    struct Case {
+        std::string url;
+        bool fails;
+    };
+    const Case cases[] = {
+        {site.Url("/gone"), true},
+        {site.Url("/broken"), true},
+        {RefusedLoopbackUrl("/page"), true},
+        {site.Url("/page"), false},
+    };
+    int failures = 0;
+    platform->webView.SetLoadFailureHandler([&] { ++failures; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        failures = 0;
+        received.clear();
+        platform->webView.Navigate(c.url);
+        if (c.fails) {
+            EXPECT_TRUE(RunUntil(
+                *platform, [&] { return failures > 0; }, 10s));
+            RunFor(*platform, 200ms);
+            EXPECT_EQ(failures, 1);
+        } else {
+            EXPECT_TRUE(Receives(Ready(site)));
+            EXPECT_EQ(failures, 0);
+        }
+    }
+}
+
+// The page and the vendor's service see the user's languages, the list the host's own texts
+// follow: in the request's Accept-Language and in navigator.languages. (A test process of its
+// own, so the languages are set before its first web view, as in the program.)
+TEST(WebViewLanguagesTest, ThePageAndItsServiceSeeTheUsersLanguages) {
+    ASSERT_EQ(setenv("LANGUAGE", "de_DE:zh_CN", 1), 0);
+    // Before the server, which may still be answering until it goes.
+    std::mutex mutex;
+    std::string acceptLanguage;
+    LoopbackServer site;
+    site.server.Get(
+        "/languages", [&](const httplib::Request& request, httplib::Response& response) {
+            {
+                const std::lock_guard lock(mutex);
+                acceptLanguage = request.get_header_value("Accept-Language");
+            }
+            response.set_content("<!doctype html><script>window.chrome.webview.postMessage("
+                                 "'languages ' + navigator.languages.join(','))</script>",
+                                 "text/html");
+        });
+    site.server.set_keep_alive_max_count(1);
+    site.Start();
+
+    auto platform = MakeGtkPlatform();
+    ASSERT_TRUE(platform);
+    RecordingHost host;
+    platform->window.Create(host);
+    platform->window.MoveTo(platform::Point{-10000, 0});
+    bool ready = false;
+    std::vector<std::string> received;
+    platform->webView.Create([&] { ready = true; });
+    platform->webView.SetMessageHandler([&](const std::string& text) { received.push_back(text); });
+    ASSERT_TRUE(RunUntil(*platform, [&] { return ready; }));
+    platform->webView.Navigate(site.Url("/languages"));
+    ASSERT_TRUE(RunUntil(*platform, [&] { return !received.empty(); }));
+
+    // WebKit shows the page the most preferred language only (fewer traits to fingerprint).
+    EXPECT_EQ(received.front(), "languages de-DE");
+    const std::lock_guard lock(mutex);
+    EXPECT_EQ(acceptLanguage, "de-DE,de;q=0.90,zh-CN;q=0.80,zh;q=0.70");
+    unsetenv("LANGUAGE");
+}
+
+// --inspect: the developer extras are on and the inspector opens once the page is committed;
+// without it neither.
+TEST(WebViewInspectorTest, OpensBesideThePageOnlyWhenAsked) {
+    LoopbackServer site;
+    Serve(site, "/page",
+          "<!doctype html><script>window.chrome.webview.postMessage('ready')</script>");
+    site.server.set_keep_alive_max_count(1);
+    site.Start();
+    for (const bool inspect : {false, true}) {
+        SCOPED_TRACE(inspect ? "--inspect" : "default");
+        auto platform = MakeGtkPlatform();
+        ASSERT_TRUE(platform);
+        RecordingHost host;
+        platform->window.Create(host);
+        platform->window.MoveTo(platform::Point{-10000, 0});
+        platform->webView.ShowInspector(inspect);
+        bool ready = false;
+        std::vector<std::string> received;
+        platform->webView.Create([&] { ready = true; });
+        platform->webView.SetMessageHandler(
+            [&](const std::string& text) { received.push_back(text); });
+        ASSERT_TRUE(RunUntil(*platform, [&] { return ready; }));
+        platform->webView.Navigate(site.Url("/page"));
+        ASSERT_TRUE(RunUntil(*platform, [&] { return !received.empty(); }));
+        WebKitWebView* view = platform->webView.Widget();
+        WebKitWebInspector* inspector = webkit_web_view_get_inspector(view);
+        EXPECT_EQ(webkit_settings_get_enable_developer_extras(webkit_web_view_get_settings(view)),
+                  inspect);
+        EXPECT_EQ(RunUntil(
+                      *platform,
+                      [&] { return webkit_web_inspector_get_web_view(inspector) != nullptr; },
+                      inspect ? 10s : 1s),
+                  inspect);
+    }
 }
 
 } // namespace

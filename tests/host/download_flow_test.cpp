@@ -1,10 +1,16 @@
 #include "host_fixture.h"
 
+#include "common/log.h"
 #include "common/text_conversion.h"
+#include "download/sha256.h"
+#include "range_server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <thread>
 
 namespace tarvik::testing {
@@ -46,6 +52,7 @@ protected:
         files.Start();
         options.transferLimits.connect = 2s;
         options.transferLimits.lowSpeedTime = 5s;
+        options.transferLimits.retryBackoff = 10ms;
     }
     ~DownloadFlowTest() override {
         host.reset();
@@ -131,7 +138,7 @@ TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
     platform.desktop.installerStartSucceeds = false;
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
-    EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "运行失败");
+    EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "Run failed");
     EXPECT_EQ(platform.desktop.revealedPaths,
               std::vector<std::string>{NarrowFromWide(host->filePath())});
 }
@@ -179,8 +186,8 @@ TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {
     EXPECT_EQ(platform.desktop.saveDialogs[0].proposedName, (Downloads() / "Setup.exe").string());
     EXPECT_EQ(platform.desktop.saveDialogs[0].defaultExtension, "exe");
     ASSERT_EQ(platform.desktop.saveDialogs[0].filters.size(), 2u);
-    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "应用程序(*.exe)");
-    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "所有文件(*.*)");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "Applications (*.exe)");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "All files (*.*)");
     EXPECT_EQ(ReadFileBytes(chosen), installer);
     EXPECT_FALSE(std::filesystem::exists(Downloads() / "Setup.exe"));
 }
@@ -224,8 +231,9 @@ TEST_F(DownloadFlowTest, SilentWithoutDownloadsFolderAsksWhereToSave) {
 
 TEST_F(DownloadFlowTest, CancelledSaveDialogPostsNothingAndTheRequestMayBeRepeated) {
     StartHost();
+    const size_t postedBefore = platform.window.PostedMessages().size();
     RequestDownload("/files/Setup.exe", false);
-    EXPECT_TRUE(platform.window.PostedMessages().empty());
+    EXPECT_EQ(platform.window.PostedMessages().size(), postedBefore);
     EXPECT_TRUE(Notices().empty());
     EXPECT_EQ(host->downloadState(), DownloadState::Idle);
 
@@ -317,6 +325,152 @@ TEST_F(DownloadFlowTest, TheOutcomeIsNotifiedOnlyWhenTheWindowIsNotActive) {
     }
 }
 
+// The host's own texts follow the user's languages as the desktop lists them: the original
+// Chinese texts for a Chinese locale, German for German, English for the rest.
+TEST_F(DownloadFlowTest, HostTextsFollowTheUsersLanguages) {
+    infoAnswer = R"({"code":200,"data":{"name":"Demo App","url1":"http://127.0.0.1:1/"}})";
+    struct Texts {
+        std::string boxText;
+        std::string boxCaption;
+        std::vector<std::string> filters;
+        std::vector<std::string> notifications;
+        bool operator==(const Texts&) const = default;
+    };
+    const Texts chinese{"运行安装程序失败，请手动执行...",
+                        "运行失败",
+                        {"应用程序(*.exe)", "所有文件(*.*)"},
+                        {"下载未完成。", "下载已完成。"}};
+    const Texts german{
+        "Das Installationsprogramm konnte nicht gestartet werden. Bitte starten Sie es selbst...",
+        "Start fehlgeschlagen",
+        {"Anwendungen (*.exe)", "Alle Dateien (*.*)"},
+        {"Der Download wurde nicht abgeschlossen.", "Der Download ist abgeschlossen."}};
+    const Texts english{"Could not run the installer. Please run it yourself...",
+                        "Run failed",
+                        {"Applications (*.exe)", "All files (*.*)"},
+                        {"The download did not finish.", "The download has finished."}};
+    struct Case {
+        std::vector<std::string> languages;
+        const Texts& expected;
+    };
+    // Lists as GLib makes them from LANG and LANGUAGE.
+    const Case cases[] = {
+        {{"zh_CN.UTF-8", "zh_CN", "zh.UTF-8", "zh", "C"}, chinese},
+        {{"de_DE.UTF-8", "de_DE", "de.UTF-8", "de", "C"}, german},
+        {{"en_US.UTF-8", "en_US", "en.UTF-8", "en", "C"}, english},
+        {{"C"}, english},
+        {{"zh_TW.UTF-8", "zh_TW", "zh", "C"}, chinese},
+        {{"fr_FR.UTF-8", "fr_FR", "fr", "de_AT", "de", "C"}, german},
+        {{"en_GB", "en", "de_DE", "de", "C"}, english},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.languages.front());
+        host.reset();
+        platform.webView.notices.clear();
+        platform.desktop = {};
+        platform.desktop.downloadsFolder = Downloads().string();
+        platform.desktop.languages = c.languages;
+        platform.desktop.saveDialogAnswer = (folder / "chosen.exe").string();
+        StartHost();
+        platform.window.active = false;
+        Send(R"({"msg_type":"install"})");
+        RequestDownload("/files/missing.exe", true);
+        ASSERT_TRUE(WaitForNotice("dnld_failed"));
+        RequestDownload("/files/Setup.exe", false);
+        ASSERT_TRUE(WaitForNotice("dnld_finished"));
+
+        Texts observed;
+        ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
+        observed.boxText = platform.desktop.messageBoxes[0].text;
+        observed.boxCaption = platform.desktop.messageBoxes[0].caption;
+        ASSERT_EQ(platform.desktop.saveDialogs.size(), 1u);
+        for (const auto& filter : platform.desktop.saveDialogs[0].filters)
+            observed.filters.push_back(filter.label);
+        for (const auto& notification : platform.desktop.notifications)
+            observed.notifications.push_back(notification.body);
+        EXPECT_EQ(observed, c.expected);
+        std::filesystem::remove(folder / "chosen.exe");
+    }
+}
+
+// The step log (TARVIK_LOG=1) on a whole road: configuration, info request, navigation, page
+// commands, notices, event reports, a failed and a finished download, the install. Each step
+// leaves its line; the page's message text, URL credentials and the full uuid never show.
+TEST_F(DownloadFlowTest, TheStepLogShowsEachStepAndNoSecrets) {
+    std::mutex linesMutex;
+    std::vector<std::string> lines;
+    log::SetSink([&](std::string_view line) {
+        const std::lock_guard lock(linesMutex);
+        lines.emplace_back(line);
+    });
+    log::Enable(true);
+    struct Restore {
+        ~Restore() {
+            log::Enable(false);
+            log::SetSink({});
+        }
+    } restore;
+
+    const std::string uuid = "7E9010F02011A07Bq3ZkT0aLw9hYcV2e";
+    std::ofstream(options.configPath) << "[root]\ndownloader_id=7\n[user]\nuuid=" << uuid << "\n";
+    options.infoEndpoint =
+        "http://vendor:hunter2@" + service.Url("/downloader.php/index/info").substr(7);
+    infoAnswer = R"({"code":200,"data":{"name":"Demo App","url1":"http://127.0.0.1:1/page"}})";
+    platform.desktop.downloadsFolder = Downloads().string();
+    StartHost();
+    // Credentials in the download's address, and a page message with a member the log must not
+    // repeat.
+    const std::string withCredentials = "http://user:s3cret@" + files.Url("/files/").substr(7);
+    Send(R"({"msg_type":"dnld","msg_data":{"url":")" + withCredentials +
+         R"(missing.exe","silent":true,"note":"page-private-text"}})");
+    ASSERT_TRUE(WaitForNotice("dnld_failed"));
+    Send(R"({"msg_type":"dnld","msg_data":{"url":")" + withCredentials +
+         R"(Setup.exe","silent":true}})");
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    Send(R"({"msg_type":"post_data","msg_data":{"event_id":"install_clicked"}})");
+    Send(R"({"msg_type":"install"})");
+    Send(R"({"not_a_command":"page-private-text"})");
+    Send(R"({"msg_type":"x\ntarvik: forged line"})");
+    Send("page-private-text");
+    // The event report's line comes from the sender's thread once the service has answered.
+    Events();
+
+    const std::lock_guard lock(linesMutex);
+    std::string all;
+    for (const std::string& line : lines)
+        all += line + "\n";
+    const std::string infoUrl = service.Url("/downloader.php/index/info?id=7");
+    const std::string expectedSteps[] = {
+        "config: " + options.configPath.string() + ": downloader_id 7, info URL " + infoUrl +
+            ", uuid 7E90... (32 characters)",
+        "service: info request " + infoUrl,
+        "service: info answer: HTTP 200, No error",
+        "service: info ok, name Demo App, page http://127.0.0.1:1/page",
+        "page: navigating to http://127.0.0.1:1/page",
+        "page command: dnld",
+        "download: " + files.Url("/files/missing.exe") + " to " +
+            (Downloads() / "missing.exe").string(),
+        R"(notice: {"msg_type":"dnld","status":1,"status_text":"dnld_start"})",
+        "download: failed, reason http",
+        R"(notice: {"msg_type":"dnld","reason":"http","status":0,"status_text":"dnld_failed"})",
+        "download: finished: " + (Downloads() / "Setup.exe").string(),
+        R"(notice: {"msg_type":"dnld","status":2,"status_text":"dnld_finished"})",
+        "page command: post_data",
+        "service: event install_clicked reported: ok",
+        "page command: install",
+        "install: starting " + (Downloads() / "Setup.exe").string(),
+        "page command ignored: not a command (37 bytes)",
+        "page command ignored: not a command (17 bytes)",
+        "page command: x?tarvik: forged line",
+    };
+    for (const std::string& step : expectedSteps)
+        EXPECT_NE(std::find(lines.begin(), lines.end(), step), lines.end())
+            << "missing: " << step << "\nlog:\n"
+            << all;
+    for (const char* secret : {"hunter2", "s3cret", "page-private-text", "msg_data", uuid.c_str()})
+        EXPECT_EQ(all.find(secret), std::string::npos) << secret << " in the log:\n" << all;
+}
+
 TEST_F(DownloadFlowTest, FailureIsToldToThePageAndARetrySucceeds) {
     StartHost();
     RequestDownload("/files/missing.exe", true);
@@ -367,6 +521,138 @@ TEST_F(DownloadFlowTest, EndingTheHostMidTransferStopsPromptlyAndLeavesNoPartial
     host.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
     EXPECT_TRUE(std::filesystem::is_empty(Downloads()));
+}
+
+std::set<std::string> NamesIn(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// A silent download never replaces what the user has: not an earlier installer of that name,
+// not its numbered copies, not a file that merely looks like a temporary one.
+TEST_F(DownloadFlowTest, ASilentDownloadTakesTheNextFreeNumberAndTouchesNoOtherFile) {
+    const std::vector<std::pair<std::string, std::string>> existing = {
+        {"Setup.exe", "the user's Setup.exe"},
+        {"Setup (1).exe", "the user's Setup (1).exe"},
+        {"Setup.exe.part", "the user's own .part file"},
+        {".Setup.exe.part", "another .part file"},
+    };
+    for (const auto& [name, bytes] : existing)
+        WriteFileBytes(Downloads() / name, bytes);
+    StartHost();
+
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+
+    const auto saved = Downloads() / "Setup (2).exe";
+    EXPECT_EQ(ReadFileIfPresent(saved), installer);
+    for (const auto& [name, bytes] : existing)
+        EXPECT_EQ(ReadFileIfPresent(Downloads() / name), bytes) << name;
+    EXPECT_EQ(NamesIn(Downloads()).size(), existing.size() + 1);
+    EXPECT_EQ(host->filePath(), saved.wstring());
+    Send(R"({"msg_type":"install"})");
+    EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{saved.string()});
+}
+
+TEST_F(DownloadFlowTest, TheHashThePageGivesDecidesTheOutcome) {
+    download::Sha256 sha;
+    sha.Update(installer);
+    const auto digest = *sha.Finish();
+    std::string right;
+    for (const uint8_t byte : digest) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        right += kDigits[byte >> 4];
+        right += kDigits[byte & 0xF];
+    }
+    std::string wrong = right;
+    wrong[0] = wrong[0] == '0' ? '1' : '0';
+    struct Case {
+        std::string sha256; // the member's JSON text
+        std::vector<std::string> ends;
+        bool saved;
+    };
+    const std::string verifyFailed =
+        R"({"msg_type":"dnld","reason":"verify","status":0,"status_text":"dnld_failed"})";
+    const Case cases[] = {
+        {'"' + right + '"', {kFinished}, true},
+        {'"' + wrong + '"', {verifyFailed}, false},
+        // Malformed: the whole message is ignored.
+        {'"' + right.substr(1) + '"', {}, false},
+        {'"' + right + "0\"", {}, false},
+        {"\"" + std::string(64, 'g') + '"', {}, false},
+        {"null", {}, false},
+        {"42", {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sha256);
+        host.reset();
+        platform.webView.notices.clear();
+        StartHost();
+        Send(R"({"msg_type":"dnld","msg_data":{"url":")" + files.Url("/files/Setup.exe") +
+             R"(","silent":true,"sha256":)" + c.sha256 + "}}");
+        if (!c.ends.empty()) {
+            ASSERT_TRUE(WaitForNotice(c.saved ? "dnld_finished" : "dnld_failed"));
+        } else {
+            platform.window.PumpUntil([] { return false; }, 200ms);
+        }
+        std::vector<std::string> ends;
+        for (const auto& notice : Notices()) {
+            if (notice.find("dnld_finished") != std::string::npos ||
+                notice.find("dnld_failed") != std::string::npos)
+                ends.push_back(notice);
+        }
+        EXPECT_EQ(ends, c.ends);
+        if (c.ends.empty()) {
+            EXPECT_EQ(Notices(), std::vector<std::string>{}) << "a malformed request is ignored";
+        }
+        EXPECT_EQ(NamesIn(Downloads()).size(), c.saved ? 1u : 0u);
+        std::error_code ignored;
+        std::filesystem::remove(Downloads() / "Setup.exe", ignored);
+    }
+}
+
+// After retries run out the page hears "network"; its own retry of the same URL continues the
+// part that was kept, and the part never outlives the host.
+TEST_F(DownloadFlowTest, ThePagesRetryContinuesTheKeptPart) {
+    std::string body(3'000'000, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i * 7 + i / 1000);
+    using Rule = download::testing::RangeServer::Rule;
+    const uint64_t half = body.size() / 2;
+    const std::vector<Rule> drops = {Rule::DropAfter(half), Rule::DropAfter(0), Rule::DropAfter(0),
+                                     Rule::DropAfter(0)};
+    std::optional<download::testing::RangeServer> server;
+    const auto request = [&] {
+        Send(R"({"msg_type":"dnld","msg_data":{"url":")" + server->Url() + R"(","silent":true}})");
+    };
+    for (const bool retry : {true, false}) {
+        SCOPED_TRACE(retry ? "the page retries" : "the host ends");
+        server.emplace(body, drops);
+        host.reset();
+        platform.webView.notices.clear();
+        StartHost();
+        request();
+        ASSERT_TRUE(WaitForNotice("dnld_failed"));
+        EXPECT_EQ(
+            Notices().back(),
+            R"({"msg_type":"dnld","reason":"network","status":0,"status_text":"dnld_failed"})");
+        EXPECT_EQ(NamesIn(Downloads()).size(), 1u) << "the kept part";
+        if (!retry) {
+            host.reset();
+            EXPECT_TRUE(NamesIn(Downloads()).empty());
+            break;
+        }
+        request();
+        ASSERT_TRUE(WaitForNotice("dnld_finished"));
+        EXPECT_EQ(ReadFileIfPresent(Downloads() / "file"), body);
+        EXPECT_EQ(server->Requests().back(),
+                  (download::testing::RangeServer::Request{"bytes=" + std::to_string(half) + "-",
+                                                           "\"v1\"", 206}));
+        EXPECT_EQ(NamesIn(Downloads()), std::set<std::string>{"file"});
+        std::filesystem::remove(Downloads() / "file");
+    }
 }
 
 } // namespace

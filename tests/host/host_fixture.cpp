@@ -1,5 +1,9 @@
 #include "host_fixture.h"
 
+#include <chrono>
+#include <fstream>
+#include <thread>
+
 namespace tarvik::testing {
 
 HostFixture::HostFixture() {
@@ -7,9 +11,16 @@ HostFixture::HostFixture() {
     std::filesystem::create_directory(folder / "Downloads");
 
     service.server.Get("/downloader.php/index/info", [this](const auto&, auto& response) {
+        ++infoRequests;
+        if (holdInfo)
+            infoGate.Wait();
+        response.status = infoStatus;
         response.set_content(infoAnswer, "application/json");
     });
     service.server.Post("/downloader.php/index/log", [this](const auto& request, auto& response) {
+        if (holdEvents)
+            eventGate.Wait();
+        std::this_thread::sleep_for(std::chrono::milliseconds(eventDelayMs.load()));
         std::lock_guard lock(eventsMutex_);
         events_.push_back(request.has_file("event") ? request.get_file_value("event").content
                                                     : "<no event field>");
@@ -18,6 +29,8 @@ HostFixture::HostFixture() {
     service.Start();
 
     options.configPath = folder / "config.ini";
+    // A copy that stands for a package, so that the info request goes to the service.
+    std::ofstream(options.configPath) << "[root]\ndownloader_id=1001\n";
     options.infoEndpoint = service.Url("/downloader.php/index/info");
     options.logEndpoint = service.Url("/downloader.php/index/log");
     options.serviceLimits = {std::chrono::milliseconds(2000), std::chrono::milliseconds(3000)};
@@ -25,7 +38,12 @@ HostFixture::HostFixture() {
 }
 
 HostFixture::~HostFixture() {
+    // A service held back by a test answers now, so that nothing waits on it at the end.
+    infoGate.Open();
+    eventGate.Open();
     host.reset();
+    // The handlers use the fixture's fields, which go before the server would.
+    service.Stop();
 }
 
 void HostFixture::StartHost() {
@@ -33,7 +51,8 @@ void HostFixture::StartHost() {
     platform.window.Create(*host);
     host->OnInitDialog();
     platform.webView.CompleteCreation();
-    platform.window.Pump();
+    // The service answers on the host's worker thread; the page is navigated once it has.
+    platform.window.PumpUntil([this] { return host->infoAnswered(); }, std::chrono::seconds(5));
 }
 
 void HostFixture::Send(const std::string& utf8Message) {
@@ -46,6 +65,12 @@ std::vector<std::string> HostFixture::Notices() const {
 }
 
 std::vector<std::string> HostFixture::Events() {
+    // Reports go out from the host's sender thread: what it has queued is waited for.
+    if (host) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!host->eventsIdle() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     std::lock_guard lock(eventsMutex_);
     return events_;
 }

@@ -4,10 +4,13 @@
 #include "platform/headless/headless_platform.h"
 #include "platform/headless/headless_system.h"
 #include "support/loopback_server.h"
+#include "support/stall_gate.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -37,11 +40,23 @@ protected:
     const std::filesystem::path& folder = temp.path();
     platform::headless::HeadlessPlatform platform;
     LoopbackServer service;
-    std::string infoAnswer;
+    // A usable answer unless a test says otherwise.
+    std::string infoAnswer =
+        R"({"code":200,"data":{"name":"Demo App","url1":"https://vendor.example/page"}})";
+    // The info answer's HTTP status, and whether the info answer waits for `infoGate`.
+    std::atomic<int> infoStatus{200};
+    std::atomic<bool> holdInfo{false};
+    StallGate infoGate;
+    std::atomic<int> infoRequests{0};
+    // How long the service takes to answer each event report, and whether it waits for
+    // `eventGate` first.
+    std::atomic<int> eventDelayMs{0};
+    std::atomic<bool> holdEvents{false};
+    StallGate eventGate;
     HostOptions options;
     std::unique_ptr<CTarvikDlg> host;
 
-private:
+    // What the service has been sent, without waiting for the host's sender.
     std::mutex eventsMutex_;
     std::vector<std::string> events_;
 };

@@ -324,8 +324,9 @@ TEST_F(PageCommandsTest, InstallBeforeAnyDownloadShowsTheBoxThenTheDownloadsFold
     StartHost();
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
-    EXPECT_EQ(platform.desktop.messageBoxes[0].text, "运行安装程序失败，请手动执行...");
-    EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "运行失败");
+    EXPECT_EQ(platform.desktop.messageBoxes[0].text,
+              "Could not run the installer. Please run it yourself...");
+    EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "Run failed");
     EXPECT_EQ(platform.desktop.openedFolders,
               std::vector<std::string>{platform.desktop.downloadsFolder})
         << "the box promises the installer can be run by hand; the folder is shown next";

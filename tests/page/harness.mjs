@@ -72,9 +72,11 @@ export async function startHarness() {
 
     // Opens the page with the given query in a window of the host's size and waits until it
     // has introduced itself. `scale` is the screen's device pixel ratio.
-    async open(query = {}, { beforeLoad, scale = 1, colorScheme = 'light' } = {}) {
+    // `locale` sets the user's languages (navigator.languages, Accept-Language); English unless
+    // a test asks, whatever the machine's own locale.
+    async open(query = {}, { beforeLoad, scale = 1, colorScheme = 'light', locale = 'en-US' } = {}) {
       const context = await browser.newContext({
-        viewport: { width: 640, height: 420 }, deviceScaleFactor: scale, colorScheme,
+        viewport: { width: 640, height: 420 }, deviceScaleFactor: scale, colorScheme, locale,
       });
       const page = await context.newPage();
       const errors = [];

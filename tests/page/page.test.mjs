@@ -109,6 +109,80 @@ describe('start-up', () => {
   });
 });
 
+describe('language', () => {
+  // The page speaks the user's first language among English and Chinese; the browser's locale
+  // sets navigator.languages as the host does from the desktop's.
+  const cases = [
+    {
+      locale: 'en-US',
+      expected: {
+        lang: 'en', tagline: 'Get the installer and set up in a minute.', download: 'Download', saveAs: 'Save as…',
+        hint: 'Saves setup.run to your Downloads folder. Choose “Save as…” to pick another place.',
+        minimise: 'Minimise', maximise: 'Maximise', progressLabel: 'Download progress',
+        downloading: 'Downloading… (size unknown)', elapsed: '1 min 15 s elapsed',
+        failureTitle: 'The download could not start', retry: 'Try again',
+        confirm: 'The installer is still downloading',
+      },
+    },
+    {
+      locale: 'zh-CN',
+      expected: {
+        lang: 'zh-CN', tagline: '获取安装程序，一分钟即可完成安装。', download: '下载', saveAs: '另存为…',
+        hint: '将 setup.run 保存到“下载”文件夹。选择“另存为…”可以保存到其他位置。',
+        minimise: '最小化', maximise: '最大化', progressLabel: '下载进度',
+        downloading: '正在下载…（大小未知）', elapsed: '已用 1 分钟 15 秒',
+        failureTitle: '无法开始下载', retry: '重试',
+        confirm: '安装程序仍在下载',
+      },
+    },
+  ];
+  for (const { locale, expected } of cases) {
+    it(`speaks ${locale}`, async () => {
+      view = await openDemo({}, { locale, beforeLoad: (page) => page.clock.install({ time: 0 }) });
+      await view.page.clock.pauseAt(60_000);
+      const attribute = (selector, name) => view.page.locator(selector).getAttribute(name);
+      const seen = {
+        lang: await attribute('html', 'lang'),
+        tagline: await view.text('#tagline'),
+        download: await view.text('#download-button'),
+        saveAs: await view.text('#save-as-button'),
+        hint: (await view.text('#idle-hint')).replace(/\s+/g, ' '),
+        minimise: await attribute('#minimize-button', 'title'),
+        maximise: await attribute('#maximize-button', 'aria-label'),
+        progressLabel: await attribute('#progress-bar', 'aria-label'),
+      };
+      await view.page.click('#download-button');
+      await view.notify(notices.start);
+      await view.page.clock.runFor(75_000);
+      seen.downloading = await view.text('#download-title');
+      seen.elapsed = await view.text('#progress-elapsed');
+      await view.notify(notices.closeRunning);
+      seen.confirm = await view.text('#confirm-title');
+      await view.page.click('#confirm-keep');
+      await view.notify(notices.failed('http'));
+      seen.failureTitle = await view.text('#failure-title');
+      seen.retry = await view.text('#retry-button');
+      assert.deepEqual(seen, expected);
+    });
+  }
+
+  it('takes the first of English and Chinese among the user\'s languages', async () => {
+    view = await openDemo();
+    const picked = await view.page.evaluate(() => [
+      ['de-DE', 'zh-CN'], ['zh-Hant-TW'], ['ZH'], ['en-GB', 'zh-CN'], ['de-DE', 'fr'], [],
+    ].map((languages) => pickLanguage(languages)));
+    assert.deepEqual(picked, ['zh', 'zh', 'zh', 'en', 'en', 'en']);
+  });
+
+  it('keeps a vendor\'s tagline, and none when it is empty', async () => {
+    view = await openDemo({ tagline: '自定义' }, { locale: 'zh-CN' });
+    assert.equal(await view.text('#tagline'), '自定义');
+    await view.close();
+    view = await openDemo({ tagline: '' }, { locale: 'zh-CN' });
+    assert.equal(await view.visible('#tagline'), false);
+  });
+});
+
 describe('starting a download', () => {
   const cases = [
     { button: '#download-button', event: 'download_clicked', silent: true },

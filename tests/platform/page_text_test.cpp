@@ -1,6 +1,7 @@
 #include "platform/gtk/page_bridge.h"
 #include "platform/gtk/page_origin.h"
 #include "platform/gtk/save_name.h"
+#include "platform/gtk/web_languages.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +97,16 @@ TEST(SaveDialogName, DefaultExtensionIsAddedOnlyToANameWithoutOne) {
         SCOPED_TRACE(c.path.size());
         EXPECT_EQ(WithDefaultExtension(c.path, c.extension), c.expected);
     }
+}
+
+TEST(WebLanguages, LocaleNamesBecomeLanguageTagsInOrder) {
+    using Tags = std::vector<std::string>;
+    EXPECT_EQ(WebLanguages({"de_DE.UTF-8", "de_DE", "de.UTF-8", "de", "C"}), (Tags{"de-DE", "de"}));
+    EXPECT_EQ(WebLanguages({"zh_CN.UTF-8", "zh_CN", "zh", "en_US", "en"}),
+              (Tags{"zh-CN", "zh", "en-US", "en"}));
+    EXPECT_EQ(WebLanguages({"sr_RS@latin", "sr@latin", "sr"}), (Tags{"sr-RS", "sr"}));
+    EXPECT_EQ(WebLanguages({"C"}), Tags{});
+    EXPECT_EQ(WebLanguages({"POSIX", ""}), Tags{});
 }
 
 } // namespace

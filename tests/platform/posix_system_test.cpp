@@ -279,6 +279,47 @@ TEST_F(PosixSystemTest, DownloadFileWritesAtTheEndAndAtOffsets) {
     EXPECT_EQ(Names(folder.path()), std::set<std::string>{"setup.exe"});
 }
 
+// Starting over and reading back work on the bytes written so far, and only on them.
+TEST_F(PosixSystemTest, DownloadFileReadsBackAndStartsOver) {
+    auto file = system.CreateDownloadFile(folder / "setup.exe");
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->WriteAt(0, "0123456789"));
+    EXPECT_EQ(file->Length(), 10u);
+    std::string bytes = "left over";
+    EXPECT_TRUE(file->ReadAt(3, 4, bytes));
+    EXPECT_EQ(bytes, "3456");
+    EXPECT_TRUE(file->ReadAt(8, 100, bytes));
+    EXPECT_EQ(bytes, "89") << "fewer bytes at the end of the file";
+    ASSERT_TRUE(file->Discard());
+    EXPECT_EQ(file->Length(), 0u);
+    EXPECT_EQ(std::filesystem::file_size(file->path()), 0u);
+    ASSERT_TRUE(file->Append("new"));
+    ASSERT_TRUE(file->Commit());
+    EXPECT_EQ(ReadFileBytes(folder / "setup.exe"), "new");
+}
+
+// The name check and the rename are one step: a taken name is reported and left alone, and the
+// same file can then be committed under another name.
+TEST_F(PosixSystemTest, DownloadFileCommitsWithoutReplacingAnExistingName) {
+    const fs::path taken = folder / "Setup.exe";
+    WriteFileBytes(taken, "the user's file");
+    fs::create_symlink("nowhere", folder / "Setup (1).exe");
+    auto file = system.CreateDownloadFile(taken.string());
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->Append("installer"));
+    EXPECT_EQ(file->CommitWithoutReplacing(taken.string()), platform::CommitOutcome::NameTaken);
+    EXPECT_EQ(file->CommitWithoutReplacing((folder / "Setup (1).exe").string()),
+              platform::CommitOutcome::NameTaken)
+        << "a dangling link is a taken name too";
+    EXPECT_EQ(file->CommitWithoutReplacing((folder / "Setup (2).exe").string()),
+              platform::CommitOutcome::Committed);
+    file.reset();
+    EXPECT_EQ(ReadFileBytes(taken), "the user's file");
+    EXPECT_EQ(ReadFileBytes(folder / "Setup (2).exe"), "installer");
+    EXPECT_EQ(Names(folder.path()),
+              (std::set<std::string>{"Setup.exe", "Setup (1).exe", "Setup (2).exe"}));
+}
+
 // Room is set aside without changing the file's size, so writes at the end still land after the
 // bytes so far; a length no disk can hold is refused.
 TEST_F(PosixSystemTest, DownloadFileReservesRoomWithoutGrowing) {

@@ -125,6 +125,29 @@ TEST(LoadConfigFileTest, WithoutAGeneratorAFreshIdentifierIsMade) {
               "[user]\nuuid=" + std::string(config.uuid.begin(), config.uuid.end()) + "\n");
 }
 
+TEST(LoadConfigFileTest, ConnectionsDefaultToFourAndStayWithinBounds) {
+    const struct {
+        const char* section;
+        int connections;
+    } cases[] = {
+        {"", 4},
+        {"[download]\nconnections=1\n", 1},
+        {"[download]\nconnections=3\n", 3},
+        {"[download]\nconnections=0\n", 1},
+        {"[download]\nconnections=many\n", 1},
+        {"[download]\nconnections=64\n", kMostConnections},
+        {"[other]\nconnections=2\n", 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.section);
+        TempFolder folder;
+        HeadlessSystem system;
+        WriteFileBytes(folder / "config.ini", std::string("[user]\nuuid=X\n") + c.section);
+        EXPECT_EQ(LoadConfigFile(system, folder / "config.ini", kEndpoint, {}).connections,
+                  c.connections);
+    }
+}
+
 // A vendor counts installations by their identifiers, so wherever config.ini can take the
 // identifier it must keep the first one; where it cannot, each run has one of its own and the file
 // stays exactly as it was.

@@ -24,7 +24,11 @@ public:
         while (!server.is_running())
             std::this_thread::yield();
     }
-    ~LoopbackServer() {
+    ~LoopbackServer() { Stop(); }
+
+    // Stops listening and waits for the handlers still running, so that an owner can end the
+    // server before the state its handlers use goes away.
+    void Stop() {
         server.stop();
         if (thread_.joinable())
             thread_.join();

@@ -6,7 +6,9 @@
 //   sees start, progress and finished, "Install" fails here (no authentication agent) with the
 //   real message box, which is dismissed, and "Close" ends the program with status 0.
 //
-// usage: whole_road.mjs TARVIK DEMO_SERVICE SERVICE_ORIGIN PAGE_DIR XWD_TO_PNG
+// usage: whole_road.mjs TARVIK DEMO_SERVICE SERVICE_ORIGIN PAGE_DIR XWD_TO_PNG [--dropped]
+// With --dropped the service breaks the download once at 1 MiB: the program resumes it by
+// itself, and the road must look the same to the page (no failure notice, the same bytes).
 // The program only talks to the origin it was built for, so the demo service takes that port.
 // TARVIK_ROAD_SCREENSHOT=FILE.png keeps a picture of the finished page with the message box.
 // On failure the test prints the logs and leaves whole_road_failure.png in the working folder.
@@ -19,8 +21,9 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const [tarvikBinary, demoServiceBinary, serviceOrigin, pageSource, xwdToPng] =
+const [tarvikBinary, demoServiceBinary, serviceOrigin, pageSource, xwdToPng, variant] =
   process.argv.slice(2);
+const dropped = variant === '--dropped';
 if (!xwdToPng) {
   console.error('usage: whole_road.mjs TARVIK DEMO_SERVICE SERVICE_ORIGIN PAGE_DIR XWD_TO_PNG');
   process.exit(2);
@@ -33,6 +36,7 @@ const PRODUCT = 'Tarvik Démo'; // not plain ASCII: the title goes through the h
 const DOWNLOADER_ID = '1001';
 const INSTALLER_NAME = 'tarvik-demo-setup.run';
 const WINDOW_SIZE = { width: 640, height: 420 }; // the reference page's, at 96 dpi
+// The program runs in a Chinese locale, so its own texts are the ones it has always shown.
 const FAILURE_BOX_TITLE = '运行失败';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -247,6 +251,7 @@ async function startService() {
     '--port', String(port), '--page-dir', files.page, '--rate', String(RATE),
     '--installer-size', String(INSTALLER_SIZE), '--downloader-id', DOWNLOADER_ID,
     '--product-name', PRODUCT, '--events-file', files.events,
+    ...(dropped ? ['--drop-after', '1M', '--drop-once'] : []),
   ], { log: files.serviceLog });
   entry.mustRun = true;
   await waitFor('the demo service to answer', async () => {
@@ -283,6 +288,8 @@ function startProgram(display) {
     XDG_DATA_HOME: path.join(work, 'data'),
     XDG_STATE_HOME: path.join(work, 'state'),
     NO_AT_BRIDGE: '1', // no accessibility bus to start and leave behind
+    LANGUAGE: 'zh_CN',
+    TARVIK_LOG: '1', // the step log, checked at the end
   });
   // A session bus of its own for the web view and the file-manager call; it ends with the run.
   const entry = start('tarvik', 'dbus-run-session', ['--', path.join(files.app, 'tarvik')],
@@ -300,7 +307,8 @@ async function road() {
   step(`Xvfb on ${display}`);
   await startService();
   step(`demo service on ${origin.origin}`);
-  const servedBytes = fetch(`${origin.origin}/files/${INSTALLER_NAME}`)
+  // ?fail_after=0 keeps this reference copy whole, and leaves the one drop to the program.
+  const servedBytes = fetch(`${origin.origin}/files/${INSTALLER_NAME}${dropped ? '?fail_after=0' : ''}`)
     .then((answer) => answer.arrayBuffer()).then((body) => Buffer.from(body));
   const startedAt = Date.now();
   const program = startProgram(display);
@@ -421,6 +429,26 @@ async function road() {
       `event "${entry.event}" came with downloader ${entry.downloader_id} and id ${entry.uuid}`);
   }
   step(`events: ${names.filter((n) => !n.startsWith('focus:')).join(', ')}`);
+
+  // 8. The step log has a line for each step, and never the page's messages or the whole uuid.
+  const log = fs.readFileSync(files.appLog, 'utf8');
+  for (const line of [
+    `tarvik: config: ${path.join(files.app, 'config.ini')}: downloader_id ${DOWNLOADER_ID}, info URL ${serviceOrigin}/downloader.php/index/info?id=${DOWNLOADER_ID}, uuid ${uuid.slice(0, 4)}... (32 characters)`,
+    'tarvik: service: info answer: HTTP 200, No error',
+    'tarvik: page: load finished',
+    'tarvik: page command: resize_window',
+    'tarvik: page command: dnld',
+    'tarvik: notice: {"msg_type":"dnld","status":2,"status_text":"dnld_finished"}',
+    'tarvik: service: event 5 reported: ok',
+    'tarvik: service: event install_clicked reported: ok',
+    'tarvik: install: the installer could not be started',
+  ]) {
+    check(log.split('\n').includes(line), `the step log lacks "${line}"`);
+  }
+  check(/^tarvik: page: committed http:\/\/127\.0\.0\.1:\d+\//m.test(log), 'the step log lacks the page commit');
+  check(/^tarvik: download: http:\/\/127\.0\.0\.1:\d+\/\S+ to \S+$/m.test(log), 'the step log lacks the download');
+  check(!log.includes('msg_data') && !log.includes(uuid), 'the step log shows a page message or the whole uuid');
+  step('step log complete');
   step(`the whole road took ${Date.now() - startedAt} ms`);
 }
 

@@ -1,0 +1,57 @@
+#include "app/command_line.h"
+
+#include "common/endpoints.h"
+
+#include <cstring>
+
+namespace tarvik {
+
+CommandLine TakeOwnOptions(int& argc, char** argv) {
+    CommandLine options;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0)
+            options.help = true;
+        else if (std::strcmp(argument, "--version") == 0)
+            options.version = true;
+        else if (std::strcmp(argument, "--verbose") == 0)
+            options.verbose = true;
+        else if (std::strcmp(argument, "--inspect") == 0)
+            options.inspect = true;
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    argv[kept] = nullptr;
+    return options;
+}
+
+bool SwitchIsOn(const char* value) {
+    return value && *value && std::strcmp(value, "0") != 0;
+}
+
+std::string HelpText() {
+    return std::string("Usage: tarvik [--verbose] [--inspect]\n"
+                       "       tarvik --help | --version\n"
+                       "\n"
+                       "Shows the vendor's installation page and downloads and starts the "
+                       "installer it offers.\n"
+                       "Settings are read from config.ini beside the program.\n"
+                       "\n"
+                       "  --verbose   print each step to stderr (also TARVIK_LOG=1)\n"
+                       "  --inspect   open the web inspector beside the page (also "
+                       "TARVIK_INSPECTOR=1)\n"
+                       "  --help      print this text\n"
+                       "  --version   print the version and the service this copy talks to\n"
+                       "\n"
+                       "GTK's own options (--display, ...) are taken as well.\n"
+                       "Service: ") +
+           kServiceOrigin + "\n";
+}
+
+std::string VersionText() {
+    return std::string("tarvik ") + kTarvikVersion + "\nservice origin: " + kServiceOrigin + "\n";
+}
+
+} // namespace tarvik

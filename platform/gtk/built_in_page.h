@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/built_in_page.h"
+#include "platform/gtk/gobject_ptr.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tarvik::platform::gtk {
+
+class HostWindow;
+
+// The built-in page: a second WebKitGTK view in the window's content stack, made the first time
+// it is shown, with a content manager and a script message channel of its own (the vendor's view
+// has neither). Its document is the page compiled into the program, loaded from memory; every
+// other navigation, new window, permission and context menu is refused, so nothing leads into
+// or out of it. Only the messages "retry" and "close" from it reach the host.
+//
+// Light or dark: the page follows prefers-color-scheme, and is also told the desktop's choice
+// (GNOME's color-scheme setting, or a dark GTK theme), which WebKitGTK does not always pass on.
+//
+// Threads: user-interface thread only. It lives in `window` and goes when the window is
+// destroyed; `window` must outlive it.
+class BuiltInPage final : public platform::BuiltInPage {
+public:
+    // Its name in the window's content stack.
+    static constexpr char kStackName[] = "built-in";
+
+    explicit BuiltInPage(HostWindow& window);
+    ~BuiltInPage() override;
+    BuiltInPage(const BuiltInPage&) = delete;
+    BuiltInPage& operator=(const BuiltInPage&) = delete;
+
+    // The native view; null until first shown and after the window is destroyed.
+    WebKitWebView* Widget() const { return m_view; }
+
+    void Show(const std::string& json) override;
+    void Hide() override;
+    bool IsShown() const override { return m_shown; }
+    void SetCommandHandler(std::function<void(const std::string& command)> onCommand) override;
+
+private:
+    void Make();
+    void Deliver();
+    void Close();
+    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                gpointer self);
+    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer self);
+    static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer);
+    static gboolean OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, gpointer);
+    static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                  WebKitHitTestResult*, gpointer);
+    static void OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer);
+
+    HostWindow& m_window;
+    bool m_closed = false;
+    bool m_shown = false;
+    // The page's own document has loaded, so data can be handed to it.
+    bool m_loaded = false;
+    // Our own load is under way: the one navigation the view allows.
+    bool m_loadingOwnDocument = false;
+    std::optional<std::string> m_data;
+    std::function<void(const std::string&)> m_onCommand;
+    GObjectPtr<WebKitUserContentManager> m_content;
+    GObjectPtr<WebKitWebView> m_viewRef;
+    WebKitWebView* m_view = nullptr;
+    GObjectPtr<GCancellable> m_cancellable;
+};
+
+// Whether the desktop asks for dark colours: GNOME's color-scheme setting when it is there,
+// otherwise the GTK theme's dark variant.
+bool DesktopPrefersDark();
+
+// The built-in page's document with its channel name filled in.
+std::string BuiltInPageDocument();
+
+// The script message channel of the built-in page; the vendor's view never registers it.
+inline constexpr char kBuiltInHandlerName[] = "tarvikBuiltIn";
+
+} // namespace tarvik::platform::gtk

@@ -1,0 +1,290 @@
+#include "host_fixture.h"
+
+#include "common/event_codes.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <ostream>
+
+namespace tarvik::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr char kPage[] = "https://vendor.example/page";
+constexpr char kGoodAnswer[] =
+    R"({"code":200,"data":{"name":"Demo App","url1":"https://vendor.example/page"}})";
+constexpr char kResize[] = R"({"msg_type":"resize_window","msg_data":{"width":600,"height":400}})";
+
+// What the user and the service can see of the start.
+struct Observed {
+    std::vector<std::string> navigations;
+    std::string title;
+    bool onScreen = false;
+    // The built-in page's state while it is shown; empty when the vendor's view shows.
+    std::string builtIn;
+    std::vector<std::string> events;
+    bool operator==(const Observed&) const = default;
+};
+
+void PrintTo(const Observed& o, std::ostream* out) {
+    *out << "{navigations=[";
+    for (const auto& n : o.navigations)
+        *out << n << " ";
+    *out << "] title=" << o.title << " onScreen=" << o.onScreen << " builtIn=" << o.builtIn
+         << " events=[";
+    for (const auto& e : o.events)
+        *out << e << " ";
+    *out << "]}";
+}
+
+class StartUpTest : public HostFixture {
+protected:
+    // The host up to its first loop turn, the web view not ready yet.
+    void Begin() {
+        host = std::make_unique<CTarvikDlg>(platform.Roles(), options);
+        platform.window.Create(*host);
+        host->OnInitDialog();
+    }
+    void AwaitAnswer() {
+        ASSERT_TRUE(
+            platform.window.PumpUntil([this] { return host->infoAnswered(); }, milliseconds(5000)));
+    }
+    Observed Observe() {
+        Observed o;
+        o.navigations = platform.webView.navigations;
+        o.title = platform.window.title;
+        o.onScreen = platform.window.rect.left != -10000;
+        if (platform.builtInPage.shown)
+            o.builtIn = nlohmann::json::parse(platform.builtInPage.shownWith.back())["state"];
+        o.events = Events();
+        return o;
+    }
+};
+
+// The web view is made at once and the page navigated as soon as both it and the answer are
+// there, whichever comes first; the title is set when the answer comes, before the navigation.
+TEST_F(StartUpTest, ThePageIsNavigatedOnceBothTheViewAndTheAnswerAreThere) {
+    for (const bool answerFirst : {true, false}) {
+        SCOPED_TRACE(answerFirst ? "answer first" : "view first");
+        platform.webView.navigations.clear();
+        platform.window.title.clear();
+        holdInfo = !answerFirst;
+        Begin();
+        EXPECT_TRUE(platform.webView.created) << "the view is made before the service answers";
+        if (answerFirst) {
+            AwaitAnswer();
+            EXPECT_EQ(Observe(), (Observed{{}, "Demo App", false, "", {}}));
+            platform.webView.CompleteCreation();
+        } else {
+            platform.webView.CompleteCreation();
+            platform.window.Pump();
+            EXPECT_EQ(Observe(), (Observed{{}, "", false, "", {}}));
+            infoGate.Open();
+            AwaitAnswer();
+        }
+        EXPECT_EQ(Observe(), (Observed{{kPage}, "Demo App", false, "", {}}));
+        EXPECT_EQ(platform.window.timers.count(kPageTimer), 1u);
+        host.reset();
+    }
+}
+
+// Every way the start can fail ends with the built-in page on screen saying which part failed,
+// and the service hears of it with the start-failed event; the connecting state comes only when
+// the page is slow, and reports nothing.
+struct FailureCase {
+    const char* name;
+    int status;
+    const char* answer;
+    // What happens after the start: a page load failure, a timer, the page's own resize.
+    std::function<void(platform::headless::HeadlessPlatform&)> then;
+    Observed expected;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StartFailureTable : public StartUpTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(StartFailureTable, ShowsTheBuiltInPageInItsState) {
+    const FailureCase& c = GetParam();
+    infoStatus = c.status;
+    infoAnswer = c.answer;
+    Begin();
+    platform.webView.CompleteCreation();
+    AwaitAnswer();
+    c.then(platform);
+    platform.window.Pump();
+    EXPECT_EQ(Observe(), c.expected);
+}
+
+const auto kNothing = [](platform::headless::HeadlessPlatform&) {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, StartFailureTable,
+    ::testing::Values(
+        FailureCase{"service declines", 200, R"({"code":500})", kNothing,
+                    Observed{{}, "", true, "service", {kEventStartFailed}}},
+        FailureCase{"server error page", 500, "<html>Internal Server Error</html>", kNothing,
+                    Observed{{}, "", true, "service", {kEventStartFailed}}},
+        FailureCase{"answer without a page", 200, R"({"code":200,"data":{"name":"Demo App"}})",
+                    kNothing, Observed{{}, "Demo App", true, "service", {kEventStartFailed}}},
+        FailureCase{"page does not load", 200, kGoodAnswer,
+                    [](platform::headless::HeadlessPlatform& p) { p.webView.FailLoad(); },
+                    Observed{{kPage}, "Demo App", true, "page", {kEventStartFailed}}},
+        FailureCase{"page never sizes the window", 200, kGoodAnswer,
+                    [](platform::headless::HeadlessPlatform& p) {
+                        ASSERT_TRUE(p.window.FireTimer(kPageTimer));
+                    },
+                    Observed{{kPage}, "Demo App", true, "page", {kEventStartFailed}}},
+        FailureCase{"page slow to appear", 200, kGoodAnswer,
+                    [](platform::headless::HeadlessPlatform& p) {
+                        ASSERT_TRUE(p.window.FireTimer(kConnectingTimer));
+                    },
+                    Observed{{kPage}, "Demo App", true, "connecting", {}}},
+        FailureCase{"page sizes the window after the connecting state", 200, kGoodAnswer,
+                    [](platform::headless::HeadlessPlatform& p) {
+                        ASSERT_TRUE(p.window.FireTimer(kConnectingTimer));
+                        p.webView.DeliverPageMessage(kResize);
+                        // A watchdog message already queued changes nothing any more.
+                        p.window.Post({WM_TIMER, kPageTimer, 0});
+                    },
+                    Observed{{kPage}, "Demo App", true, "", {kEventWindowSized}}}));
+
+// "Try again" repeats the info request and the navigation; once the page sizes the window, it
+// replaces the built-in page.
+TEST_F(StartUpTest, TryAgainAfterTheServiceRecoversShowsTheVendorsPage) {
+    infoStatus = 503;
+    infoAnswer = "busy";
+    StartHost();
+    ASSERT_EQ(Observe().builtIn, "service");
+    const platform::Rect failurePlace = platform.window.rect;
+
+    infoStatus = 200;
+    infoAnswer = kGoodAnswer;
+    platform.builtInPage.SendCommand("retry");
+    EXPECT_EQ(Observe().builtIn, "connecting");
+    AwaitAnswer();
+    EXPECT_EQ(infoRequests, 2);
+    EXPECT_EQ(platform.webView.navigations, std::vector<std::string>{kPage});
+    EXPECT_EQ(platform.window.rect, failurePlace) << "the built-in page stays where it was";
+
+    Send(kResize);
+    EXPECT_EQ(Observe(), (Observed{{kPage}, "Demo App", true, "", {kEventStartFailed, "5"}}));
+    EXPECT_EQ(platform.window.requestedSize, (std::pair<uint32_t, uint32_t>{600, 400}));
+}
+
+// The built-in page speaks the user's language, and says which one it is for screen readers.
+TEST_F(StartUpTest, TheBuiltInPageSpeaksTheUsersLanguage) {
+    struct Case {
+        std::vector<std::string> languages;
+        std::string lang, title, retry;
+    };
+    const Case cases[] = {
+        {{"zh_CN.UTF-8", "zh_CN", "zh", "C"}, "zh-CN", "无法连接下载服务", "重试"},
+        {{"de_DE.UTF-8", "de_DE", "de", "C"},
+         "de",
+         "Der Download-Dienst ist nicht erreichbar",
+         "Erneut versuchen"},
+        {{"C"}, "en", "Cannot reach the download service", "Try again"},
+    };
+    infoAnswer = R"({"code":404})";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.languages.front());
+        host.reset();
+        platform.builtInPage.shownWith.clear();
+        platform.desktop.languages = c.languages;
+        StartHost();
+        ASSERT_FALSE(platform.builtInPage.shownWith.empty());
+        const auto shown = nlohmann::json::parse(platform.builtInPage.shownWith.back());
+        EXPECT_EQ((std::vector<std::string>{shown["lang"], shown["service_title"], shown["retry"]}),
+                  (std::vector<std::string>{c.lang, c.title, c.retry}));
+    }
+}
+
+TEST_F(StartUpTest, CloseOnTheBuiltInPageEndsTheProgram) {
+    infoAnswer = R"({"code":404})";
+    StartHost();
+    platform.builtInPage.SendCommand("close");
+    EXPECT_EQ(platform.window.endDialogResult, kEndedByPage);
+}
+
+// The two channels stay apart: the built-in page's commands do nothing for the vendor's page, and
+// a page command sent through the built-in page's channel does nothing at all.
+TEST_F(StartUpTest, TheBuiltInPageAndTheVendorsPageCannotUseEachOthersCommands) {
+    infoAnswer = R"({"code":404})";
+    StartHost();
+    // The vendor's page asking to retry: no second request.
+    Send("retry");
+    Send(R"({"msg_type":"retry"})");
+    platform.window.Pump();
+    EXPECT_EQ(infoRequests, 1);
+    EXPECT_EQ(platform.window.endDialogResult, std::nullopt);
+
+    // Page commands through the built-in channel, also past the double's own filter.
+    const std::string download = R"({"msg_type":"dnld","msg_data":{"url":")" +
+                                 service.Url("/files/Setup.exe") + R"(","silent":true}})";
+    for (const std::string& text : {download, std::string(R"({"msg_type":"close"})")}) {
+        platform.builtInPage.SendCommand(text);
+        host->OnBuiltInCommand(text);
+    }
+    platform.window.Pump();
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+    EXPECT_TRUE(platform.desktop.saveDialogs.empty());
+    EXPECT_EQ(platform.window.endDialogResult, std::nullopt);
+}
+
+// Reports go out from the sender thread in the order the page made them, while the loop keeps
+// turning: a slow service holds up no page command.
+TEST_F(StartUpTest, ReportsGoOutInOrderWhileTheLoopKeepsTurning) {
+    StartHost();
+    eventDelayMs = 200;
+    const auto before = steady_clock::now();
+    for (const char* id : {"a", "b", "c"})
+        Send(std::string(R"({"msg_type":"post_data","msg_data":{"event_id":")") + id + "\"}}");
+    Send(kResize);
+    EXPECT_LT(steady_clock::now() - before, milliseconds(150));
+    EXPECT_EQ(platform.window.requestedSize, (std::pair<uint32_t, uint32_t>{600, 400}));
+    EXPECT_EQ(Events(), (std::vector<std::string>{"a", "b", "c", "5"}));
+}
+
+// At the end of the run the queued reports get one overall deadline: a service that answers in
+// time gets them all, a silent one none, and the run ends by the deadline either way.
+struct DrainCase {
+    const char* name;
+    int delayMs;
+    bool silent;
+    size_t unsent;
+    std::vector<std::string> delivered;
+};
+
+void PrintTo(const DrainCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class EndOfRunTable : public StartUpTest, public ::testing::WithParamInterface<DrainCase> {};
+
+TEST_P(EndOfRunTable, QueuedReportsGetOneDeadline) {
+    const DrainCase& c = GetParam();
+    options.eventDrainLimit = milliseconds(600);
+    eventDelayMs = c.delayMs;
+    holdEvents = c.silent;
+    StartHost();
+    for (const char* id : {"a", "b", "c"})
+        Send(std::string(R"({"msg_type":"post_data","msg_data":{"event_id":")") + id + "\"}}");
+    const auto before = steady_clock::now();
+    EXPECT_EQ(host->EndRun(), c.unsent);
+    EXPECT_LT(steady_clock::now() - before, milliseconds(600 + 300));
+    std::lock_guard lock(eventsMutex_);
+    EXPECT_EQ(events_, c.delivered);
+}
+
+INSTANTIATE_TEST_SUITE_P(Services, EndOfRunTable,
+                         ::testing::Values(DrainCase{"in time", 50, false, 0, {"a", "b", "c"}},
+                                           DrainCase{"silent", 0, true, 3, {}}));
+
+} // namespace
+} // namespace tarvik::testing

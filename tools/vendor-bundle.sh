@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the program a vendor ships: a release build for the vendor's service, stripped, with a
+# commented config.ini for one package of the service, in dist/tarvik-<N>/, and a .tar.gz of the
+# two beside them. Prints what it made and how large it is.
+#
+# usage: tools/vendor-bundle.sh --origin https://downloads.example.com --downloader-id N
+#          [--api-url URL] [--build DIR] [--dist DIR]
+#   --origin         the service's origin (https only: the page it serves commands the program)
+#   --downloader-id  which package of the service this copy stands for (digits; 0 needs --api-url)
+#   --api-url        the complete info URL, used when the downloader id is 0
+#   --build          the build folder (build-release; reconfigured for each origin)
+#   --dist           where tarvik-<N>/ goes (dist)
+set -euo pipefail
+
+usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; }
+die() { printf 'vendor-bundle: %s\n' "$*" >&2; exit 2; }
+
+origin='' id='' api_url='' build=build-release dist=dist
+while (($#)); do
+  case "$1" in
+    --origin) origin=${2-}; shift 2 || die "--origin needs a value" ;;
+    --downloader-id) id=${2-}; shift 2 || die "--downloader-id needs a value" ;;
+    --api-url) api_url=${2-}; shift 2 || die "--api-url needs a value" ;;
+    --build) build=${2-}; shift 2 || die "--build needs a value" ;;
+    --dist) dist=${2-}; shift 2 || die "--dist needs a value" ;;
+    -h | --help) usage; exit 0 ;;
+    *) die "unknown argument $1 (see --help)" ;;
+  esac
+done
+
+[[ -n "$origin" && -n "$id" ]] || { usage >&2; exit 2; }
+# Checked here as well as by the configure step, so that nothing is built for a wrong origin and
+# the message says why at once. Loopback is refused too: such a program reaches nobody else.
+[[ "$origin" =~ ^https://[^/?#@[:space:]]+$ ]] ||
+  die "the origin must be https://host[:port] with nothing after it, not \"$origin\": over plain HTTP anyone on the way can replace the page, which commands the program"
+if [[ ! "$id" =~ ^[0-9]{1,10}$ ]] || ((10#$id > 2147483647)); then
+  die "the downloader id must be a number from 0 to 2147483647, not \"$id\""
+fi
+id=$((10#$id))
+if ((id == 0)); then
+  [[ "$api_url" =~ ^https://[^[:space:]]+$ ]] || die "a downloader id of 0 needs --api-url https://..."
+elif [[ -n "$api_url" && ! "$api_url" =~ ^https://[^[:space:]]+$ ]]; then
+  die "the api URL must be an https:// URL, not \"$api_url\""
+fi
+
+cd "$(dirname "$0")/.."
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+# Only the program; a changed origin rebuilds the one file that holds it.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  "-DTARVIK_SERVICE_ORIGIN=$origin" "${launcher[@]}" >/dev/null
+cmake --build "$build" --target tarvik
+
+name="tarvik-$id"
+folder="$dist/$name"
+rm -rf "$folder"
+mkdir -p "$folder"
+strip -o "$folder/tarvik" "$build/tarvik"
+{
+  printf '; Settings of this copy of the installation assistant, read from beside the program.\n'
+  printf '; Its service: %s (compiled in).\n' "$origin"
+  printf '\n[root]\n'
+  printf '; Which package of the service this copy stands for. When not 0, the info request is\n'
+  printf ';   %s/downloader.php/index/info?id=%s\n' "$origin" "$id"
+  printf 'downloader_id=%s\n' "$id"
+  printf '; Used only when downloader_id is 0: the complete info URL.\n'
+  if [[ -n "$api_url" ]]; then
+    printf 'api_url=%s\n' "$api_url"
+  else
+    printf ';api_url=%s/downloader.php/index/info?id=%s\n' "$origin" "$id"
+  fi
+  printf '\n; [user] uuid=... is written by the assistant on its first run: this installation'"'"'s\n'
+  printf '; identifier. Ship the file without it.\n'
+} >"$folder/config.ini"
+tar -czf "$folder/$name.tar.gz" -C "$dist" "$name/tarvik" "$name/config.ini"
+
+version=$("$folder/tarvik" --version | tr '\n' ' ')
+size() { du -k "$1" | cut -f1; }
+printf 'vendor-bundle: %s\n' "$version"
+printf 'vendor-bundle: %s/tarvik      %6s KiB (stripped)\n' "$folder" "$(size "$folder/tarvik")"
+printf 'vendor-bundle: %s/config.ini  downloader_id=%s\n' "$folder" "$id"
+printf 'vendor-bundle: %s/%s.tar.gz %6s KiB\n' "$folder" "$name" "$(size "$folder/$name.tar.gz")"
