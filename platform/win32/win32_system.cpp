@@ -161,12 +161,14 @@ void DeleteByHandle(HANDLE file) {
     ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
-// Renames the very file behind the handle over `target`.
-bool RenameByHandle(HANDLE file, const std::wstring& target) {
+// Renames the very file behind the handle to `target`; an existing file of that name is replaced
+// only when `replace` says so, and otherwise the rename fails with ERROR_ALREADY_EXISTS in the
+// same step, so a file that appears meanwhile is never replaced.
+bool RenameByHandle(HANDLE file, const std::wstring& target, bool replace = true) {
     const size_t nameBytes = target.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes + sizeof(wchar_t), 0);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(nameBytes);
     std::memcpy(rename->FileName, target.data(), nameBytes);
@@ -208,10 +210,47 @@ public:
     bool Append(std::string_view bytes) override { return WriteAt(end_, bytes); }
 
     bool WriteAt(uint64_t offset, std::string_view bytes) override {
-        if (!file_.valid() || committed_ || !WriteAllAt(file_.get(), offset, bytes))
+        if (!file_.valid() || committed_ || durable_ || !WriteAllAt(file_.get(), offset, bytes))
             return false;
         end_ = std::max(end_, offset + bytes.size());
         return true;
+    }
+
+    uint64_t Length() const override { return end_; }
+
+    bool Discard() override {
+        LARGE_INTEGER start{};
+        if (!file_.valid() || committed_ ||
+            !::SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) ||
+            !::SetEndOfFile(file_.get()))
+            return false;
+        end_ = 0;
+        return true;
+    }
+
+    bool ReadAt(uint64_t offset, size_t size, std::string& bytes) override {
+        bytes.resize(size);
+        size_t done = 0;
+        while (file_.valid() && done < size) {
+            OVERLAPPED at{};
+            const uint64_t where = offset + done;
+            at.Offset = static_cast<DWORD>(where & 0xFFFFFFFFu);
+            at.OffsetHigh = static_cast<DWORD>(where >> 32);
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
+            DWORD got = 0;
+            if (!::ReadFile(file_.get(), bytes.data() + done, want, &got, &at)) {
+                // A read that starts at or past the end answers this on a synchronous handle.
+                if (::GetLastError() == ERROR_HANDLE_EOF)
+                    break;
+                bytes.clear();
+                return false;
+            }
+            if (got == 0)
+                break;
+            done += got;
+        }
+        bytes.resize(done);
+        return file_.valid();
     }
 
     bool Reserve(uint64_t bytes) override {
@@ -228,23 +267,14 @@ public:
         return WriteZoneIdentifier(widePath_, zoneText_);
     }
 
-    bool Commit() override {
-        // Without the flush a power loss soon after the rename can leave the target's name on a
-        // partly written file, which the user would then start as the installer.
-        if (!file_.valid() || committed_ || !::FlushFileBuffers(file_.get()))
-            return false;
-        SetHidden(file_.get(), false);
-        if (!RenameByHandle(file_.get(), target_)) {
-            SetHidden(file_.get(), true);
-            return false;
-        }
-        committed_ = true;
-        file_.Close();
-        // The mark travels with the file on NTFS; writing it again under the new name costs
-        // little and keeps it where streams are plain files.
-        if (!zoneText_.empty())
-            WriteZoneIdentifier(target_, zoneText_);
-        return true;
+    bool Commit() override { return RenameTo(target_, true) == CommitOutcome::Committed; }
+
+    // The rename goes through the handle, with ReplaceIfExists off, rather than through
+    // MoveFileExW without MOVEFILE_REPLACE_EXISTING: both check and rename in one step, but a
+    // rename by path would need the file shared for deletion, and the handle keeps naming this
+    // very file whatever happened to its name meanwhile.
+    CommitOutcome CommitWithoutReplacing(const std::string& targetPath) override {
+        return RenameTo(Absolute(Wide(targetPath)), false);
     }
 
 private:
@@ -255,6 +285,33 @@ private:
     std::string zoneText_;
     uint64_t end_ = 0;
     bool committed_ = false;
+    bool durable_ = false;
+
+    CommitOutcome RenameTo(const std::wstring& target, bool replace) {
+        // Without the flush a power loss soon after the rename can leave the target's name on a
+        // partly written file, which the user would then start as the installer. Done once, so
+        // that a caller trying several names does not flush again.
+        if (!file_.valid() || committed_)
+            return CommitOutcome::Failed;
+        if (!durable_ && !::FlushFileBuffers(file_.get()))
+            return CommitOutcome::Failed;
+        durable_ = true;
+        SetHidden(file_.get(), false);
+        if (!RenameByHandle(file_.get(), target, replace)) {
+            const DWORD error = ::GetLastError();
+            SetHidden(file_.get(), true);
+            return !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                       ? CommitOutcome::NameTaken
+                       : CommitOutcome::Failed;
+        }
+        committed_ = true;
+        file_.Close();
+        // The mark travels with the file on NTFS; writing it again under the new name costs
+        // little and keeps it where streams are plain files.
+        if (!zoneText_.empty())
+            WriteZoneIdentifier(target, zoneText_);
+        return CommitOutcome::Committed;
+    }
 };
 
 } // namespace
@@ -430,6 +487,14 @@ WriteOutcome Win32System::RewriteFileInPlace(const std::string& path, std::strin
         !::FlushFileBuffers(file.get()))
         return WriteOutcome::Failed;
     return WriteOutcome::Written;
+}
+
+std::optional<std::string> Win32System::ProxyFor(const std::string&) {
+    // Nothing: libcurl then takes the proxy from the usual environment variables itself, as
+    // documented at the seam. Asking WinHTTP (WinHttpGetIEProxyConfigForCurrentUser, and
+    // WinHttpGetProxyForUrl for an auto-configuration script) would give the proxy the user's
+    // browser uses; that is the next step for this port.
+    return std::nullopt;
 }
 
 std::unique_ptr<DownloadFile> Win32System::CreateDownloadFile(const std::string& targetPath) {

@@ -2,6 +2,7 @@
 
 #include "platform/system.h"
 
+#include <optional>
 #include <string>
 
 namespace tarvik::platform::win32 {
@@ -21,6 +22,8 @@ public:
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
     WriteOutcome RewriteFileInPlace(const std::string& path, std::string_view contents) override;
     std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
+    // Nothing for now (libcurl's own handling of the environment); see the definition.
+    std::optional<std::string> ProxyFor(const std::string& url) override;
 };
 
 // The text of a Mark of the Web for a file downloaded from `url`: the Internet zone (3) and the
