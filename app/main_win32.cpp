@@ -1,12 +1,19 @@
 // The program on Windows: the same host behind the win32 platform.
+#include "app/command_line.h"
 #include "app/tarvik_app.h"
 #include "common/curl/curl_handle.h"
+#include "common/log.h"
 #include "common/text_conversion.h"
 #include "platform/win32/win32_platform.h"
 
 #include <windows.h>
 
+#include <cstdlib>
+
 int main() {
+    // The step log as on Linux; the command line's own options are not taken here yet (a
+    // program without a console has nowhere to print --help to).
+    tarvik::log::Enable(tarvik::SwitchIsOn(std::getenv("TARVIK_LOG")));
     // The transfer library's global state, for the whole run and before any other thread.
     const tarvik::CurlGlobal curl;
     tarvik::platform::win32::Win32Platform platform;

@@ -109,6 +109,11 @@ LRESULT HostWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         Deliver(WM_CLOSE, 0, 0);
         return 0;
+    case WM_TIMER:
+        // The system's timers repeat; the seam's run out once.
+        ::KillTimer(hwnd_, wParam);
+        Deliver(WM_TIMER, static_cast<uint64_t>(wParam), 0);
+        return 0;
     case WM_MOUSEMOVE:
     case WM_LBUTTONUP:
         if (::GetCapture() == hwnd_)
@@ -300,6 +305,21 @@ std::optional<Point> HostWindow::CapturedPointerPosition() {
     if (!hwnd_ || ::GetCapture() != hwnd_ || !::GetCursorPos(&point))
         return std::nullopt;
     return Point{point.x, point.y};
+}
+
+void HostWindow::StartTimer(uint32_t id, std::chrono::milliseconds delay) {
+    // SetTimer with the same window and id replaces the running timer; the window's destruction
+    // ends its timers.
+    if (hwnd_)
+        ::SetTimer(hwnd_, id,
+                   static_cast<UINT>(std::clamp<std::chrono::milliseconds::rep>(
+                       delay.count(), USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM)),
+                   nullptr);
+}
+
+void HostWindow::StopTimer(uint32_t id) {
+    if (hwnd_)
+        ::KillTimer(hwnd_, id);
 }
 
 } // namespace tarvik::platform::win32

@@ -62,6 +62,9 @@ public:
     void CapturePointer() override;
     void ReleasePointer() override;
     std::optional<Point> CapturedPointerPosition() override;
+    // SetTimer on the window, stopped by its first WM_TIMER.
+    void StartTimer(uint32_t id, std::chrono::milliseconds delay) override;
+    void StopTimer(uint32_t id) override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -11,6 +11,9 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
+#include <cctype>
+#include <string_view>
 #include <vector>
 
 namespace tarvik::platform::win32 {
@@ -43,6 +46,49 @@ Shell::Shell(HostWindow& window) : window_(window) {}
 
 void Shell::OpenUri(const std::string& uri) {
     ::ShellExecuteW(window_.Handle(), L"open", Wide(uri).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+std::string LocaleNameFromLanguageTag(std::string_view tag) {
+    std::string language;
+    std::string territory;
+    size_t start = 0;
+    for (int part = 0; start <= tag.size(); ++part) {
+        const size_t end = std::min(tag.find('-', start), tag.size());
+        const std::string_view piece = tag.substr(start, end - start);
+        if (part == 0)
+            language = piece;
+        // The script ("Hans", four letters) and variants are skipped; the territory is two
+        // letters or three digits.
+        else if (territory.empty() && (piece.size() == 2 || piece.size() == 3) &&
+                 (piece.size() == 2 || std::isdigit(static_cast<unsigned char>(piece[0]))))
+            territory = piece;
+        start = end + 1;
+    }
+    if (language.empty())
+        return {};
+    return territory.empty() ? language : language + "_" + territory;
+}
+
+std::vector<std::string> Shell::PreferredLanguages() {
+    // The user's display languages, most preferred first, as a list of zero-terminated names
+    // ("de-DE\0en-US\0\0").
+    ULONG count = 0;
+    ULONG size = 0;
+    if (!::GetUserPreferredUILanguages(MUI_LANGUAGE_NAME, &count, nullptr, &size) || size == 0)
+        return {};
+    std::wstring names(size, L'\0');
+    if (!::GetUserPreferredUILanguages(MUI_LANGUAGE_NAME, &count, names.data(), &size))
+        return {};
+    std::vector<std::string> languages;
+    for (size_t at = 0; at < names.size() && names[at] != L'\0';) {
+        const size_t end = names.find(L'\0', at);
+        const std::string name =
+            LocaleNameFromLanguageTag(NarrowFromWide(names.substr(at, end - at)));
+        if (!name.empty())
+            languages.push_back(name);
+        at = end == std::wstring::npos ? names.size() : end + 1;
+    }
+    return languages;
 }
 
 std::string Shell::DownloadsFolder() {

@@ -2,9 +2,17 @@
 
 #include "platform/desktop.h"
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace tarvik::platform::win32 {
 
 class HostWindow;
+
+// A language tag as Windows names the user's languages ("de-DE", "zh-Hans-CN", "fr") as the
+// locale name the host's catalogue takes ("de_DE", "zh_CN", "fr"); empty for an empty tag.
+std::string LocaleNameFromLanguageTag(std::string_view tag);
 
 // The desktop around the host window on Windows: the shell's default handlers (ShellExecuteW
 // "open"), the known Downloads folder, the common save dialog (IFileSaveDialog), MessageBoxW, the
@@ -17,6 +25,9 @@ class HostWindow;
 class Shell final : public Desktop {
 public:
     explicit Shell(HostWindow& window);
+
+    // GetUserPreferredUILanguages, each made a locale name.
+    std::vector<std::string> PreferredLanguages() override;
 
     void OpenUri(const std::string& uri) override;
     std::string DownloadsFolder() override;

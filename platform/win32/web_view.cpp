@@ -120,6 +120,9 @@ using NewWindowRequested =
 using NavigationStarting =
     Callback<ICoreWebView2NavigationStartingEventHandler, kIidNavigationStartingHandler,
              ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs*>;
+using NavigationCompleted =
+    Callback<ICoreWebView2NavigationCompletedEventHandler, kIidNavigationCompletedHandler,
+             ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*>;
 using ContentLoading = Callback<ICoreWebView2ContentLoadingEventHandler, kIidContentLoadingHandler,
                                 ICoreWebView2*, IUnknown*>;
 
@@ -156,11 +159,14 @@ struct WebView::State {
     std::function<void()> onReady;
     std::function<void(const std::string&)> onMessage;
     std::function<void(const std::string&)> onLeave;
+    std::function<void()> onLoadFailed;
     ComPtr<ICoreWebView2Controller> controller;
     ComPtr<ICoreWebView2> view;
     // The origin of the host's page once its navigation committed; nothing before.
     std::optional<std::string> hostOrigin;
     bool awaitingHostCommit = false;
+    // Until the host's own navigation finished: only its outcome is a load failure.
+    bool awaitingHostLoad = false;
 
     bool LeavesThePage(const std::string& uri) const {
         // Until the host's own page has been committed, its navigation and its redirects are
@@ -194,6 +200,7 @@ void WebView::Close() {
     state.onReady = nullptr;
     state.onMessage = nullptr;
     state.onLeave = nullptr;
+    state.onLoadFailed = nullptr;
     if (state.controller)
         state.controller->Close();
     state.view.Reset();
@@ -269,6 +276,22 @@ void WebView::Create(std::function<void()> onReady) {
                 return S_OK;
             }).get(),
             &token);
+        // The first navigation that finishes after the host's Navigate is the host's own (its
+        // redirects belong to it). The runtime reports a page it could not load (no connection,
+        // a TLS error, no such host) as unsuccessful and shows its own error page instead.
+        state->view->add_NavigationCompleted(
+            NavigationCompleted::Make([weak](ICoreWebView2*,
+                                             ICoreWebView2NavigationCompletedEventArgs* args) {
+                const std::shared_ptr<State> state = weak.lock();
+                if (!state || state->closed || !args || !state->awaitingHostLoad)
+                    return S_OK;
+                state->awaitingHostLoad = false;
+                BOOL success = TRUE;
+                if (SUCCEEDED(args->get_IsSuccess(&success)) && !success && state->onLoadFailed)
+                    state->onLoadFailed();
+                return S_OK;
+            }).get(),
+            &token);
         state->view->add_ContentLoading(
             ContentLoading::Make([weak](ICoreWebView2* sender, IUnknown*) {
                 const std::shared_ptr<State> state = weak.lock();
@@ -314,6 +337,7 @@ void WebView::Navigate(const std::string& url) {
         return;
     state.hostOrigin.reset();
     state.awaitingHostCommit = true;
+    state.awaitingHostLoad = true;
     state.view->Navigate(WideFromNarrow(url).c_str());
 }
 
@@ -331,6 +355,16 @@ void WebView::PostJson(const std::string& json) {
 void WebView::SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) {
     if (!state_->closed)
         state_->onLeave = std::move(onLeave);
+}
+
+void WebView::SetLoadFailureHandler(std::function<void()> onFailed) {
+    if (!state_->closed)
+        state_->onLoadFailed = std::move(onFailed);
+}
+
+void WebView::SetVisible(bool visible) {
+    if (state_->controller)
+        state_->controller->put_IsVisible(visible ? TRUE : FALSE);
 }
 
 } // namespace tarvik::platform::win32

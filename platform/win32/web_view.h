@@ -48,6 +48,13 @@ public:
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
     void PostJson(const std::string& json) override;
     void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
+    // Reports the host's own navigation when the runtime answers it as unsuccessful (no
+    // connection, a TLS error, no such host). An HTTP error status is not told apart yet: that
+    // needs the second version of the navigation's arguments (its HTTP status code), to be
+    // checked on a real Windows machine.
+    void SetLoadFailureHandler(std::function<void()> onFailed) override;
+    // Hides the page while the built-in page is shown in its place, and shows it again.
+    void SetVisible(bool visible);
 
     // What the runtime's callbacks reach; shared with them so that a late callback after Close
     // finds it closed instead of a destroyed object.

@@ -68,6 +68,22 @@ struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
                                              ICoreWebView2NavigationStartingEventArgs* args) = 0;
 };
 
+// The arguments of a finished navigation: whether it succeeded, and (not read) the kind of
+// error and the navigation's number.
+struct ICoreWebView2NavigationCompletedEventArgs : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* success) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_WebErrorStatus(int* status) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* id) = 0;
+};
+
+// {d33a35bf-1c49-4f98-93ab-006e0533fe1c}
+inline constexpr IID kIidNavigationCompletedHandler = {
+    0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}};
+struct ICoreWebView2NavigationCompletedEventHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                             ICoreWebView2NavigationCompletedEventArgs* args) = 0;
+};
+
 // {364471e7-f2be-4910-bdba-d72077d51c4b}; the arguments are not read.
 inline constexpr IID kIidContentLoadingHandler = {
     0x364471e7, 0xf2be, 0x4910, {0xbd, 0xba, 0xd7, 0x20, 0x77, 0xd5, 0x1c, 0x4b}};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "platform/win32/built_in_page.h"
 #include "platform/win32/host_window.h"
 #include "platform/win32/shell.h"
 #include "platform/win32/web_view.h"
@@ -36,11 +37,12 @@ public:
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
-    platform::Platform Roles() { return {window, webView, shell, system}; }
+    platform::Platform Roles() { return {window, webView, builtInPage, shell, system}; }
 
     ComApartment apartment;
     HostWindow window;
     WebView webView{window};
+    BuiltInPage builtInPage{window, webView};
     Shell shell{window};
     Win32System system;
 };
