@@ -169,6 +169,48 @@ TEST_F(Win32SystemTest, DownloadFileWithoutCommitLeavesNothing) {
     EXPECT_EQ(system_.CreateDownloadFile(At("")), nullptr);
 }
 
+// A resumed download reads back what it kept, starts over when it must, and takes the next free
+// name without ever replacing a file that has one.
+TEST_F(Win32SystemTest, DownloadFileReadsBackStartsOverAndNeverReplacesOnRequest) {
+    Put(folder_ / "setup.exe", "the user's file");
+    std::unique_ptr<DownloadFile> file = system_.CreateDownloadFile(At("setup.exe"));
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->WriteAt(4, "tail"));
+    EXPECT_TRUE(file->WriteAt(0, "head"));
+    EXPECT_EQ(file->Length(), 8u);
+    std::string bytes = "old contents";
+    EXPECT_TRUE(file->ReadAt(2, 4, bytes));
+    EXPECT_EQ(bytes, "adta");
+    EXPECT_TRUE(file->ReadAt(6, 100, bytes)) << "a read over the end gives what is there";
+    EXPECT_EQ(bytes, "il");
+    EXPECT_TRUE(file->ReadAt(50, 4, bytes));
+    EXPECT_EQ(bytes, "");
+
+    EXPECT_TRUE(file->Discard());
+    EXPECT_EQ(file->Length(), 0u);
+    EXPECT_TRUE(file->ReadAt(0, 8, bytes));
+    EXPECT_EQ(bytes, "");
+    EXPECT_TRUE(file->Append("whole new"));
+    EXPECT_TRUE(file->RecordOriginUrl("https://example.test/setup.exe"));
+
+    EXPECT_EQ(file->CommitWithoutReplacing(At("setup.exe")), CommitOutcome::NameTaken);
+    EXPECT_EQ(Slurp(folder_ / "setup.exe"), "the user's file");
+    EXPECT_EQ(file->CommitWithoutReplacing(At("setup (1).exe")), CommitOutcome::Committed);
+    EXPECT_EQ(file->CommitWithoutReplacing(At("setup (2).exe")), CommitOutcome::Failed)
+        << "a committed file is gone from this object";
+    EXPECT_FALSE(file->Append("late"));
+    file.reset();
+    EXPECT_EQ(Slurp(folder_ / "setup (1).exe"), "whole new");
+    EXPECT_EQ(Slurp((folder_ / "setup (1).exe").native() + L":Zone.Identifier"),
+              "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.test/setup.exe\r\n");
+    EXPECT_EQ(Slurp(folder_ / "setup.exe"), "the user's file");
+}
+
+TEST(ProxyFor, LeavesTheProxyToTheTransferLibrary) {
+    Win32System system;
+    EXPECT_EQ(system.ProxyFor("https://example.test/"), std::nullopt);
+}
+
 TEST(ZoneIdentifier, RefusesAddressesThatWouldForgeLines) {
     EXPECT_EQ(ZoneIdentifierText("http://a.test/x"),
               "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=http://a.test/x\r\n");

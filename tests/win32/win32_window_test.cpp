@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tarvik::platform::win32 {
@@ -209,6 +211,81 @@ TEST_F(Win32WindowTest, DownloadsFolderIsKnown) {
     EXPECT_TRUE(::GetFileAttributesW(WideFromNarrow(folder).c_str()) != INVALID_FILE_ATTRIBUTES ||
                 folder.find("Downloads") != std::string::npos)
         << folder;
+}
+
+// One-shot timers: each runs out once, through the queue; a stopped one does not come, and
+// starting one again moves its time.
+TEST_F(Win32WindowTest, TimersRunOutOnceAndAStoppedOneStaysQuiet) {
+    platform.window.StartTimer(7, std::chrono::milliseconds(30));
+    platform.window.StartTimer(8, std::chrono::milliseconds(30));
+    platform.window.StopTimer(8);
+    platform.window.StartTimer(9, std::chrono::milliseconds(10));
+    platform.window.StartTimer(9, std::chrono::milliseconds(60));
+    ASSERT_TRUE(PumpUntil([&] { return host.WithId(WM_TIMER).size() >= 2; }));
+    // Long enough for a repeating timer to have come again.
+    PumpUntil([] { return false; }, 300);
+    std::vector<uint64_t> fired;
+    for (const HostMessage& m : host.WithId(WM_TIMER))
+        fired.push_back(m.wParam);
+    EXPECT_EQ(fired, (std::vector<uint64_t>{7, 9}));
+}
+
+// The built-in page: the host's texts for the state it names, the retry offered only after a
+// failure, the two commands, and the web view's place given back on Hide.
+TEST_F(Win32WindowTest, BuiltInPageShowsTheTextsOfItsStateAndSendsItsTwoCommands) {
+    BuiltInPage& page = platform.builtInPage;
+    std::vector<std::string> commands;
+    page.SetCommandHandler([&](const std::string& command) { commands.push_back(command); });
+    const std::string texts = R"("connecting_title":"Verbinden…","connecting_body":"Bitte warten",)"
+                              R"("service_title":"Kein Dienst","service_body":"Später",)"
+                              R"("retry":"Nochmal","close":"Schließen")";
+    page.Show("{" + texts + R"(,"state":"connecting"})");
+    EXPECT_TRUE(page.IsShown());
+    // The host window itself is not shown yet, so the page's own visibility is asked.
+    const auto visible = [&] {
+        return (::GetWindowLongW(page.Handle(), GWL_STYLE) & WS_VISIBLE) != 0;
+    };
+    EXPECT_TRUE(visible());
+    EXPECT_EQ(page.ControlText("title"), "Verbinden…");
+    EXPECT_EQ(page.ControlText("body"), "Bitte warten");
+    EXPECT_FALSE(page.RetryOffered());
+
+    page.Show("{" + texts + R"(,"state":"service"})");
+    EXPECT_EQ(page.ControlText("title"), "Kein Dienst");
+    EXPECT_EQ(page.ControlText("retry"), "Nochmal");
+    EXPECT_EQ(page.ControlText("close"), "Schließen");
+    EXPECT_TRUE(page.RetryOffered());
+    RECT pageArea{};
+    RECT client{};
+    ::GetClientRect(page.Handle(), &pageArea);
+    ::GetClientRect(platform.window.Handle(), &client);
+    EXPECT_EQ(pageArea.right, client.right);
+    EXPECT_EQ(pageArea.bottom, client.bottom);
+
+    for (const char* name : {"retry", "close"}) {
+        const HWND button = ::FindWindowExW(page.Handle(), nullptr, L"BUTTON",
+                                            WideFromNarrow(page.ControlText(name)).c_str());
+        ASSERT_NE(button, nullptr) << name;
+        ::SendMessageW(button, BM_CLICK, 0, 0);
+    }
+    EXPECT_EQ(commands, (std::vector<std::string>{"retry", "close"}));
+
+    page.Show("not json");
+    EXPECT_EQ(page.ControlText("title"), "") << "unreadable data shows no stale texts";
+    page.Hide();
+    EXPECT_FALSE(page.IsShown());
+    EXPECT_FALSE(visible());
+    platform.window.Destroy();
+    EXPECT_EQ(page.Handle(), nullptr);
+}
+
+TEST(LanguageTags, BecomeTheCataloguesLocaleNames) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"de-DE", "de_DE"},   {"zh-Hans-CN", "zh_CN"},      {"fr", "fr"},
+        {"es-419", "es_419"}, {"en-US-x-private", "en_US"}, {"", ""},
+    };
+    for (const auto& [tag, locale] : cases)
+        EXPECT_EQ(LocaleNameFromLanguageTag(tag), locale) << tag;
 }
 
 } // namespace
