@@ -116,6 +116,17 @@ struct TransferJob::State {
     // One request for one piece, on its own easy handle in the multi handle.
     struct Attempt {
         Attempt(State& job, Piece& piece) : job(job), piece(piece), handle(curl_easy_init()) {}
+        // Leaving the multi handle may still call this attempt's progress callback (seen under
+        // AddressSanitizer: it read the stall watch after the watch was gone). An attempt that is
+        // going away has nothing to report, so the callback is switched off, and the handle
+        // leaves first, while every member is still alive.
+        ~Attempt() {
+            if (handle)
+                curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 1L);
+            membership.reset();
+        }
+        Attempt(const Attempt&) = delete;
+        Attempt& operator=(const Attempt&) = delete;
         State& job;
         Piece& piece;
         const CurlEasy handle;
