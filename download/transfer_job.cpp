@@ -116,6 +116,17 @@ struct TransferJob::State {
     // One request for one piece, on its own easy handle in the multi handle.
     struct Attempt {
         Attempt(State& job, Piece& piece) : job(job), piece(piece), handle(curl_easy_init()) {}
+        // Leaving the multi handle may still call this attempt's progress callback (seen under
+        // AddressSanitizer: it read the stall watch after the watch was gone). An attempt that is
+        // going away has nothing to report, so the callback is switched off, and the handle
+        // leaves first, while every member is still alive.
+        ~Attempt() {
+            if (handle)
+                curl_easy_setopt(handle.get(), CURLOPT_NOPROGRESS, 1L);
+            membership.reset();
+        }
+        Attempt(const Attempt&) = delete;
+        Attempt& operator=(const Attempt&) = delete;
         State& job;
         Piece& piece;
         const CurlEasy handle;
@@ -178,6 +189,7 @@ struct TransferJob::State {
     std::optional<DownloadFailure> Finished(Piece& piece, CURLcode result);
     bool StartOver();
     bool RestartInPlace();
+    bool ForgetWhatWasWritten();
     void SplitInto(uint64_t length);
     bool Write(uint64_t offset, std::string_view bytes);
     // Feeds the hash with the file's bytes that it has not taken in yet, up to `upTo`.
@@ -439,12 +451,7 @@ bool TransferJob::State::StartOver() {
     piece->furthest = furthest;
     pieces.push_back(std::move(piece));
     mayAddConnections = false;
-    validator.clear();
-    total = -1;
-    if (hash)
-        hash->Reset();
-    hashedUpTo = 0;
-    return file->Discard();
+    return ForgetWhatWasWritten();
 }
 
 // Like StartOver, but under the running answer of the only piece, which now starts at byte 0.
@@ -452,6 +459,12 @@ bool TransferJob::State::RestartInPlace() {
     Piece& only = *pieces.front();
     only.next = 0;
     only.end.reset();
+    return ForgetWhatWasWritten();
+}
+
+// What both ways of starting over share: the old answer's validator, length and hash go, and so
+// do the bytes already in the file.
+bool TransferJob::State::ForgetWhatWasWritten() {
     validator.clear();
     total = -1;
     if (hash)

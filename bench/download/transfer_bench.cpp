@@ -190,10 +190,16 @@ void ServeBlobs(httplib::Server& server, const std::string& pattern, Conditions&
     });
 }
 
-int Compare(const fs::path& folder, int rounds) {
+// One MiB that every served file repeats; its bytes do not repeat within it in short runs.
+std::string BlobPattern() {
     std::string pattern(kMiB, '\0');
     for (size_t i = 0; i < pattern.size(); ++i)
         pattern[i] = static_cast<char>(i * 131);
+    return pattern;
+}
+
+int Compare(const fs::path& folder, int rounds) {
+    const std::string pattern = BlobPattern();
     Conditions conditions;
     tarvik::testing::LoopbackServer server;
     ServeBlobs(server.server, pattern, conditions);
@@ -337,9 +343,7 @@ int main(int argc, char** argv) {
             return RunJob(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : 4);
         if (argc == 2 && std::string(argv[1]) == "serve") {
             // For measuring by hand: serves until killed.
-            std::string pattern(kMiB, '\0');
-            for (size_t i = 0; i < pattern.size(); ++i)
-                pattern[i] = static_cast<char>(i * 131);
+            const std::string pattern = BlobPattern();
             Conditions conditions;
             tarvik::testing::LoopbackServer server;
             ServeBlobs(server.server, pattern, conditions);
