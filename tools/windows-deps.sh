@@ -61,6 +61,11 @@ stamp() { echo "$2" >"$deps/stamps/$1"; }
 
 cross_cmake=(-G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release
   -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF)
+# The compiler cache, as the program's own build uses it: a fresh clone then rebuilds curl
+# (about 9 minutes of compiling on two cores) mostly from the cache.
+if command -v ccache >/dev/null; then
+  cross_cmake+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 
 # --- libcurl ---------------------------------------------------------------------------------------
 curl_version=$(apt-cache policy libcurl4-openssl-dev | awk '/Installed:/ { print $2 }')
