@@ -2,6 +2,13 @@
 
 #include <cstdint>
 
+#ifdef _WIN32
+// On Windows the system's own headers (pulled in by the transfer library, among others) define
+// the window messages as macros, so the names below are the real ones there and only the host's
+// own messages are added; their values are checked against ours below.
+#include <windows.h>
+#endif
+
 namespace tarvik {
 
 // One entry of the host window's message queue. The numbering follows the desktop convention the
@@ -13,6 +20,11 @@ struct HostMessage {
 };
 
 // System messages that the window layer delivers to the host.
+#ifdef _WIN32
+static_assert(WM_CREATE == 0x0001 && WM_SIZE == 0x0005 && WM_CLOSE == 0x0010 &&
+              WM_MOUSEMOVE == 0x0200 && WM_LBUTTONDOWN == 0x0201 && WM_LBUTTONUP == 0x0202 &&
+              WM_USER == 0x0400);
+#else
 inline constexpr uint32_t WM_CREATE = 0x0001;
 inline constexpr uint32_t WM_SIZE = 0x0005;
 inline constexpr uint32_t WM_CLOSE = 0x0010;
@@ -22,8 +34,11 @@ inline constexpr uint32_t WM_MOUSEMOVE = 0x0200;
 inline constexpr uint32_t WM_LBUTTONDOWN = 0x0201;
 inline constexpr uint32_t WM_LBUTTONUP = 0x0202;
 
-// The host's own messages.
+// The base of the host's own messages.
 inline constexpr uint32_t WM_USER = 0x0400;
+#endif
+
+// The host's own messages.
 // wParam: 0 when a download has just started, kRepeatedNotice when the page asked again while it
 // runs.
 inline constexpr uint32_t WM_DNLD_START = WM_USER + 1;

@@ -1,6 +1,11 @@
 #include "common/text_conversion.h"
 
+#include <algorithm>
 #include <cstdint>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace tarvik {
 namespace {
@@ -87,6 +92,41 @@ std::string CutAtZero(std::string text) {
     return text;
 }
 
+// Where wchar_t has 16 bits (Windows), wide text is UTF-16: characters beyond U+FFFF take a
+// surrogate pair, and only a high surrogate followed by a low one stands for a character.
+constexpr bool kWideIsUtf16 = sizeof(wchar_t) == 2;
+
+bool IsHighSurrogate(char32_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char32_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+void AppendWide(std::wstring& wide, char32_t c) {
+    if (kWideIsUtf16 && c >= 0x10000) {
+        c -= 0x10000;
+        wide += static_cast<wchar_t>(0xD800 + (c >> 10));
+        wide += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+        return;
+    }
+    wide += static_cast<wchar_t>(c);
+}
+
+// Reads one character from wide text starting at `pos`, advancing `pos` past it; a lone surrogate
+// comes back as it is (and is written as U+FFFD).
+char32_t ReadWide(std::wstring_view wide, size_t& pos) {
+    const auto unit = [&](size_t i) {
+        return static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wide[i]));
+    };
+    const char32_t first = unit(pos++);
+    if (kWideIsUtf16 && IsHighSurrogate(first) && pos < wide.size() && IsLowSurrogate(unit(pos))) {
+        const char32_t second = unit(pos++);
+        return 0x10000 + ((first - 0xD800) << 10) + (second - 0xDC00);
+    }
+    return first;
+}
+
 } // namespace
 
 std::wstring WideFromNarrow(std::string_view narrow) {
@@ -94,20 +134,74 @@ std::wstring WideFromNarrow(std::string_view narrow) {
     wide.reserve(narrow.size());
     size_t pos = 0;
     while (pos < narrow.size())
-        wide += static_cast<wchar_t>(DecodeOne(narrow, pos));
+        AppendWide(wide, DecodeOne(narrow, pos));
     return wide;
 }
 
 std::string NarrowFromWide(std::wstring_view wide) {
     std::string narrow;
     narrow.reserve(wide.size());
-    for (const wchar_t c : wide)
-        AppendUtf8(narrow, static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(c)));
+    size_t pos = 0;
+    while (pos < wide.size())
+        AppendUtf8(narrow, ReadWide(wide, pos));
     return narrow;
 }
 
+#ifdef _WIN32
+
+// The system's own conversions to and from the ANSI code page: characters the code page lacks
+// become its default character, exactly as the window system's narrow calls would show them.
+std::string ToAnsiFromUtf8(std::string_view utf8) {
+    const std::wstring wide = WideFromNarrow(utf8);
+    if (wide.empty())
+        return {};
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(std::max(size, 0)), '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(),
+                              size, nullptr, nullptr);
+    return CutAtZero(std::move(ansi));
+}
+
+std::string ToUtf8FromAnsi(std::string_view ansi) {
+    if (ansi.empty())
+        return {};
+    const int size =
+        ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(std::max(size, 0)), L'\0');
+    if (size > 0)
+        ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
+                              size);
+    return NarrowFromWide(wide);
+}
+
+// Paths are wide on Windows: made from UTF-16 directly, never through the ANSI code page that the
+// standard library's narrow constructor would read.
+std::filesystem::path PathFromWide(std::wstring_view wide) {
+    return std::filesystem::path(std::wstring(wide));
+}
+
+std::wstring WideFromPath(const std::filesystem::path& path) {
+    return path.native();
+}
+
+std::filesystem::path PathFromUtf8(std::string_view utf8) {
+    return PathFromWide(WideFromNarrow(utf8));
+}
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+    return NarrowFromWide(path.native());
+}
+
+#else
+
 std::string ToAnsiFromUtf8(std::string_view utf8) {
     return CutAtZero(NarrowFromWide(WideFromNarrow(utf8)));
+}
+
+std::string ToUtf8FromAnsi(std::string_view ansi) {
+    return NarrowFromWide(WideFromNarrow(ansi));
 }
 
 std::filesystem::path PathFromWide(std::wstring_view wide) {
@@ -118,8 +212,14 @@ std::wstring WideFromPath(const std::filesystem::path& path) {
     return WideFromNarrow(path.native());
 }
 
-std::string ToUtf8FromAnsi(std::string_view ansi) {
-    return NarrowFromWide(WideFromNarrow(ansi));
+std::filesystem::path PathFromUtf8(std::string_view utf8) {
+    return std::filesystem::path(std::string(utf8));
 }
+
+std::string Utf8FromPath(const std::filesystem::path& path) {
+    return path.native();
+}
+
+#endif
 
 } // namespace tarvik

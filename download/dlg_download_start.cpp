@@ -20,11 +20,11 @@ platform::SaveDialogRequest InstallerSaveDialog(const std::wstring& fileName,
                                                 const std::wstring& folder,
                                                 const Catalogue& texts) {
     const std::filesystem::path name = PathFromWide(fileName);
-    std::string extension = name.extension().string();
+    std::string extension = Utf8FromPath(name.extension());
     if (!extension.empty())
         extension.erase(0, 1);
     const std::filesystem::path proposed = folder.empty() ? name : PathFromWide(folder) / name;
-    return {proposed.string(), extension, download::SaveDialogFilters(extension, texts)};
+    return {Utf8FromPath(proposed), extension, download::SaveDialogFilters(extension, texts)};
 }
 
 } // namespace

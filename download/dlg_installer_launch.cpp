@@ -36,8 +36,9 @@ void CTarvikDlg::RevealDownload() {
     }
     // A download that is still being written has only a name; an older file under it must not be
     // pointed out as the download, so its folder is opened instead.
-    const std::string folder = m_filePath.empty() ? m_desktop.DownloadsFolder()
-                                                  : PathFromWide(m_filePath).parent_path().string();
+    const std::string folder = m_filePath.empty()
+                                   ? m_desktop.DownloadsFolder()
+                                   : Utf8FromPath(PathFromWide(m_filePath).parent_path());
     if (!folder.empty())
         m_desktop.OpenFolder(folder);
 }

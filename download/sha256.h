@@ -13,8 +13,9 @@ using Sha256Digest = std::array<uint8_t, 32>;
 // The digest written as 64 hexadecimal digits, in either case; nothing for any other text.
 std::optional<Sha256Digest> ParseSha256(std::string_view hex);
 
-// SHA-256 over bytes handed in pieces, computed by the crypto library that libcurl already
-// brings along (OpenSSL's EVP interface), so the program carries no digest code of its own.
+// SHA-256 over bytes handed in pieces, computed by a crypto library the program already has, so
+// that it carries no digest code of its own: the one libcurl brings along on Linux (OpenSSL's EVP
+// interface, sha256_evp.cpp), the system's CNG on Windows (sha256_cng.cpp).
 //
 // Threads: one thread at a time.
 class Sha256 {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, and nothing that is already there. Prints what it
 # installs. Usage: tools/install-deps.sh [--build] [--test] [--demo] [--lint] [--fuzz]
-#   [--format] [extra packages...]
+#   [--format] [--windows] [extra packages...]
 # Each option adds one group of packages; with no option at all, every group is installed (what
 # `make deps` does). Any other argument is a further Debian package, for scripts such as the
 # benchmarks that need a tool or two of their own.
@@ -30,6 +30,14 @@ lint=(clang-tidy shellcheck)
 # recommends.
 fuzz=(clang libclang-rt-dev)
 format=(clang-format)
+# The Windows build: the MinGW-w64 cross compiler (its "-posix" flavour, with std::thread), Wine
+# for the tests, a virtual X server for the window tests, dpkg-dev to unpack Debian's curl and
+# cpp-httplib sources, and the sources and headers tools/windows-deps.sh builds from.
+windows=(
+  cmake ninja-build pkg-config dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64 xvfb xauth xdotool googletest
+  libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
+)
 
 packages=()
 extra=()
@@ -42,6 +50,7 @@ for argument in "$@"; do
     --lint) packages+=("${lint[@]}") ;;
     --fuzz) packages+=("${fuzz[@]}") ;;
     --format) packages+=("${format[@]}") ;;
+    --windows) packages+=("${windows[@]}") ;;
     -*) echo "install-deps: unknown option $argument" >&2; exit 2 ;;
     *) extra+=("$argument") ;;
   esac

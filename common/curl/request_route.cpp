@@ -2,17 +2,31 @@
 
 #include "common/curl/checked_options.h"
 
+#ifndef _WIN32
 #include <sys/utsname.h>
+#endif
 
 namespace tarvik {
 
 const std::string& UserAgent() {
+#ifdef _WIN32
+    // The system and the processor the program was built for: asking the system for its version
+    // needs the window system's headers, which stay in platform/, and the version it reports
+    // depends on the program's manifest anyway.
+#if defined(__aarch64__) || defined(_M_ARM64)
+    static const std::string agent =
+        std::string("Tarvik/") + TARVIK_VERSION + " (Windows; aarch64)";
+#else
+    static const std::string agent = std::string("Tarvik/") + TARVIK_VERSION + " (Windows; x86_64)";
+#endif
+#else
     static const std::string agent = [] {
         utsname system{};
         const bool known = uname(&system) == 0;
         return std::string("Tarvik/") + TARVIK_VERSION + " (" + (known ? system.sysname : "Linux") +
                "; " + (known ? system.machine : "unknown") + ")";
     }();
+#endif
     return agent;
 }
 

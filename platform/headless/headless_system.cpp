@@ -1,6 +1,10 @@
 #include "platform/headless/headless_system.h"
 
+#ifdef _WIN32
+#include "platform/win32/win32_system.h"
+#else
 #include "platform/posix/posix_system.h"
+#endif
 
 #include <mutex>
 #include <optional>
@@ -89,7 +93,13 @@ private:
 } // namespace
 
 HeadlessSystem::HeadlessSystem()
-    : real_(std::make_unique<posix::PosixSystem>()), shared_(std::make_shared<Shared>()) {}
+#ifdef _WIN32
+    : real_(std::make_unique<win32::Win32System>()),
+#else
+    : real_(std::make_unique<posix::PosixSystem>()),
+#endif
+      shared_(std::make_shared<Shared>()) {
+}
 
 HeadlessSystem::~HeadlessSystem() = default;
 

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <initializer_list>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace tarvik {
 namespace {
 
@@ -30,18 +37,70 @@ TEST(TextConversion, NarrowTextRoundTripsAndBadBytesBecomeReplacementCharacters)
         SCOPED_TRACE(c.narrowAgain);
         EXPECT_EQ(WideFromNarrow(c.narrow), c.wide);
         EXPECT_EQ(NarrowFromWide(c.wide), c.narrowAgain);
+#ifndef _WIN32
+        // The process code page is UTF-8 here; on Windows it is the ANSI code page (below).
         EXPECT_EQ(ToUtf8FromAnsi(c.narrow), c.narrowAgain);
+#endif
     }
 }
 
-TEST(TextConversion, WideValuesThatAreNoCharactersBecomeReplacementCharacters) {
-    const std::wstring wide = {L'a', static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000)};
-    EXPECT_EQ(NarrowFromWide(wide), "a\xEF\xBF\xBD\xEF\xBF\xBD");
+// Wide text is UTF-16 where wchar_t has 16 bits: a character beyond U+FFFF is a surrogate pair
+// there and one unit elsewhere, and only a high surrogate followed by a low one is a character.
+TEST(TextConversion, SurrogatesPairOnlyWhereWideTextIsUtf16) {
+    constexpr bool utf16 = sizeof(wchar_t) == 2;
+    const auto units = [](std::initializer_list<uint32_t> values) {
+        std::wstring wide;
+        for (const uint32_t v : values)
+            wide += static_cast<wchar_t>(v);
+        return wide;
+    };
+    const std::string grinning = "\xF0\x9F\x98\x80"; // U+1F600
+    const std::string replacement = "\xEF\xBF\xBD";
+    struct Case {
+        const char* what;
+        std::wstring wide;
+        std::string narrow;
+    };
+    const Case cases[] = {
+        {"pair", units({0xD83D, 0xDE00}), utf16 ? grinning : replacement + replacement},
+        {"lone high", units({'a', 0xD83D, 'b'}), "a" + replacement + "b"},
+        {"high at the end", units({'a', 0xD83D}), "a" + replacement},
+        {"lone low", units({0xDE00, 'b'}), replacement + "b"},
+        {"low before high", units({0xDE00, 0xD83D}), replacement + replacement},
+        {"two highs then a low", units({0xD83D, 0xD83D, 0xDE00}),
+         utf16 ? replacement + grinning : replacement + replacement + replacement},
+        {"beyond U+10FFFF", utf16 ? std::wstring() : units({0x110000}), utf16 ? "" : replacement},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(NarrowFromWide(c.wide), c.narrow);
+    }
+    // The other way, U+1F600 must not lose its plane (it once became U+F600 in 16 bits).
+    const std::wstring wide = WideFromNarrow(grinning);
+    EXPECT_EQ(wide, utf16 ? units({0xD83D, 0xDE00}) : units({0x1F600}));
+    EXPECT_EQ(NarrowFromWide(wide), grinning);
 }
 
 TEST(TextConversion, TitlesEndAtTheFirstZero) {
     EXPECT_EQ(ToAnsiFromUtf8(std::string("Demo\0rest", 9)), "Demo");
+#ifdef _WIN32
+    // The ANSI code page has no room for most characters; they become its default character, as
+    // the system's narrow window calls would show them.
+    if (::GetACP() == 1252) {
+        EXPECT_EQ(ToAnsiFromUtf8("caf\xC3\xA9 \xE4\xB8\x8B"), "caf\xE9 ?");
+        EXPECT_EQ(ToUtf8FromAnsi("caf\xE9"), "caf\xC3\xA9");
+    }
+#else
     EXPECT_EQ(ToAnsiFromUtf8("\xE4\xB8\x8B\xFF"), "\xE4\xB8\x8B\xEF\xBF\xBD");
+#endif
+}
+
+// Paths keep every character on their way to the file system and back, whatever the code page.
+TEST(TextConversion, PathsKeepEveryCharacter) {
+    const std::string name = "\xE8\xBF\x90\xE8\xA1\x8C \xF0\x9F\x98\x80 caf\xC3\xA9.exe";
+    EXPECT_EQ(Utf8FromPath(PathFromUtf8(name)), name);
+    EXPECT_EQ(WideFromPath(PathFromWide(WideFromNarrow(name))), WideFromNarrow(name));
+    EXPECT_EQ(Utf8FromPath(PathFromUtf8("folder/" + name).filename()), name);
 }
 
 } // namespace

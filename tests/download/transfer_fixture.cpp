@@ -1,6 +1,10 @@
 #include "transfer_fixture.h"
 
+#ifdef _WIN32
+#include "platform/win32/win32_system.h"
+#else
 #include "platform/posix/posix_system.h"
+#endif
 
 #include <sstream>
 #include <thread>
@@ -140,7 +144,11 @@ int PostedMessages::MostWaitingProgress() const {
 }
 
 platform::System& RealSystem() {
+#ifdef _WIN32
+    static platform::win32::Win32System system;
+#else
     static platform::posix::PosixSystem system;
+#endif
     return system;
 }
 

@@ -243,6 +243,16 @@ async function startXvfb() {
   entry.child.stdio[3].on('data', (chunk) => { announced += chunk; });
   const display = await waitFor('Xvfb to announce its display', () => /^\d+\n/.test(announced) && `:${announced.trim()}`);
   xEnv = { ...process.env, DISPLAY: display };
+  // The number is announced once the server listens; a client of ours connects before the
+  // program does, so a server that cannot take clients fails here and not as the program's
+  // "cannot open display".
+  await waitFor(`a client to connect to ${display}`, () => {
+    try {
+      return x('xdotool', ['getdisplaygeometry']);
+    } catch {
+      return false;
+    }
+  });
   return display;
 }
 

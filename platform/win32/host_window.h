@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/window.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace tarvik::platform::win32 {
+
+// The frameless top-level window (WS_POPUP with a taskbar entry), its message queue and the
+// dialog's own modal loop.
+//
+// Threads: Post may be called from any thread; it is PostMessageW to the window, so messages from
+// one thread arrive in the order they were posted, also while a modal dialog (a message box, the
+// save dialog) runs its own loop, which dispatches them to this window. Everything else only on
+// the thread that called Create, which runs the loop. A Post before Create or after Destroy is
+// dropped: there is no window to deliver it to.
+//
+// System messages: WM_CREATE reaches the host from CreateWindowExW; WM_SIZE, which Windows sends
+// synchronously from inside SetWindowPos, is queued again and reaches the host from the loop, as
+// the seam promises; WM_CLOSE (Alt+F4, the taskbar) goes to the host and leaves the window; mouse
+// moves and the button release reach the host while the pointer is captured. WM_DPICHANGED takes
+// the size Windows suggests for the new monitor.
+class HostWindow final : public Window {
+public:
+    HostWindow();
+    // Destroys the window if the host did not.
+    ~HostWindow() override;
+    HostWindow(const HostWindow&) = delete;
+    HostWindow& operator=(const HostWindow&) = delete;
+
+    // The native window; null before Create and after Destroy.
+    HWND Handle() const { return hwnd_; }
+    // `teardown` runs when the window is destroyed, before the window itself goes, in the reverse
+    // order of registration, so that what lives in it stops calling the host.
+    void WhenDestroyed(std::function<void()> teardown);
+    // Runs `action` once the window has been resized, from the loop (the web view fits itself).
+    void WhenResized(std::function<void()> action);
+
+    void Post(const HostMessage& message) override;
+    void Create(WindowEvents& events) override;
+    int RunModalLoop() override;
+    void EndDialog(int result) override;
+    void Destroy() override;
+    // The title arrives in the process code page (the ANSI code page on Windows), as the host's
+    // title conversion makes it.
+    void SetTitle(const std::string& title) override;
+    void SetIcon() override;
+    void MoveTo(Point topLeft) override;
+    void SetSize(uint32_t width, uint32_t height) override;
+    void SetBounds(const Rect& rect) override;
+    void Center() override;
+    Rect Bounds() override;
+    Point ClientToScreen(Point client) override;
+    void Show(ShowCommand command) override;
+    Dpi ScreenDpi() override;
+    bool IsActive() override;
+    void CapturePointer() override;
+    void ReleasePointer() override;
+    std::optional<Point> CapturedPointerPosition() override;
+    // SetTimer on the window, stopped by its first WM_TIMER.
+    void StartTimer(uint32_t id, std::chrono::milliseconds delay) override;
+    void StopTimer(uint32_t id) override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void Deliver(uint32_t id, uint64_t wParam, int64_t lParam);
+    // The work area of the monitor that holds the window, or of the primary monitor.
+    RECT WorkArea() const;
+
+    HWND hwnd_ = nullptr;
+    // Read by Post on other threads.
+    std::atomic<HWND> postTarget_{nullptr};
+    WindowEvents* events_ = nullptr;
+    std::vector<std::function<void()>> teardowns_;
+    std::vector<std::function<void()>> resized_;
+    bool ended_ = false;
+    int result_ = 0;
+};
+
+} // namespace tarvik::platform::win32

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/web_view.h"
+#include "platform/win32/com_ptr.h"
+#include "platform/win32/web_view2_interfaces.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tarvik::platform::win32 {
+
+class HostWindow;
+
+// Whether the system web view can run: its loader (WebView2Loader.dll, redistributed beside the
+// executable, as the runtime's documentation describes for programs that do not link it
+// statically) loads and finds an installed runtime. Nothing when it can; otherwise what is
+// missing, in words for the user.
+std::optional<std::string> WebViewUnavailable();
+
+// The page inside the host window, on the system web view (WebView2): an environment whose user
+// data lives in the user's local application data, one controller filling the window's client
+// area, the page's messages through `window.chrome.webview.postMessage` and the host's JSON
+// notices through PostWebMessageAsJson, which the page receives as parsed data.
+//
+// Origin lock: the origin the host's own navigation commits at (after its redirects, read when
+// the new document starts loading) is the host's page. Messages are taken only from the top-level
+// document (the only one whose messages reach this event) while its source has that origin; a
+// top-level navigation to another origin after that, and every new window, are cancelled and
+// handed to the external navigation handler.
+//
+// Threads: user-interface thread only (a single-threaded COM apartment); the runtime calls back
+// on it from the message loop. Lifetime: the window's destruction closes the controller, and no
+// callback reaches the host after it.
+class WebView final : public platform::WebView {
+public:
+    explicit WebView(HostWindow& window);
+    ~WebView() override;
+    WebView(const WebView&) = delete;
+    WebView& operator=(const WebView&) = delete;
+
+    void Create(std::function<void()> onReady) override;
+    void FitToWindow() override;
+    void Navigate(const std::string& url) override;
+    void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
+    void PostJson(const std::string& json) override;
+    void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
+    // Reports the host's own navigation when the runtime answers it as unsuccessful (no
+    // connection, a TLS error, no such host). An HTTP error status is not told apart yet: that
+    // needs the second version of the navigation's arguments (its HTTP status code), to be
+    // checked on a real Windows machine.
+    void SetLoadFailureHandler(std::function<void()> onFailed) override;
+    // Hides the page while the built-in page is shown in its place, and shows it again.
+    void SetVisible(bool visible);
+
+    // What the runtime's callbacks reach; shared with them so that a late callback after Close
+    // finds it closed instead of a destroyed object.
+    struct State;
+
+private:
+    void Close();
+
+    HostWindow& window_;
+    std::shared_ptr<State> state_;
+};
+
+} // namespace tarvik::platform::win32

@@ -1,0 +1,219 @@
+#pragma once
+
+// The few interfaces of the system web view (WebView2) that the host uses, written here because
+// its SDK is not available to this build. Each interface lists every member up to the last one
+// the host calls, in the order of the published interface definition (the order of the virtual
+// table, which the reference documentation does not show: it lists members alphabetically);
+// members the host never calls keep their slot with a placeholder signature. The interface ids
+// are those of the published definition. Only the host's calls are relied on; an interface is
+// never extended beyond the members of its first published version.
+
+#include <windows.h>
+
+#include <objidl.h>
+#include <unknwn.h>
+
+#include <cstdint>
+
+namespace tarvik::platform::win32::webview2 {
+
+struct EventRegistrationToken {
+    int64_t value;
+};
+
+struct ICoreWebView2;
+struct ICoreWebView2Controller;
+struct ICoreWebView2Environment;
+struct ICoreWebView2WebMessageReceivedEventArgs;
+struct ICoreWebView2NewWindowRequestedEventArgs;
+struct ICoreWebView2NavigationStartingEventArgs;
+
+// {4e8a3389-c9d8-4bd2-b6b5-124fee6cc14d}
+inline constexpr IID kIidEnvironmentCompletedHandler = {
+    0x4e8a3389, 0xc9d8, 0x4bd2, {0xb6, 0xb5, 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d}};
+struct ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(HRESULT errorCode,
+                                             ICoreWebView2Environment* environment) = 0;
+};
+
+// {6c4819f3-c9b7-4260-8127-c9f5bde7f68c}
+inline constexpr IID kIidControllerCompletedHandler = {
+    0x6c4819f3, 0xc9b7, 0x4260, {0x81, 0x27, 0xc9, 0xf5, 0xbd, 0xe7, 0xf6, 0x8c}};
+struct ICoreWebView2CreateCoreWebView2ControllerCompletedHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(HRESULT errorCode,
+                                             ICoreWebView2Controller* controller) = 0;
+};
+
+// {57213f19-00e6-49fa-8e07-898ea01ecbd2}
+inline constexpr IID kIidWebMessageReceivedHandler = {
+    0x57213f19, 0x00e6, 0x49fa, {0x8e, 0x07, 0x89, 0x8e, 0xa0, 0x1e, 0xcb, 0xd2}};
+struct ICoreWebView2WebMessageReceivedEventHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                             ICoreWebView2WebMessageReceivedEventArgs* args) = 0;
+};
+
+// {d4c185fe-c81c-4989-97af-2d3fa7ab5651}
+inline constexpr IID kIidNewWindowRequestedHandler = {
+    0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
+struct ICoreWebView2NewWindowRequestedEventHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                             ICoreWebView2NewWindowRequestedEventArgs* args) = 0;
+};
+
+// {9adbe429-f36d-432b-9ddc-f8881fbd76e3}
+inline constexpr IID kIidNavigationStartingHandler = {
+    0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}};
+struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                             ICoreWebView2NavigationStartingEventArgs* args) = 0;
+};
+
+// The arguments of a finished navigation: whether it succeeded, and (not read) the kind of
+// error and the navigation's number.
+struct ICoreWebView2NavigationCompletedEventArgs : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* success) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_WebErrorStatus(int* status) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* id) = 0;
+};
+
+// {d33a35bf-1c49-4f98-93ab-006e0533fe1c}
+inline constexpr IID kIidNavigationCompletedHandler = {
+    0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}};
+struct ICoreWebView2NavigationCompletedEventHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                             ICoreWebView2NavigationCompletedEventArgs* args) = 0;
+};
+
+// {364471e7-f2be-4910-bdba-d72077d51c4b}; the arguments are not read.
+inline constexpr IID kIidContentLoadingHandler = {
+    0x364471e7, 0xf2be, 0x4910, {0xbd, 0xba, 0xd7, 0x20, 0x77, 0xd5, 0x1c, 0x4b}};
+struct ICoreWebView2ContentLoadingEventHandler : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, IUnknown* args) = 0;
+};
+
+// {b96d755e-0319-4e92-a296-23436f46a1fc}
+struct ICoreWebView2Environment : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE CreateCoreWebView2Controller(
+        HWND parentWindow, ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* handler) = 0;
+};
+
+// {4d00c0d1-9434-4eb6-8078-8697a560334f}
+struct ICoreWebView2Controller : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL* visible) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL visible) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Bounds(RECT* bounds) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Bounds(RECT bounds) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ZoomFactor(double* factor) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ZoomFactor(double factor) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ZoomFactorChanged(IUnknown*, EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_ZoomFactorChanged(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetBoundsAndZoomFactor(RECT bounds, double factor) = 0;
+    virtual HRESULT STDMETHODCALLTYPE MoveFocus(int reason) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_MoveFocusRequested(IUnknown*,
+                                                             EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_MoveFocusRequested(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_GotFocus(IUnknown*, EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_GotFocus(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_LostFocus(IUnknown*, EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_LostFocus(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_AcceleratorKeyPressed(IUnknown*,
+                                                                EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_AcceleratorKeyPressed(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ParentWindow(HWND* parent) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ParentWindow(HWND parent) = 0;
+    virtual HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Close() = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** webView) = 0;
+};
+
+// {76eceacb-0462-4d94-ac83-423a6793775e}
+struct ICoreWebView2 : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_Settings(IUnknown** settings) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* uri) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) = 0;
+    virtual HRESULT STDMETHODCALLTYPE NavigateToString(LPCWSTR html) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_NavigationStarting(
+        ICoreWebView2NavigationStartingEventHandler* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_NavigationStarting(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ContentLoading(
+        ICoreWebView2ContentLoadingEventHandler* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_ContentLoading(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_SourceChanged(IUnknown*, EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_SourceChanged(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_HistoryChanged(IUnknown*, EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_HistoryChanged(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_NavigationCompleted(IUnknown*,
+                                                              EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_NavigationCompleted(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_FrameNavigationStarting(IUnknown*,
+                                                                  EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_FrameNavigationStarting(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_FrameNavigationCompleted(IUnknown*,
+                                                                   EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_FrameNavigationCompleted(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ScriptDialogOpening(IUnknown*,
+                                                              EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_ScriptDialogOpening(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_PermissionRequested(IUnknown*,
+                                                              EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_PermissionRequested(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_ProcessFailed(IUnknown*, EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_ProcessFailed(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddScriptToExecuteOnDocumentCreated(LPCWSTR script,
+                                                                          IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveScriptToExecuteOnDocumentCreated(LPCWSTR id) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ExecuteScript(LPCWSTR script, IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CapturePreview(int format, IStream* stream,
+                                                     IUnknown* handler) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Reload() = 0;
+    virtual HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR json) = 0;
+    virtual HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR text) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_WebMessageReceived(
+        ICoreWebView2WebMessageReceivedEventHandler* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_WebMessageReceived(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CallDevToolsProtocolMethod(LPCWSTR, LPCWSTR, IUnknown*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CanGoForward(BOOL*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GoBack() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GoForward() = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(LPCWSTR, IUnknown**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Stop() = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_NewWindowRequested(
+        ICoreWebView2NewWindowRequestedEventHandler* handler, EventRegistrationToken* token) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_NewWindowRequested(EventRegistrationToken) = 0;
+};
+
+// {0f99a40c-e962-4207-9e92-e3d542eff849}
+struct ICoreWebView2WebMessageReceivedEventArgs : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_Source(LPWSTR* source) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_WebMessageAsJson(LPWSTR* json) = 0;
+    virtual HRESULT STDMETHODCALLTYPE TryGetWebMessageAsString(LPWSTR* text) = 0;
+};
+
+// {34acb11c-fc37-4418-9132-f9c21d1eafb9}
+struct ICoreWebView2NewWindowRequestedEventArgs : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_NewWindow(ICoreWebView2* window) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_NewWindow(ICoreWebView2** window) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) = 0;
+};
+
+// {5b495469-e119-438a-9b18-7604f25f2e49}
+struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_Uri(LPWSTR* uri) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_IsUserInitiated(BOOL*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_IsRedirected(BOOL*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_RequestHeaders(IUnknown**) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;
+};
+
+// The loader's entry points (WebView2Loader.dll, loaded at run time from beside the executable).
+using CreateEnvironmentWithOptions = HRESULT(STDAPICALLTYPE*)(
+    PCWSTR browserExecutableFolder, PCWSTR userDataFolder, IUnknown* environmentOptions,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
+using GetAvailableBrowserVersionString = HRESULT(STDAPICALLTYPE*)(PCWSTR browserExecutableFolder,
+                                                                  LPWSTR* version);
+
+} // namespace tarvik::platform::win32::webview2

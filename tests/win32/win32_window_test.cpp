@@ -1,0 +1,292 @@
+// The win32 window and desktop under a virtual X server (Wine in CI): placement, the message
+// queue between threads, and the save dialog.
+#include "common/text_conversion.h"
+#include "platform/win32/win32_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tarvik::platform::win32 {
+namespace {
+
+using platform::Point;
+using platform::Rect;
+
+// Records what the window delivers, and runs a chosen action for one message id.
+class RecordingHost final : public WindowEvents {
+public:
+    void OnHostMessage(const HostMessage& message) override {
+        messages.push_back(message);
+        if (onMessage)
+            onMessage(message);
+    }
+    std::vector<HostMessage> WithId(uint32_t id) const {
+        std::vector<HostMessage> found;
+        for (const HostMessage& m : messages)
+            if (m.id == id)
+                found.push_back(m);
+        return found;
+    }
+    std::vector<HostMessage> messages;
+    std::function<void(const HostMessage&)> onMessage;
+};
+
+RECT PrimaryWorkArea() {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    ::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info);
+    return info.rcWork;
+}
+
+// Handles what is queued, for at most `timeout`, until `done` holds.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout = 5000) {
+    const ULONGLONG end = ::GetTickCount64() + timeout;
+    while (!done()) {
+        if (::GetTickCount64() > end)
+            return false;
+        MSG msg{};
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return true;
+}
+
+class Win32WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { platform.window.Create(host); }
+    Win32Platform platform;
+    RecordingHost host;
+};
+
+TEST_F(Win32WindowTest, StartsFramelessOffScreenThenIsSizedAndCentred) {
+    ASSERT_FALSE(host.messages.empty());
+    EXPECT_EQ(host.messages.front().id, static_cast<uint32_t>(WM_CREATE));
+    const HWND hwnd = platform.window.Handle();
+    const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_FALSE(style & WS_CAPTION);
+    EXPECT_TRUE(::GetWindowLongPtrW(hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+
+    // Off-screen, where the host keeps it until its page has sized it.
+    const Rect initial = platform.window.Bounds();
+    EXPECT_EQ(initial.Width(), kInitialWindowWidth);
+    EXPECT_EQ(initial.Height(), kInitialWindowHeight);
+    platform.window.MoveTo(Point{-10000, 0});
+    platform.window.Show(ShowCommand::Normal);
+    EXPECT_EQ(platform.window.Bounds(),
+              (Rect{-10000, 0, -10000 + kInitialWindowWidth, kInitialWindowHeight}));
+    EXPECT_TRUE(::IsWindowVisible(hwnd));
+
+    const RECT work = PrimaryWorkArea();
+    const int32_t workWidth = work.right - work.left;
+    const int32_t workHeight = work.bottom - work.top;
+    const auto centred = [&](int32_t cx, int32_t cy) {
+        const int32_t left = work.left + (workWidth - cx) / 2;
+        const int32_t top = work.top + (workHeight - cy) / 2;
+        return Rect{left, top, left + cx, top + cy};
+    };
+    struct Case {
+        uint32_t width;
+        uint32_t height;
+        Rect expected;
+    };
+    const Case cases[] = {
+        {800, 600, centred(800, 600)},
+        {301, 201, centred(301, 201)},
+        // Larger than the work area: clamped to it.
+        {50000, 40000, centred(workWidth, workHeight)},
+        // Nothing at all: still a window of one pixel.
+        {0, 0, centred(1, 1)},
+        {640, 480, centred(640, 480)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        platform.window.SetSize(c.width, c.height);
+        platform.window.Center();
+        EXPECT_EQ(platform.window.Bounds(), c.expected);
+    }
+    // The host hears of the last size from the loop, as the window system reports it.
+    EXPECT_TRUE(PumpUntil([&] {
+        const auto sizes = host.WithId(WM_SIZE);
+        return !sizes.empty() && PointParamX(sizes.back().lParam) == 640 &&
+               PointParamY(sizes.back().lParam) == 480;
+    }));
+}
+
+TEST_F(Win32WindowTest, CloseRequestGoesToTheHostAndLeavesTheWindow) {
+    ::PostMessageW(platform.window.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return !host.WithId(WM_CLOSE).empty(); }));
+    EXPECT_TRUE(::IsWindow(platform.window.Handle()));
+}
+
+// A worker posts while the dialog's own loop runs: every message arrives, in order, on the
+// user-interface thread, and the last one ends the loop.
+TEST_F(Win32WindowTest, WorkerMessagesArriveInOrderInTheModalLoop) {
+    constexpr uint32_t kProbe = WM_USER + 0x100;
+    constexpr uint64_t kCount = 2000;
+    const DWORD uiThread = ::GetCurrentThreadId();
+    std::vector<uint64_t> order;
+    bool allOnUiThread = true;
+    host.onMessage = [&](const HostMessage& message) {
+        if (message.id != kProbe)
+            return;
+        order.push_back(message.wParam);
+        allOnUiThread = allOnUiThread && ::GetCurrentThreadId() == uiThread;
+        if (message.wParam + 1 == kCount)
+            platform.window.EndDialog(7);
+    };
+    platform.window.MoveTo(Point{-10000, 0});
+    std::thread worker([&] {
+        for (uint64_t i = 0; i < kCount; ++i)
+            platform.window.Post(HostMessage{kProbe, i, -static_cast<int64_t>(i)});
+    });
+    EXPECT_EQ(platform.window.RunModalLoop(), 7);
+    worker.join();
+    std::vector<uint64_t> expected(kCount);
+    for (uint64_t i = 0; i < kCount; ++i)
+        expected[i] = i;
+    EXPECT_EQ(order, expected);
+    EXPECT_TRUE(allOnUiThread);
+}
+
+// Finds the dialog the process shows (the common dialog class) and cancels it, from a timer on
+// the user-interface thread, which the dialog's own loop keeps running.
+struct DialogCloser {
+    static inline HWND found = nullptr;
+    static inline std::wstring title;
+    static BOOL CALLBACK FindDialog(HWND hwnd, LPARAM) {
+        wchar_t className[64] = {};
+        ::GetClassNameW(hwnd, className, 64);
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(hwnd, &process);
+        if (process == ::GetCurrentProcessId() && std::wstring(className) == L"#32770" &&
+            ::IsWindowVisible(hwnd)) {
+            found = hwnd;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static void CALLBACK OnTimer(HWND, UINT, UINT_PTR timer, DWORD) {
+        found = nullptr;
+        ::EnumWindows(&FindDialog, 0);
+        if (!found)
+            return;
+        wchar_t text[256] = {};
+        ::GetWindowTextW(found, text, 256);
+        title = text;
+        ::KillTimer(nullptr, timer);
+        ::PostMessageW(found, WM_COMMAND, IDCANCEL, 0);
+    }
+};
+
+TEST_F(Win32WindowTest, SaveDialogOpensAndCancelReturnsNothing) {
+    platform.window.Show(ShowCommand::Normal);
+    constexpr uint32_t kDuringDialog = WM_USER + 0x200;
+    bool deliveredDuringDialog = false;
+    host.onMessage = [&](const HostMessage& message) {
+        if (message.id == kDuringDialog)
+            deliveredDuringDialog = true;
+    };
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, &DialogCloser::OnTimer);
+    platform.window.Post(HostMessage{kDuringDialog, 0, 0});
+    const SaveDialogRequest request{
+        "C:\\users\\setup.exe", "exe", {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
+    const std::optional<std::string> chosen = platform.shell.ShowSaveDialog(request);
+    ::KillTimer(nullptr, timer);
+    EXPECT_FALSE(chosen.has_value()) << *chosen;
+    EXPECT_NE(DialogCloser::title, L"") << "no dialog was seen";
+    EXPECT_TRUE(deliveredDuringDialog) << "the host's queue stood still while the dialog was open";
+}
+
+TEST_F(Win32WindowTest, DownloadsFolderIsKnown) {
+    const std::string folder = platform.shell.DownloadsFolder();
+    EXPECT_FALSE(folder.empty());
+    EXPECT_TRUE(::GetFileAttributesW(WideFromNarrow(folder).c_str()) != INVALID_FILE_ATTRIBUTES ||
+                folder.find("Downloads") != std::string::npos)
+        << folder;
+}
+
+// One-shot timers: each runs out once, through the queue; a stopped one does not come, and
+// starting one again moves its time.
+TEST_F(Win32WindowTest, TimersRunOutOnceAndAStoppedOneStaysQuiet) {
+    platform.window.StartTimer(7, std::chrono::milliseconds(30));
+    platform.window.StartTimer(8, std::chrono::milliseconds(30));
+    platform.window.StopTimer(8);
+    platform.window.StartTimer(9, std::chrono::milliseconds(10));
+    platform.window.StartTimer(9, std::chrono::milliseconds(60));
+    ASSERT_TRUE(PumpUntil([&] { return host.WithId(WM_TIMER).size() >= 2; }));
+    // Long enough for a repeating timer to have come again.
+    PumpUntil([] { return false; }, 300);
+    std::vector<uint64_t> fired;
+    for (const HostMessage& m : host.WithId(WM_TIMER))
+        fired.push_back(m.wParam);
+    EXPECT_EQ(fired, (std::vector<uint64_t>{7, 9}));
+}
+
+// The built-in page: the host's texts for the state it names, the retry offered only after a
+// failure, the two commands, and the web view's place given back on Hide.
+TEST_F(Win32WindowTest, BuiltInPageShowsTheTextsOfItsStateAndSendsItsTwoCommands) {
+    BuiltInPage& page = platform.builtInPage;
+    std::vector<std::string> commands;
+    page.SetCommandHandler([&](const std::string& command) { commands.push_back(command); });
+    const std::string texts = R"("connecting_title":"Verbinden…","connecting_body":"Bitte warten",)"
+                              R"("service_title":"Kein Dienst","service_body":"Später",)"
+                              R"("retry":"Nochmal","close":"Schließen")";
+    page.Show("{" + texts + R"(,"state":"connecting"})");
+    EXPECT_TRUE(page.IsShown());
+    // The host window itself is not shown yet, so the page's own visibility is asked.
+    const auto visible = [&] {
+        return (::GetWindowLongW(page.Handle(), GWL_STYLE) & WS_VISIBLE) != 0;
+    };
+    EXPECT_TRUE(visible());
+    EXPECT_EQ(page.ControlText("title"), "Verbinden…");
+    EXPECT_EQ(page.ControlText("body"), "Bitte warten");
+    EXPECT_FALSE(page.RetryOffered());
+
+    page.Show("{" + texts + R"(,"state":"service"})");
+    EXPECT_EQ(page.ControlText("title"), "Kein Dienst");
+    EXPECT_EQ(page.ControlText("retry"), "Nochmal");
+    EXPECT_EQ(page.ControlText("close"), "Schließen");
+    EXPECT_TRUE(page.RetryOffered());
+    RECT pageArea{};
+    RECT client{};
+    ::GetClientRect(page.Handle(), &pageArea);
+    ::GetClientRect(platform.window.Handle(), &client);
+    EXPECT_EQ(pageArea.right, client.right);
+    EXPECT_EQ(pageArea.bottom, client.bottom);
+
+    for (const char* name : {"retry", "close"}) {
+        const HWND button = ::FindWindowExW(page.Handle(), nullptr, L"BUTTON",
+                                            WideFromNarrow(page.ControlText(name)).c_str());
+        ASSERT_NE(button, nullptr) << name;
+        ::SendMessageW(button, BM_CLICK, 0, 0);
+    }
+    EXPECT_EQ(commands, (std::vector<std::string>{"retry", "close"}));
+
+    page.Show("not json");
+    EXPECT_EQ(page.ControlText("title"), "") << "unreadable data shows no stale texts";
+    page.Hide();
+    EXPECT_FALSE(page.IsShown());
+    EXPECT_FALSE(visible());
+    platform.window.Destroy();
+    EXPECT_EQ(page.Handle(), nullptr);
+}
+
+TEST(LanguageTags, BecomeTheCataloguesLocaleNames) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"de-DE", "de_DE"},   {"zh-Hans-CN", "zh_CN"},      {"fr", "fr"},
+        {"es-419", "es_419"}, {"en-US-x-private", "en_US"}, {"", ""},
+    };
+    for (const auto& [tag, locale] : cases)
+        EXPECT_EQ(LocaleNameFromLanguageTag(tag), locale) << tag;
+}
+
+} // namespace
+} // namespace tarvik::platform::win32
