@@ -12,7 +12,8 @@ namespace tarvik::platform::win32 {
 // GetModuleFileNameW, and the Mark of the Web (the `Zone.Identifier` stream) as a download's
 // origin record, the counterpart of Linux's `user.xdg.origin.url` attribute.
 //
-// Threads: it holds no state, so every member is safe from any thread at any time.
+// Threads: every member is safe from any thread at any time; the one state it keeps (whether
+// automatic proxy detection found nothing on this network) is an atomic flag.
 class Win32System final : public System {
 public:
     std::string ExecutablePath() override;
@@ -22,7 +23,8 @@ public:
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
     WriteOutcome RewriteFileInPlace(const std::string& path, std::string_view contents) override;
     std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
-    // Nothing for now (libcurl's own handling of the environment); see the definition.
+    // The user's proxy settings through WinHTTP: automatic detection and a configuration
+    // script first, then the manual server and its exceptions.
     std::optional<std::string> ProxyFor(const std::string& url) override;
 };
 

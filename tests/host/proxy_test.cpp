@@ -3,7 +3,13 @@
 #include "common/curl/request_route.h"
 
 #include <cstdlib>
+#include <optional>
 #include <ostream>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace tarvik::testing {
 namespace {
@@ -70,6 +76,69 @@ private:
     std::optional<std::string> old_;
 };
 
+#ifdef _WIN32
+// The user's manual proxy setting on Windows, for the test's lifetime: the connection settings
+// value the settings dialogs write (Wine keeps it in the same place, in the same layout), with
+// one server for every scheme and no exceptions. The value that was there comes back after.
+class ScopedWindowsProxySetting {
+public:
+    explicit ScopedWindowsProxySetting(const std::string& server) {
+        if (::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                              nullptr) != ERROR_SUCCESS) {
+            key_ = nullptr;
+            ADD_FAILURE() << "cannot open the connection settings";
+            return;
+        }
+        DWORD size = 0;
+        if (::RegQueryValueExW(key_, kValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+            old_.emplace(size, BYTE{0});
+            ::RegQueryValueExW(key_, kValue, nullptr, nullptr, old_->data(), &size);
+        }
+        // Layout: a version, a counter, the kind (1 direct, 2 named server), then the server,
+        // the exceptions and the configuration script, each as a length and its characters.
+        std::vector<BYTE> blob;
+        const auto put = [&blob](DWORD value) {
+            for (int shift = 0; shift < 32; shift += 8)
+                blob.push_back(static_cast<BYTE>(value >> shift));
+        };
+        const auto putText = [&](const std::string& text) {
+            put(static_cast<DWORD>(text.size()));
+            blob.insert(blob.end(), text.begin(), text.end());
+        };
+        put(0x46);
+        put(1);
+        put(1 | 2);
+        putText(server);
+        putText("");
+        putText("");
+        blob.resize(blob.size() + 32, 0);
+        EXPECT_EQ(::RegSetValueExW(key_, kValue, 0, REG_BINARY, blob.data(),
+                                   static_cast<DWORD>(blob.size())),
+                  ERROR_SUCCESS);
+    }
+    ~ScopedWindowsProxySetting() {
+        if (!key_)
+            return;
+        if (old_)
+            ::RegSetValueExW(key_, kValue, 0, REG_BINARY, old_->data(),
+                             static_cast<DWORD>(old_->size()));
+        else
+            ::RegDeleteValueW(key_, kValue);
+        ::RegCloseKey(key_);
+    }
+    ScopedWindowsProxySetting(const ScopedWindowsProxySetting&) = delete;
+    ScopedWindowsProxySetting& operator=(const ScopedWindowsProxySetting&) = delete;
+
+private:
+    static constexpr const wchar_t* kKey =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+    static constexpr const wchar_t* kValue = L"DefaultConnectionSettings";
+    HKEY key_ = nullptr;
+    std::optional<std::vector<BYTE>> old_;
+};
+#endif
+
 // A small forward proxy that records what it is asked for and answers as the service would: the
 // info answer, an accepted report, a few bytes of installer.
 class ProxyTable : public HostFixture, public ::testing::WithParamInterface<Case> {
@@ -109,8 +178,18 @@ protected:
 TEST_P(ProxyTable, EveryRequestGoesWhereTheDesktopSays) {
     const Case& c = GetParam();
     const std::string proxyUrl = proxy.Origin();
-    const ScopedVariable httpProxy("http_proxy",
-                                   c.environmentNamesProxy ? proxyUrl.c_str() : nullptr);
+#ifdef _WIN32
+    // On Windows the system's answer comes from the user's proxy settings, as the web view's
+    // does, and never from the environment: the case's proxy is set there instead.
+    const bool windowsSettings = c.resolver == Resolver::System && c.environmentNamesProxy;
+    std::optional<ScopedWindowsProxySetting> setting;
+    if (windowsSettings)
+        setting.emplace(proxyUrl.substr(proxyUrl.find("://") + 3));
+#else
+    const bool windowsSettings = false;
+#endif
+    const ScopedVariable httpProxy(
+        "http_proxy", c.environmentNamesProxy && !windowsSettings ? proxyUrl.c_str() : nullptr);
     const ScopedVariable noProxy("no_proxy", nullptr);
     const ScopedVariable noProxyUpper("NO_PROXY", nullptr);
     switch (c.resolver) {
@@ -163,8 +242,9 @@ INSTANTIATE_TEST_SUITE_P(
                            true, false},
                       Case{"no resolver, environment", Resolver::None, true, true},
                       Case{"no resolver, no environment", Resolver::None, false, false},
-                      // GIO on Linux reads the environment; the win32 System answers nothing,
-                      // and libcurl reads it.
+                      // GIO on Linux reads the environment; on Windows the proxy is in the
+                      // user's settings instead (see the test). One case only: on Windows the
+                      // settings are shared by every test running at the same time.
                       Case{"system resolver, environment", Resolver::System, true, true}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::to_string(info.index); });
 

@@ -1,5 +1,6 @@
 // The System role on Windows against real files (under Wine in CI).
 #include "common/text_conversion.h"
+#include "platform/win32/proxy_settings.h"
 #include "platform/win32/win32_system.h"
 
 #include <gtest/gtest.h>
@@ -206,9 +207,65 @@ TEST_F(Win32SystemTest, DownloadFileReadsBackStartsOverAndNeverReplacesOnRequest
     EXPECT_EQ(Slurp(folder_ / "setup.exe"), "the user's file");
 }
 
-TEST(ProxyFor, LeavesTheProxyToTheTransferLibrary) {
-    Win32System system;
-    EXPECT_EQ(system.ProxyFor("https://example.test/"), std::nullopt);
+// The manual settings as the settings dialogs write them, read for one address.
+TEST(ManualProxy, FollowsTheSchemesServerAndTheExceptions) {
+    struct Case {
+        const char* proxy;
+        const char* bypass;
+        const char* url;
+        const char* expected;
+    };
+    const char* const perScheme =
+        "http=plain.test:8080;https=secure.test:8443;socks=socks.test:1080";
+    const Case cases[] = {
+        {"", "", "https://example.test/", ""},
+        {"proxy.test:3128", "", "https://example.test/", "http://proxy.test:3128"},
+        {"proxy.test:3128", "", "http://example.test/", "http://proxy.test:3128"},
+        {perScheme, "", "http://example.test/", "http://plain.test:8080"},
+        {perScheme, "", "https://example.test/", "http://secure.test:8443"},
+        // No server for the scheme: the SOCKS one, which the dialog means as SOCKS 4.
+        {"http=plain.test:8080;socks=socks.test:1080", "", "https://example.test/",
+         "socks4://socks.test:1080"},
+        {"ftp=files.test:21", "", "https://example.test/", ""},
+        {"HTTPS=secure.test:8443", "", "https://example.test/", "http://secure.test:8443"},
+        // Servers written with a scheme of their own keep it; one the library lacks is skipped.
+        {"https=socks5://socks.test:1080", "", "https://example.test/", "socks5://socks.test:1080"},
+        {"https=ftp://files.test:21", "", "https://example.test/", ""},
+        // Separated by spaces or with a trailing ';', as people type them.
+        {" proxy.test:3128 ; ", "", "https://example.test/", "http://proxy.test:3128"},
+        // The exceptions.
+        {"proxy.test:3128", "<local>", "https://intranet/", ""},
+        {"proxy.test:3128", "<local>", "https://intranet.corp.test/", "http://proxy.test:3128"},
+        {"proxy.test:3128", "*.corp.test", "https://wiki.corp.test/", ""},
+        {"proxy.test:3128", "*.corp.test", "https://corp.test/", "http://proxy.test:3128"},
+        {"proxy.test:3128", "other.test; EXAMPLE.test", "https://example.test/", ""},
+        {"proxy.test:3128", "10.*", "http://10.1.2.3/", ""},
+        {"proxy.test:3128", "10.*", "http://110.1.2.3/", "http://proxy.test:3128"},
+        {"proxy.test:3128", "https://example.test", "https://example.test/", ""},
+        {"proxy.test:3128", "http://example.test", "https://example.test/",
+         "http://proxy.test:3128"},
+        {"proxy.test:3128", "example.test:8443", "https://example.test:8443/", ""},
+        {"proxy.test:3128", "example.test:8443", "https://example.test/", "http://proxy.test:3128"},
+        {"proxy.test:3128", "[::1]", "http://[::1]:8080/", ""},
+        {"proxy.test:3128", "", "not a url", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ManualProxyFor({c.proxy, c.bypass}, c.url), c.expected)
+            << "proxy \"" << c.proxy << "\", bypass \"" << c.bypass << "\", " << c.url;
+    }
+}
+
+// What an auto-configuration script's answer becomes.
+TEST(ScriptProxyList, GivesItsFirstUsableServer) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"proxy.test:3128", "http://proxy.test:3128"},
+        {"first.test:3128; second.test:3128", "http://first.test:3128"},
+        {"ftp://files.test:21;second.test:3128", "http://second.test:3128"},
+        {"", ""},
+        {" ; ", ""},
+    };
+    for (const auto& [list, expected] : cases)
+        EXPECT_EQ(FirstListedProxy(list), expected) << list;
 }
 
 TEST(ZoneIdentifier, RefusesAddressesThatWouldForgeLines) {
