@@ -1,8 +1,9 @@
 #include "platform/posix/posix_system.h"
 
+#include "platform/proxy_url.h"
+
 #include <gio/gio.h>
 
-#include <array>
 #include <memory>
 #include <string_view>
 
@@ -16,18 +17,6 @@ struct StrvFree {
 struct ErrorFree {
     void operator()(GError* error) const { g_error_free(error); }
 };
-
-// The proxy kinds the transfer library speaks; GIO may also name others (an "ftp://" proxy), and
-// lists alternatives for one setting ("socks://" comes as socks5, socks4a and socks4).
-bool TransferLibraryTakes(std::string_view proxy) {
-    constexpr std::array<std::string_view, 6> kSchemes = {"http://",    "https://",  "socks4://",
-                                                          "socks4a://", "socks5://", "socks5h://"};
-    for (const std::string_view scheme : kSchemes) {
-        if (proxy.starts_with(scheme))
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -49,7 +38,9 @@ std::optional<std::string> PosixSystem::ProxyFor(const std::string& url) {
         const std::string_view proxy(*entry);
         if (proxy == "direct://")
             return std::string();
-        if (TransferLibraryTakes(proxy))
+        // GIO may also name kinds the library lacks, and lists alternatives for one setting
+        // ("socks://" comes as socks5, socks4a and socks4).
+        if (TransferLibraryTakesProxy(proxy))
             return std::string(proxy);
     }
     return std::nullopt;

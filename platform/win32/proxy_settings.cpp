@@ -1,9 +1,9 @@
 #include "platform/win32/proxy_settings.h"
 
 #include "common/curl/web_url.h"
+#include "platform/proxy_url.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <optional>
 #include <vector>
@@ -93,12 +93,10 @@ std::optional<std::string> Server(std::string_view server, std::string_view kind
     const size_t scheme = server.find("://");
     if (scheme == std::string_view::npos)
         return std::string(kind) + "://" + std::string(server);
-    constexpr std::array<std::string_view, 6> kTaken = {"http",    "https",  "socks4",
-                                                        "socks4a", "socks5", "socks5h"};
-    const std::string written = Lower(server.substr(0, scheme));
-    if (std::find(kTaken.begin(), kTaken.end(), written) == kTaken.end())
+    std::string proxy = Lower(server.substr(0, scheme)) + std::string(server.substr(scheme));
+    if (!TransferLibraryTakesProxy(proxy))
         return std::nullopt;
-    return written + std::string(server.substr(scheme));
+    return proxy;
 }
 
 } // namespace
