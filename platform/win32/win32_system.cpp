@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <random>
 #include <utility>
@@ -319,17 +320,22 @@ private:
     }
 };
 
-// The user's proxy settings as WinHTTP hands them over; the texts are the caller's to free.
+// WinHTTP hands its texts over for the caller to free with GlobalFree.
+void FreeWinHttpTexts(std::initializer_list<LPWSTR> texts) {
+    for (LPWSTR text : texts) {
+        if (text)
+            ::GlobalFree(text);
+    }
+}
+
+// The user's proxy settings as WinHTTP hands them over.
 struct IeProxyConfig {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG raw{};
     IeProxyConfig() = default;
     IeProxyConfig(const IeProxyConfig&) = delete;
     IeProxyConfig& operator=(const IeProxyConfig&) = delete;
     ~IeProxyConfig() {
-        for (LPWSTR text : {raw.lpszAutoConfigUrl, raw.lpszProxy, raw.lpszProxyBypass}) {
-            if (text)
-                ::GlobalFree(text);
-        }
+        FreeWinHttpTexts({raw.lpszAutoConfigUrl, raw.lpszProxy, raw.lpszProxyBypass});
     }
 };
 
@@ -338,12 +344,7 @@ struct ProxyInfo {
     ProxyInfo() = default;
     ProxyInfo(const ProxyInfo&) = delete;
     ProxyInfo& operator=(const ProxyInfo&) = delete;
-    ~ProxyInfo() {
-        for (LPWSTR text : {raw.lpszProxy, raw.lpszProxyBypass}) {
-            if (text)
-                ::GlobalFree(text);
-        }
-    }
+    ~ProxyInfo() { FreeWinHttpTexts({raw.lpszProxy, raw.lpszProxyBypass}); }
 };
 
 struct InternetHandleClose {
