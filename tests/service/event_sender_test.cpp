@@ -1,5 +1,8 @@
 #include "service/event_sender.h"
 
+#include "common/curl/abortable_perform.h"
+#include "common/curl/curl_handle.h"
+
 #include "support/loopback_server.h"
 #include "support/stall_gate.h"
 
@@ -50,6 +53,30 @@ TEST(EventSenderTest, AFullQueueDropsTheNewestAndCountsThem) {
     EXPECT_NE(warning.find("2 event reports were dropped"), std::string::npos) << warning;
     const std::lock_guard lock(mutex);
     EXPECT_EQ(received, (std::vector<std::string>{"a", "b", "c"}));
+}
+
+// A request given a deadline ends at it, never before: callers tell a report cut short by the
+// deadline from one that failed in time by comparing the clock with it. Deadlines with a part of
+// a millisecond show a wait cut to whole milliseconds.
+TEST(PerformAbortableTest, EndsAtTheDeadlineAndNeverBefore) {
+    testing::StallGate answer;
+    testing::LoopbackServer service;
+    service.server.Get("/silent", [&](const httplib::Request&, httplib::Response& response) {
+        answer.Wait();
+        response.set_content("late", "text/plain");
+    });
+    service.Start();
+    const std::string url = service.Url("/silent");
+    for (const auto after : {500us, 2500us, 10300us}) {
+        const CurlEasy easy(curl_easy_init());
+        ASSERT_TRUE(easy);
+        curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
+        AbortSwitch abort;
+        const auto deadline = std::chrono::steady_clock::now() + after;
+        EXPECT_EQ(PerformAbortable(easy.get(), abort, deadline), CURLE_OPERATION_TIMEDOUT);
+        EXPECT_GE(std::chrono::steady_clock::now(), deadline) << after.count() << " us";
+    }
+    answer.Open();
 }
 
 } // namespace
