@@ -86,8 +86,9 @@ if [[ -z "${DISPLAY:-}" ]]; then
     fi
   done
   [[ -n "$display" ]] || { say "no free X display number for Xvfb"; exit 1; }
-  # -fbdir keeps the screen in a file, which is what the screenshot command below reads.
-  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -fbdir "$PWD/$run_dir" >/dev/null 2>&1 &
+  # -fbdir keeps the screen in a file, which is what the screenshot command below reads;
+  # -noreset keeps a client that connects just as another leaves from being dropped.
+  Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -noreset -fbdir "$PWD/$run_dir" >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do
     [[ -e "/tmp/.X11-unix/X${display#:}" ]] && break

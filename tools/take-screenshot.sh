@@ -73,7 +73,9 @@ wait_for() {
   done
 }
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -fbdir "$work" \
+# -noreset: the xdotool probes below come and go; a reset when the last one leaves would drop
+# the program if it were connecting at that moment.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset -fbdir "$work" \
   3>"$work/display" >"$work/xvfb.log" 2>&1 &
 groups+=($!)
 disown # ended by stop_all, without the shell reporting it

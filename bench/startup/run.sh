@@ -20,7 +20,8 @@ origin=$(sed -n 's/^TARVIK_SERVICE_ORIGIN:[A-Z]*=//p' "$build/CMakeCache.txt")
 echo "tarvik built from $(git -C "$here" rev-parse --short HEAD 2>/dev/null || echo '?') in $build, events to $origin"
 # The environment both programs see; unset DBUS address so that each bench has its own bus.
 unset DBUS_SESSION_BUS_ADDRESS
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+# -noreset: each round starts a program as the last one left; a reset then could drop it.
+exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
   dbus-run-session -- node "$here/startup_bench.mjs" \
   --tarvik "$build/tarvik" --origin "$origin" --surf "$(command -v surf)" \
   --floor "$build/tarvik-bench-floor" --stall "$build/tarvik-bench-loop-stall" \

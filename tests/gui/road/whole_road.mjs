@@ -236,8 +236,13 @@ async function portIsFree() {
 }
 
 async function startXvfb() {
-  const entry = start('Xvfb', 'Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp', '-fbdir', work],
-    { log: files.xvfbLog, extraStdio: ['pipe'] });
+  // -noreset: by default the server resets whenever its last client leaves, and a client that
+  // connects at that moment is dropped. The xdotool probes here come and go while the program
+  // connects, and twice in CI the program ended with "cannot open the X display". A loop of a
+  // probe leaving while another client connects failed 4 times in 1500 rounds without it and
+  // never in 1200 with it.
+  const entry = start('Xvfb', 'Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp',
+    '-noreset', '-fbdir', work], { log: files.xvfbLog, extraStdio: ['pipe'] });
   entry.mustRun = true;
   let announced = '';
   entry.child.stdio[3].on('data', (chunk) => { announced += chunk; });
@@ -485,6 +490,7 @@ try {
   console.error(`--- events ---\n${tail(files.events, 60)}`);
   console.error(`--- tarvik output ---\n${tail(files.appLog)}`);
   console.error(`--- demo service output ---\n${tail(files.serviceLog)}`);
+  console.error(`--- X server output ---\n${tail(files.xvfbLog)}`);
 } finally {
   await stopAll();
   fs.rmSync(work, { recursive: true, force: true });
