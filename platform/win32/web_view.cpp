@@ -2,6 +2,7 @@
 
 #include "common/text_conversion.h"
 #include "platform/gtk/page_origin.h"
+#include "platform/win32/host_navigation.h"
 #include "platform/win32/host_window.h"
 
 #include <knownfolders.h>
@@ -165,8 +166,8 @@ struct WebView::State {
     // The origin of the host's page once its navigation committed; nothing before.
     std::optional<std::string> hostOrigin;
     bool awaitingHostCommit = false;
-    // Until the host's own navigation finished: only its outcome is a load failure.
-    bool awaitingHostLoad = false;
+    // Only the outcome of the host's own navigation is a load failure.
+    HostNavigation hostLoad;
 
     bool LeavesThePage(const std::string& uri) const {
         // Until the host's own page has been committed, its navigation and its redirects are
@@ -265,8 +266,13 @@ void WebView::Create(std::function<void()> onReady) {
             NavigationStarting::Make([weak](ICoreWebView2*,
                                             ICoreWebView2NavigationStartingEventArgs* args) {
                 const std::shared_ptr<State> state = weak.lock();
+                if (!state || state->closed || !args)
+                    return S_OK;
+                UINT64 id = 0;
+                if (SUCCEEDED(args->get_NavigationId(&id)))
+                    state->hostLoad.Started(id);
                 LPWSTR uri = nullptr;
-                if (!state || state->closed || !args || FAILED(args->get_Uri(&uri)))
+                if (FAILED(args->get_Uri(&uri)))
                     return S_OK;
                 const std::string target = TakeString(uri);
                 if (state->LeavesThePage(target)) {
@@ -276,18 +282,30 @@ void WebView::Create(std::function<void()> onReady) {
                 return S_OK;
             }).get(),
             &token);
-        // The first navigation that finishes after the host's Navigate is the host's own (its
-        // redirects belong to it). The runtime reports a page it could not load (no connection,
-        // a TLS error, no such host) as unsuccessful and shows its own error page instead.
+        // The runtime shows its own error page for a page it could not load (no connection, a
+        // TLS error, no such host, a 4xx answer) and reports the navigation as unsuccessful; a
+        // 5xx answer shows the server's page and only its status tells.
         state->view->add_NavigationCompleted(
             NavigationCompleted::Make([weak](ICoreWebView2*,
                                              ICoreWebView2NavigationCompletedEventArgs* args) {
                 const std::shared_ptr<State> state = weak.lock();
-                if (!state || state->closed || !args || !state->awaitingHostLoad)
-                    return S_OK;
-                state->awaitingHostLoad = false;
+                UINT64 id = 0;
                 BOOL success = TRUE;
-                if (SUCCEEDED(args->get_IsSuccess(&success)) && !success && state->onLoadFailed)
+                int error = 0;
+                if (!state || state->closed || !args || FAILED(args->get_NavigationId(&id)) ||
+                    FAILED(args->get_IsSuccess(&success)) ||
+                    FAILED(args->get_WebErrorStatus(&error)))
+                    return S_OK;
+                std::optional<int> httpStatus;
+                ComPtr<ICoreWebView2NavigationCompletedEventArgs2> withStatus;
+                int status = 0;
+                if (SUCCEEDED(args->QueryInterface(kIidNavigationCompletedEventArgs2,
+                                                   reinterpret_cast<void**>(withStatus.Put()))) &&
+                    withStatus && SUCCEEDED(withStatus->get_HttpStatusCode(&status)) && status > 0)
+                    httpStatus = status;
+                if (state->hostLoad.Completed(id, success, error, httpStatus) ==
+                        HostNavigation::End::kFailed &&
+                    state->onLoadFailed)
                     state->onLoadFailed();
                 return S_OK;
             }).get(),
@@ -337,7 +355,7 @@ void WebView::Navigate(const std::string& url) {
         return;
     state.hostOrigin.reset();
     state.awaitingHostCommit = true;
-    state.awaitingHostLoad = true;
+    state.hostLoad.Begin();
     state.view->Navigate(WideFromNarrow(url).c_str());
 }
 

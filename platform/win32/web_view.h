@@ -48,10 +48,9 @@ public:
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
     void PostJson(const std::string& json) override;
     void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
-    // Reports the host's own navigation when the runtime answers it as unsuccessful (no
-    // connection, a TLS error, no such host). An HTTP error status is not told apart yet: that
-    // needs the second version of the navigation's arguments (its HTTP status code), to be
-    // checked on a real Windows machine.
+    // Reports the host's own navigation (told apart by the runtime's navigation number) when
+    // it found no page: no connection, a TLS error, no such host, or an HTTP error status (read
+    // where the runtime gives it; older runtimes only report a 4xx answer as unsuccessful).
     void SetLoadFailureHandler(std::function<void()> onFailed) override;
     // Hides the page while the built-in page is shown in its place, and shows it again.
     void SetVisible(bool visible);

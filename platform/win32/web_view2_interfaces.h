@@ -68,12 +68,19 @@ struct ICoreWebView2NavigationStartingEventHandler : IUnknown {
                                              ICoreWebView2NavigationStartingEventArgs* args) = 0;
 };
 
-// The arguments of a finished navigation: whether it succeeded, and (not read) the kind of
-// error and the navigation's number.
+// The arguments of a finished navigation: whether it succeeded, the kind of error, and the
+// navigation's number.
 struct ICoreWebView2NavigationCompletedEventArgs : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* success) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_WebErrorStatus(int* status) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* id) = 0;
+};
+
+// {fdf8b738-ee1e-4db2-a329-8d7d7b74d792}: the same, with the answer's HTTP status (newer runtimes).
+inline constexpr IID kIidNavigationCompletedEventArgs2 = {
+    0xfdf8b738, 0xee1e, 0x4db2, {0xa3, 0x29, 0x8d, 0x7d, 0x7b, 0x74, 0xd7, 0x92}};
+struct ICoreWebView2NavigationCompletedEventArgs2 : ICoreWebView2NavigationCompletedEventArgs {
+    virtual HRESULT STDMETHODCALLTYPE get_HttpStatusCode(int* status) = 0;
 };
 
 // {d33a35bf-1c49-4f98-93ab-006e0533fe1c}
@@ -207,6 +214,7 @@ struct ICoreWebView2NavigationStartingEventArgs : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE get_RequestHeaders(IUnknown**) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_Cancel(BOOL*) = 0;
     virtual HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* id) = 0;
 };
 
 // The loader's entry points (WebView2Loader.dll, loaded at run time from beside the executable).
