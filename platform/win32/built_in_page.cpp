@@ -4,6 +4,7 @@
 #include "platform/win32/host_window.h"
 #include "platform/win32/web_view.h"
 
+#include <commctrl.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -67,10 +68,16 @@ bool BuiltInPage::Make() {
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
                                  nullptr);
     };
+    static const bool progressClass = [] {
+        INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+        return ::InitCommonControlsEx(&controls) != FALSE;
+    }();
+    (void)progressClass;
     title_ = control(L"STATIC", SS_LEFT | SS_NOPREFIX, 0);
     body_ = control(L"STATIC", SS_LEFT | SS_NOPREFIX, 0);
     retry_ = control(L"BUTTON", BS_DEFPUSHBUTTON | WS_TABSTOP, kRetryId);
     close_ = control(L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, kCloseId);
+    progress_ = control(PROGRESS_CLASSW, PBS_MARQUEE, 0);
     // The system's message font, and a larger one for the title.
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
@@ -96,7 +103,7 @@ void BuiltInPage::Destroy() {
     shown_ = false;
     if (page_ && ::IsWindow(page_))
         ::DestroyWindow(page_);
-    page_ = title_ = body_ = retry_ = close_ = nullptr;
+    page_ = title_ = body_ = retry_ = close_ = progress_ = nullptr;
     for (HFONT* font : {&titleFont_, &textFont_}) {
         if (*font)
             ::DeleteObject(*font);
@@ -124,6 +131,10 @@ void BuiltInPage::Layout() {
     ::MoveWindow(close_, width - margin - button, buttonTop, button, buttonHeight, TRUE);
     ::MoveWindow(retry_, width - margin - 2 * button - scaled(8), buttonTop, button, buttonHeight,
                  TRUE);
+    // On the buttons' row, where the retry button would be, while only "close" is offered.
+    const int barHeight = scaled(6);
+    ::MoveWindow(progress_, margin, buttonTop + (buttonHeight - barHeight) / 2,
+                 std::max(inner - button - scaled(24), 1), barHeight, TRUE);
 }
 
 void BuiltInPage::Show(const std::string& json) {
@@ -142,6 +153,9 @@ void BuiltInPage::Show(const std::string& json) {
     SetText(close_, Field(data, "close"));
     const bool connecting = state == "connecting";
     ::ShowWindow(retry_, connecting ? SW_HIDE : SW_SHOWNA);
+    ::ShowWindow(progress_, connecting ? SW_SHOWNA : SW_HIDE);
+    if (progress_)
+        ::SendMessageW(progress_, PBM_SETMARQUEE, connecting ? TRUE : FALSE, 30);
     Layout();
     if (!shown_) {
         webView_.SetVisible(false);
@@ -189,6 +203,10 @@ bool BuiltInPage::RetryOffered() const {
     return retry_ && (::GetWindowLongW(retry_, GWL_STYLE) & WS_VISIBLE) != 0;
 }
 
+bool BuiltInPage::ProgressShown() const {
+    return progress_ && (::GetWindowLongW(progress_, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
 LRESULT CALLBACK BuiltInPage::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // No C++ exception may leave the window procedure, which the system calls.
     try {
@@ -226,7 +244,7 @@ LRESULT BuiltInPage::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NCDESTROY: {
         const HWND page = page_;
         ::SetWindowLongPtrW(page, GWLP_USERDATA, 0);
-        page_ = title_ = body_ = retry_ = close_ = nullptr;
+        page_ = title_ = body_ = retry_ = close_ = progress_ = nullptr;
         return ::DefWindowProcW(page, message, wParam, lParam);
     }
     default:

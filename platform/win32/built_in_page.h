@@ -19,7 +19,8 @@ class WebView;
 //
 // The data is the JSON object the host hands over (its texts, its "state": "connecting",
 // "service" or "page"); it goes into the controls as text. In the "connecting" state only the
-// close button is offered, as on the other platforms' page.
+// close button is offered, beside a progress bar that runs without an end, as on the other
+// platforms' page.
 //
 // Threads: user-interface thread only; the command handler runs there. Lifetime: made on the
 // first Show, destroyed with the host window; no command reaches the host after that.
@@ -41,6 +42,7 @@ public:
     // button is offered.
     std::string ControlText(const char* control) const;
     bool RetryOffered() const;
+    bool ProgressShown() const;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -57,6 +59,7 @@ private:
     HWND body_ = nullptr;
     HWND retry_ = nullptr;
     HWND close_ = nullptr;
+    HWND progress_ = nullptr;
     HFONT titleFont_ = nullptr;
     HFONT textFont_ = nullptr;
     bool shown_ = false;

@@ -249,12 +249,14 @@ TEST_F(Win32WindowTest, BuiltInPageShowsTheTextsOfItsStateAndSendsItsTwoCommands
     EXPECT_EQ(page.ControlText("title"), "Verbinden…");
     EXPECT_EQ(page.ControlText("body"), "Bitte warten");
     EXPECT_FALSE(page.RetryOffered());
+    EXPECT_TRUE(page.ProgressShown());
 
     page.Show("{" + texts + R"(,"state":"service"})");
     EXPECT_EQ(page.ControlText("title"), "Kein Dienst");
     EXPECT_EQ(page.ControlText("retry"), "Nochmal");
     EXPECT_EQ(page.ControlText("close"), "Schließen");
     EXPECT_TRUE(page.RetryOffered());
+    EXPECT_FALSE(page.ProgressShown()) << "a failure is no longer connecting";
     RECT pageArea{};
     RECT client{};
     ::GetClientRect(page.Handle(), &pageArea);
