@@ -136,6 +136,31 @@ std::wstring UserDataFolder() {
     return std::wstring(local.get()) + L"\\Tarvik\\WebView2";
 }
 
+// The window is the vendor's page and nothing else, as on the other platforms: no developer
+// tools, no browser menu (Back, Reload, Save as, Print, Inspect), no link address at the bottom,
+// no zoom (the page lays itself out for the window it sized), and none of the browser's keys
+// (F5, Ctrl+P, Ctrl+F, F12, Alt+Left; editing keys such as Ctrl+C stay). The runtime's defaults
+// offer all of these. The menu goes as a whole: keeping only its editing items, as the Linux
+// view does, needs the newer context menu event; right-click in a text field offers nothing.
+void OfferThePageOnly(ICoreWebView2& view) {
+    ComPtr<IUnknown> unknown;
+    ComPtr<ICoreWebView2Settings> settings;
+    if (FAILED(view.get_Settings(unknown.Put())) || !unknown ||
+        FAILED(unknown->QueryInterface(kIidSettings, reinterpret_cast<void**>(settings.Put()))) ||
+        !settings)
+        return;
+    settings->put_AreDevToolsEnabled(FALSE);
+    settings->put_AreDefaultContextMenusEnabled(FALSE);
+    settings->put_IsStatusBarEnabled(FALSE);
+    settings->put_IsZoomControlEnabled(FALSE);
+    settings->put_AreHostObjectsAllowed(FALSE);
+    ComPtr<ICoreWebView2Settings3> withKeys;
+    if (SUCCEEDED(
+            unknown->QueryInterface(kIidSettings3, reinterpret_cast<void**>(withKeys.Put()))) &&
+        withKeys)
+        withKeys->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+}
+
 } // namespace
 
 std::optional<std::string> WebViewUnavailable() {
@@ -226,6 +251,7 @@ void WebView::Create(std::function<void()> onReady) {
         state->controller = ComPtr<ICoreWebView2Controller>::Share(controller);
         if (FAILED(controller->get_CoreWebView2(state->view.Put())) || !state->view)
             return S_OK;
+        OfferThePageOnly(*state->view.get());
         EventRegistrationToken token{};
         state->view->add_WebMessageReceived(
             MessageReceived::Make([weak](ICoreWebView2*,
