@@ -45,7 +45,9 @@ std::string HelpText() {
                        "  --help      print this text\n"
                        "  --version   print the version and the service this copy talks to\n"
                        "\n"
+#ifndef _WIN32
                        "GTK's own options (--display, ...) are taken as well.\n"
+#endif
                        "Service: ") +
            kServiceOrigin + "\n";
 }

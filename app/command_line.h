@@ -5,7 +5,7 @@
 namespace tarvik {
 
 // The program's own command-line options. Everything else on the command line is GTK's (its
-// --display, --gtk-debug, ...) or a mistake.
+// --display, --gtk-debug, ...) or a mistake; on Windows, a mistake.
 struct CommandLine {
     bool help = false;    // --help, -h: usage on stdout, then exit
     bool version = false; // --version: version and service origin on stdout, then exit

@@ -8,12 +8,63 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The command line as the system splits it, in UTF-8.
+std::vector<std::string> Arguments() {
+    std::vector<std::string> arguments;
+    int count = 0;
+    if (LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments.push_back(tarvik::NarrowFromWide(wide[i]));
+        ::LocalFree(wide);
+    }
+    return arguments;
+}
+
+// An answer to the command line: into the output the caller redirected (a script, a build step)
+// or else, as the program has no console of its own, in a message box.
+void Answer(DWORD stream, const std::string& text, UINT icon) {
+    const HANDLE out = ::GetStdHandle(stream);
+    if (out && out != INVALID_HANDLE_VALUE && ::GetFileType(out) != FILE_TYPE_UNKNOWN) {
+        DWORD written = 0;
+        ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    ::MessageBoxW(nullptr, tarvik::WideFromNarrow(text).c_str(), L"Tarvik",
+                  MB_OK | icon | MB_SETFOREGROUND);
+}
+
+} // namespace
 
 int main() {
-    // The step log as on Linux; the command line's own options are not taken here yet (a
-    // program without a console has nowhere to print --help to).
-    tarvik::log::Enable(tarvik::SwitchIsOn(std::getenv("TARVIK_LOG")));
+    // The same options as on Linux; --help and --version answer before anything else starts.
+    std::vector<std::string> arguments = Arguments();
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(arguments.size());
+    const tarvik::CommandLine options = tarvik::TakeOwnOptions(argc, argv.data());
+    if (options.help || options.version) {
+        Answer(STD_OUTPUT_HANDLE, options.help ? tarvik::HelpText() : tarvik::VersionText(),
+               MB_ICONINFORMATION);
+        return 0;
+    }
+    if (argc > 1) {
+        Answer(STD_ERROR_HANDLE,
+               std::string("tarvik: unknown argument \"") + argv[1] + "\" (see tarvik --help)\n",
+               MB_ICONERROR);
+        return 2;
+    }
+    // The step log goes to the error output the caller redirected (tarvik.exe --verbose 2>log).
+    tarvik::log::Enable(options.verbose || tarvik::SwitchIsOn(std::getenv("TARVIK_LOG")));
     // The transfer library's global state, for the whole run and before any other thread.
     const tarvik::CurlGlobal curl;
     tarvik::platform::win32::Win32Platform platform;
@@ -25,6 +76,8 @@ int main() {
         ::MessageBoxW(nullptr, text.c_str(), L"Tarvik", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
         return 1;
     }
+    platform.webView.ShowInspector(options.inspect ||
+                                   tarvik::SwitchIsOn(std::getenv("TARVIK_INSPECTOR")));
     tarvik::CTarvikApp app(platform.Roles());
     return app.InitInstance();
 }

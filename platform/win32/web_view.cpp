@@ -142,15 +142,16 @@ std::wstring UserDataFolder() {
 // (F5, Ctrl+P, Ctrl+F, F12, Alt+Left; editing keys such as Ctrl+C stay). The runtime's defaults
 // offer all of these. The menu goes as a whole: keeping only its editing items, as the Linux
 // view does, needs the newer context menu event; right-click in a text field offers nothing.
-void OfferThePageOnly(ICoreWebView2& view) {
+// A vendor inspecting the page keeps the developer tools and the menu with "Inspect".
+void OfferThePageOnly(ICoreWebView2& view, bool inspect) {
     ComPtr<IUnknown> unknown;
     ComPtr<ICoreWebView2Settings> settings;
     if (FAILED(view.get_Settings(unknown.Put())) || !unknown ||
         FAILED(unknown->QueryInterface(kIidSettings, reinterpret_cast<void**>(settings.Put()))) ||
         !settings)
         return;
-    settings->put_AreDevToolsEnabled(FALSE);
-    settings->put_AreDefaultContextMenusEnabled(FALSE);
+    settings->put_AreDevToolsEnabled(inspect ? TRUE : FALSE);
+    settings->put_AreDefaultContextMenusEnabled(inspect ? TRUE : FALSE);
     settings->put_IsStatusBarEnabled(FALSE);
     settings->put_IsZoomControlEnabled(FALSE);
     settings->put_AreHostObjectsAllowed(FALSE);
@@ -193,6 +194,8 @@ struct WebView::State {
     bool awaitingHostCommit = false;
     // Only the outcome of the host's own navigation is a load failure.
     HostNavigation hostLoad;
+    bool inspect = false;
+    bool inspectorShown = false;
 
     bool LeavesThePage(const std::string& uri) const {
         // Until the host's own page has been committed, its navigation and its redirects are
@@ -251,7 +254,7 @@ void WebView::Create(std::function<void()> onReady) {
         state->controller = ComPtr<ICoreWebView2Controller>::Share(controller);
         if (FAILED(controller->get_CoreWebView2(state->view.Put())) || !state->view)
             return S_OK;
-        OfferThePageOnly(*state->view.get());
+        OfferThePageOnly(*state->view.get(), state->inspect);
         EventRegistrationToken token{};
         state->view->add_WebMessageReceived(
             MessageReceived::Make([weak](ICoreWebView2*,
@@ -346,6 +349,11 @@ void WebView::Create(std::function<void()> onReady) {
                     state->awaitingHostCommit = false;
                     state->hostOrigin = gtk::OriginOf(TakeString(source));
                 }
+                // Opened once the page has a document, so that the tools show it from the start.
+                if (state->inspect && !state->inspectorShown) {
+                    state->inspectorShown = true;
+                    sender->OpenDevToolsWindow();
+                }
                 return S_OK;
             }).get(),
             &token);
@@ -368,6 +376,10 @@ void WebView::Create(std::function<void()> onReady) {
     const std::wstring userData = UserDataFolder();
     create(nullptr, userData.empty() ? nullptr : userData.c_str(), nullptr,
            EnvironmentCompleted::Make(onEnvironment).get());
+}
+
+void WebView::ShowInspector(bool on) {
+    state_->inspect = on;
 }
 
 void WebView::FitToWindow() {

@@ -52,6 +52,9 @@ public:
     // it found no page: no connection, a TLS error, no such host, or an HTTP error status (read
     // where the runtime gives it; older runtimes only report a 4xx answer as unsuccessful).
     void SetLoadFailureHandler(std::function<void()> onFailed) override;
+    // Before Create: the developer tools (and the browser's menu, which opens them), opened
+    // beside the page once its document starts loading. Off, the view offers the page only.
+    void ShowInspector(bool on);
     // Hides the page while the built-in page is shown in its place, and shows it again.
     void SetVisible(bool visible);
 

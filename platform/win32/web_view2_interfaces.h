@@ -227,6 +227,13 @@ struct ICoreWebView2 : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE add_NewWindowRequested(
         ICoreWebView2NewWindowRequestedEventHandler* handler, EventRegistrationToken* token) = 0;
     virtual HRESULT STDMETHODCALLTYPE remove_NewWindowRequested(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE add_DocumentTitleChanged(IUnknown*,
+                                                               EventRegistrationToken*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE remove_DocumentTitleChanged(EventRegistrationToken) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_DocumentTitle(LPWSTR*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AddHostObjectToScript(LPCWSTR, VARIANT*) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RemoveHostObjectFromScript(LPCWSTR) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OpenDevToolsWindow() = 0;
 };
 
 // {0f99a40c-e962-4207-9e92-e3d542eff849}

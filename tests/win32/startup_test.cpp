@@ -1,10 +1,15 @@
 // The program itself without the system web view (as under Wine, which has no WebView2 runtime):
-// it says so in a real message box and ends with status 1 once the box is closed.
+// it says so in a real message box and ends with status 1 once the box is closed. Its command
+// line is answered before that: in a message box, or into the output a caller redirected.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -19,8 +24,8 @@ BOOL CALLBACK ReadStatic(HWND child, LPARAM found) {
     wchar_t className[32] = {};
     ::GetClassNameW(child, className, 32);
     if (std::wstring(className) == L"Static") {
-        wchar_t text[1024] = {};
-        ::GetWindowTextW(child, text, 1024);
+        wchar_t text[2048] = {};
+        ::GetWindowTextW(child, text, 2048);
         reinterpret_cast<FoundBox*>(found)->text += text;
     }
     return TRUE;
@@ -42,17 +47,44 @@ BOOL CALLBACK FindBox(HWND hwnd, LPARAM found) {
     return FALSE;
 }
 
-TEST(Startup, WithoutTheWebViewRuntimeAMessageBoxSaysSoAndTheStatusIs1) {
+struct Outcome {
+    bool boxShown = false;
+    std::wstring caption;
+    std::wstring text;  // of the box
+    std::string output; // what went into the redirected output
+    DWORD status = 0;
+};
+
+std::wstring Beside(const std::wstring& name) {
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring program = self;
-    program = program.substr(0, program.find_last_of(L'\\') + 1) + TARVIK_EXECUTABLE_FROM_TEST;
-    std::wstring command = L"\"" + program + L"\"";
+    const std::wstring path = self;
+    return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+}
+
+// Runs the program with `arguments`, closing the first message box it shows. Its standard
+// output and error go to a file when `redirect` is set, and nowhere otherwise.
+Outcome RunProgram(const std::wstring& arguments, bool redirect) {
+    Outcome run;
+    std::wstring command = L"\"" + Beside(TARVIK_EXECUTABLE_FROM_TEST) + L"\" " + arguments;
+    const std::wstring outputPath = Beside(L"startup_test_output.txt");
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE output = redirect
+                        ? ::CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                        &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                        : nullptr;
+    EXPECT_NE(output, INVALID_HANDLE_VALUE);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
     PROCESS_INFORMATION process{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startup, &process));
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, redirect, 0, nullptr, nullptr,
+                          &startup, &process)) {
+        ADD_FAILURE() << "the program did not start";
+        return run;
+    }
     FoundBox found;
     found.process = process.dwProcessId;
     for (int attempt = 0; attempt < 300 && !found.box; ++attempt) {
@@ -60,16 +92,65 @@ TEST(Startup, WithoutTheWebViewRuntimeAMessageBoxSaysSoAndTheStatusIs1) {
             break;
         ::EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&found));
     }
-    ASSERT_NE(found.box, nullptr) << "no message box appeared";
-    EXPECT_EQ(found.caption, L"Tarvik");
-    EXPECT_NE(found.text.find(L"WebView2"), std::wstring::npos);
-    ::PostMessageW(found.box, WM_COMMAND, IDOK, 0);
-    ASSERT_EQ(::WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0);
-    DWORD status = 0;
-    ::GetExitCodeProcess(process.hProcess, &status);
-    EXPECT_EQ(status, 1u);
+    if (found.box) {
+        run.boxShown = true;
+        run.caption = found.caption;
+        run.text = found.text;
+        ::PostMessageW(found.box, WM_COMMAND, IDOK, 0);
+    }
+    EXPECT_EQ(::WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0) << "still running";
+    ::GetExitCodeProcess(process.hProcess, &run.status);
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
+    if (output) {
+        ::CloseHandle(output);
+        std::ifstream in(std::filesystem::path(outputPath), std::ios::binary);
+        std::ostringstream bytes;
+        bytes << in.rdbuf();
+        run.output = bytes.str();
+        ::DeleteFileW(outputPath.c_str());
+    }
+    return run;
+}
+
+TEST(Startup, AnswersItsCommandLineAndWithoutTheWebViewRuntimeSaysSo) {
+    struct Case {
+        const char* name;
+        const wchar_t* arguments;
+        bool redirect;
+        bool boxShown;
+        const wchar_t* inBox; // a piece of the box's text
+        const char* inOutput; // a piece of the redirected output
+        DWORD status;
+    };
+    const std::vector<Case> cases = {
+        {"no arguments", L"", false, true, L"WebView2", "", 1},
+        {"--verbose --inspect", L"--verbose --inspect", false, true, L"WebView2", "", 1},
+        {"--version", L"--version", false, true, L"service origin: http", "", 0},
+        {"--help", L"--help", false, true, L"Usage: tarvik [--verbose] [--inspect]", "", 0},
+        {"--version, redirected", L"--version", true, false, L"", "tarvik ", 0},
+        {"--help, redirected", L"--help", true, false, L"", "--inspect", 0},
+        // Not plain ASCII: the argument travels as UTF-16, UTF-8 and back into the box.
+        {"an unknown option", L"--b\u00f6gus", false, true, L"unknown argument \"--b\u00f6gus\"",
+         "", 2},
+        {"--version and more, redirected", L"--version extra", true, false, L"", "tarvik ", 0},
+        {"an unknown argument, redirected", L"extra", true, false, L"",
+         "unknown argument \"extra\"", 2},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = RunProgram(c.arguments, c.redirect);
+        const std::string name = c.name;
+        EXPECT_EQ(run.boxShown, c.boxShown) << name;
+        if (c.boxShown) {
+            EXPECT_EQ(run.caption, L"Tarvik") << name;
+            EXPECT_NE(run.text.find(c.inBox), std::wstring::npos) << name;
+        }
+        EXPECT_NE(run.output.find(c.inOutput), std::string::npos) << name << ": " << run.output;
+        if (!c.redirect) {
+            EXPECT_EQ(run.output, "") << name;
+        }
+        EXPECT_EQ(run.status, c.status) << name;
+    }
 }
 
 } // namespace
