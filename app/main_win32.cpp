@@ -4,6 +4,7 @@
 #include "common/curl/curl_handle.h"
 #include "common/log.h"
 #include "common/text_conversion.h"
+#include "common/translation.h"
 #include "platform/win32/win32_platform.h"
 
 #include <windows.h>
@@ -71,8 +72,11 @@ int main() {
     // The page is the whole user interface: without the system web view there is nothing to
     // show, so the user is told what is missing instead of seeing an empty window.
     if (const std::optional<std::string> missing = tarvik::platform::win32::WebViewUnavailable()) {
+        const tarvik::Catalogue texts(platform.shell.PreferredLanguages());
         const std::wstring text = tarvik::WideFromNarrow(
-            "此程序需要 Microsoft Edge WebView2 运行时才能显示界面。\n\n" + *missing);
+            std::string(texts.Translate(
+                "This program needs the Microsoft Edge WebView2 Runtime to show its window.")) +
+            "\n\n" + texts.Translate(missing->c_str()));
         ::MessageBoxW(nullptr, text.c_str(), L"Tarvik", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
         return 1;
     }

@@ -1,6 +1,7 @@
 #include "platform/win32/web_view.h"
 
 #include "common/text_conversion.h"
+#include "common/translation.h"
 #include "platform/gtk/page_origin.h"
 #include "platform/win32/host_navigation.h"
 #include "platform/win32/host_window.h"
@@ -166,17 +167,17 @@ void OfferThePageOnly(ICoreWebView2& view, bool inspect) {
 
 std::optional<std::string> WebViewUnavailable() {
     if (!Loader())
-        return "WebView2Loader.dll was not found beside the program.";
+        return N_("WebView2Loader.dll was not found beside the program.");
     const auto version = LoaderFunction<GetAvailableBrowserVersionString>(
         "GetAvailableCoreWebView2BrowserVersionString");
     if (!version ||
         !LoaderFunction<CreateEnvironmentWithOptions>("CreateCoreWebView2EnvironmentWithOptions"))
-        return "WebView2Loader.dll does not offer the functions this program needs.";
+        return N_("WebView2Loader.dll does not offer the functions this program needs.");
     LPWSTR found = nullptr;
     const HRESULT result = version(nullptr, &found);
     const std::string text = TakeString(found);
     if (FAILED(result) || text.empty())
-        return "The WebView2 runtime is not installed.";
+        return N_("The WebView2 runtime is not installed.");
     return std::nullopt;
 }
 

@@ -18,7 +18,7 @@ class HostWindow;
 // Whether the system web view can run: its loader (WebView2Loader.dll, redistributed beside the
 // executable, as the runtime's documentation describes for programs that do not link it
 // statically) loads and finds an installed runtime. Nothing when it can; otherwise what is
-// missing, in words for the user.
+// missing, in words for the user, in English (to be looked up in the user's language).
 std::optional<std::string> WebViewUnavailable();
 
 // The page inside the host window, on the system web view (WebView2): an environment whose user
