@@ -377,16 +377,24 @@ std::optional<std::string> AutomaticProxyFor(const std::string& url,
     }
     if (options.dwFlags == 0)
         return std::nullopt;
-    // A script behind an authenticating server is fetched with the user's logon, as the
-    // browser fetches it.
-    options.fAutoLogonIfChallenged = TRUE;
-    const std::unique_ptr<void, InternetHandleClose> session(
+    // One session for the run: WinHTTP keeps the script's address and the script it fetched
+    // with the session, so a lookup per request (the info request, every event report, each
+    // download attempt) no longer fetches and runs the script again each time.
+    static const std::unique_ptr<void, InternetHandleClose> session(
         ::WinHttpOpen(L"Tarvik", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                       WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session)
         return std::nullopt;
+    const std::wstring address = Wide(url);
     ProxyInfo info;
-    if (!::WinHttpGetProxyForUrl(session.get(), Wide(url).c_str(), &options, &info.raw)) {
+    BOOL found = ::WinHttpGetProxyForUrl(session.get(), address.c_str(), &options, &info.raw);
+    // A script behind an authenticating server is fetched with the user's logon, as the
+    // browser fetches it; only then, as the system service keeps no script fetched that way.
+    if (!found && ::GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+        options.fAutoLogonIfChallenged = TRUE;
+        found = ::WinHttpGetProxyForUrl(session.get(), address.c_str(), &options, &info.raw);
+    }
+    if (!found) {
         if (detect && script.empty() && ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED)
             detectionFoundNothing.store(true);
         return std::nullopt;

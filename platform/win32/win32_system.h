@@ -12,8 +12,10 @@ namespace tarvik::platform::win32 {
 // GetModuleFileNameW, and the Mark of the Web (the `Zone.Identifier` stream) as a download's
 // origin record, the counterpart of Linux's `user.xdg.origin.url` attribute.
 //
-// Threads: every member is safe from any thread at any time; the one state it keeps (whether
-// automatic proxy detection found nothing on this network) is an atomic flag.
+// Threads: every member is safe from any thread at any time; the state it keeps for the run
+// (whether automatic proxy detection found nothing on this network, and the WinHTTP session that
+// holds a configuration script once fetched) is an atomic flag and a session WinHTTP lets any
+// thread use.
 class Win32System final : public System {
 public:
     std::string ExecutablePath() override;
