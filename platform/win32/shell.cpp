@@ -165,9 +165,10 @@ void Shell::ShowMessageBox(const std::string& text, const std::string& caption) 
                   MB_OK | MB_ICONINFORMATION);
 }
 
-void Shell::Notify(const std::string&, const std::string&) {
+void Shell::Notify(const std::string& title, const std::string& body) {
     if (!window_.Handle() || window_.IsActive())
         return;
+    notice_.Show(title, body);
     FLASHWINFO flash{};
     flash.cbSize = sizeof flash;
     flash.hwnd = window_.Handle();

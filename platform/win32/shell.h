@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/desktop.h"
+#include "platform/win32/tray_notice.h"
 
 #include <string>
 #include <string_view>
@@ -36,14 +37,18 @@ public:
     // prompt has been answered.
     void StartInstaller(const std::string& path, std::function<void()> onFailure) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
-    // Flashes the taskbar entry until the window is activated; the title and body are not shown,
-    // as Windows shows no notification of a program without a registered application identity.
+    // While the window is not the active one: a notification balloon from the program's icon in
+    // the notification area (clicking it raises the window), and the taskbar entry flashes until
+    // the window is activated.
     void Notify(const std::string& title, const std::string& body) override;
+    // The notice, for tests.
+    const TrayNotice& Notice() const { return notice_; }
     void RevealInFileManager(const std::string& path) override;
     void OpenFolder(const std::string& path) override;
 
 private:
     HostWindow& window_;
+    TrayNotice notice_{window_};
 };
 
 } // namespace tarvik::platform::win32

@@ -1,9 +1,12 @@
 // The win32 window and desktop under a virtual X server (Wine in CI): placement, the message
 // queue between threads, and the save dialog.
 #include "common/text_conversion.h"
+#include "platform/win32/tray_notice.h"
 #include "platform/win32/win32_platform.h"
 
 #include <gtest/gtest.h>
+
+#include <shellapi.h>
 
 #include <chrono>
 #include <thread>
@@ -279,6 +282,74 @@ TEST_F(Win32WindowTest, BuiltInPageShowsTheTextsOfItsStateAndSendsItsTwoCommands
     EXPECT_FALSE(visible());
     platform.window.Destroy();
     EXPECT_EQ(page.Handle(), nullptr);
+}
+
+// A notice while the window is not the active one: the icon goes up with its balloon, a click
+// raises the window and takes the icon away, and the window's end takes away a notice left.
+TEST_F(Win32WindowTest, NoticeWhileInactiveAndAClickRaisesTheWindow) {
+    const HWND hwnd = platform.window.Handle();
+    const TrayNotice& notice = platform.shell.Notice();
+    platform.window.Show(ShowCommand::Normal);
+    ::SetForegroundWindow(hwnd);
+    ASSERT_TRUE(platform.window.IsActive());
+    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready");
+    EXPECT_FALSE(notice.Shown()) << "no notice over the window the user is looking at";
+
+    // Another program's window in front.
+    const HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 100,
+                                         100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(other, nullptr);
+    const auto toFront = [](HWND window) {
+        ::SetForegroundWindow(window);
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&message);
+    };
+    toFront(other);
+    ASSERT_FALSE(platform.window.IsActive());
+    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready");
+    ASSERT_TRUE(notice.Shown());
+    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready again"); // replaces it
+    EXPECT_TRUE(notice.Shown());
+    ::SendMessageW(notice.MessageWindow(), TrayNotice::kIconMessage, 0,
+                   MAKELPARAM(NIN_BALLOONUSERCLICK, 1));
+    EXPECT_FALSE(notice.Shown());
+    EXPECT_TRUE(platform.window.IsActive()) << "the click brings the window to the front";
+
+    toFront(other);
+    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready");
+    ASSERT_TRUE(notice.Shown());
+    ::SendMessageW(notice.MessageWindow(), TrayNotice::kIconMessage, 0,
+                   MAKELPARAM(NIN_BALLOONTIMEOUT, 1));
+    EXPECT_FALSE(notice.Shown()) << "a notice that timed out leaves no icon behind";
+    EXPECT_FALSE(platform.window.IsActive());
+
+    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready");
+    ASSERT_TRUE(notice.Shown());
+    platform.window.Destroy();
+    EXPECT_FALSE(notice.Shown());
+    EXPECT_EQ(notice.MessageWindow(), nullptr);
+    ::DestroyWindow(other);
+}
+
+TEST(NoticeTexts, AreCutToTheirBufferButNeverInsideACharacter) {
+    const std::wstring smiley = L"\xD83D\xDE00"; // U+1F600, two UTF-16 units
+    const struct {
+        std::wstring text;
+        size_t capacity;
+        std::wstring expected;
+    } cases[] = {
+        {L"abc", 10, L"abc"},
+        {L"abcdef", 4, L"abc"},
+        {L"ab" + smiley, 4, L"ab"},
+        {L"ab" + smiley, 5, L"ab" + smiley},
+        {L"ab" + smiley + L"c", 5, L"ab" + smiley},
+        {L"", 1, L""},
+        {L"abc", 0, L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FitToBuffer(c.text, c.capacity), c.expected)
+            << NarrowFromWide(c.text) << " in " << c.capacity;
 }
 
 TEST(LanguageTags, BecomeTheCataloguesLocaleNames) {
