@@ -3,6 +3,7 @@
 #include "common/text_conversion.h"
 #include "platform/win32/host_window.h"
 #include "platform/win32/web_view.h"
+#include "platform/win32/window_instance.h"
 
 #include <commctrl.h>
 #include <nlohmann/json.hpp>
@@ -210,12 +211,7 @@ bool BuiltInPage::ProgressShown() const {
 LRESULT CALLBACK BuiltInPage::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // No C++ exception may leave the window procedure, which the system calls.
     try {
-        if (message == WM_NCCREATE) {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                                reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        }
-        auto* page = reinterpret_cast<BuiltInPage*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        auto* page = WindowInstance<BuiltInPage>(hwnd, message, lParam);
         if (page && page->page_ == hwnd)
             return page->Handle(message, wParam, lParam);
         return ::DefWindowProcW(hwnd, message, wParam, lParam);

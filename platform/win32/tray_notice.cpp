@@ -2,6 +2,7 @@
 
 #include "common/text_conversion.h"
 #include "platform/win32/host_window.h"
+#include "platform/win32/window_instance.h"
 
 #include <shellapi.h>
 
@@ -121,12 +122,7 @@ void TrayNotice::RaiseHostWindow() {
 LRESULT CALLBACK TrayNotice::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // No C++ exception may leave the window procedure, which the system calls.
     try {
-        if (message == WM_NCCREATE) {
-            const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
-            ::SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                                reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        }
-        auto* notice = reinterpret_cast<TrayNotice*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        auto* notice = WindowInstance<TrayNotice>(hwnd, message, lParam);
         if (message == WM_NCDESTROY) {
             ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
             if (notice && notice->messages_ == hwnd)
