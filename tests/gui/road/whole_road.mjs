@@ -239,7 +239,7 @@ async function startXvfb() {
   // -noreset: by default the server resets whenever its last client leaves, and a client that
   // connects at that moment is dropped. The xdotool probes here come and go while the program
   // connects, and twice in CI the program ended with "cannot open the X display". A loop of a
-  // probe leaving while another client connects failed 4 times in 1500 rounds without it and
+  // probe leaving while another client connects failed 5 times in 1500 rounds without it and
   // never in 1200 with it.
   const entry = start('Xvfb', 'Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp',
     '-noreset', '-fbdir', work], { log: files.xvfbLog, extraStdio: ['pipe'] });
