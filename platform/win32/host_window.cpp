@@ -14,8 +14,6 @@ constexpr wchar_t kClassName[] = L"TarvikHostWindow";
 // A size change, queued again so that the host hears of it from the loop (WM_APP and above are
 // the window class's own).
 constexpr UINT kQueuedSize = WM_APP + 1;
-// The resource id of the program's icon (res/tarvik.rc).
-constexpr int kIconResource = 1;
 
 void RegisterClassOnce(WNDPROC procedure) {
     static const bool registered = [procedure] {
@@ -188,18 +186,20 @@ void HostWindow::SetTitle(const std::string& title) {
     ::SetWindowTextW(hwnd_, wide.c_str());
 }
 
+HICON ProgramIcon(int size) {
+    // The resource id of the program's icon in res/tarvik.rc.
+    constexpr int kIconResource = 1;
+    return reinterpret_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                                MAKEINTRESOURCEW(kIconResource), IMAGE_ICON, size,
+                                                size, LR_DEFAULTCOLOR | LR_SHARED));
+}
+
 void HostWindow::SetIcon() {
     if (!hwnd_)
         return;
-    const HINSTANCE module = ::GetModuleHandleW(nullptr);
-    const auto load = [&](int size) {
-        return reinterpret_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconResource),
-                                                    IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
-    };
-    // Icons loaded from the module's resources are shared and never destroyed by us.
-    if (const HICON big = load(::GetSystemMetrics(SM_CXICON)))
+    if (const HICON big = ProgramIcon(::GetSystemMetrics(SM_CXICON)))
         ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    if (const HICON small = load(::GetSystemMetrics(SM_CXSMICON)))
+    if (const HICON small = ProgramIcon(::GetSystemMetrics(SM_CXSMICON)))
         ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 

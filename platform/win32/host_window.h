@@ -11,6 +11,11 @@
 
 namespace tarvik::platform::win32 {
 
+// The program's icon (resource 1 of res/tarvik.rc) at a system size (SM_CXICON, SM_CXSMICON).
+// Loaded shared: the system keeps one copy per size, and it is never destroyed by us. Null when
+// the executable has no icon.
+HICON ProgramIcon(int size);
+
 // The frameless top-level window (WS_POPUP with a taskbar entry), its message queue and the
 // dialog's own modal loop.
 //

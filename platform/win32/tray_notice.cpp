@@ -7,7 +7,6 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <cwchar>
 #include <exception>
 
 namespace tarvik::platform::win32 {
@@ -15,7 +14,6 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikTrayNotice";
 constexpr UINT kIconId = 1;
-constexpr int kIconResource = 1; // the program's icon (res/tarvik.rc)
 
 template <size_t N> void CopyInto(wchar_t (&buffer)[N], const std::wstring& text) {
     const std::wstring fitted = FitToBuffer(text, N);
@@ -78,9 +76,7 @@ bool TrayNotice::Show(const std::string& title, const std::string& body) {
     data.uID = kIconId;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_INFO;
     data.uCallbackMessage = kIconMessage;
-    data.hIcon = reinterpret_cast<HICON>(
-        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kIconResource), IMAGE_ICON,
-                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+    data.hIcon = ProgramIcon(::GetSystemMetrics(SM_CXSMICON));
     if (!data.hIcon)
         data.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
     CopyInto(data.szTip, WideFromNarrow(title));
