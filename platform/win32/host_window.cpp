@@ -1,6 +1,7 @@
 #include "platform/win32/host_window.h"
 
 #include "common/text_conversion.h"
+#include "platform/win32/window_instance.h"
 
 #include <windowsx.h>
 
@@ -68,14 +69,11 @@ void HostWindow::Create(WindowEvents& events) {
 }
 
 LRESULT CALLBACK HostWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<HostWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    auto* self = WindowInstance<HostWindow>(hwnd, message, lParam);
+    if (self && message == WM_NCCREATE) {
         self->hwnd_ = hwnd;
         self->postTarget_ = hwnd;
-        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
-    auto* self = reinterpret_cast<HostWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self)
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
     // No C++ exception may cross the system's frames: a failure there ends the program plainly.

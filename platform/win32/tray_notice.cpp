@@ -37,9 +37,13 @@ std::wstring FitToBuffer(std::wstring_view text, size_t capacity) {
 TrayNotice::TrayNotice(HostWindow& window) : window_(window) {}
 
 TrayNotice::~TrayNotice() {
+    Close();
+}
+
+void TrayNotice::Close() {
     Remove();
     if (messages_)
-        ::DestroyWindow(messages_);
+        ::DestroyWindow(messages_); // its WM_NCDESTROY clears messages_
 }
 
 bool TrayNotice::Show(const std::string& title, const std::string& body) {
@@ -63,12 +67,7 @@ bool TrayNotice::Show(const std::string& title, const std::string& body) {
     }
     if (!hooked_) {
         hooked_ = true;
-        window_.WhenDestroyed([this] {
-            Remove();
-            if (messages_)
-                ::DestroyWindow(messages_);
-            messages_ = nullptr;
-        });
+        window_.WhenDestroyed([this] { Close(); });
     }
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof data;

@@ -38,6 +38,8 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Remove();
+    // Removes the icon and destroys the message window.
+    void Close();
     void RaiseHostWindow();
 
     HostWindow& window_;
