@@ -5,7 +5,10 @@
 //   seen:<status_text>   each "dnld" and "close" notice (dnld_start, dnld_finished, ...)
 //   seen:dl_progress     the first progress notice only
 //   seen:last_progress:<dl_now>/<dl_total>   the figures of the last progress notice, sent
-//                        when the finished notice arrives
+//                        when the finished notice arrives, just before seen:dnld_finished: the
+//                        host reports events one at a time in order, so once the service has
+//                        the finished notice it has these figures too (sent after it, they
+//                        were once still on their way when the test looked)
 //   focus:<element id>   an element of the page took the focus
 (() => {
   'use strict';
@@ -27,10 +30,10 @@
       return;
     }
     if (typeof notice.status_text !== 'string') return;
-    report(`seen:${notice.status_text}`);
     if (notice.status_text === 'dnld_finished' && lastProgress !== null) {
       report(`seen:last_progress:${lastProgress.dl_now}/${lastProgress.dl_total}`);
     }
+    report(`seen:${notice.status_text}`);
   });
 
   document.addEventListener('focusin', (event) => {
