@@ -3,6 +3,7 @@
 #include "download/transfer_job.h"
 #include "support/closed_port.h"
 #include "support/loopback_server.h"
+#include "support/range_server.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -108,6 +109,7 @@ Outcome Download(const std::string& url, const std::filesystem::path& target,
 // Short limits so failures show within a test's patience.
 TransferLimits TestLimits();
 
+using tarvik::testing::RangeServer;
 using tarvik::testing::ReadFileIfPresent;
 using tarvik::testing::RefusedLoopbackUrl;
 using tarvik::testing::TempFolder;

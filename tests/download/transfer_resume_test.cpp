@@ -1,4 +1,3 @@
-#include "range_server.h"
 #include "transfer_fixture.h"
 
 #include "common/download_failure.h"
@@ -125,7 +124,7 @@ TEST(TransferResume, GuardsTheRangeWithTheValidatorTheServerGave) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        RangeServer server(body, {Rule::DropAfter(at)}, true, c.validators);
+        RangeServer server(body, {Rule::DropAfter(at)}, {.validators = c.validators});
         TempFolder folder;
         const fs::path target = folder.path() / "setup.exe";
 
@@ -229,7 +228,7 @@ TEST(TransferConnections, LargeFilesComeInRangesAndSmallOrUnrangedOnesInOne) {
     limits.splitFrom = 1024 * 1024;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        RangeServer server(body, c.script, c.ranges);
+        RangeServer server(body, c.script, {.ranges = c.ranges});
         TempFolder folder;
         const fs::path target = folder.path() / "setup.exe";
 

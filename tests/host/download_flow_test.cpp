@@ -3,7 +3,7 @@
 #include "common/log.h"
 #include "common/text_conversion.h"
 #include "download/sha256.h"
-#include "range_server.h"
+#include "support/range_server.h"
 
 #include <algorithm>
 #include <atomic>
@@ -627,11 +627,11 @@ TEST_F(DownloadFlowTest, ThePagesRetryContinuesTheKeptPart) {
     std::string body(3'000'000, '\0');
     for (size_t i = 0; i < body.size(); ++i)
         body[i] = static_cast<char>(i * 7 + i / 1000);
-    using Rule = download::testing::RangeServer::Rule;
+    using Rule = RangeServer::Rule;
     const uint64_t half = body.size() / 2;
     const std::vector<Rule> drops = {Rule::DropAfter(half), Rule::DropAfter(0), Rule::DropAfter(0),
                                      Rule::DropAfter(0)};
-    std::optional<download::testing::RangeServer> server;
+    std::optional<RangeServer> server;
     const auto request = [&] {
         Send(R"({"msg_type":"dnld","msg_data":{"url":")" + server->Url() + R"(","silent":true}})");
     };
@@ -656,8 +656,7 @@ TEST_F(DownloadFlowTest, ThePagesRetryContinuesTheKeptPart) {
         ASSERT_TRUE(WaitForNotice("dnld_finished"));
         EXPECT_EQ(ReadFileIfPresent(Downloads() / "file"), body);
         EXPECT_EQ(server->Requests().back(),
-                  (download::testing::RangeServer::Request{"bytes=" + std::to_string(half) + "-",
-                                                           "\"v1\"", 206}));
+                  (RangeServer::Request{"bytes=" + std::to_string(half) + "-", "\"v1\"", 206}));
         EXPECT_EQ(NamesIn(Downloads()), std::set<std::string>{"file"});
         std::filesystem::remove(Downloads() / "file");
     }
