@@ -1,6 +1,7 @@
 #include "app/tarvik_dlg.h"
 
 #include "download/transfer_job.h"
+#include "download/transfer_workers.h"
 #include "service/event_sender.h"
 #include "service/info_request_job.h"
 
@@ -12,7 +13,8 @@ CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
       m_texts(m_desktop.PreferredLanguages()),
       m_events(std::make_unique<service::EventSender>(
           m_options.logEndpoint, m_options.serviceLimits, m_options.eventQueueLimit,
-          ProxyLookupOf(m_system))) {}
+          ProxyLookupOf(m_system))),
+      m_transferWorkers(std::make_unique<download::TransferWorkers>(m_system)) {}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();
@@ -28,15 +30,20 @@ int CTarvikDlg::DoModal() {
 }
 
 size_t CTarvikDlg::EndRun() {
+    const auto deadline = std::chrono::steady_clock::now() + m_options.eventDrainLimit;
     StopTransferAndDestroyWindow();
     // The window is gone; the reports of the last moments still get a short time to go out, so
-    // that the events just before a close are not lost, but never longer than that.
-    return m_events->Finish(m_options.eventDrainLimit);
+    // that the events just before a close are not lost, but never longer than that. A transfer
+    // worker stops meanwhile, within the same time (it only waits longer while inside a commit's
+    // sync to disk or a proxy lookup, which cannot be interrupted; the destructor waits then).
+    const size_t unsent = m_events->Finish(m_options.eventDrainLimit);
+    m_transferWorkers->WaitUntil(deadline);
+    return unsent;
 }
 
 void CTarvikDlg::StopTransferAndDestroyWindow() {
-    // The worker must never outlive the host: stop and join it first, which also removes its
-    // unfinished file. Only then does the window go.
+    // The worker stops without being waited for here; it removes its unfinished file and posts
+    // nothing more, so the window may go. m_transferWorkers waits for it at the end.
     m_transfer.reset();
     // A part kept for the page's retry has no use once the program ends.
     m_partialDownload.reset();

@@ -27,6 +27,7 @@ ProxyLookupOf(platform::System& system);
 
 namespace download {
 class TransferJob;
+class TransferWorkers;
 struct PartialDownload;
 } // namespace download
 namespace service {
@@ -51,7 +52,8 @@ enum class StartState {
 class CTarvikDlg : public platform::WindowEvents {
 public:
     explicit CTarvikDlg(const platform::Platform& platform, HostOptions options = {});
-    // Stops and joins a transfer that is still running before anything else goes away.
+    // Stops a transfer that is still running and waits for its worker before anything else goes
+    // away.
     ~CTarvikDlg() override;
     CTarvikDlg(const CTarvikDlg&) = delete;
     CTarvikDlg& operator=(const CTarvikDlg&) = delete;
@@ -59,7 +61,8 @@ public:
     // Creates the window, initialises the host and runs the message loop until the dialog ends.
     int DoModal();
     // What follows the loop: the transfer stops, the window goes, and the event reports still
-    // queued get their short deadline. Returns how many of them were left unsent.
+    // queued and a transfer worker still stopping get their short deadline, together. Returns how
+    // many reports were left unsent.
     size_t EndRun();
 
     // The message table.
@@ -179,8 +182,11 @@ private:
     uint64_t m_sizeKind = platform::kSizeRestored;
     bool m_dragging = false;
     platform::Point m_lastCursor;
+    // Where transfer workers run; it outlives every job (declared before them) and waits for a
+    // worker that is still stopping when the host goes, so that none outlives m_system.
+    std::unique_ptr<download::TransferWorkers> m_transferWorkers;
     // The installer transfer; it replaces the bare transfer handle and thread object so that
-    // the host can stop and join it before the host goes away.
+    // the host can stop it before the host goes away.
     std::unique_ptr<download::TransferJob> m_transfer;
     // What the last transfer left after a network failure, so that the page's own retry of the
     // same URL continues it; deleted (with its temporary file) when a download of anything else

@@ -58,8 +58,7 @@ void CTarvikDlg::OnDownloadProgress(const HostMessage& message) {
 
 void CTarvikDlg::OnDownloadFinished() {
     m_downloadState = DownloadState::Finished;
-    // The worker posts this as its last act; joining it now costs nothing. A silent download
-    // may have been numbered to keep an existing file.
+    // A silent download may have been numbered to keep an existing file.
     if (m_transfer) {
         const std::string saved = m_transfer->SavedPath();
         if (!saved.empty())
@@ -81,11 +80,11 @@ void CTarvikDlg::NotifyIfAway(const std::string& body) {
 }
 
 void CTarvikDlg::CancelDownload() {
-    // Only a transfer that is still under way can be cancelled; one whose outcome is already on
-    // its way ends as that outcome says.
-    if (m_downloadState != DownloadState::Running || !m_transfer || m_transfer->Ended())
+    // Only a transfer that is still under way can be cancelled; one past its point of no return
+    // ends as its outcome, already on its way, says.
+    if (m_downloadState != DownloadState::Running || !m_transfer || !m_transfer->Cancel())
         return;
-    // Stopping joins the worker, which posts nothing more, and removes its temporary file.
+    // The worker posts nothing more and removes its temporary file in the background.
     m_transfer.reset();
     OnDownloadFailed({WM_DNLD_FAILED, static_cast<uint64_t>(DownloadFailure::Cancelled), 0});
 }

@@ -63,7 +63,7 @@ void CTarvikDlg::StartDownload(bool silent) {
     const std::string url = NarrowFromWide(m_downloadUrl);
     const std::string target = NarrowFromWide(m_filePath);
     m_transfer = std::make_unique<download::TransferJob>(
-        m_system, url, target, m_options.transferLimits,
+        *m_transferWorkers, url, target, m_options.transferLimits,
         [&window](const HostMessage& message) { window.Post(message); });
     // The part an earlier failure left is continued only by a download of the same URL to the
     // same file; any other download deletes it.

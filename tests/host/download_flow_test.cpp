@@ -495,6 +495,10 @@ TEST_F(DownloadFlowTest, CancelStopsTheTransferRemovesItsFileAndAllowsANewDownlo
     EXPECT_EQ(Notices(), std::vector<std::string>{R"({"msg_type":"dnld","reason":"cancelled",)"
                                                   R"("status":0,"status_text":"dnld_failed"})"});
     EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+    // The cancel does not wait for the worker, which removes its file in the background.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!std::filesystem::is_empty(Downloads()) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(std::filesystem::is_empty(Downloads()));
 
     // Nothing to cancel any more: a second cancel says nothing.
