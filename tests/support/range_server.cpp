@@ -64,7 +64,10 @@ uint64_t RangeServer::BodyBytesSent() const {
 
 std::vector<std::string> RangeServer::Versions() const {
     const std::lock_guard lock(mutex_);
-    return versions_;
+    std::vector<std::string> versions = versions_;
+    if (sentEmptyFile_)
+        versions.emplace_back();
+    return versions;
 }
 
 void RangeServer::Answer(const httplib::Request& request, httplib::Response& response) {
@@ -138,6 +141,7 @@ void RangeServer::Answer(const httplib::Request& request, httplib::Response& res
     }
     answered();
     if (rule.emptyBody || length == 0) {
+        sentEmptyFile_ = sentEmptyFile_ || response.status == 200;
         response.set_content(std::string(), "application/octet-stream");
         return;
     }

@@ -130,7 +130,8 @@ public:
     std::string ETag() const;
     std::vector<Request> Requests() const;
     uint64_t BodyBytesSent() const;
-    // Every version of the file it has had, the first one first.
+    // Every version of the file it has had, the first one first, and an empty one when it sent a
+    // whole file without a byte (Rule::emptyBody on a 200): nothing tells that from an empty file.
     std::vector<std::string> Versions() const;
 
 private:
@@ -138,6 +139,7 @@ private:
 
     mutable std::mutex mutex_;
     std::vector<std::string> versions_;
+    bool sentEmptyFile_ = false;
     std::vector<Rule> script_;
     const Options options_;
     std::vector<Request> requests_;
