@@ -142,7 +142,7 @@ TEST(TransferAnswer, EachAnswerIsJudgedAgainstWhatIsHeld) {
 
 TEST(TransferAnswer, ReadsContentRange) {
     struct Case {
-        const char* text;
+        const char* text = nullptr;
         std::optional<ContentRange> expected;
     };
     const uint64_t largest = std::numeric_limits<uint64_t>::max();
@@ -174,9 +174,8 @@ TEST(TransferAnswer, KeepsOnlyTheFinalAnswersHeaders) {
     for (const char* line :
          {"HTTP/1.1 302 Found\r\n", "ETag: \"redirect\"\r\n", "Accept-Ranges: bytes\r\n",
           "Location: /file\r\n", "\r\n", "HTTP/1.1 206 Partial Content\r\n", "etag:   \"v1\"  \r\n",
-          "LAST-MODIFIED: "
-          "Mon, 01 Dec 2026 10:00:00 GMT\r\n",
-          "Content-Range: bytes 0-9/10\r\n", "Accept-Ranges: none\r\n", "no colon here\r\n"})
+          "LAST-MODIFIED: Mon, 01 Dec 2026 10:00:00 GMT\r\n", "Content-Range: bytes 0-9/10\r\n",
+          "Accept-Ranges: none\r\n", "no colon here\r\n"})
         headers.Take(line);
     EXPECT_EQ(headers.etag, v1);
     EXPECT_EQ(headers.lastModified, monday);

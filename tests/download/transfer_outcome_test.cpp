@@ -233,9 +233,9 @@ TEST_F(TransferOutcome, RoomIsSetAsideAgainAfterAStartOver) {
         std::vector<std::string> room;
         for (const auto& call : system.Calls()) {
             if (call.operation == "DownloadFile::Reserve")
-                room.push_back("Reserve " + call.argument);
+                room.emplace_back("Reserve " + call.argument);
             else if (call.operation == "DownloadFile::Discard")
-                room.push_back("Discard");
+                room.emplace_back("Discard");
         }
         EXPECT_EQ(room, c.expected);
         fs::remove(target);
