@@ -40,6 +40,18 @@ std::ostream& operator<<(std::ostream& out, const Stopped& s) {
     return out;
 }
 
+// Fills in what comes once the job is gone: whether the held call was released by the test,
+// whether the worker ended, what was posted meanwhile, and what is left in the folder.
+void ObserveTheEnd(Stopped& seen, const HeldSystem& system, TransferWorkers& workers,
+                   PostedMessages& messages, const fs::path& target) {
+    seen.returnedFirst = system.ReleasedInTime();
+    seen.workerEnded = workers.WaitUntil(Clock::now() + 10s);
+    while (const auto message = messages.Next(0ms))
+        seen.posted.push_back(message->id);
+    seen.temporaryFiles = TemporaryFilesFor(target);
+    seen.target = ReadFileIfPresent(target);
+}
+
 // Before the point of no return a job stops at once wherever its worker is: in the network wait,
 // or in a proxy lookup that takes as long as the test wants. The worker ends in the background,
 // posts nothing and removes its temporary file; the user's file under the target's name stays.
@@ -85,12 +97,7 @@ TEST(TransferJobStop, BeforeThePointOfNoReturnWaitsForNothingAndLeavesNothing) {
             seen.cancelled = job->Cancel();
         job.reset();
         system.Release();
-        seen.returnedFirst = system.ReleasedInTime();
-        seen.workerEnded = workers.WaitUntil(Clock::now() + 10s);
-        while (const auto message = messages.Next(0ms))
-            seen.posted.push_back(message->id);
-        seen.temporaryFiles = TemporaryFilesFor(target);
-        seen.target = ReadFileIfPresent(target);
+        ObserveTheEnd(seen, system, workers, messages, target);
 
         const Stopped expected{c.stop == Stop::Cancel ? std::optional(true) : std::nullopt,
                                true,
@@ -138,12 +145,7 @@ TEST(TransferJobStop, PastThePointOfNoReturnTheOutcomeStandsAndNothingWaits) {
             job.reset();
             system.Release();
         }
-        seen.returnedFirst = system.ReleasedInTime();
-        seen.workerEnded = workers.WaitUntil(Clock::now() + 10s);
-        while (const auto message = messages.Next(0ms))
-            seen.posted.push_back(message->id);
-        seen.temporaryFiles = TemporaryFilesFor(target);
-        seen.target = ReadFileIfPresent(target);
+        ObserveTheEnd(seen, system, workers, messages, target);
 
         const Stopped expected{stop == Stop::Cancel ? std::optional(false) : std::nullopt,
                                true,

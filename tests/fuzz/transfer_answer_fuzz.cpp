@@ -6,6 +6,7 @@
 // "-" for unknown); line 2: the validator held (empty for none); every further line is one header
 // line of the answer, as the library hands them over ("HTTP/..." starts a new answer).
 #include "download/transfer_answer.h"
+#include "script_text.h"
 
 #include <charconv>
 #include <cstdint>
@@ -20,23 +21,8 @@ namespace {
 
 using tarvik::download::Verdict;
 
-std::string_view NextLine(std::string_view& text) {
-    const size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    return line;
-}
-
-std::vector<std::string_view> Words(std::string_view line) {
-    std::vector<std::string_view> words;
-    while (!line.empty()) {
-        const size_t space = line.find(' ');
-        if (space != 0)
-            words.push_back(line.substr(0, space));
-        line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
-    }
-    return words;
-}
+using tarvik::fuzzing::NextLine;
+using tarvik::fuzzing::Words;
 
 template <typename Number> std::optional<Number> Read(std::string_view word) {
     Number value{};

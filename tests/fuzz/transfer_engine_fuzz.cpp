@@ -15,6 +15,7 @@
 #include "common/curl/curl_handle.h"
 #include "download/transfer_job.h"
 #include "platform/headless/headless_system.h"
+#include "script_text.h"
 #include "support/range_server.h"
 #include "support/temp_folder.h"
 
@@ -43,23 +44,8 @@ using Rule = RangeServer::Rule;
 constexpr uint64_t kMaxSize = 512 * 1024;
 constexpr size_t kMaxRules = 32;
 
-std::string_view NextLine(std::string_view& text) {
-    const size_t end = text.find('\n');
-    const std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    return line;
-}
-
-std::vector<std::string_view> Words(std::string_view line) {
-    std::vector<std::string_view> words;
-    while (!line.empty()) {
-        const size_t space = line.find(' ');
-        if (space != 0)
-            words.push_back(line.substr(0, space));
-        line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
-    }
-    return words;
-}
+using tarvik::fuzzing::NextLine;
+using tarvik::fuzzing::Words;
 
 std::optional<uint64_t> Number(std::string_view word) {
     uint64_t value = 0;
