@@ -3,7 +3,6 @@
 #include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
-#include "platform/gtk/page_origin.h"
 #include "platform/gtk/web_languages.h"
 
 #include "common/curl/web_url.h"
@@ -192,16 +191,9 @@ void WebView::SetLoadFailureHandler(std::function<void()> onFailed) {
 }
 
 void WebView::HostNavigationFailed() {
-    m_awaitingHostCommit = false;
+    m_confinement.HostNavigationEnded();
     if (m_onFailed)
         m_onFailed();
-}
-
-bool WebView::LeavesThePage(const std::string& uri) const {
-    // Until the host's own page has been committed, its navigation and its redirects are free.
-    if (m_awaitingHostCommit || !m_hostOrigin)
-        return false;
-    return OriginOf(uri) != m_hostOrigin;
 }
 
 void WebView::Leave(const std::string& uri) {
@@ -214,10 +206,8 @@ void WebView::Navigate(const std::string& uri) {
         return;
     // An address without an origin (unparsable, or a web address without a host) cannot be
     // the host's page.
-    if (!OriginOf(uri))
+    if (!m_confinement.BeginHostNavigation(uri))
         return;
-    m_hostOrigin.reset();
-    m_awaitingHostCommit = true;
     webkit_web_view_load_uri(m_view, uri.c_str());
 }
 
@@ -254,10 +244,7 @@ void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpoin
         const char* uri = webkit_web_view_get_uri(webView);
         view->m_committedUri = uri ? uri : "";
         TARVIK_LOG("page: committed ", LoggedUrl(view->m_committedUri));
-        if (view->m_awaitingHostCommit) {
-            view->m_awaitingHostCommit = false;
-            view->m_hostOrigin = OriginOf(view->m_committedUri);
-        }
+        view->m_confinement.Committed(view->m_committedUri);
         // Opened once the page has a document, so that the inspector shows it from the start.
         if (view->m_inspect && !view->m_inspectorShown) {
             view->m_inspectorShown = true;
@@ -274,7 +261,7 @@ gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GE
     });
     // A failure before the commit ends the host's navigation; the shown document stays foreign.
     if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED ||
-        !view->m_awaitingHostCommit)
+        !view->m_confinement.AwaitingHostCommit())
         return FALSE;
     // A load replaced by the host's next navigation, or one the view itself refused (an HTTP
     // error answer, already reported), is no failure of the page.
@@ -283,10 +270,10 @@ gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GE
     const bool refused =
         error && g_error_matches(error, WEBKIT_POLICY_ERROR,
                                  WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
-    if (replaced || refused) {
-        view->m_awaitingHostCommit = replaced && view->m_awaitingHostCommit;
+    if (refused)
+        view->m_confinement.HostNavigationEnded();
+    if (replaced || refused)
         return FALSE;
-    }
     RunGuarded("page load failure", [&] { view->HostNavigationFailed(); });
     return FALSE;
 }
@@ -308,7 +295,7 @@ void WebView::HandleScriptMessage(WebKitJavascriptResult* result) {
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     const std::string_view payload(data ? data : "", data ? size : 0);
     std::optional<std::string> text = UnwrapBridgeMessage(payload, m_token);
-    if (!text || !m_hostOrigin || OriginOf(m_committedUri) != m_hostOrigin)
+    if (!text || !m_confinement.AcceptsMessagesFrom(m_committedUri))
         return;
     if (m_onMessage)
         m_onMessage(*text);
@@ -346,7 +333,7 @@ gboolean WebView::DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
         // The host's page answered with an HTTP error: an error page from a server is no page
         // the user can install from, so it is not shown and the host hears of the failure.
         WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
-        if (view->m_awaitingHostCommit && answer &&
+        if (view->m_confinement.AwaitingHostCommit() && answer &&
             webkit_uri_response_get_status_code(answer) >= 400) {
             webkit_policy_decision_ignore(decision);
             view->HostNavigationFailed();
@@ -355,7 +342,7 @@ gboolean WebView::DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
         WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         const std::string target = uri ? uri : "";
-        if (!view->LeavesThePage(target))
+        if (!view->m_confinement.LeavesThePage(target))
             return FALSE;
         webkit_policy_decision_ignore(decision);
         view->Leave(target);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/page_confinement.h"
 #include "platform/web_view.h"
 
 #include <gtk/gtk.h>
@@ -65,8 +66,6 @@ private:
     static gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                  WebKitPolicyDecisionType type, gpointer self);
 
-    // Whether a top-level document at `uri` would take the window away from the host's page.
-    bool LeavesThePage(const std::string& uri) const;
     void Leave(const std::string& uri);
     // The host's own navigation failed before its document was committed.
     void HostNavigationFailed();
@@ -91,10 +90,8 @@ private:
     GObjectPtr<GCancellable> m_cancellable;
     guint m_readySource = 0;
 
-    // The host asked for a page and its document has not been committed yet.
-    bool m_awaitingHostCommit = false;
-    // The origin of the host's own page, once it has been committed.
-    std::optional<std::string> m_hostOrigin;
+    // Which documents may stay in the window and speak to the host.
+    PageConfinement m_confinement;
     // The address of the top-level document committed last.
     std::string m_committedUri;
 };
