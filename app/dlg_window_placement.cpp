@@ -1,6 +1,6 @@
 #include "app/tarvik_dlg.h"
 
-#include "common/text_conversion.h"
+#include "bridge/notices.h"
 
 #include <algorithm>
 
@@ -16,7 +16,7 @@ void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
     m_window.StopTimer(kPageTimer);
     m_builtInPage.Hide();
     if (title)
-        m_window.SetTitle(ToAnsiFromUtf8(*title));
+        m_window.SetTitle(*title);
     // The page speaks in logical pixels at 96 dots per inch. The arithmetic is 32-bit unsigned on
     // purpose: pages rely on the same numbers on every platform, including the wrap-around of
     // a negative size.
@@ -77,6 +77,20 @@ void CTarvikDlg::OnLButtonUp(int64_t /*pointParam*/) {
     if (m_dragging) {
         m_window.ReleasePointer();
         m_dragging = false;
+    }
+}
+
+void CTarvikDlg::OnSize(const HostMessage& message) {
+    if (m_webViewReady)
+        m_webView.FitToWindow();
+    // The page learns the window's real state rather than guessing it from its own commands.
+    if (message.wParam != m_sizeKind) {
+        m_sizeKind = message.wParam;
+        const bridge::WindowState state =
+            m_sizeKind == platform::kSizeMinimized   ? bridge::WindowState::Minimized
+            : m_sizeKind == platform::kSizeMaximized ? bridge::WindowState::Maximized
+                                                     : bridge::WindowState::Normal;
+        PostNoticeToPage(bridge::WindowStateNotice(state));
     }
 }
 

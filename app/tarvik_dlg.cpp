@@ -1,6 +1,5 @@
 #include "app/tarvik_dlg.h"
 
-#include "download/transfer_job.h"
 #include "service/event_sender.h"
 #include "service/info_request_job.h"
 
@@ -12,7 +11,11 @@ CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
       m_texts(m_desktop.PreferredLanguages()),
       m_events(std::make_unique<service::EventSender>(
           m_options.logEndpoint, m_options.serviceLimits, m_options.eventQueueLimit,
-          ProxyLookupOf(m_system))) {}
+          ProxyLookupOf(m_system))),
+      m_download(
+          m_system, m_desktop, m_texts, m_options.transferLimits,
+          [&window = m_window](const HostMessage& message) { window.Post(message); },
+          [this](const download::SessionEvent& event) { OnDownloadEvent(event); }) {}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();
@@ -35,11 +38,9 @@ size_t CTarvikDlg::EndRun() {
 }
 
 void CTarvikDlg::StopTransferAndDestroyWindow() {
-    // The worker must never outlive the host: stop and join it first, which also removes its
-    // unfinished file. Only then does the window go.
-    m_transfer.reset();
-    // A part kept for the page's retry has no use once the program ends.
-    m_partialDownload.reset();
+    // The transfer stops first, which also removes its unfinished file, and a part kept for the
+    // page's retry has no use once the program ends. Only then does the window go.
+    m_download.End();
     // The info worker posts to the window, so it goes before the window does.
     m_infoJob.reset();
     if (m_windowCreated)
@@ -79,16 +80,10 @@ void CTarvikDlg::OnHostMessage(const HostMessage& message) {
         OnLButtonUp(message.lParam);
         break;
     case WM_DNLD_START:
-        OnDownloadStart(message);
-        break;
     case WM_DL_PROGRESS:
-        OnDownloadProgress(message);
-        break;
     case WM_DNLD_FINISHED:
-        OnDownloadFinished();
-        break;
     case WM_DNLD_FAILED:
-        OnDownloadFailed(message);
+        m_download.OnHostMessage(message);
         break;
     case WM_INFO_ANSWER:
         OnInfoAnswer(message);

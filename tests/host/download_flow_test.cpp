@@ -87,7 +87,7 @@ TEST_F(DownloadFlowTest, SilentDownloadLandsInDownloadsWithStartProgressFinished
 
     const auto target = Downloads() / "Setup.exe";
     EXPECT_EQ(ReadFileBytes(target), installer);
-    EXPECT_EQ(host->filePath(), target.wstring());
+    EXPECT_EQ(host->filePath(), Utf8FromPath(target));
     EXPECT_EQ(host->downloadState(), DownloadState::Finished);
     // Nothing but the installer: the temporary file is gone.
     // Under Wine the origin mark, an alternate data stream on NTFS, is a file named "<file>:..."
@@ -126,7 +126,7 @@ TEST_F(DownloadFlowTest, NamesOutsideAsciiAreKeptAndTheirFilesInstallable) {
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
     const auto target = Downloads() / PathFromUtf8("\xE5\xAE\x89\xE8\xA3\x85 \xC3\xA9.bin");
     EXPECT_EQ(ReadFileBytes(target), installer);
-    EXPECT_EQ(host->filePath(), WideFromPath(target));
+    EXPECT_EQ(host->filePath(), Utf8FromPath(target));
     Send(R"({"msg_type":"install"})");
     EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{Utf8FromPath(target)});
 }
@@ -139,8 +139,7 @@ TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "Run failed");
-    EXPECT_EQ(platform.desktop.revealedPaths,
-              std::vector<std::string>{NarrowFromWide(host->filePath())});
+    EXPECT_EQ(platform.desktop.revealedPaths, std::vector<std::string>{host->filePath()});
 }
 
 // An older file with the installer's name lies in Downloads. While this run's transfer of that
@@ -559,7 +558,7 @@ TEST_F(DownloadFlowTest, ASilentDownloadTakesTheNextFreeNumberAndTouchesNoOtherF
     for (const auto& [name, bytes] : existing)
         EXPECT_EQ(ReadFileIfPresent(Downloads() / name), bytes) << name;
     EXPECT_EQ(NamesIn(Downloads()).size(), existing.size() + 1);
-    EXPECT_EQ(host->filePath(), saved.wstring());
+    EXPECT_EQ(host->filePath(), Utf8FromPath(saved));
     Send(R"({"msg_type":"install"})");
     EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{saved.string()});
 }
