@@ -180,7 +180,9 @@ void HostWindow::Destroy() {
 void HostWindow::SetTitle(const std::string& title) {
     if (!hwnd_)
         return;
-    const std::wstring wide = WideFromNarrow(ToUtf8FromAnsi(title));
+    // UTF-16 for the window system's wide call, so that every character of the name shows,
+    // whatever the ANSI code page lacks.
+    const std::wstring wide = WideFromNarrow(title);
     ::SetWindowTextW(hwnd_, wide.c_str());
 }
 

@@ -123,6 +123,24 @@ TEST_F(Win32WindowTest, StartsFramelessOffScreenThenIsSizedAndCentred) {
     }));
 }
 
+// The title comes in UTF-8 and reaches the window as UTF-16: a product name outside the ANSI code
+// page keeps every character instead of showing "?" in their place.
+TEST_F(Win32WindowTest, TheTitleKeepsEveryCharacter) {
+    const std::string titles[] = {
+        "Demo App",
+        "D\xC3\xA9mo",                                                   // in the Western code page
+        "\xE5\xAE\x89\xE8\xA3\x85\xE7\xA8\x8B\xE5\xBA\x8F \xE2\x9C\x93", // outside it
+        "\xF0\x9F\x93\xA6 Box",                                          // beyond U+FFFF
+    };
+    for (const std::string& title : titles) {
+        SCOPED_TRACE(title);
+        platform.window.SetTitle(title);
+        wchar_t shown[64] = {};
+        ::GetWindowTextW(platform.window.Handle(), shown, 64);
+        EXPECT_EQ(NarrowFromWide(shown), title);
+    }
+}
+
 TEST_F(Win32WindowTest, CloseRequestGoesToTheHostAndLeavesTheWindow) {
     ::PostMessageW(platform.window.Handle(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(PumpUntil([&] { return !host.WithId(WM_CLOSE).empty(); }));
