@@ -21,6 +21,8 @@ using namespace std::chrono_literals;
 const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
 const std::string kFinished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
 
+std::set<std::string> NamesIn(const std::filesystem::path& folder);
+
 // The host's whole download road on the headless platform, with a real worker and a real
 // installer server on loopback.
 class DownloadFlowTest : public HostFixture {
@@ -505,6 +507,72 @@ TEST_F(DownloadFlowTest, CancelStopsTheTransferRemovesItsFileAndAllowsANewDownlo
     RequestDownload("/files/Setup.exe", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
     EXPECT_EQ(ReadFileBytes(Downloads() / "Setup.exe"), installer);
+}
+
+// A page may send "dnld" again to learn where the download stands; after the end it hears the
+// finished notice each time, but the user is told of the end once.
+TEST_F(DownloadFlowTest, AskingAgainAfterTheEndRepeatsTheNoticeButNotTheNotification) {
+    StartHost();
+    platform.window.active = false;
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    platform.webView.notices.clear();
+    for (int i = 0; i < 3; ++i)
+        RequestDownload("/files/Setup.exe", true);
+    Send(R"({"msg_type":"dnld"})");
+    EXPECT_EQ(Notices(), std::vector<std::string>(4, kFinished));
+    EXPECT_EQ(platform.desktop.notifications.size(), 1u);
+    EXPECT_EQ(host->downloadState(), DownloadState::Finished);
+}
+
+// The page cancels a download it has just asked for, before the host has told it the start: the
+// download being started is the one cancelled, wherever its start is.
+TEST_F(DownloadFlowTest, ACancelBeforeTheStartIsToldCancelsTheDownloadBeingStarted) {
+    const std::string cancelled =
+        R"({"msg_type":"dnld","reason":"cancelled","status":0,"status_text":"dnld_failed"})";
+    const std::string cancel = R"({"msg_type":"dnld_cancel"})";
+    struct Case {
+        const char* name;
+        bool silent;
+    };
+    const Case cases[] = {
+        // Both messages arrive before the queue is handled: the start message is still queued.
+        {"its start is queued", true},
+        // The page cancels while the save dialog is open; the user then picks a file anyway.
+        {"its save dialog is open", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.reset();
+        platform.webView.notices.clear();
+        platform.desktop = {};
+        platform.desktop.downloadsFolder = Downloads().string();
+        StartHost();
+        if (!c.silent) {
+            platform.desktop.saveDialogAnswer = (Downloads() / "chosen.exe").string();
+            platform.desktop.whileSaveDialogOpen = [&] {
+                platform.webView.DeliverPageMessage(cancel);
+            };
+        }
+        platform.webView.DeliverPageMessage(R"({"msg_type":"dnld","msg_data":{"url":")" +
+                                            files.Url("/files/stall.exe") + R"(","silent":)" +
+                                            (c.silent ? "true" : "false") + "}}");
+        if (c.silent)
+            platform.webView.DeliverPageMessage(cancel);
+        platform.window.Pump();
+
+        EXPECT_EQ(Notices(), std::vector<std::string>{cancelled});
+        EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+        EXPECT_TRUE(NamesIn(Downloads()).empty());
+        // Nothing is left running: the page can close, and a new download goes ahead.
+        platform.desktop.whileSaveDialogOpen = nullptr;
+        platform.webView.notices.clear();
+        RequestDownload("/files/Setup.exe", c.silent);
+        ASSERT_TRUE(WaitForNotice("dnld_finished"));
+        EXPECT_EQ(Notices().front(), kStart);
+        std::filesystem::remove_all(Downloads());
+        std::filesystem::create_directory(Downloads());
+    }
 }
 
 TEST_F(DownloadFlowTest, EndingTheHostMidTransferStopsPromptlyAndLeavesNoPartialFile) {
