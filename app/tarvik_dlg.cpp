@@ -1,5 +1,6 @@
 #include "app/tarvik_dlg.h"
 
+#include "common/curl/request_route.h"
 #include "service/event_sender.h"
 #include "service/info_request_job.h"
 
@@ -15,7 +16,11 @@ CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
       m_download(
           m_system, m_desktop, m_texts, m_options.transferLimits,
           [&window = m_window](const HostMessage& message) { window.Post(message); },
-          [this](const download::SessionEvent& event) { OnDownloadEvent(event); }) {}
+          [this](const download::SessionEvent& event) { OnDownloadEvent(event); }) {
+    // Before any request: the event sender's thread makes none until a report is queued.
+    const platform::SystemName name = m_system.Name();
+    SetUserAgentSystem(name.os, name.machine);
+}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();

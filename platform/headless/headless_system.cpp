@@ -162,6 +162,10 @@ std::string HeadlessSystem::ExecutablePath() {
     return real_->ExecutablePath();
 }
 
+SystemName HeadlessSystem::Name() {
+    return real_->Name();
+}
+
 std::string HeadlessSystem::ExecutableFolder() {
     if (shared_->Ask("ExecutableFolder", {}, Fault::UnknownExecutable))
         return {};

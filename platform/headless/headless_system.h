@@ -51,6 +51,8 @@ public:
 
     std::string ExecutablePath() override;
     std::string ExecutableFolder() override;
+    // The real system's.
+    SystemName Name() override;
     bool IsRegularFile(const std::string& path) override;
     FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;

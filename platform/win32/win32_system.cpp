@@ -438,6 +438,23 @@ std::string Win32System::ExecutableFolder() {
     return NarrowFromWide(path.substr(0, slash));
 }
 
+SystemName Win32System::Name() {
+    // The machine's own processor, as uname tells it elsewhere, whatever the program was built
+    // for.
+    SYSTEM_INFO info{};
+    ::GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return {"Windows", "x86_64"};
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return {"Windows", "aarch64"};
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return {"Windows", "x86"};
+    default:
+        return {"Windows", "unknown"};
+    }
+}
+
 bool Win32System::IsRegularFile(const std::string& path) {
     // Opened with no access so that links are followed and a file in use still answers.
     UniqueHandle file(::CreateFileW(Wide(path).c_str(), 0,
