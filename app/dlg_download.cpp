@@ -15,10 +15,10 @@ template <class... Handlers> struct Overloaded : Handlers... { using Handlers::o
 
 // Before the web view exists there is no page to tell.
 void CTarvikDlg::PostNoticeToPage(const std::string& json) {
-    if (!m_webViewReady)
+    if (!webViewReady_)
         return;
     TARVIK_LOG("notice: ", json);
-    m_webView.PostJson(json);
+    webView_.PostJson(json);
 }
 
 void CTarvikDlg::OnDownloadEvent(const download::SessionEvent& event) {
@@ -32,23 +32,23 @@ void CTarvikDlg::OnDownloadEvent(const download::SessionEvent& event) {
                 PostNoticeToPage(bridge::DownloadFinishedNotice());
                 // The page asking again after the end is no news for the user.
                 if (!finished.repeated)
-                    NotifyIfAway(m_texts.Translate("The download has finished."));
+                    NotifyIfAway(texts_.Translate("The download has finished."));
             },
             [this](const download::Failed& failed) {
                 PostNoticeToPage(bridge::DownloadFailedNotice(failed.reason));
                 // A download the user cancelled needs no telling.
                 if (failed.reason != DownloadFailure::Cancelled)
-                    NotifyIfAway(m_texts.Translate("The download did not finish."));
+                    NotifyIfAway(texts_.Translate("The download did not finish."));
             },
         },
         event);
 }
 
 void CTarvikDlg::NotifyIfAway(const std::string& body) {
-    if (m_window.IsActive())
+    if (window_.IsActive())
         return;
     TARVIK_LOG("desktop notification: ", body);
-    m_desktop.Notify(m_productName.empty() ? std::string("Tarvik") : m_productName, body);
+    desktop_.Notify(productName_.empty() ? std::string("Tarvik") : productName_, body);
 }
 
 } // namespace tarvik

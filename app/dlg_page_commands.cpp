@@ -29,35 +29,35 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
 void CTarvikDlg::operator()(const bridge::OpenUrl& command) {
     if (!bridge::IsOpenableWebLink(command.url))
         return;
-    m_desktop.OpenUri(command.url);
+    desktop_.OpenUri(command.url);
     ReportEvent(kEventLinkOpened);
 }
 
 void CTarvikDlg::OpenOutsideThePage(const std::string& url) {
     if (bridge::IsOpenableWebLink(url))
-        m_desktop.OpenUri(url);
+        desktop_.OpenUri(url);
 }
 
 void CTarvikDlg::operator()(const bridge::Install& /*command*/) {
-    m_download.Launch();
+    download_.Launch();
 }
 
 void CTarvikDlg::operator()(const bridge::RevealDownload& /*command*/) {
-    m_download.Reveal();
+    download_.Reveal();
 }
 
 void CTarvikDlg::operator()(const bridge::Download& command) {
-    m_download.Request({command.url, command.silent, command.sha256});
+    download_.Request({command.url, command.silent, command.sha256});
 }
 
 void CTarvikDlg::operator()(const bridge::AskDownloadState& /*command*/) {
-    if (m_download.state() == DownloadState::Idle)
+    if (download_.state() == DownloadState::Idle)
         TARVIK_LOG("page command ignored: arguments missing or of the wrong type");
-    m_download.AskState();
+    download_.AskState();
 }
 
 void CTarvikDlg::operator()(const bridge::CancelDownload& /*command*/) {
-    m_download.Cancel();
+    download_.Cancel();
 }
 
 void CTarvikDlg::operator()(const bridge::ReportEvent& command) {
@@ -65,7 +65,7 @@ void CTarvikDlg::operator()(const bridge::ReportEvent& command) {
 }
 
 void CTarvikDlg::operator()(const bridge::Close& command) {
-    if (m_download.state() == DownloadState::Running && !command.force) {
+    if (download_.state() == DownloadState::Running && !command.force) {
         // The window stays open: the page asks the user and repeats the request with
         // force_close set when the download may be abandoned.
         PostNoticeToPage(bridge::CloseWhileDownloadingNotice());
@@ -77,20 +77,20 @@ void CTarvikDlg::operator()(const bridge::Close& command) {
 void CTarvikDlg::operator()(const bridge::ShowWindow& command) {
     switch (command.as) {
     case bridge::ShowWindow::As::Minimized:
-        m_window.Show(platform::ShowCommand::Minimized);
+        window_.Show(platform::ShowCommand::Minimized);
         break;
     case bridge::ShowWindow::As::Maximized:
-        m_window.Show(platform::ShowCommand::Maximized);
+        window_.Show(platform::ShowCommand::Maximized);
         break;
     case bridge::ShowWindow::As::Normal:
-        m_window.Show(platform::ShowCommand::Normal);
+        window_.Show(platform::ShowCommand::Normal);
         break;
     }
 }
 
 void CTarvikDlg::operator()(const bridge::ResizeWindow& command) {
-    ResizeWindow(command.width.value_or(static_cast<int32_t>(m_defaultWidth)),
-                 command.height.value_or(static_cast<int32_t>(m_defaultHeight)), command.title);
+    ResizeWindow(command.width.value_or(static_cast<int32_t>(defaultWidth_)),
+                 command.height.value_or(static_cast<int32_t>(defaultHeight_)), command.title);
     ReportEvent(kEventWindowSized);
 }
 
@@ -98,7 +98,7 @@ void CTarvikDlg::operator()(const bridge::Mouse& command) {
     const int64_t point = MakePointParam(command.x, command.y);
     switch (command.action) {
     case bridge::Mouse::Action::Down:
-        m_dragging = true;
+        dragging_ = true;
         PostToSelf(WM_LBUTTONDOWN, 0, point);
         break;
     case bridge::Mouse::Action::Up:

@@ -20,22 +20,22 @@
 namespace tarvik {
 
 void CTarvikDlg::LoadConfig() {
-    const std::string path = m_options.configPath.empty()
-                                 ? settings::ConfigPathBesideExecutable(m_system)
-                                 : m_options.configPath.string();
+    const std::string path = options_.configPath.empty()
+                                 ? settings::ConfigPathBesideExecutable(system_)
+                                 : options_.configPath.string();
     const std::function<std::wstring()> makeInstallId =
-        m_options.makeInstallId ? m_options.makeInstallId
-                                : std::function<std::wstring()>(settings::MakeInstallId);
+        options_.makeInstallId ? options_.makeInstallId
+                               : std::function<std::wstring()>(settings::MakeInstallId);
     const settings::LoadedConfig config =
-        settings::LoadConfigFile(m_system, path, m_options.infoEndpoint, makeInstallId);
-    m_downloaderId = config.downloaderId;
+        settings::LoadConfigFile(system_, path, options_.infoEndpoint, makeInstallId);
+    downloaderId_ = config.downloaderId;
     // The settings keep their text wide; inside the host it is UTF-8 from here on.
-    m_infoUrl = NarrowFromWide(config.infoUrl);
-    m_uuid = NarrowFromWide(config.uuid);
-    m_options.transferLimits.connections = config.connections;
-    m_download.SetLimits(m_options.transferLimits);
-    TARVIK_LOG("config: ", path, ": downloader_id ", m_downloaderId, ", info URL ",
-               LoggedUrl(m_infoUrl), ", uuid ", log::Shortened(m_uuid));
+    infoUrl_ = NarrowFromWide(config.infoUrl);
+    uuid_ = NarrowFromWide(config.uuid);
+    options_.transferLimits.connections = config.connections;
+    download_.SetLimits(options_.transferLimits);
+    TARVIK_LOG("config: ", path, ": downloader_id ", downloaderId_, ", info URL ",
+               LoggedUrl(infoUrl_), ", uuid ", log::Shortened(uuid_));
 }
 
 // The desktop's proxy for each request, asked on the request's own thread (every System may be
@@ -49,38 +49,38 @@ ProxyLookup ProxyLookupOf(platform::System& system) {
 void CTarvikDlg::FetchProductInfo() {
     // A request still under way is stopped first; its answer, if already posted, carries an
     // older number and is ignored.
-    m_infoJob.reset();
-    TARVIK_LOG("service: info request ", LoggedUrl(m_infoUrl));
-    m_infoAnswered = false;
-    m_infoUsable = false;
-    const uint64_t number = ++m_infoRequests;
-    platform::Window* window = &m_window;
-    m_infoJob = std::make_unique<service::InfoRequestJob>(
-        m_infoUrl, m_options.serviceLimits, ProxyLookupOf(m_system), [window, number] {
+    infoJob_.reset();
+    TARVIK_LOG("service: info request ", LoggedUrl(infoUrl_));
+    infoAnswered_ = false;
+    infoUsable_ = false;
+    const uint64_t number = ++infoRequests_;
+    platform::Window* window = &window_;
+    infoJob_ = std::make_unique<service::InfoRequestJob>(
+        infoUrl_, options_.serviceLimits, ProxyLookupOf(system_), [window, number] {
             window->Post({WM_INFO_ANSWER, number, 0});
         });
 }
 
 void CTarvikDlg::OnInfoAnswer(const HostMessage& message) {
-    if (message.wParam != m_infoRequests || !m_infoJob)
+    if (message.wParam != infoRequests_ || !infoJob_)
         return;
-    const std::optional<service::ProductInfo> answer = m_infoJob->TakeAnswer();
+    const std::optional<service::ProductInfo> answer = infoJob_->TakeAnswer();
     if (!answer)
         return;
-    m_infoAnswered = true;
+    infoAnswered_ = true;
     TARVIK_LOG("service: info ", FailureText(answer->failure), ", name ",
                log::Clipped(answer->name.value_or("(none)"), 64), ", page ",
                LoggedUrl(answer->pageUrl.value_or("")));
     // The title is set first, before any navigation: an answer with a good name and a bad page
     // URL still names the window.
     if (answer->name) {
-        m_window.SetTitle(*answer->name);
-        m_productName = *answer->name;
+        window_.SetTitle(*answer->name);
+        productName_ = *answer->name;
     }
-    m_pageUrl = answer->pageUrl.value_or(std::string());
+    pageUrl_ = answer->pageUrl.value_or(std::string());
     // Without a page there is nothing the window could show.
-    m_infoUsable = answer->failure == service::ServiceFailure::None && !m_pageUrl.empty();
-    if (!m_infoUsable) {
+    infoUsable_ = answer->failure == service::ServiceFailure::None && !pageUrl_.empty();
+    if (!infoUsable_) {
         ShowBuiltInPage(StartState::ServiceUnreachable);
         return;
     }
@@ -88,42 +88,42 @@ void CTarvikDlg::OnInfoAnswer(const HostMessage& message) {
 }
 
 void CTarvikDlg::ReportEvent(const std::string& code) {
-    m_events->Enqueue({m_downloaderId, code, m_uuid});
+    events_->Enqueue({downloaderId_, code, uuid_});
 }
 
 bool CTarvikDlg::eventsIdle() const {
-    return m_events->Idle();
+    return events_->Idle();
 }
 
 void CTarvikDlg::CreateWebView() {
-    m_webView.Create([this] { OnWebViewReady(); });
+    webView_.Create([this] { OnWebViewReady(); });
 }
 
 // Runs from the message loop, after the start-up has read the configuration; the service's
 // answer may come before or after it.
 void CTarvikDlg::OnWebViewReady() {
-    m_webViewReady = true;
-    m_webView.FitToWindow();
-    m_webView.SetMessageHandler([this](const std::string& text) { OnWebMessage(text); });
-    m_webView.SetExternalNavigationHandler(
+    webViewReady_ = true;
+    webView_.FitToWindow();
+    webView_.SetMessageHandler([this](const std::string& text) { OnWebMessage(text); });
+    webView_.SetExternalNavigationHandler(
         [this](const std::string& url) { OpenOutsideThePage(url); });
-    m_webView.SetLoadFailureHandler([this] { OnPageLoadFailed(); });
+    webView_.SetLoadFailureHandler([this] { OnPageLoadFailed(); });
     NavigateWhenReady();
 }
 
 void CTarvikDlg::NavigateWhenReady() {
-    if (!m_webViewReady || !m_infoAnswered || !m_infoUsable || m_navigated)
+    if (!webViewReady_ || !infoAnswered_ || !infoUsable_ || navigated_)
         return;
-    m_navigated = true;
-    m_pageSized = false;
-    TARVIK_LOG("page: navigating to ", LoggedUrl(m_pageUrl));
-    m_webView.Navigate(m_pageUrl);
-    m_window.StartTimer(kPageTimer, m_options.pageLimit);
+    navigated_ = true;
+    pageSized_ = false;
+    TARVIK_LOG("page: navigating to ", LoggedUrl(pageUrl_));
+    webView_.Navigate(pageUrl_);
+    window_.StartTimer(kPageTimer, options_.pageLimit);
 }
 
 void CTarvikDlg::OnPageLoadFailed() {
     // Only the host's own navigation counts, and only until the page has shown itself.
-    if (!m_navigated || m_pageSized)
+    if (!navigated_ || pageSized_)
         return;
     ShowBuiltInPage(StartState::PageFailed);
 }
@@ -148,25 +148,25 @@ void CTarvikDlg::ShowBuiltInPage(StartState state) {
     const bool failed = state != StartState::Connecting;
     if (failed) {
         // The failure is final until the user asks again: no timer may replace what it says.
-        m_window.StopTimer(kConnectingTimer);
-        m_window.StopTimer(kPageTimer);
+        window_.StopTimer(kConnectingTimer);
+        window_.StopTimer(kPageTimer);
         // The service learns that a start failed with an event like the page's own; it may be
         // unreachable, and then the report is simply lost like any other.
-        if (m_startState != state)
+        if (startState_ != state)
             ReportEvent(kEventStartFailed);
     }
-    m_startState = state;
-    nlohmann::json data = bridge::BuiltInPageTexts(m_texts);
+    startState_ = state;
+    nlohmann::json data = bridge::BuiltInPageTexts(texts_);
     data["state"] = StateName(state);
-    m_builtInPage.Show(data.dump());
+    builtInPage_.Show(data.dump());
     // The window is still off-screen (the vendor's page never sized it): the built-in page gets
     // the dialog's own size, centred, which brings it on screen.
-    if (!m_builtInPlaced && !m_pageSized) {
-        m_builtInPlaced = true;
-        const platform::Dpi dpi = m_window.ScreenDpi();
-        m_window.SetSize(dpi.x * platform::kInitialWindowWidth / 96u,
-                         dpi.y * platform::kInitialWindowHeight / 96u);
-        m_window.Center();
+    if (!builtInPlaced_ && !pageSized_) {
+        builtInPlaced_ = true;
+        const platform::Dpi dpi = window_.ScreenDpi();
+        window_.SetSize(dpi.x * platform::kInitialWindowWidth / 96u,
+                        dpi.y * platform::kInitialWindowHeight / 96u);
+        window_.Center();
     }
 }
 
@@ -175,24 +175,24 @@ void CTarvikDlg::OnBuiltInCommand(const std::string& command) {
         EndDialog(kEndedByPage);
     } else if (command == "retry") {
         // Only a failure can be tried again; while connecting there is nothing to repeat.
-        if (!m_startState || m_startState == StartState::Connecting)
+        if (!startState_ || startState_ == StartState::Connecting)
             return;
         ShowBuiltInPage(StartState::Connecting);
-        m_navigated = false;
-        m_pageSized = false;
+        navigated_ = false;
+        pageSized_ = false;
         FetchProductInfo();
     }
 }
 
 void CTarvikDlg::OnTimer(uint64_t id) {
     // A timer's message may have been queued before the page sized the window.
-    if (m_pageSized || (m_startState && m_startState != StartState::Connecting))
+    if (pageSized_ || (startState_ && startState_ != StartState::Connecting))
         return;
     if (id == kConnectingTimer) {
-        if (!m_builtInPage.IsShown())
+        if (!builtInPage_.IsShown())
             ShowBuiltInPage(StartState::Connecting);
     } else if (id == kPageTimer) {
-        if (m_navigated)
+        if (navigated_)
             ShowBuiltInPage(StartState::PageFailed);
     }
 }

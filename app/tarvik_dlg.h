@@ -98,16 +98,16 @@ public:
     void EndDialog(int result);
 
     // Read access for tests and the start-up code.
-    DownloadState downloadState() const { return m_download.state(); }
-    bool dragging() const { return m_dragging; }
-    const std::string& pageUrl() const { return m_pageUrl; }
-    const std::string& infoUrl() const { return m_infoUrl; }
+    DownloadState downloadState() const { return download_.state(); }
+    bool dragging() const { return dragging_; }
+    const std::string& pageUrl() const { return pageUrl_; }
+    const std::string& infoUrl() const { return infoUrl_; }
     // The file the download is saved to (UTF-8); empty when it stands for no file of this run.
-    const std::string& filePath() const { return m_download.filePath(); }
-    const std::string& uuid() const { return m_uuid; }
-    uint32_t downloaderId() const { return m_downloaderId; }
+    const std::string& filePath() const { return download_.filePath(); }
+    const std::string& uuid() const { return uuid_; }
+    uint32_t downloaderId() const { return downloaderId_; }
     // Whether the answer of the latest product info request has been handled.
-    bool infoAnswered() const { return m_infoAnswered; }
+    bool infoAnswered() const { return infoAnswered_; }
     // No event report is waiting or under way.
     bool eventsIdle() const;
 
@@ -136,49 +136,49 @@ private:
     void PostToSelf(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0);
     platform::Point ScreenPointFromParam(int64_t pointParam);
 
-    platform::Window& m_window;
-    platform::WebView& m_webView;
-    platform::BuiltInPage& m_builtInPage;
-    platform::Desktop& m_desktop;
+    platform::Window& window_;
+    platform::WebView& webView_;
+    platform::BuiltInPage& builtInPage_;
+    platform::Desktop& desktop_;
     // Serves the settings and the transfer worker, so it must be safe from any thread (every
     // System is).
-    platform::System& m_system;
-    HostOptions m_options;
+    platform::System& system_;
+    HostOptions options_;
     // The host's own texts (message boxes, dialog filters, notifications) in the user's language.
-    const Catalogue m_texts;
+    const Catalogue texts_;
 
     // UTF-8, like every text inside the host.
-    std::string m_infoUrl;
-    std::string m_pageUrl;
-    std::string m_uuid;
+    std::string infoUrl_;
+    std::string pageUrl_;
+    std::string uuid_;
     // The product's name from the service, for the desktop notifications; empty when unknown.
-    std::string m_productName;
-    uint32_t m_defaultWidth = 0;
-    uint32_t m_defaultHeight = 0;
-    uint32_t m_downloaderId = 0;
-    bool m_webViewReady = false;
-    // The product info request under way or answered; its answers carry m_infoRequests as their
+    std::string productName_;
+    uint32_t defaultWidth_ = 0;
+    uint32_t defaultHeight_ = 0;
+    uint32_t downloaderId_ = 0;
+    bool webViewReady_ = false;
+    // The product info request under way or answered; its answers carry infoRequests_ as their
     // number, so that one from a request that was replaced by "Try again" is ignored.
-    std::unique_ptr<service::InfoRequestJob> m_infoJob;
-    uint64_t m_infoRequests = 0;
-    bool m_infoAnswered = false;
-    bool m_infoUsable = false;
+    std::unique_ptr<service::InfoRequestJob> infoJob_;
+    uint64_t infoRequests_ = 0;
+    bool infoAnswered_ = false;
+    bool infoUsable_ = false;
     // The host's navigation to the vendor's page has been started (and not failed yet).
-    bool m_navigated = false;
+    bool navigated_ = false;
     // The vendor's page has sized the window since the host navigated to it.
-    bool m_pageSized = false;
+    bool pageSized_ = false;
     // The built-in page has sized and centred the window itself.
-    bool m_builtInPlaced = false;
-    std::optional<StartState> m_startState;
+    bool builtInPlaced_ = false;
+    std::optional<StartState> startState_;
     // Event reports go out from here, in order, never from the user-interface thread.
-    std::unique_ptr<service::EventSender> m_events;
+    std::unique_ptr<service::EventSender> events_;
     // WM_SIZE's kind last seen: the window's state as the page was last told it.
-    uint64_t m_sizeKind = platform::kSizeRestored;
-    bool m_dragging = false;
-    platform::Point m_lastCursor;
+    uint64_t sizeKind_ = platform::kSizeRestored;
+    bool dragging_ = false;
+    platform::Point lastCursor_;
     // The installer download: its state, its transfer and its rules.
-    download::DownloadSession m_download;
-    bool m_windowCreated = false;
+    download::DownloadSession download_;
+    bool windowCreated_ = false;
 };
 
 } // namespace tarvik

@@ -54,9 +54,9 @@ void OnFileManagerAnswered(GObject* connection, GAsyncResult* result, gpointer d
 } // namespace
 
 Shell::Shell(HostWindow& window)
-    : m_window(window), m_cancellable(g_cancellable_new()),
-      m_launcher(std::make_unique<ElevatedLauncher>()) {
-    m_window.WhenDestroyed([this] { Close(); });
+    : window_(window), cancellable_(g_cancellable_new()),
+      launcher_(std::make_unique<ElevatedLauncher>()) {
+    window_.WhenDestroyed([this] { Close(); });
 }
 
 Shell::~Shell() {
@@ -64,26 +64,26 @@ Shell::~Shell() {
 }
 
 void Shell::Close() {
-    g_cancellable_cancel(m_cancellable.get());
-    m_launcher.reset();
-    if (m_actionWatch != 0)
-        g_dbus_connection_signal_unsubscribe(m_notificationBus.get(), m_actionWatch);
-    m_actionWatch = 0;
-    m_notificationBus.reset();
+    g_cancellable_cancel(cancellable_.get());
+    launcher_.reset();
+    if (actionWatch_ != 0)
+        g_dbus_connection_signal_unsubscribe(notificationBus_.get(), actionWatch_);
+    actionWatch_ = 0;
+    notificationBus_.reset();
 }
 
 void Shell::Notify(const std::string& title, const std::string& body) {
-    if (g_cancellable_is_cancelled(m_cancellable.get()))
+    if (g_cancellable_is_cancelled(cancellable_.get()))
         return;
-    if (!m_notificationBus) {
+    if (!notificationBus_) {
         GError* rawError = nullptr;
-        m_notificationBus.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+        notificationBus_.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
         GErrorPtr error(rawError);
-        if (!m_notificationBus)
+        if (!notificationBus_)
             return;
         // Activating a notification of ours brings the window back to the user.
-        m_actionWatch = g_dbus_connection_signal_subscribe(
-            m_notificationBus.get(), "org.freedesktop.Notifications",
+        actionWatch_ = g_dbus_connection_signal_subscribe(
+            notificationBus_.get(), "org.freedesktop.Notifications",
             "org.freedesktop.Notifications", "ActionInvoked", "/org/freedesktop/Notifications",
             nullptr, G_DBUS_SIGNAL_FLAGS_NONE, OnNotificationAction, this, nullptr);
     }
@@ -96,11 +96,11 @@ void Shell::Notify(const std::string& title, const std::string& body) {
     // Without a notification service the call fails, and nothing more is done: the page itself
     // shows the outcome when the user comes back.
     g_dbus_connection_call(
-        m_notificationBus.get(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+        notificationBus_.get(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
         "org.freedesktop.Notifications", "Notify",
         g_variant_new("(susss^asa{sv}i)", "Tarvik", 0u, "", title.c_str(), body.c_str(), actions,
                       &hints, -1),
-        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, m_cancellable.get(), OnNotified, this);
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, cancellable_.get(), OnNotified, this);
 }
 
 void Shell::OnNotified(GObject* bus, GAsyncResult* result, gpointer self) {
@@ -113,7 +113,7 @@ void Shell::OnNotified(GObject* bus, GAsyncResult* result, gpointer self) {
     RunGuarded("notification shown", [&] {
         guint32 id = 0;
         g_variant_get(reply.get(), "(u)", &id);
-        static_cast<Shell*>(self)->m_notificationIds.push_back(id);
+        static_cast<Shell*>(self)->notificationIds_.push_back(id);
     });
 }
 
@@ -124,24 +124,24 @@ void Shell::OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, c
         guint32 id = 0;
         const gchar* action = nullptr;
         g_variant_get(parameters, "(u&s)", &id, &action);
-        const auto& ours = shell->m_notificationIds;
-        if (std::find(ours.begin(), ours.end(), id) == ours.end() || !shell->m_window.Widget())
+        const auto& ours = shell->notificationIds_;
+        if (std::find(ours.begin(), ours.end(), id) == ours.end() || !shell->window_.Widget())
             return;
-        gtk_window_present(shell->m_window.Widget());
+        gtk_window_present(shell->window_.Widget());
     });
 }
 
 std::optional<std::string> Shell::ShowSaveDialog(const SaveDialogRequest& request) {
-    return RunSaveDialog(DialogParent{m_window.Widget(), m_window.IsOnScreen()}, request);
+    return RunSaveDialog(DialogParent{window_.Widget(), window_.IsOnScreen()}, request);
 }
 
 void Shell::ShowMessageBox(const std::string& text, const std::string& caption) {
-    RunMessageBox(DialogParent{m_window.Widget(), m_window.IsOnScreen()}, text, caption);
+    RunMessageBox(DialogParent{window_.Widget(), window_.IsOnScreen()}, text, caption);
 }
 
 void Shell::StartInstaller(const std::string& path, std::function<void()> onFailure) {
-    if (m_launcher)
-        m_launcher->Run(path, std::move(onFailure));
+    if (launcher_)
+        launcher_->Run(path, std::move(onFailure));
 }
 
 std::vector<std::string> Shell::PreferredLanguages() {
@@ -191,7 +191,7 @@ void Shell::AskFileManager(const char* method, const std::string& uri,
     g_dbus_connection_call(
         bus.get(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
         "org.freedesktop.FileManager1", method, g_variant_new("(^ass)", items, ""), nullptr,
-        G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, m_cancellable.get(), OnFileManagerAnswered,
+        G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, cancellable_.get(), OnFileManagerAnswered,
         ReleaseToGLib(std::make_unique<FileManagerRequest>(FileManagerRequest{fallbackUri})));
 }
 

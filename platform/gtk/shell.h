@@ -55,13 +55,13 @@ private:
     static void OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                      const gchar*, GVariant* parameters, gpointer self);
 
-    HostWindow& m_window;
-    GObjectPtr<GCancellable> m_cancellable;
+    HostWindow& window_;
+    GObjectPtr<GCancellable> cancellable_;
     // The session bus while notifications are watched, and the watch of their activations.
-    GObjectPtr<GDBusConnection> m_notificationBus;
-    guint m_actionWatch = 0;
-    std::vector<uint32_t> m_notificationIds;
-    std::unique_ptr<ElevatedLauncher> m_launcher;
+    GObjectPtr<GDBusConnection> notificationBus_;
+    guint actionWatch_ = 0;
+    std::vector<uint32_t> notificationIds_;
+    std::unique_ptr<ElevatedLauncher> launcher_;
 };
 
 } // namespace tarvik::platform::gtk
