@@ -20,12 +20,12 @@ class HostWindow;
 //
 // When the window is destroyed, requests still under way (a file-manager call, an authorisation
 // prompt) are abandoned and never call back. `window` must outlive this object.
-class Shell final : public Desktop {
+class Desktop final : public platform::Desktop {
 public:
-    explicit Shell(HostWindow& window);
-    ~Shell() override;
-    Shell(const Shell&) = delete;
-    Shell& operator=(const Shell&) = delete;
+    explicit Desktop(HostWindow& window);
+    ~Desktop() override;
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
 
     // GLib's list from the environment (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), as gettext
     // reads it.

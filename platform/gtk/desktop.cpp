@@ -1,4 +1,4 @@
-#include "platform/gtk/shell.h"
+#include "platform/gtk/desktop.h"
 
 #include "platform/gtk/dialogs.h"
 #include "platform/gtk/elevated_launch.h"
@@ -53,17 +53,17 @@ void OnFileManagerAnswered(GObject* connection, GAsyncResult* result, gpointer d
 
 } // namespace
 
-Shell::Shell(HostWindow& window)
+Desktop::Desktop(HostWindow& window)
     : window_(window), cancellable_(g_cancellable_new()),
       launcher_(std::make_unique<ElevatedLauncher>()) {
     window_.WhenDestroyed([this] { Close(); });
 }
 
-Shell::~Shell() {
+Desktop::~Desktop() {
     Close();
 }
 
-void Shell::Close() {
+void Desktop::Close() {
     g_cancellable_cancel(cancellable_.get());
     launcher_.reset();
     if (actionWatch_ != 0)
@@ -72,7 +72,7 @@ void Shell::Close() {
     notificationBus_.reset();
 }
 
-void Shell::Notify(const std::string& title, const std::string& body) {
+void Desktop::Notify(const std::string& title, const std::string& body) {
     if (g_cancellable_is_cancelled(cancellable_.get()))
         return;
     if (!notificationBus_) {
@@ -103,60 +103,60 @@ void Shell::Notify(const std::string& title, const std::string& body) {
         G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, cancellable_.get(), OnNotified, this);
 }
 
-void Shell::OnNotified(GObject* bus, GAsyncResult* result, gpointer self) {
+void Desktop::OnNotified(GObject* bus, GAsyncResult* result, gpointer self) {
     GError* rawError = nullptr;
     GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, &rawError));
     GErrorPtr error(rawError);
-    // Cancelled means the shell is gone: `self` must not be touched.
+    // Cancelled means the desktop object is gone: `self` must not be touched.
     if (!reply)
         return;
     RunGuarded("notification shown", [&] {
         guint32 id = 0;
         g_variant_get(reply.get(), "(u)", &id);
-        static_cast<Shell*>(self)->notificationIds_.push_back(id);
+        static_cast<Desktop*>(self)->notificationIds_.push_back(id);
     });
 }
 
-void Shell::OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+void Desktop::OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                  const gchar*, GVariant* parameters, gpointer self) {
     RunGuarded("notification activated", [&] {
-        auto* shell = static_cast<Shell*>(self);
+        auto* desktop = static_cast<Desktop*>(self);
         guint32 id = 0;
         const gchar* action = nullptr;
         g_variant_get(parameters, "(u&s)", &id, &action);
-        const auto& ours = shell->notificationIds_;
-        if (std::find(ours.begin(), ours.end(), id) == ours.end() || !shell->window_.Widget())
+        const auto& ours = desktop->notificationIds_;
+        if (std::find(ours.begin(), ours.end(), id) == ours.end() || !desktop->window_.Widget())
             return;
-        gtk_window_present(shell->window_.Widget());
+        gtk_window_present(desktop->window_.Widget());
     });
 }
 
-std::optional<std::string> Shell::ShowSaveDialog(const SaveDialogRequest& request) {
+std::optional<std::string> Desktop::ShowSaveDialog(const SaveDialogRequest& request) {
     return RunSaveDialog(DialogParent{window_.Widget(), window_.IsOnScreen()}, request);
 }
 
-void Shell::ShowMessageBox(const std::string& text, const std::string& caption) {
+void Desktop::ShowMessageBox(const std::string& text, const std::string& caption) {
     RunMessageBox(DialogParent{window_.Widget(), window_.IsOnScreen()}, text, caption);
 }
 
-void Shell::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+void Desktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
     if (launcher_)
         launcher_->Run(path, std::move(onFailure));
 }
 
-std::vector<std::string> Shell::PreferredLanguages() {
+std::vector<std::string> Desktop::PreferredLanguages() {
     std::vector<std::string> languages;
     for (const gchar* const* name = g_get_language_names(); name && *name; ++name)
         languages.emplace_back(*name);
     return languages;
 }
 
-void Shell::OpenUri(const std::string& uri) {
+void Desktop::OpenUri(const std::string& uri) {
     if (!uri.empty())
         LaunchDefault(uri);
 }
 
-std::string Shell::DownloadsFolder() {
+std::string Desktop::DownloadsFolder() {
     if (const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD))
         return folder;
     // Without a configured one, the desktop's conventional folder, if the user has it; with
@@ -167,17 +167,17 @@ std::string Shell::DownloadsFolder() {
     return std::filesystem::is_directory(conventional, error) ? conventional.string() : "";
 }
 
-void Shell::RevealInFileManager(const std::string& path) {
+void Desktop::RevealInFileManager(const std::string& path) {
     AskFileManager("ShowItems", FileUri(path),
                    FileUri(std::filesystem::path(path).parent_path().string()));
 }
 
-void Shell::OpenFolder(const std::string& path) {
+void Desktop::OpenFolder(const std::string& path) {
     const std::string uri = FileUri(path);
     AskFileManager("ShowFolders", uri, uri);
 }
 
-void Shell::AskFileManager(const char* method, const std::string& uri,
+void Desktop::AskFileManager(const char* method, const std::string& uri,
                            const std::string& fallbackUri) {
     GError* rawError = nullptr;
     GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
