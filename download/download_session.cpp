@@ -14,7 +14,7 @@ namespace tarvik::download {
 namespace {
 
 // The dialog offers the installer's name in `folder` (when one is known). A name typed without an
-// extension gets the installer's own: "txt", the old default, saved installers as text files.
+// extension gets the installer's own, so that the file is still the kind of file it is.
 platform::SaveDialogRequest InstallerSaveDialog(const std::string& fileName,
                                                 const std::string& folder, const Catalogue& texts) {
     const std::filesystem::path name = PathFromUtf8(fileName);

@@ -67,7 +67,7 @@ TEST(TextConversion, SurrogatesPairOnlyWhereWideTextIsUtf16) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(NarrowFromWide(c.wide), c.narrow);
     }
-    // The other way, U+1F600 must not lose its plane (it once became U+F600 in 16 bits).
+    // The other way, U+1F600 must not lose its plane (cut to 16 bits it would be U+F600).
     const std::wstring wide = WideFromNarrow(grinning);
     EXPECT_EQ(wide, utf16 ? units({0xD83D, 0xDE00}) : units({0x1F600}));
     EXPECT_EQ(NarrowFromWide(wide), grinning);
