@@ -149,6 +149,45 @@ TEST_F(NoticesTest, ARunningDownloadRepeatsItsStartAndHoldsTheCloseUntilItEnds) 
     EXPECT_EQ(platform.window.endDialogResult, kEndedByPage);
 }
 
+// Every message of a transfer carries its generation. What is still queued from a transfer that
+// was cancelled belongs to no download: the next transfer neither ends by it nor reports its
+// figures, and a message of no transfer at all changes nothing.
+TEST_F(NoticesTest, MessagesOfAnEndedTransferAreDropped) {
+    StartHost();
+    const auto stale = [&](int64_t generation) {
+        for (const HostMessage& message :
+             {HostMessage{WM_DNLD_START, 0, generation}, HostMessage{WM_DL_PROGRESS, 0, generation},
+              HostMessage{WM_DNLD_FINISHED, 0, generation},
+              HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(DownloadFailure::Verify),
+                          generation}})
+            platform.window.Post(message);
+        platform.window.Pump();
+    };
+    // No transfer yet.
+    stale(0);
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+    EXPECT_TRUE(Notices().empty());
+
+    ReachDownloadState(DownloadState::Running);
+    Send(R"({"msg_type":"dnld_cancel"})");
+    ReachDownloadState(DownloadState::Running);
+    // The page's repeated request is queued with the current transfer's generation.
+    Send(R"({"msg_type":"dnld"})");
+    const int64_t current = platform.window.PostedMessages().back().lParam;
+    ASSERT_EQ(platform.window.PostedMessages().back().id, WM_DNLD_START);
+    platform.webView.notices.clear();
+    // The first transfer's, and those of transfers that never were.
+    for (const int64_t generation : {int64_t{1}, current - 1, current + 1})
+        stale(generation);
+    EXPECT_EQ(host->downloadState(), DownloadState::Running);
+    EXPECT_TRUE(Notices().empty());
+
+    // The second transfer is still the download: it is cancelled as one.
+    Send(R"({"msg_type":"dnld_cancel"})");
+    EXPECT_EQ(Notices(), std::vector<std::string>{FailedNotice("cancelled")});
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+}
+
 // The notices of the window's state need the page; before the web view exists they are dropped
 // without touching it.
 TEST(NoticesBeforeWebView, AreDroppedWithoutTouchingTheWebView) {
