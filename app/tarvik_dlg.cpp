@@ -36,15 +36,22 @@ int CTarvikDlg::DoModal() {
 }
 
 size_t CTarvikDlg::EndRun() {
+    const auto deadline = std::chrono::steady_clock::now() + options_.eventDrainLimit;
     StopTransferAndDestroyWindow();
     // The window is gone; the reports of the last moments still get a short time to go out, so
-    // that the events just before a close are not lost, but never longer than that.
-    return events_->Finish(options_.eventDrainLimit);
+    // that the events just before a close are not lost, but never longer than that. A transfer
+    // worker stops meanwhile, within the same time (it only waits longer while inside a commit's
+    // sync to disk or a proxy lookup, which cannot be interrupted; the session's destructor waits
+    // then).
+    const size_t unsent = events_->Finish(options_.eventDrainLimit);
+    download_.WaitForWorkers(deadline);
+    return unsent;
 }
 
 void CTarvikDlg::StopTransferAndDestroyWindow() {
-    // The transfer stops first, which also removes its unfinished file, and a part kept for the
-    // page's retry has no use once the program ends. Only then does the window go.
+    // The transfer stops first; it posts nothing more and removes its unfinished file in the
+    // background, and a part kept for the page's retry has no use once the program ends. So the
+    // window may go.
     download_.End();
     // The info worker posts to the window, so it goes before the window does.
     infoJob_.reset();

@@ -36,7 +36,7 @@ DownloadSession::DownloadSession(platform::System& system, platform::Desktop& de
                                  const Catalogue& texts, TransferLimits limits, Post post,
                                  Listener listener)
     : system_(system), desktop_(desktop), texts_(texts), limits_(limits), post_(std::move(post)),
-      listener_(std::move(listener)) {}
+      listener_(std::move(listener)), workers_(system) {}
 
 DownloadSession::~DownloadSession() {
     End();
@@ -47,6 +47,10 @@ void DownloadSession::End() {
     partial_.reset();
     // Whatever is still queued of the transfer belongs to no download.
     ++generation_;
+}
+
+bool DownloadSession::WaitForWorkers(std::chrono::steady_clock::time_point deadline) {
+    return workers_.WaitUntil(deadline);
 }
 
 void DownloadSession::SetLimits(const TransferLimits& limits) {
@@ -106,7 +110,7 @@ void DownloadSession::Start(const DownloadRequest& request) {
     // Every message of the worker carries its transfer's generation. Progress figures are taken
     // from the transfer when the message is handled, so the message carries only that.
     const Post post = post_;
-    transfer_ = std::make_unique<TransferJob>(system_, url_, filePath_, limits_,
+    transfer_ = std::make_unique<TransferJob>(workers_, url_, filePath_, limits_,
                                               [post, generation](const HostMessage& message) {
                                                   HostMessage tagged = message;
                                                   if (tagged.id == WM_DL_PROGRESS)
@@ -158,21 +162,18 @@ std::optional<std::string> DownloadSession::ChooseTarget(const std::string& file
 }
 
 void DownloadSession::Cancel() {
-    if (starting_) {
-        // The page cancels a download it has just asked for, before it heard the start: the
-        // transfer stops before the start message is handled, or the save dialog's choice is
-        // not used, and the start still queued is stale.
+    // The page may cancel a download it has just asked for, before it heard the start: the
+    // transfer then stops before its start message is handled, or the save dialog's choice is
+    // not used. Otherwise only a running transfer can be cancelled.
+    if (!starting_ && (state_ != DownloadState::Running || !transfer_))
+        return;
+    // A transfer past its point of no return ends as its outcome, already on its way, says.
+    if (transfer_ && !transfer_->Cancel())
+        return;
+    if (!transfer_)
         startAbandoned_ = choosing_;
-        transfer_.reset();
-        ++generation_;
-        EndAsFailed(DownloadFailure::Cancelled);
-        return;
-    }
-    // Only a transfer that is still under way can be cancelled; one whose outcome is already on
-    // its way ends as that outcome says.
-    if (state_ != DownloadState::Running || !transfer_ || transfer_->Ended())
-        return;
-    // Stopping joins the worker, which posts nothing more, and removes its temporary file.
+    // The worker posts nothing more and removes its temporary file in the background; whatever
+    // it posted before, and a start still queued, is stale from here on.
     transfer_.reset();
     ++generation_;
     EndAsFailed(DownloadFailure::Cancelled);
@@ -237,8 +238,7 @@ void DownloadSession::OnFinished() {
     if (state_ != DownloadState::Running || !transfer_)
         return;
     state_ = DownloadState::Finished;
-    // The worker posts this as its last act; joining it now costs nothing. A silent download
-    // may have been numbered to keep an existing file.
+    // A silent download may have been numbered to keep an existing file.
     const std::string saved = transfer_->SavedPath();
     if (!saved.empty())
         filePath_ = saved;

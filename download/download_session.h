@@ -8,9 +8,11 @@
 #include "download/progress_figures.h"
 #include "download/sha256.h"
 #include "download/transfer_limits.h"
+#include "download/transfer_workers.h"
 #include "platform/desktop.h"
 #include "platform/system.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,7 +65,8 @@ struct DownloadRequest {
 //
 // Threads: user-interface thread only, like the desktop it uses. The transfer's worker reaches it
 // only through `post`, which must be safe from any thread and queue the message for
-// OnHostMessage on the user-interface thread. `system` and `desktop` must outlive it.
+// OnHostMessage on the user-interface thread. No member waits for a worker but
+// WaitForWorkers and the destructor. `system` and `desktop` must outlive it.
 class DownloadSession {
 public:
     using Post = std::function<void(const HostMessage&)>;
@@ -71,15 +74,19 @@ public:
 
     DownloadSession(platform::System& system, platform::Desktop& desktop, const Catalogue& texts,
                     TransferLimits limits, Post post, Listener listener);
-    // Stops a transfer still running and deletes what it and a kept part left; never waits for
-    // a worker that is past the point where it could still be stopped.
+    // Stops a transfer still running and deletes what it and a kept part left, then waits for a
+    // worker still stopping (see TransferWorkers), so that none outlives `system`.
     ~DownloadSession();
     DownloadSession(const DownloadSession&) = delete;
     DownloadSession& operator=(const DownloadSession&) = delete;
 
     // The program ends: a transfer still running stops and nothing more is told; its file and a
-    // kept part are deleted.
+    // kept part are deleted. Waits for nothing.
     void End();
+    // Waits until every transfer worker has ended or `deadline` has passed; true when none is
+    // left. A stopped worker ends quickly, but one inside a commit's sync to disk or a proxy
+    // lookup cannot be interrupted.
+    bool WaitForWorkers(std::chrono::steady_clock::time_point deadline);
 
     // The limits of the transfers started from now on.
     void SetLimits(const TransferLimits& limits);
@@ -146,6 +153,8 @@ private:
     bool startAbandoned_ = false;
     // The generation of the current transfer; 0 before the first. Messages of any other are stale.
     uint64_t generation_ = 0;
+    // Where the transfers' workers run; it outlives every job (declared before them).
+    TransferWorkers workers_;
     std::unique_ptr<TransferJob> transfer_;
     // What the last transfer left after a network failure, so that the page's own retry of the
     // same URL continues it; deleted (with its temporary file) when a download of anything else

@@ -52,6 +52,10 @@ enum class CommitOutcome {
 // Ownership and lifetime: when destroyed without a successful Commit it deletes the temporary
 // file, and only while that name still holds the very file it created; it never truncates,
 // replaces or deletes a file it did not create (the target is only replaced by Commit's rename).
+// The file stays in the folder it was created in, whatever becomes of that folder's path: it is
+// deleted from there, and a commit fails when the target's folder path no longer leads to that
+// folder (renamed, or its path given to another folder, a file or a link), so nothing is put
+// where the path leads instead.
 //
 // Threads: one thread at a time, any thread (the transfer worker writes it); it needs no System
 // once made.

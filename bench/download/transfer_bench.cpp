@@ -57,7 +57,8 @@ int RunJob(const std::string& url, const fs::path& target, int connections) {
     tarvik::platform::posix::PosixSystem system;
     tarvik::download::TransferLimits limits;
     limits.connections = connections;
-    tarvik::download::TransferJob job(system, url, target.string(), limits, post);
+    tarvik::download::TransferWorkers workers(system);
+    tarvik::download::TransferJob job(workers, url, target.string(), limits, post);
     const auto started = Clock::now();
     if (!job.Start())
         return 2;

@@ -141,8 +141,9 @@ TEST_F(MessageQueueTest, ATransferWorkersMessagesArriveOnTheLoopInOrderAndComple
         download::ProgressFigures figures;
     };
     std::vector<Delivery> deliveries;
+    download::TransferWorkers workers(platform->system);
     download::TransferJob job(
-        platform->system, server.Url("/setup.run"), (folder / "setup.run").string(), limits,
+        workers, server.Url("/setup.run"), (folder / "setup.run").string(), limits,
         [this](const HostMessage& message) { platform->window.Post(message); });
     host.onMessage = [&](const HostMessage& message) {
         // The window's own messages (its size, for one) come through the same queue.
