@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -584,6 +585,61 @@ TEST_F(DownloadFlowTest, ACancelBeforeTheStartIsToldCancelsTheDownloadBeingStart
         std::filesystem::remove_all(Downloads());
         std::filesystem::create_directory(Downloads());
     }
+}
+
+// A cancel that comes while the file is being put in place (past the point where the transfer
+// could still be stopped) neither holds the window until the commit ends nor turns a download
+// that is finishing into a cancelled one: the page hears finished, once, and the file is there
+// to install.
+TEST_F(DownloadFlowTest, ACancelWhileTheFileIsCommittedNeitherWaitsNorStopsIt) {
+    StallGate commit;
+    std::atomic<bool> committing = false;
+    platform.system.WhileCommitting([&] {
+        committing = true;
+        commit.Wait();
+    });
+    StartHost();
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(platform.window.PumpUntil([&] { return committing.load(); }, 10s));
+
+    // Should the cancel wait for the worker, the commit goes on after 5 s, and the test knows.
+    std::mutex mutex;
+    std::condition_variable cancelled;
+    bool returned = false;
+    std::atomic<bool> openedByTimeout = false;
+    std::thread fallback([&] {
+        std::unique_lock lock(mutex);
+        if (!cancelled.wait_for(lock, 5s, [&] { return returned; }))
+            openedByTimeout = true;
+        commit.Open();
+    });
+    Send(R"({"msg_type":"dnld_cancel"})");
+    {
+        const std::lock_guard lock(mutex);
+        returned = true;
+    }
+    cancelled.notify_all();
+    fallback.join();
+    EXPECT_FALSE(openedByTimeout) << "the cancel waited for the commit";
+
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    platform.window.PumpUntil([] { return false; }, 100ms);
+    std::vector<std::string> ends;
+    for (const std::string& notice : Notices())
+        if (notice.find("\"dnld\"") != std::string::npos)
+            ends.push_back(notice);
+    EXPECT_EQ(ends, (std::vector<std::string>{kStart, kFinished}));
+    EXPECT_EQ(host->downloadState(), DownloadState::Finished);
+
+    // The download is the finished one: asked again it says so, and it installs.
+    platform.system.WhileCommitting(nullptr);
+    platform.webView.notices.clear();
+    RequestDownload("/files/Setup.exe", true);
+    EXPECT_EQ(Notices(), std::vector<std::string>{kFinished});
+    Send(R"({"msg_type":"install"})");
+    EXPECT_EQ(platform.desktop.startedInstallers,
+              std::vector<std::string>{(Downloads() / "Setup.exe").string()});
+    EXPECT_EQ(ReadFileBytes(Downloads() / "Setup.exe"), installer);
 }
 
 TEST_F(DownloadFlowTest, EndingTheHostMidTransferStopsPromptlyAndLeavesNoPartialFile) {
