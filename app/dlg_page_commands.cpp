@@ -60,7 +60,7 @@ void CTarvikDlg::operator()(const bridge::CancelDownload& /*command*/) {
     download_.Cancel();
 }
 
-void CTarvikDlg::operator()(const bridge::ReportEvent& command) {
+void CTarvikDlg::operator()(const bridge::ReportPageEvent& command) {
     ReportEvent(command.eventId);
 }
 

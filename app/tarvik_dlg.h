@@ -87,7 +87,7 @@ public:
     void operator()(const bridge::Download& command);
     void operator()(const bridge::AskDownloadState& command);
     void operator()(const bridge::CancelDownload& command);
-    void operator()(const bridge::ReportEvent& command);
+    void operator()(const bridge::ReportPageEvent& command);
     void operator()(const bridge::Close& command);
     void operator()(const bridge::ShowWindow& command);
     void operator()(const bridge::ResizeWindow& command);

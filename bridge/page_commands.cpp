@@ -50,7 +50,7 @@ std::optional<PageCommand> ReadCommand(const std::string& type, const json& data
     if (type == "dnld_cancel")
         return CancelDownload{};
     if (type == "post_data")
-        return ReportEvent{StringArgument(data, "event_id")};
+        return ReportPageEvent{StringArgument(data, "event_id")};
     if (type == "close")
         return Close{BooleanArgument(data, "force_close")};
     static constexpr std::pair<std::string_view, ShowWindow::As> kShow[] = {

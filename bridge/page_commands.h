@@ -43,9 +43,9 @@ struct CancelDownload {
     bool operator==(const CancelDownload&) const = default;
 };
 // "post_data"
-struct ReportEvent {
+struct ReportPageEvent {
     std::string eventId;
-    bool operator==(const ReportEvent&) const = default;
+    bool operator==(const ReportPageEvent&) const = default;
 };
 // "close"
 struct Close {
@@ -74,7 +74,7 @@ struct Mouse {
 
 using PageCommand =
     std::variant<OpenUrl, Install, RevealDownload, Download, AskDownloadState, CancelDownload,
-                 ReportEvent, Close, ShowWindow, ResizeWindow, Mouse>;
+                 ReportPageEvent, Close, ShowWindow, ResizeWindow, Mouse>;
 
 // What became of one page message.
 struct DecodedMessage {

@@ -68,7 +68,7 @@ TEST(DecodePageMessage, ReadsEachMessageIntoOneCommandOrNone) {
          {Outcome::Command, "open_url", OpenUrl{"file:///etc/passwd"}}},
         {R"({"msg_type":"open_url","msg_data":{"url":5}})", {Outcome::Malformed, "open_url", {}}},
         {R"({"msg_type":"post_data","msg_data":{"event_id":"abc"}})",
-         {Outcome::Command, "post_data", ReportEvent{"abc"}}},
+         {Outcome::Command, "post_data", ReportPageEvent{"abc"}}},
         {R"({"msg_type":"post_data","msg_data":"abc"})", {Outcome::Malformed, "post_data", {}}},
         {R"({"msg_type":"close","msg_data":{"force_close":true}})",
          {Outcome::Command, "close", Close{true}}},
