@@ -118,7 +118,7 @@ void Desktop::OnNotified(GObject* bus, GAsyncResult* result, gpointer self) {
 }
 
 void Desktop::OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                 const gchar*, GVariant* parameters, gpointer self) {
+                                   const gchar*, GVariant* parameters, gpointer self) {
     RunGuarded("notification activated", [&] {
         auto* desktop = static_cast<Desktop*>(self);
         guint32 id = 0;
@@ -178,7 +178,7 @@ void Desktop::OpenFolder(const std::string& path) {
 }
 
 void Desktop::AskFileManager(const char* method, const std::string& uri,
-                           const std::string& fallbackUri) {
+                             const std::string& fallbackUri) {
     GError* rawError = nullptr;
     GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
     GErrorPtr error(rawError);

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/gtk/built_in_page.h"
-#include "platform/gtk/host_window.h"
 #include "platform/gtk/desktop.h"
+#include "platform/gtk/host_window.h"
 #include "platform/gtk/web_view.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_system.h"
