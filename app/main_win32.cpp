@@ -72,7 +72,7 @@ int main() {
     // The page is the whole user interface: without the system web view there is nothing to
     // show, so the user is told what is missing instead of seeing an empty window.
     if (const std::optional<std::string> missing = tarvik::platform::win32::WebViewUnavailable()) {
-        const tarvik::Catalogue texts(platform.shell.PreferredLanguages());
+        const tarvik::Catalogue texts(platform.desktop.PreferredLanguages());
         const std::wstring text = tarvik::WideFromNarrow(
             std::string(texts.Translate(
                 "This program needs the Microsoft Edge WebView2 Runtime to show its window.")) +

@@ -102,6 +102,12 @@ public:
     virtual CommitOutcome CommitWithoutReplacing(const std::string& targetPath) = 0;
 };
 
+struct SystemName {
+    std::string os;
+    std::string machine;
+    bool operator==(const SystemName&) const = default;
+};
+
 // Every call the program makes on files and on its own executable, behind one seam: the real
 // implementation is `posix::PosixSystem`; tests use `headless::HeadlessSystem`, which works on
 // the same real files and can be told to fail chosen operations.
@@ -117,6 +123,10 @@ public:
     // empty when the system cannot tell.
     virtual std::string ExecutablePath() = 0;
     virtual std::string ExecutableFolder() = 0;
+
+    // The operating system's name and the processor's architecture, as a request names the
+    // program's surroundings: "Linux" and "x86_64", "Windows" and "aarch64".
+    virtual SystemName Name() = 0;
 
     // Whether a regular file (after following symbolic links) has that name.
     virtual bool IsRegularFile(const std::string& path) = 0;

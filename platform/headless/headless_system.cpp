@@ -20,6 +20,7 @@ struct HeadlessSystem::Shared {
     // ProxyFor's script (not recorded as a call: the order of file operations is what tests
     // compare).
     bool realProxy = false;
+    std::function<void()> whileCommitting;
     std::optional<std::string> proxy;
 
     // Records the call and tells whether the fault is injected.
@@ -27,6 +28,16 @@ struct HeadlessSystem::Shared {
         const std::lock_guard lock(mutex);
         calls.push_back({std::move(operation), std::move(argument)});
         return fault && faults.contains(*fault);
+    }
+    // Runs the test's hook outside the lock, so that the hook may wait for the test.
+    void Committing() {
+        std::function<void()> hook;
+        {
+            const std::lock_guard lock(mutex);
+            hook = whileCommitting;
+        }
+        if (hook)
+            hook();
     }
     bool Injected(Fault fault) const {
         const std::lock_guard lock(mutex);
@@ -73,12 +84,14 @@ public:
         return real_->RecordOriginUrl(url);
     }
     bool Commit() override {
+        shared_->Committing();
         if (shared_->Ask("DownloadFile::Commit", path(), Fault::DownloadCommitFails))
             return false;
         return real_->Commit();
     }
 
     CommitOutcome CommitWithoutReplacing(const std::string& targetPath) override {
+        shared_->Committing();
         if (shared_->Ask("DownloadFile::CommitWithoutReplacing", targetPath,
                          Fault::DownloadCommitFails))
             return CommitOutcome::Failed;
@@ -118,6 +131,11 @@ std::vector<HeadlessSystem::Call> HeadlessSystem::Calls() const {
     return shared_->calls;
 }
 
+void HeadlessSystem::WhileCommitting(std::function<void()> hook) {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->whileCommitting = std::move(hook);
+}
+
 void HeadlessSystem::AnswerProxy(std::optional<std::string> answer) {
     const std::lock_guard lock(shared_->mutex);
     shared_->realProxy = false;
@@ -142,6 +160,10 @@ std::string HeadlessSystem::ExecutablePath() {
     if (shared_->Ask("ExecutablePath", {}, Fault::UnknownExecutable))
         return {};
     return real_->ExecutablePath();
+}
+
+SystemName HeadlessSystem::Name() {
+    return real_->Name();
 }
 
 std::string HeadlessSystem::ExecutableFolder() {

@@ -2,6 +2,7 @@
 
 #include "platform/system.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +51,8 @@ public:
 
     std::string ExecutablePath() override;
     std::string ExecutableFolder() override;
+    // The real system's.
+    SystemName Name() override;
     bool IsRegularFile(const std::string& path) override;
     FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
@@ -58,6 +61,11 @@ public:
     // What the test scripted with AnswerProxy; without a script, nothing (no resolver), so that
     // tests do not depend on the proxy settings of the machine they run on.
     std::optional<std::string> ProxyFor(const std::string& url) override;
+
+    // Runs `hook` on the worker's thread each time a download file is about to be put in its
+    // target's place (before a commit fault is looked at), so that a test can hold a transfer
+    // at its very end. Empty: none.
+    void WhileCommitting(std::function<void()> hook);
 
     // The answer ProxyFor gives from now on, for every URL; UseRealProxyResolver asks the real
     // system (GIO) instead.

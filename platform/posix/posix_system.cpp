@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -329,6 +330,13 @@ std::string PosixSystem::ExecutableFolder() {
     if (path.empty() || path.front() != '/')
         return {};
     return Split(path).folder;
+}
+
+SystemName PosixSystem::Name() {
+    utsname system{};
+    if (::uname(&system) != 0)
+        return {"Linux", "unknown"};
+    return {system.sysname, system.machine};
 }
 
 bool PosixSystem::IsRegularFile(const std::string& path) {

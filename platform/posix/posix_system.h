@@ -14,6 +14,7 @@ class PosixSystem final : public System {
 public:
     std::string ExecutablePath() override;
     std::string ExecutableFolder() override;
+    SystemName Name() override;
     bool IsRegularFile(const std::string& path) override;
     FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;

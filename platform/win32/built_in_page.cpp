@@ -19,20 +19,6 @@ constexpr wchar_t kClassName[] = L"TarvikBuiltInPage";
 constexpr int kRetryId = 1;
 constexpr int kCloseId = 2;
 
-void RegisterClassOnce(WNDPROC procedure) {
-    static const bool registered = [procedure] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = procedure;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kClassName;
-        return ::RegisterClassExW(&windowClass) != 0;
-    }();
-    (void)registered;
-}
-
 // A text field of the host's data; empty when missing or not a text.
 std::string Field(const nlohmann::json& data, const std::string& name) {
     const auto found = data.find(name);
@@ -58,7 +44,8 @@ bool BuiltInPage::Make() {
         return true;
     if (!window_.Handle())
         return false;
-    RegisterClassOnce(&BuiltInPage::WindowProc);
+    static const bool registered = RegisterWindowClass(kClassName, &BuiltInPage::WindowProc);
+    (void)registered;
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     page_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"", WS_CHILD | WS_CLIPCHILDREN, 0,
                               0, 0, 0, window_.Handle(), nullptr, instance, this);

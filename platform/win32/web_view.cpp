@@ -1,8 +1,8 @@
 #include "platform/win32/web_view.h"
 
+#include "common/curl/web_url.h"
 #include "common/text_conversion.h"
 #include "common/translation.h"
-#include "platform/gtk/page_origin.h"
 #include "platform/win32/host_navigation.h"
 #include "platform/win32/host_window.h"
 
@@ -203,7 +203,7 @@ struct WebView::State {
         // free.
         if (awaitingHostCommit || !hostOrigin)
             return false;
-        return gtk::OriginOf(uri) != hostOrigin;
+        return OriginOf(uri) != hostOrigin;
     }
     void Leave(const std::string& uri) const {
         if (onLeave && !uri.empty())
@@ -267,7 +267,7 @@ void WebView::Create(std::function<void()> onReady) {
                 if (FAILED(args->get_Source(&source)))
                     return S_OK;
                 const std::string origin = TakeString(source);
-                if (!state->hostOrigin || gtk::OriginOf(origin) != state->hostOrigin)
+                if (!state->hostOrigin || OriginOf(origin) != state->hostOrigin)
                     return S_OK;
                 // Not a string: the page sent something else, which the host reads as empty.
                 LPWSTR text = nullptr;
@@ -348,7 +348,7 @@ void WebView::Create(std::function<void()> onReady) {
                 LPWSTR source = nullptr;
                 if (SUCCEEDED(sender->get_Source(&source))) {
                     state->awaitingHostCommit = false;
-                    state->hostOrigin = gtk::OriginOf(TakeString(source));
+                    state->hostOrigin = OriginOf(TakeString(source));
                 }
                 // Opened once the page has a document, so that the tools show it from the start.
                 if (state->inspect && !state->inspectorShown) {
@@ -390,7 +390,7 @@ void WebView::FitToWindow() {
 void WebView::Navigate(const std::string& url) {
     State& state = *state_;
     // An address without an origin cannot be the host's page.
-    if (!state.view || !gtk::OriginOf(url))
+    if (!state.view || !OriginOf(url))
         return;
     state.hostOrigin.reset();
     state.awaitingHostCommit = true;

@@ -273,6 +273,10 @@ bool HeldSystem::ReleasedInTime() const {
 std::string HeldSystem::ExecutablePath() {
     return RealSystem().ExecutablePath();
 }
+platform::SystemName HeldSystem::Name() {
+    return RealSystem().Name();
+}
+
 std::string HeldSystem::ExecutableFolder() {
     return RealSystem().ExecutableFolder();
 }

@@ -111,6 +111,7 @@ public:
 
     std::string ExecutablePath() override;
     std::string ExecutableFolder() override;
+    platform::SystemName Name() override;
     bool IsRegularFile(const std::string& path) override;
     platform::FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
     platform::WriteOutcome ReplaceWholeFile(const std::string& path,

@@ -61,7 +61,7 @@ TEST_F(MessageQueueTest, MessagesKeepArrivingWhileAModalDialogRuns) {
     host.onMessage = [&](const HostMessage& message) {
         if (message.id == kProbe) {
             platform->window.Post(HostMessage{kSecond, 0, 0});
-            platform->shell.ShowMessageBox("Working", "Tarvik");
+            platform->desktop.ShowMessageBox("Working", "Tarvik");
             boxReturned = true;
         } else if (message.id == kSecond) {
             // Handled inside the message box's own loop: close it as the user would.

@@ -128,7 +128,7 @@ TEST_F(HostWindowTest, StopSignalsBecomeOneCloseRequestAndASecondOneEndsAtOnce) 
                 return;
             // Handled by the box's own loop.
             raise(signal);
-            platform->shell.ShowMessageBox("text", "caption");
+            platform->desktop.ShowMessageBox("text", "caption");
             observed.boxEnded = true;
         };
         platform->window.Post(HostMessage{kShowBox, 0, 0});

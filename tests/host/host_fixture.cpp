@@ -26,6 +26,26 @@ HostFixture::HostFixture() {
                                                     : "<no event field>");
         response.set_content(R"({"code":200})", "application/json");
     });
+    service.server.Get("/files/Setup.exe", [this](const auto&, auto& response) {
+        if (holdAnswers)
+            answerGate.Wait();
+        response.set_content(kInstallerBody, "application/octet-stream");
+    });
+    service.server.Get("/files/missing.exe", [this](const auto&, auto& response) {
+        if (holdAnswers)
+            answerGate.Wait();
+        response.status = 404;
+        response.set_content("not here", "text/plain");
+    });
+    // No length, so no progress notice comes between a test's steps.
+    service.server.Get("/files/stall.exe", [this](const auto&, auto& response) {
+        response.set_chunked_content_provider(
+            "application/octet-stream", [this](size_t, httplib::DataSink&) {
+                while (!releaseStalls)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                return false;
+            });
+    });
     service.Start();
 
     options.configPath = folder / "config.ini";
@@ -41,7 +61,9 @@ HostFixture::~HostFixture() {
     // A service held back by a test answers now, so that nothing waits on it at the end.
     infoGate.Open();
     eventGate.Open();
+    answerGate.Open();
     host.reset();
+    releaseStalls = true;
     // The handlers use the fixture's fields, which go before the server would.
     service.Stop();
 }
@@ -58,6 +80,19 @@ void HostFixture::StartHost() {
 void HostFixture::Send(const std::string& utf8Message) {
     platform.webView.DeliverPageMessage(utf8Message);
     platform.window.Pump();
+}
+
+std::string HostFixture::InstallerUrl(const std::string& name) const {
+    return service.Url("/files/" + name);
+}
+
+void HostFixture::ReachDownloadState(DownloadState state) {
+    if (state == DownloadState::Idle)
+        return;
+    const char* name = state == DownloadState::Running ? "stall.exe" : "Setup.exe";
+    Send(R"({"msg_type":"dnld","msg_data":{"url":")" + InstallerUrl(name) + R"(","silent":true}})");
+    ASSERT_TRUE(platform.window.PumpUntil([&] { return host->downloadState() == state; },
+                                          std::chrono::seconds(10)));
 }
 
 std::vector<std::string> HostFixture::Notices() const {

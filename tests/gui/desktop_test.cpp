@@ -25,7 +25,7 @@ bool HasPkexec() {
     return platform::gtk::GCharPtr(g_find_program_in_path("pkexec")) != nullptr;
 }
 
-class ShellTest : public ::testing::Test {
+class DesktopTest : public ::testing::Test {
 protected:
     void SetUp() override {
         BeforeGtk();
@@ -49,24 +49,24 @@ protected:
     RecordingHost host;
 };
 
-TEST_F(ShellTest, ElevatedRunWithoutPkexecFailsAtOnce) {
+TEST_F(DesktopTest, ElevatedRunWithoutPkexecFailsAtOnce) {
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", folder.c_str(), 1);
     int failures = 0;
     const fs::path installer = MakeInstaller();
-    platform->shell.StartInstaller(installer.string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(installer.string(), [&] { ++failures; });
     setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(failures, 1);
     // The file was still made executable for its owner first.
     EXPECT_NE(fs::status(installer).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
-TEST_F(ShellTest, ElevatedRunEitherStartsOrReportsTheRefusalLater) {
+TEST_F(DesktopTest, ElevatedRunEitherStartsOrReportsTheRefusalLater) {
     if (!HasPkexec())
         GTEST_SKIP() << "pkexec is not installed";
     int failures = 0;
     const fs::path installer = MakeInstaller();
-    platform->shell.StartInstaller(installer.string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(installer.string(), [&] { ++failures; });
     EXPECT_EQ(failures, 0) << "a refusal is only known once pkexec has finished";
     // Without a polkit agent pkexec refuses; with one (a root session) the program runs.
     ASSERT_TRUE(RunUntil(*platform, [&] { return failures > 0 || fs::exists(folder / "ran"); }));
@@ -74,11 +74,11 @@ TEST_F(ShellTest, ElevatedRunEitherStartsOrReportsTheRefusalLater) {
     EXPECT_EQ(failures + int(fs::exists(folder / "ran")), 1);
 }
 
-TEST_F(ShellTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
+TEST_F(DesktopTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
     if (!HasPkexec())
         GTEST_SKIP() << "pkexec is not installed";
     int failures = 0;
-    platform->shell.StartInstaller(MakeInstaller().string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(MakeInstaller().string(), [&] { ++failures; });
     platform->window.Destroy();
     const auto until = std::chrono::steady_clock::now() + 2s;
     while (std::chrono::steady_clock::now() < until)
@@ -89,7 +89,7 @@ TEST_F(ShellTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
 // pkexec's refusals and the installer's own exit statuses look alike (126, 127); only the
 // refusals are launch failures. pkexec is stood in for by a script on PATH that refuses like it,
 // or clears the environment and runs the program like it. An AppImage never goes through it.
-TEST_F(ShellTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
+TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
     struct Observed {
         int failures = 0;
         bool ran = false;
@@ -144,7 +144,7 @@ TEST_F(ShellTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
                                  << seen.string() << ".tmp'\nmv '" << seen.string() << ".tmp' '"
                                  << seen.string() << "'\nexit " << c.exitStatus << "\n";
         Observed observed;
-        platform->shell.StartInstaller(installer.string(), [&] { ++observed.failures; });
+        platform->desktop.StartInstaller(installer.string(), [&] { ++observed.failures; });
         ASSERT_TRUE(RunUntil(*platform, [&] { return observed.failures > 0 || fs::exists(seen); }));
         // Whatever is still to come from the ended run (a failure reported late) arrives here.
         RunFor(*platform, 300ms);
@@ -223,7 +223,7 @@ private:
 // A package goes to the desktop's package installer; without one, to the default handler for its
 // type; a package installer that fails or is cancelled is a launch failure. On a session bus of
 // the test's own, with a default handler for .deb files that leaves a mark.
-class PackageInstallTest : public ShellTest {
+class PackageInstallTest : public DesktopTest {
 protected:
     void BeforeGtk() override {
         gchar* argv[] = {const_cast<gchar*>("dbus-daemon"), const_cast<gchar*>("--session"),
@@ -256,7 +256,7 @@ protected:
     void TearDown() override {
         if (busPid > 0)
             kill(busPid, SIGTERM);
-        ShellTest::TearDown();
+        DesktopTest::TearDown();
     }
 
     GPid busPid = 0;
@@ -302,7 +302,7 @@ TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler)
         }
         Observed observed;
         bool answered = false;
-        platform->shell.StartInstaller(package.string(), [&] { ++observed.failures; });
+        platform->desktop.StartInstaller(package.string(), [&] { ++observed.failures; });
         ASSERT_TRUE(RunUntil(*platform, [&] {
             answered = observed.failures > 0 || (service && !service->files.empty()) ||
                        fs::exists(package.string() + ".opened");
@@ -358,7 +358,7 @@ TEST(LaunchWayOfAFile, FollowsItsKindAndOnlyElevatesProgramsAndScripts) {
 
 // The dialog completes a name typed without an extension, unless that would make it longer
 // than a file name can be; a name the file system refuses must not end the program.
-TEST_F(ShellTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
+TEST_F(DesktopTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
     struct Case {
         std::string typed;
         std::string expected;
@@ -406,7 +406,7 @@ TEST_F(ShellTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
                     return G_SOURCE_CONTINUE;
                 },
                 &answer);
-            chosen = platform->shell.ShowSaveDialog(platform::SaveDialogRequest{
+            chosen = platform->desktop.ShowSaveDialog(platform::SaveDialogRequest{
                 "proposed-setup.run",
                 "run",
                 {{"安装程序(*.run)", "*.run"}, {"所有文件(*.*)", "*.*"}}});
@@ -491,12 +491,12 @@ TEST_F(PackageInstallTest, NotificationsGoToTheDesktopsNotificationService) {
     platform::gtk::GErrorPtr error(rawError);
     ASSERT_TRUE(bus) << (error ? error->message : "");
 
-    platform->shell.Notify("Nobody", "listens");
+    platform->desktop.Notify("Nobody", "listens");
     RunFor(*platform, 300ms);
 
     FakeNotificationService service(bus.get());
     ASSERT_TRUE(RunUntil(*platform, [&] { return service.named; }));
-    platform->shell.Notify("Demo App", "The download has finished.");
+    platform->desktop.Notify("Demo App", "The download has finished.");
     ASSERT_TRUE(RunUntil(*platform, [&] { return !service.shown.empty(); }));
     RunFor(*platform, 200ms);
     EXPECT_EQ(service.shown,

@@ -20,12 +20,12 @@ class HostWindow;
 //
 // When the window is destroyed, requests still under way (a file-manager call, an authorisation
 // prompt) are abandoned and never call back. `window` must outlive this object.
-class Shell final : public Desktop {
+class Desktop final : public platform::Desktop {
 public:
-    explicit Shell(HostWindow& window);
-    ~Shell() override;
-    Shell(const Shell&) = delete;
-    Shell& operator=(const Shell&) = delete;
+    explicit Desktop(HostWindow& window);
+    ~Desktop() override;
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
 
     // GLib's list from the environment (LANGUAGE, LC_ALL, LC_MESSAGES, LANG), as gettext
     // reads it.
@@ -55,13 +55,13 @@ private:
     static void OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                      const gchar*, GVariant* parameters, gpointer self);
 
-    HostWindow& m_window;
-    GObjectPtr<GCancellable> m_cancellable;
+    HostWindow& window_;
+    GObjectPtr<GCancellable> cancellable_;
     // The session bus while notifications are watched, and the watch of their activations.
-    GObjectPtr<GDBusConnection> m_notificationBus;
-    guint m_actionWatch = 0;
-    std::vector<uint32_t> m_notificationIds;
-    std::unique_ptr<ElevatedLauncher> m_launcher;
+    GObjectPtr<GDBusConnection> notificationBus_;
+    guint actionWatch_ = 0;
+    std::vector<uint32_t> notificationIds_;
+    std::unique_ptr<ElevatedLauncher> launcher_;
 };
 
 } // namespace tarvik::platform::gtk

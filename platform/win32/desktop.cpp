@@ -1,4 +1,4 @@
-#include "platform/win32/shell.h"
+#include "platform/win32/desktop.h"
 
 #include "common/text_conversion.h"
 #include "platform/win32/com_ptr.h"
@@ -42,9 +42,9 @@ ComPtr<IShellItem> ItemFromPath(const std::wstring& path) {
 
 } // namespace
 
-Shell::Shell(HostWindow& window) : window_(window) {}
+Desktop::Desktop(HostWindow& window) : window_(window) {}
 
-void Shell::OpenUri(const std::string& uri) {
+void Desktop::OpenUri(const std::string& uri) {
     ::ShellExecuteW(window_.Handle(), L"open", Wide(uri).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
@@ -69,7 +69,7 @@ std::string LocaleNameFromLanguageTag(std::string_view tag) {
     return territory.empty() ? language : language + "_" + territory;
 }
 
-std::vector<std::string> Shell::PreferredLanguages() {
+std::vector<std::string> Desktop::PreferredLanguages() {
     // The user's display languages, most preferred first, as a list of zero-terminated names
     // ("de-DE\0en-US\0\0").
     ULONG count = 0;
@@ -91,7 +91,7 @@ std::vector<std::string> Shell::PreferredLanguages() {
     return languages;
 }
 
-std::string Shell::DownloadsFolder() {
+std::string Desktop::DownloadsFolder() {
     CoTaskPtr<PWSTR> path;
     if (FAILED(::SHGetKnownFolderPath(FOLDERID_Downloads, KF_FLAG_DEFAULT, nullptr, path.Put())) ||
         !path.get())
@@ -99,7 +99,7 @@ std::string Shell::DownloadsFolder() {
     return NarrowFromWide(path.get());
 }
 
-std::optional<std::string> Shell::ShowSaveDialog(const SaveDialogRequest& request) {
+std::optional<std::string> Desktop::ShowSaveDialog(const SaveDialogRequest& request) {
     ComPtr<IFileSaveDialog> dialog;
     if (FAILED(::CoCreateInstance(CLSID_FileSaveDialog, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IFileSaveDialog, reinterpret_cast<void**>(dialog.Put()))))
@@ -142,7 +142,7 @@ std::optional<std::string> Shell::ShowSaveDialog(const SaveDialogRequest& reques
     return NarrowFromWide(path.get());
 }
 
-void Shell::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+void Desktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
     const std::wstring file = WindowsPath(path);
     const size_t slash = file.find_last_of(L'\\');
     const std::wstring folder =
@@ -160,12 +160,12 @@ void Shell::StartInstaller(const std::string& path, std::function<void()> onFail
         onFailure();
 }
 
-void Shell::ShowMessageBox(const std::string& text, const std::string& caption) {
+void Desktop::ShowMessageBox(const std::string& text, const std::string& caption) {
     ::MessageBoxW(window_.Handle(), Wide(text).c_str(), Wide(caption).c_str(),
                   MB_OK | MB_ICONINFORMATION);
 }
 
-void Shell::Notify(const std::string& title, const std::string& body) {
+void Desktop::Notify(const std::string& title, const std::string& body) {
     if (!window_.Handle() || window_.IsActive())
         return;
     notice_.Show(title, body);
@@ -176,7 +176,7 @@ void Shell::Notify(const std::string& title, const std::string& body) {
     ::FlashWindowEx(&flash);
 }
 
-void Shell::RevealInFileManager(const std::string& path) {
+void Desktop::RevealInFileManager(const std::string& path) {
     const std::wstring file = WindowsPath(path);
     PIDLIST_ABSOLUTE item = ::ILCreateFromPathW(file.c_str());
     const bool shown = item && SUCCEEDED(::SHOpenFolderAndSelectItems(item, 0, nullptr, 0));
@@ -189,7 +189,7 @@ void Shell::RevealInFileManager(const std::string& path) {
     }
 }
 
-void Shell::OpenFolder(const std::string& path) {
+void Desktop::OpenFolder(const std::string& path) {
     ::ShellExecuteW(window_.Handle(), L"open", WindowsPath(path).c_str(), nullptr, nullptr,
                     SW_SHOWNORMAL);
 }

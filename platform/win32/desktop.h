@@ -23,9 +23,9 @@ std::string LocaleNameFromLanguageTag(std::string_view tag);
 // Threads: user-interface thread only, which must be a single-threaded COM apartment (the
 // platform initialises it). The dialogs are modal over the host window and run the system's own
 // loop, which keeps dispatching the host's posted messages. `window` must outlive this object.
-class Shell final : public Desktop {
+class Desktop final : public platform::Desktop {
 public:
-    explicit Shell(HostWindow& window);
+    explicit Desktop(HostWindow& window);
 
     // GetUserPreferredUILanguages, each made a locale name.
     std::vector<std::string> PreferredLanguages() override;

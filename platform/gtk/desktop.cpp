@@ -1,4 +1,4 @@
-#include "platform/gtk/shell.h"
+#include "platform/gtk/desktop.h"
 
 #include "platform/gtk/dialogs.h"
 #include "platform/gtk/elevated_launch.h"
@@ -53,37 +53,37 @@ void OnFileManagerAnswered(GObject* connection, GAsyncResult* result, gpointer d
 
 } // namespace
 
-Shell::Shell(HostWindow& window)
-    : m_window(window), m_cancellable(g_cancellable_new()),
-      m_launcher(std::make_unique<ElevatedLauncher>()) {
-    m_window.WhenDestroyed([this] { Close(); });
+Desktop::Desktop(HostWindow& window)
+    : window_(window), cancellable_(g_cancellable_new()),
+      launcher_(std::make_unique<ElevatedLauncher>()) {
+    window_.WhenDestroyed([this] { Close(); });
 }
 
-Shell::~Shell() {
+Desktop::~Desktop() {
     Close();
 }
 
-void Shell::Close() {
-    g_cancellable_cancel(m_cancellable.get());
-    m_launcher.reset();
-    if (m_actionWatch != 0)
-        g_dbus_connection_signal_unsubscribe(m_notificationBus.get(), m_actionWatch);
-    m_actionWatch = 0;
-    m_notificationBus.reset();
+void Desktop::Close() {
+    g_cancellable_cancel(cancellable_.get());
+    launcher_.reset();
+    if (actionWatch_ != 0)
+        g_dbus_connection_signal_unsubscribe(notificationBus_.get(), actionWatch_);
+    actionWatch_ = 0;
+    notificationBus_.reset();
 }
 
-void Shell::Notify(const std::string& title, const std::string& body) {
-    if (g_cancellable_is_cancelled(m_cancellable.get()))
+void Desktop::Notify(const std::string& title, const std::string& body) {
+    if (g_cancellable_is_cancelled(cancellable_.get()))
         return;
-    if (!m_notificationBus) {
+    if (!notificationBus_) {
         GError* rawError = nullptr;
-        m_notificationBus.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+        notificationBus_.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
         GErrorPtr error(rawError);
-        if (!m_notificationBus)
+        if (!notificationBus_)
             return;
         // Activating a notification of ours brings the window back to the user.
-        m_actionWatch = g_dbus_connection_signal_subscribe(
-            m_notificationBus.get(), "org.freedesktop.Notifications",
+        actionWatch_ = g_dbus_connection_signal_subscribe(
+            notificationBus_.get(), "org.freedesktop.Notifications",
             "org.freedesktop.Notifications", "ActionInvoked", "/org/freedesktop/Notifications",
             nullptr, G_DBUS_SIGNAL_FLAGS_NONE, OnNotificationAction, this, nullptr);
     }
@@ -96,67 +96,67 @@ void Shell::Notify(const std::string& title, const std::string& body) {
     // Without a notification service the call fails, and nothing more is done: the page itself
     // shows the outcome when the user comes back.
     g_dbus_connection_call(
-        m_notificationBus.get(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+        notificationBus_.get(), "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
         "org.freedesktop.Notifications", "Notify",
         g_variant_new("(susss^asa{sv}i)", "Tarvik", 0u, "", title.c_str(), body.c_str(), actions,
                       &hints, -1),
-        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, m_cancellable.get(), OnNotified, this);
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, cancellable_.get(), OnNotified, this);
 }
 
-void Shell::OnNotified(GObject* bus, GAsyncResult* result, gpointer self) {
+void Desktop::OnNotified(GObject* bus, GAsyncResult* result, gpointer self) {
     GError* rawError = nullptr;
     GVariantPtr reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, &rawError));
     GErrorPtr error(rawError);
-    // Cancelled means the shell is gone: `self` must not be touched.
+    // Cancelled means the desktop object is gone: `self` must not be touched.
     if (!reply)
         return;
     RunGuarded("notification shown", [&] {
         guint32 id = 0;
         g_variant_get(reply.get(), "(u)", &id);
-        static_cast<Shell*>(self)->m_notificationIds.push_back(id);
+        static_cast<Desktop*>(self)->notificationIds_.push_back(id);
     });
 }
 
-void Shell::OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                 const gchar*, GVariant* parameters, gpointer self) {
+void Desktop::OnNotificationAction(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                   const gchar*, GVariant* parameters, gpointer self) {
     RunGuarded("notification activated", [&] {
-        auto* shell = static_cast<Shell*>(self);
+        auto* desktop = static_cast<Desktop*>(self);
         guint32 id = 0;
         const gchar* action = nullptr;
         g_variant_get(parameters, "(u&s)", &id, &action);
-        const auto& ours = shell->m_notificationIds;
-        if (std::find(ours.begin(), ours.end(), id) == ours.end() || !shell->m_window.Widget())
+        const auto& ours = desktop->notificationIds_;
+        if (std::find(ours.begin(), ours.end(), id) == ours.end() || !desktop->window_.Widget())
             return;
-        gtk_window_present(shell->m_window.Widget());
+        gtk_window_present(desktop->window_.Widget());
     });
 }
 
-std::optional<std::string> Shell::ShowSaveDialog(const SaveDialogRequest& request) {
-    return RunSaveDialog(DialogParent{m_window.Widget(), m_window.IsOnScreen()}, request);
+std::optional<std::string> Desktop::ShowSaveDialog(const SaveDialogRequest& request) {
+    return RunSaveDialog(DialogParent{window_.Widget(), window_.IsOnScreen()}, request);
 }
 
-void Shell::ShowMessageBox(const std::string& text, const std::string& caption) {
-    RunMessageBox(DialogParent{m_window.Widget(), m_window.IsOnScreen()}, text, caption);
+void Desktop::ShowMessageBox(const std::string& text, const std::string& caption) {
+    RunMessageBox(DialogParent{window_.Widget(), window_.IsOnScreen()}, text, caption);
 }
 
-void Shell::StartInstaller(const std::string& path, std::function<void()> onFailure) {
-    if (m_launcher)
-        m_launcher->Run(path, std::move(onFailure));
+void Desktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+    if (launcher_)
+        launcher_->Run(path, std::move(onFailure));
 }
 
-std::vector<std::string> Shell::PreferredLanguages() {
+std::vector<std::string> Desktop::PreferredLanguages() {
     std::vector<std::string> languages;
     for (const gchar* const* name = g_get_language_names(); name && *name; ++name)
         languages.emplace_back(*name);
     return languages;
 }
 
-void Shell::OpenUri(const std::string& uri) {
+void Desktop::OpenUri(const std::string& uri) {
     if (!uri.empty())
         LaunchDefault(uri);
 }
 
-std::string Shell::DownloadsFolder() {
+std::string Desktop::DownloadsFolder() {
     if (const char* folder = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD))
         return folder;
     // Without a configured one, the desktop's conventional folder, if the user has it; with
@@ -167,18 +167,18 @@ std::string Shell::DownloadsFolder() {
     return std::filesystem::is_directory(conventional, error) ? conventional.string() : "";
 }
 
-void Shell::RevealInFileManager(const std::string& path) {
+void Desktop::RevealInFileManager(const std::string& path) {
     AskFileManager("ShowItems", FileUri(path),
                    FileUri(std::filesystem::path(path).parent_path().string()));
 }
 
-void Shell::OpenFolder(const std::string& path) {
+void Desktop::OpenFolder(const std::string& path) {
     const std::string uri = FileUri(path);
     AskFileManager("ShowFolders", uri, uri);
 }
 
-void Shell::AskFileManager(const char* method, const std::string& uri,
-                           const std::string& fallbackUri) {
+void Desktop::AskFileManager(const char* method, const std::string& uri,
+                             const std::string& fallbackUri) {
     GError* rawError = nullptr;
     GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
     GErrorPtr error(rawError);
@@ -191,7 +191,7 @@ void Shell::AskFileManager(const char* method, const std::string& uri,
     g_dbus_connection_call(
         bus.get(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
         "org.freedesktop.FileManager1", method, g_variant_new("(^ass)", items, ""), nullptr,
-        G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, m_cancellable.get(), OnFileManagerAnswered,
+        G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, cancellable_.get(), OnFileManagerAnswered,
         ReleaseToGLib(std::make_unique<FileManagerRequest>(FileManagerRequest{fallbackUri})));
 }
 
