@@ -2,6 +2,7 @@
 
 #include "bridge/link_policy.h"
 #include "bridge/page_arguments.h"
+#include "common/curl/web_url.h"
 #include "common/event_codes.h"
 #include "common/log.h"
 #include "common/text_conversion.h"
@@ -19,7 +20,7 @@ using bridge::StringArgument;
 using nlohmann::json;
 
 void CTarvikDlg::OpenOutsideThePage(const std::string& url) {
-    if (bridge::IsOpenableWebLink(url))
+    if (bridge::IsOpenableLink(url))
         m_desktop.OpenUri(url);
 }
 
@@ -47,8 +48,13 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
 
         if (type == "open_url") {
             const std::string url = StringArgument(data, "url");
-            if (!bridge::IsOpenableWebLink(url))
+            // The event tells the service that a link was opened, so it is reported only for
+            // what went to the desktop.
+            if (!bridge::IsOpenableLink(url)) {
+                TARVIK_LOG("page: link not opened: ", log::Clipped(UrlScheme(url).value_or("?")),
+                           ": links are opened for http, https and mailto only");
                 return;
+            }
             m_desktop.OpenUri(url);
             ReportEvent(kEventLinkOpened);
         } else if (type == "install") {
