@@ -218,6 +218,8 @@ struct TransferJob::State {
     // Made before the worker starts, so the owner can always wake a waiting worker.
     const CurlMulti multi;
     std::atomic<bool> abort{false};
+    // Requested with `abort`: ends a proxy lookup the worker may be waiting on.
+    std::stop_source stopLookups;
     // The worker has posted, or is about to post, its last message.
     std::atomic<bool> ended{false};
     ProgressGate progress;
@@ -558,7 +560,7 @@ bool TransferJob::State::StartAttempt(Piece& piece) {
     Attempt* raw = attempt.get();
     if (!ConfigureTransfer(raw->handle.get(), url, limits, raw, &State::OnBody, &State::OnHeader,
                            &State::OnProgress, &State::BeforeRequest, raw->headers.get(),
-                           system.ProxyFor(url)))
+                           system.ProxyFor(url, stopLookups.get_token())))
         return false;
     raw->membership = std::make_unique<MultiMembership>(multi.get(), raw->handle.get());
     if (!raw->membership->added())
@@ -792,6 +794,7 @@ TransferJob::~TransferJob() {
     if (!state_->worker.joinable())
         return;
     state_->abort.store(true);
+    state_->stopLookups.request_stop();
     if (state_->multi)
         curl_multi_wakeup(state_->multi.get());
     state_->worker.join();

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_system.h"
 
 #include "common/text_conversion.h"
+#include "platform/answer_within.h"
 #include "platform/win32/proxy_settings.h"
 
 #include <windows.h>
@@ -347,10 +348,6 @@ struct ProxyInfo {
     ~ProxyInfo() { FreeWinHttpTexts({raw.lpszProxy, raw.lpszProxyBypass}); }
 };
 
-struct InternetHandleClose {
-    void operator()(HINTERNET handle) const { ::WinHttpCloseHandle(handle); }
-};
-
 std::string Narrow(const wchar_t* text) {
     return text ? NarrowFromWide(text) : std::string();
 }
@@ -379,20 +376,21 @@ std::optional<std::string> AutomaticProxyFor(const std::string& url,
         return std::nullopt;
     // One session for the run: WinHTTP keeps the script's address and the script it fetched
     // with the session, so a lookup per request (the info request, every event report, each
-    // download attempt) no longer fetches and runs the script again each time.
-    static const std::unique_ptr<void, InternetHandleClose> session(
-        ::WinHttpOpen(L"Tarvik", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                      WINHTTP_NO_PROXY_BYPASS, 0));
+    // download attempt) no longer fetches and runs the script again each time. It is never
+    // closed: a lookup its caller gave up on may still be using it on its own thread while the
+    // program ends (see AnswerWithin); the system frees it with the process.
+    static const HINTERNET session = ::WinHttpOpen(
+        L"Tarvik", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         return std::nullopt;
     const std::wstring address = Wide(url);
     ProxyInfo info;
-    BOOL found = ::WinHttpGetProxyForUrl(session.get(), address.c_str(), &options, &info.raw);
+    BOOL found = ::WinHttpGetProxyForUrl(session, address.c_str(), &options, &info.raw);
     // A script behind an authenticating server is fetched with the user's logon, as the
     // browser fetches it; only then, as the system service keeps no script fetched that way.
     if (!found && ::GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
         options.fAutoLogonIfChallenged = TRUE;
-        found = ::WinHttpGetProxyForUrl(session.get(), address.c_str(), &options, &info.raw);
+        found = ::WinHttpGetProxyForUrl(session, address.c_str(), &options, &info.raw);
     }
     if (!found) {
         if (detect && script.empty() && ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED)
@@ -402,6 +400,21 @@ std::optional<std::string> AutomaticProxyFor(const std::string& url,
     if (info.raw.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.raw.lpszProxy)
         return FirstListedProxy(NarrowFromWide(info.raw.lpszProxy));
     return std::string(); // the script said DIRECT
+}
+
+// The user's settings, which the web view follows too. Without them (WinHTTP refuses), the
+// transfer library reads the usual environment variables itself.
+std::optional<std::string> UsersProxyFor(const std::string& url) {
+    IeProxyConfig config;
+    if (!::WinHttpGetIEProxyConfigForCurrentUser(&config.raw))
+        return std::nullopt;
+    if (config.raw.fAutoDetect || config.raw.lpszAutoConfigUrl) {
+        // As the browser does: automatic settings first, and the manual ones when they find
+        // nothing.
+        if (std::optional<std::string> automatic = AutomaticProxyFor(url, config.raw))
+            return automatic;
+    }
+    return ManualProxyFor({Narrow(config.raw.lpszProxy), Narrow(config.raw.lpszProxyBypass)}, url);
 }
 
 } // namespace
@@ -579,19 +592,10 @@ WriteOutcome Win32System::RewriteFileInPlace(const std::string& path, std::strin
     return WriteOutcome::Written;
 }
 
-std::optional<std::string> Win32System::ProxyFor(const std::string& url) {
-    // The user's settings, which the web view follows too. Without them (WinHTTP refuses), the
-    // transfer library reads the usual environment variables itself.
-    IeProxyConfig config;
-    if (!::WinHttpGetIEProxyConfigForCurrentUser(&config.raw))
-        return std::nullopt;
-    if (config.raw.fAutoDetect || config.raw.lpszAutoConfigUrl) {
-        // As the browser does: automatic settings first, and the manual ones when they find
-        // nothing.
-        if (std::optional<std::string> automatic = AutomaticProxyFor(url, config.raw))
-            return automatic;
-    }
-    return ManualProxyFor({Narrow(config.raw.lpszProxy), Narrow(config.raw.lpszProxyBypass)}, url);
+std::optional<std::string> Win32System::ProxyFor(const std::string& url, std::stop_token stop) {
+    // WinHTTP's lookup cannot be interrupted; a lookup given up goes on by itself.
+    return AnswerWithin([url](std::stop_token) { return UsersProxyFor(url); }, kProxyLookupLimit,
+                        std::move(stop));
 }
 
 std::unique_ptr<DownloadFile> Win32System::CreateDownloadFile(const std::string& targetPath) {

@@ -46,13 +46,14 @@ HostFixture::~HostFixture() {
     service.Stop();
 }
 
-void HostFixture::StartHost() {
+void HostFixture::StartHost(InfoAnswer wait) {
     host = std::make_unique<CTarvikDlg>(platform.Roles(), options);
     platform.window.Create(*host);
     host->OnInitDialog();
     platform.webView.CompleteCreation();
     // The service answers on the host's worker thread; the page is navigated once it has.
-    platform.window.PumpUntil([this] { return host->infoAnswered(); }, std::chrono::seconds(5));
+    if (wait == InfoAnswer::Awaited)
+        platform.window.PumpUntil([this] { return host->infoAnswered(); }, std::chrono::seconds(5));
 }
 
 void HostFixture::Send(const std::string& utf8Message) {
