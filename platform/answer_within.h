@@ -28,7 +28,7 @@ namespace tarvik::platform {
 // Threads: any; `stop` may be requested from any thread.
 inline std::optional<std::string>
 AnswerWithin(std::function<std::optional<std::string>(std::stop_token abandoned)> lookup,
-             std::chrono::milliseconds limit, std::stop_token stop) {
+             std::chrono::milliseconds limit, const std::stop_token& stop) {
     if (stop.stop_requested())
         return std::nullopt;
     // Shared with the lookup's thread, which may outlive this call.

@@ -40,14 +40,15 @@ std::optional<std::string> ChooseProxy(gchar** proxies) {
 } // namespace
 
 std::optional<std::string> LookUpProxy(GProxyResolver* resolver, const std::string& url,
-                                       std::chrono::milliseconds limit, std::stop_token stop) {
+                                       std::chrono::milliseconds limit,
+                                       const std::stop_token& stop) {
     if (!resolver || !g_proxy_resolver_is_supported(resolver))
         return std::nullopt;
     // Held by the lookup's thread, which may outlive this call.
     const std::shared_ptr<GProxyResolver> held(G_PROXY_RESOLVER(g_object_ref(resolver)),
                                                ObjectUnref());
     return AnswerWithin(
-        [held, url](std::stop_token abandoned) -> std::optional<std::string> {
+        [held, url](const std::stop_token& abandoned) -> std::optional<std::string> {
             const std::unique_ptr<GCancellable, ObjectUnref> cancellable(g_cancellable_new());
             // GIO's resolvers end a cancelled lookup at once: GNOME's stops its call to the PAC
             // runner, libproxy's returns while the script goes on in GIO's own thread.
@@ -62,7 +63,7 @@ std::optional<std::string> LookUpProxy(GProxyResolver* resolver, const std::stri
                 return std::nullopt;
             return ChooseProxy(proxies.get());
         },
-        limit, std::move(stop));
+        limit, stop);
 }
 
 PosixSystem::PosixSystem(std::chrono::milliseconds proxyLookupLimit)
@@ -72,7 +73,7 @@ std::optional<std::string> PosixSystem::ProxyFor(const std::string& url, std::st
     // The default resolver is GIO's choice for this desktop: GNOME's settings in a GNOME session,
     // libproxy (environment variables, other desktops' settings, auto-configuration) elsewhere.
     // Without glib-networking only a stand-in is there, which says nothing.
-    return LookUpProxy(g_proxy_resolver_get_default(), url, proxyLookupLimit_, std::move(stop));
+    return LookUpProxy(g_proxy_resolver_get_default(), url, proxyLookupLimit_, stop);
 }
 
 } // namespace tarvik::platform::posix

@@ -21,6 +21,7 @@ namespace tarvik::platform::posix {
 //
 // Threads: any; `stop` may be requested from any thread.
 std::optional<std::string> LookUpProxy(GProxyResolver* resolver, const std::string& url,
-                                       std::chrono::milliseconds limit, std::stop_token stop);
+                                       std::chrono::milliseconds limit,
+                                       const std::stop_token& stop);
 
 } // namespace tarvik::platform::posix

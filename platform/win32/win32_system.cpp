@@ -595,7 +595,7 @@ WriteOutcome Win32System::RewriteFileInPlace(const std::string& path, std::strin
 std::optional<std::string> Win32System::ProxyFor(const std::string& url, std::stop_token stop) {
     // WinHTTP's lookup cannot be interrupted; a lookup given up goes on by itself.
     return AnswerWithin([url](std::stop_token) { return UsersProxyFor(url); }, kProxyLookupLimit,
-                        std::move(stop));
+                        stop);
 }
 
 std::unique_ptr<DownloadFile> Win32System::CreateDownloadFile(const std::string& targetPath) {

@@ -22,7 +22,8 @@ struct Lookup {
     bool released = false;
     bool abandoned = false;
 
-    std::optional<std::string> Run(std::stop_token token, std::optional<std::string> answer) {
+    std::optional<std::string> Run(const std::stop_token& token,
+                                   std::optional<std::string> answer) {
         std::unique_lock lock(mutex);
         ++asked;
         ++running;
@@ -49,12 +50,12 @@ struct Lookup {
 TEST(AnswerWithinTest, TakesAnAnswerInTimeAndGivesUpOtherwise) {
     enum class End { Released, Limit, StopWhileWaiting, StoppedBefore };
     struct Case {
-        const char* name;
-        End end;
+        const char* name = nullptr;
+        End end = End::Released;
         std::optional<std::string> lookupAnswers;
         std::optional<std::string> expected;
-        int asked;
-        bool abandoned; // the lookup was told its answer is no longer awaited
+        int asked = 0;
+        bool abandoned = false; // the lookup was told its answer is no longer awaited
     };
     const Case cases[] = {
         {"an answer in time", End::Released, "http://proxy.test:3128", "http://proxy.test:3128", 1,
@@ -80,8 +81,8 @@ TEST(AnswerWithinTest, TakesAnAnswerInTimeAndGivesUpOtherwise) {
         std::optional<std::string> answer = "(not asked)";
         std::thread caller([&] {
             answer = AnswerWithin(
-                [lookup, reply = c.lookupAnswers](std::stop_token token) {
-                    return lookup->Run(std::move(token), reply);
+                [lookup, reply = c.lookupAnswers](const std::stop_token& token) {
+                    return lookup->Run(token, reply);
                 },
                 limit, stop.get_token());
         });

@@ -149,11 +149,11 @@ constexpr auto kNoLimit = std::chrono::hours(1); // only the stop or the answer 
 
 TEST(ProxyLookupTest, TakesTheFirstProxyTheTransferLibrarySpeaks) {
     struct Case {
-        const char* name;
-        bool supported;
+        const char* name = nullptr;
+        bool supported = true;
         std::optional<std::vector<std::string>> proxies;
         std::optional<std::string> expected;
-        int asked;
+        int asked = 0;
     };
     const Case cases[] = {
         {"an http proxy", true, {{"http://proxy.test:3128"}}, "http://proxy.test:3128", 1},
@@ -187,12 +187,12 @@ TEST(ProxyLookupTest, TakesTheFirstProxyTheTransferLibrarySpeaks) {
 TEST(ProxyLookupTest, ASlowLookupIsGivenUpAtTheLimitOrWhenStopped) {
     enum class End { Released, Limit, StopWhileWaiting, StoppedBefore };
     struct Case {
-        const char* name;
-        End end;
-        bool ignoreCancel;
+        const char* name = nullptr;
+        End end = End::Released;
+        bool ignoreCancel = false;
         std::optional<std::string> expected;
-        int asked;
-        int cancelled;
+        int asked = 0;
+        int cancelled = 0;
     };
     const Case cases[] = {
         {"answered in time", End::Released, false, "http://proxy.test:3128", 1, 0},
