@@ -52,8 +52,8 @@ protected:
         host->OnInitDialog();
     }
     void AwaitAnswer() {
-        ASSERT_TRUE(
-            platform.window.PumpUntil([this] { return host->infoAnswered(); }, milliseconds(20'000)));
+        ASSERT_TRUE(platform.window.PumpUntil([this] { return host->infoAnswered(); },
+                                              milliseconds(20'000)));
     }
     Observed Observe() {
         Observed o;
