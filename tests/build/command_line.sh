@@ -8,6 +8,7 @@
 set -euo pipefail
 tarvik=$1 origin=$2 version=$3
 failures=0
+rows=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarvik-command-line-XXXXXX")
@@ -59,7 +60,10 @@ fi
 start_row() {
   local name=$1 log=$2 must=$3 must_not=$4
   shift 4
-  local run="$work/$name"
+  # A plain folder name: WebKit's sandbox passes its cache folder on in a D-Bus address, where a
+  # comma in the path ends it (the web view then fails to start).
+  rows=$((rows + 1))
+  local run="$work/row$rows"
   mkdir -p "$run/app" "$run/home"
   cp "$tarvik" "$run/app/tarvik"
   # A service that cannot be reached: the built-in page shows, no network beyond loopback.
