@@ -2,6 +2,7 @@
 
 #include "bridge/link_policy.h"
 #include "bridge/notices.h"
+#include "common/curl/web_url.h"
 #include "common/event_codes.h"
 #include "common/log.h"
 
@@ -27,14 +28,19 @@ void CTarvikDlg::OnWebMessage(const std::string& utf8Text) {
 }
 
 void CTarvikDlg::operator()(const bridge::OpenUrl& command) {
-    if (!bridge::IsOpenableWebLink(command.url))
+    // The event tells the service that a link was opened, so it is reported only for what went
+    // to the desktop.
+    if (!bridge::IsOpenableLink(command.url)) {
+        TARVIK_LOG("page: link not opened: ", log::Clipped(UrlScheme(command.url).value_or("?")),
+                   ": links are opened for http, https and mailto only");
         return;
+    }
     desktop_.OpenUri(command.url);
     ReportEvent(kEventLinkOpened);
 }
 
 void CTarvikDlg::OpenOutsideThePage(const std::string& url) {
-    if (bridge::IsOpenableWebLink(url))
+    if (bridge::IsOpenableLink(url))
         desktop_.OpenUri(url);
 }
 

@@ -41,7 +41,9 @@ void CTarvikDlg::LoadConfig() {
 // The desktop's proxy for each request, asked on the request's own thread (every System may be
 // asked from any thread, and it outlives the host).
 ProxyLookup ProxyLookupOf(platform::System& system) {
-    return [&system](const std::string& url) { return system.ProxyFor(url); };
+    return [&system](const std::string& url, std::stop_token stop) {
+        return system.ProxyFor(url, std::move(stop));
+    };
 }
 
 // Runs on a worker thread, so that the loop keeps turning while the service answers: the web

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace tarvik {
@@ -21,7 +22,7 @@ inline constexpr int kEndedByPage = 1;         // the page's "close" command
 inline constexpr int kEndedByCloseRequest = 2; // a close request from the desktop
 
 // Asks `system` for the desktop's proxy of a request (see System::ProxyFor).
-std::function<std::optional<std::string>(const std::string&)>
+std::function<std::optional<std::string>(const std::string&, std::stop_token)>
 ProxyLookupOf(platform::System& system);
 
 namespace service {

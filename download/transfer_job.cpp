@@ -199,6 +199,8 @@ struct TransferJob::State {
     std::atomic<bool> abort{false};
     // Made before the worker starts, so the owner can always wake a waiting worker.
     const CurlMulti multi;
+    // Requested with `abort`: ends a proxy lookup the worker may be waiting on.
+    std::stop_source stopLookups;
     ProgressGate progress;
 
     // Owner only.
@@ -546,7 +548,7 @@ bool TransferJob::State::StartAttempt(Piece& piece) {
     Attempt* raw = attempt.get();
     if (!ConfigureTransfer(raw->handle.get(), url, limits, raw, raw->errorText, &State::OnBody,
                            &State::OnHeader, &State::OnProgress, &State::BeforeRequest,
-                           raw->headers.get(), system.ProxyFor(url)))
+                           raw->headers.get(), system.ProxyFor(url, stopLookups.get_token())))
         return false;
     raw->membership = std::make_unique<MultiMembership>(multi.get(), raw->handle.get());
     if (!raw->membership->added())
@@ -917,6 +919,7 @@ TransferJob::~TransferJob() {
         state_->post = nullptr;
     }
     state_->abort.store(true);
+    state_->stopLookups.request_stop();
     if (state_->multi)
         curl_multi_wakeup(state_->multi.get());
 }
@@ -953,6 +956,7 @@ bool TransferJob::Cancel() {
         state_->phase = State::Phase::Cancelled;
     }
     state_->abort.store(true);
+    state_->stopLookups.request_stop();
     if (state_->multi)
         curl_multi_wakeup(state_->multi.get());
     return true;

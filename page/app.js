@@ -296,12 +296,19 @@ async function loadSettings() {
   return settings;
 }
 
-// Only absolute http and https addresses: the host hands links to the desktop, and the
-// installer address goes to the host's download.
+// Only absolute http and https addresses: the installer address goes to the host's download.
 function isWebLink(url) {
+  return hasScheme(url, ['http:', 'https:']);
+}
+
+// What the host hands to the desktop: web addresses, and mail links (a support address).
+function isOpenableLink(url) {
+  return hasScheme(url, ['http:', 'https:', 'mailto:']);
+}
+
+function hasScheme(url, schemes) {
   try {
-    const parsed = new URL(url);
-    return parsed.protocol === 'http:' || parsed.protocol === 'https:';
+    return schemes.includes(new URL(url).protocol);
   } catch {
     return false;
   }
@@ -787,7 +794,7 @@ function applySettings(settings) {
   $('tagline').hidden = !tagline;
   for (const [key, id] of [['homepage', 'homepage-link'], ['privacy', 'privacy-link'], ['help', 'help-link']]) {
     const link = $(id);
-    link.hidden = !isWebLink(settings[key]);
+    link.hidden = !isOpenableLink(settings[key]);
     if (!link.hidden) link.href = settings[key];
   }
   updateNameTooltips();
@@ -843,12 +850,13 @@ function wireControls() {
   });
   ui.confirm.addEventListener('keydown', onConfirmKey);
 
-  // Every web link opens in the default browser; the window itself never navigates away.
+  // Every web link opens in the default browser, a mail link in the mail program; the window
+  // itself never navigates away.
   document.addEventListener('click', (event) => {
     const link = event.target.closest('a[href]');
     if (!link) return;
     event.preventDefault();
-    if (isWebLink(link.href)) host.send('open_url', { url: link.href });
+    if (isOpenableLink(link.href)) host.send('open_url', { url: link.href });
   });
 
   wireTitleBarDrag($('titlebar'));

@@ -4,13 +4,15 @@
 
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace tarvik {
 
 // Where a request's proxy comes from: the platform's System::ProxyFor, or a test's stand-in.
-// Asked on the thread that makes the request.
-using ProxyLookup = std::function<std::optional<std::string>(const std::string& url)>;
+// Asked on the thread that makes the request; it answers nothing at once when `stop` is requested.
+using ProxyLookup =
+    std::function<std::optional<std::string>(const std::string& url, std::stop_token stop)>;
 
 // "Tarvik/<version> (<os>; <arch>)", e.g. "Tarvik/0.1 (Linux; x86_64)". Some content networks
 // and firewalls refuse requests that name no agent at all. The system's part comes from the

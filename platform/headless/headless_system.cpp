@@ -6,6 +6,7 @@
 #include "platform/posix/posix_system.h"
 #endif
 
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -22,6 +23,10 @@ struct HeadlessSystem::Shared {
     bool realProxy = false;
     std::function<void()> whileCommitting;
     std::optional<std::string> proxy;
+    bool holdProxy = false;
+    HeldLookups held;
+    // Tells of every change to `held`, and wakes held lookups whose stop was requested.
+    mutable std::condition_variable_any heldChanged;
 
     // Records the call and tells whether the fault is injected.
     bool Ask(std::string operation, std::string argument, std::optional<Fault> fault = {}) {
@@ -147,13 +152,41 @@ void HeadlessSystem::UseRealProxyResolver() {
     shared_->realProxy = true;
 }
 
-std::optional<std::string> HeadlessSystem::ProxyFor(const std::string& url) {
+void HeadlessSystem::HoldProxyLookups() {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->holdProxy = true;
+}
+
+HeadlessSystem::HeldLookups HeadlessSystem::HeldProxyLookups() const {
+    const std::lock_guard lock(shared_->mutex);
+    return shared_->held;
+}
+
+bool HeadlessSystem::WaitForHeldProxyLookups(size_t count,
+                                             std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(shared_->mutex);
+    return shared_->heldChanged.wait_for(lock, timeout,
+                                         [&] { return shared_->held.waiting >= count; });
+}
+
+std::optional<std::string> HeadlessSystem::ProxyFor(const std::string& url, std::stop_token stop) {
     {
-        const std::lock_guard lock(shared_->mutex);
+        std::unique_lock lock(shared_->mutex);
+        if (shared_->holdProxy) {
+            ++shared_->held.waiting;
+            shared_->heldChanged.notify_all();
+            // Ends only with the stop, or at the limit.
+            shared_->heldChanged.wait_for(lock, stop, kHeldLookupLimit, [] { return false; });
+            const bool stopped = stop.stop_requested();
+            --shared_->held.waiting;
+            ++(stopped ? shared_->held.stopped : shared_->held.neverStopped);
+            shared_->heldChanged.notify_all();
+            return std::nullopt;
+        }
         if (!shared_->realProxy)
             return shared_->proxy;
     }
-    return real_->ProxyFor(url);
+    return real_->ProxyFor(url, std::move(stop));
 }
 
 std::string HeadlessSystem::ExecutablePath() {

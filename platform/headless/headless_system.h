@@ -2,6 +2,8 @@
 
 #include "platform/system.h"
 
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -60,7 +62,7 @@ public:
     std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
     // What the test scripted with AnswerProxy; without a script, nothing (no resolver), so that
     // tests do not depend on the proxy settings of the machine they run on.
-    std::optional<std::string> ProxyFor(const std::string& url) override;
+    std::optional<std::string> ProxyFor(const std::string& url, std::stop_token stop) override;
 
     // Runs `hook` on the worker's thread each time a download file is about to be put in its
     // target's place (before a commit fault is looked at), so that a test can hold a transfer
@@ -71,6 +73,21 @@ public:
     // system (GIO) instead.
     void AnswerProxy(std::optional<std::string> answer);
     void UseRealProxyResolver();
+    // From now on every ProxyFor waits, as for a desktop whose configuration script never
+    // arrives, until its stop is requested, and then answers nothing. One that is never stopped
+    // gives up after kHeldLookupLimit, counted as such, so that a test fails rather than hangs.
+    void HoldProxyLookups();
+    static constexpr std::chrono::seconds kHeldLookupLimit{20};
+    struct HeldLookups {
+        size_t waiting = 0;      // waiting now
+        size_t stopped = 0;      // ended by their stop
+        size_t neverStopped = 0; // gave up waiting for it
+        bool operator==(const HeldLookups&) const = default;
+    };
+    HeldLookups HeldProxyLookups() const;
+    // Waits until `count` held lookups wait at the same time (a worker sits in its lookup); false
+    // when that has not happened within `timeout`.
+    bool WaitForHeldProxyLookups(size_t count, std::chrono::milliseconds timeout) const;
 
     struct Shared;
 

@@ -2,6 +2,7 @@
 
 #include "common/curl/web_url.h"
 #include "common/text_conversion.h"
+#include "platform/answer_within.h"
 #include "platform/proxy_url.h"
 #include "platform/win32/win32_system.h"
 
@@ -47,10 +48,6 @@ struct ProxyInfo {
     ~ProxyInfo() { FreeWinHttpTexts({raw.lpszProxy, raw.lpszProxyBypass}); }
 };
 
-struct InternetHandleClose {
-    void operator()(HINTERNET handle) const { ::WinHttpCloseHandle(handle); }
-};
-
 std::string Narrow(const wchar_t* text) {
     return text ? NarrowFromWide(text) : std::string();
 }
@@ -79,20 +76,21 @@ std::optional<std::string> AutomaticProxyFor(const std::string& url,
         return std::nullopt;
     // One session for the run: WinHTTP keeps the script's address and the script it fetched
     // with the session, so that a lookup per request (the info request, every event report,
-    // each download attempt) does not fetch and run the script again each time.
-    static const std::unique_ptr<void, InternetHandleClose> session(
-        ::WinHttpOpen(L"Tarvik", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                      WINHTTP_NO_PROXY_BYPASS, 0));
+    // each download attempt) does not fetch and run the script again each time. It is never
+    // closed: a lookup its caller gave up on may still be using it on its own thread while the
+    // program ends (see AnswerWithin); the system frees it with the process.
+    static const HINTERNET session = ::WinHttpOpen(
+        L"Tarvik", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session)
         return std::nullopt;
     const std::wstring address = WideFromNarrow(url);
     ProxyInfo info;
-    BOOL found = ::WinHttpGetProxyForUrl(session.get(), address.c_str(), &options, &info.raw);
+    BOOL found = ::WinHttpGetProxyForUrl(session, address.c_str(), &options, &info.raw);
     // A script behind an authenticating server is fetched with the user's logon, as the
     // browser fetches it; only then, as the system service keeps no script fetched that way.
     if (!found && ::GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
         options.fAutoLogonIfChallenged = TRUE;
-        found = ::WinHttpGetProxyForUrl(session.get(), address.c_str(), &options, &info.raw);
+        found = ::WinHttpGetProxyForUrl(session, address.c_str(), &options, &info.raw);
     }
     if (!found) {
         if (detect && script.empty() && ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED)
@@ -232,10 +230,11 @@ std::string FirstListedProxy(std::string_view list) {
     return {};
 }
 
-// The System's proxy on Windows, beside the reading of the settings it asks WinHTTP for.
-std::optional<std::string> Win32System::ProxyFor(const std::string& url) {
-    // The user's settings, which the web view follows too. Without them (WinHTTP refuses), the
-    // transfer library reads the usual environment variables itself.
+namespace {
+
+// The user's settings, which the web view follows too. Without them (WinHTTP refuses), the
+// transfer library reads the usual environment variables itself.
+std::optional<std::string> UsersProxyFor(const std::string& url) {
     IeProxyConfig config;
     if (!::WinHttpGetIEProxyConfigForCurrentUser(&config.raw))
         return std::nullopt;
@@ -246,6 +245,15 @@ std::optional<std::string> Win32System::ProxyFor(const std::string& url) {
             return automatic;
     }
     return ManualProxyFor({Narrow(config.raw.lpszProxy), Narrow(config.raw.lpszProxyBypass)}, url);
+}
+
+} // namespace
+
+// The System's proxy on Windows, beside the reading of the settings it asks WinHTTP for.
+std::optional<std::string> Win32System::ProxyFor(const std::string& url, std::stop_token stop) {
+    // WinHTTP's lookup cannot be interrupted; a lookup given up goes on by itself.
+    return AnswerWithin([url](std::stop_token) { return UsersProxyFor(url); }, kProxyLookupLimit,
+                        stop);
 }
 
 } // namespace tarvik::platform::win32

@@ -301,7 +301,7 @@ std::unique_ptr<platform::DownloadFile> HeldSystem::CreateDownloadFile(const std
     return std::make_unique<HeldDownloadFile>(std::move(real),
                                               hold_ == Hold::Commits ? gate_ : nullptr);
 }
-std::optional<std::string> HeldSystem::ProxyFor(const std::string&) {
+std::optional<std::string> HeldSystem::ProxyFor(const std::string&, std::stop_token) {
     if (hold_ == Hold::ProxyLookups)
         gate_->Pass();
     return std::nullopt;

@@ -119,7 +119,7 @@ public:
     platform::WriteOutcome RewriteFileInPlace(const std::string& path,
                                               std::string_view contents) override;
     std::unique_ptr<platform::DownloadFile> CreateDownloadFile(const std::string& target) override;
-    std::optional<std::string> ProxyFor(const std::string& url) override;
+    std::optional<std::string> ProxyFor(const std::string& url, std::stop_token stop) override;
 
     struct Gate;
 

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -254,8 +255,10 @@ protected:
         setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
     }
     void TearDown() override {
-        if (busPid > 0)
+        if (busPid > 0) {
             kill(busPid, SIGTERM);
+            waitpid(busPid, nullptr, 0);
+        }
         DesktopTest::TearDown();
     }
 

@@ -68,13 +68,15 @@ HostFixture::~HostFixture() {
     service.Stop();
 }
 
-void HostFixture::StartHost() {
+void HostFixture::StartHost(InfoAnswer wait) {
     host = std::make_unique<CTarvikDlg>(platform.Roles(), options);
     platform.window.Create(*host);
     host->OnInitDialog();
     platform.webView.CompleteCreation();
     // The service answers on the host's worker thread; the page is navigated once it has.
-    platform.window.PumpUntil([this] { return host->infoAnswered(); }, std::chrono::seconds(5));
+    if (wait == InfoAnswer::Awaited)
+        platform.window.PumpUntil([this] { return host->infoAnswered(); },
+                                  std::chrono::seconds(20));
 }
 
 void HostFixture::Send(const std::string& utf8Message) {
@@ -100,9 +102,10 @@ std::vector<std::string> HostFixture::Notices() const {
 }
 
 std::vector<std::string> HostFixture::Events() {
-    // Reports go out from the host's sender thread: what it has queued is waited for.
+    // Reports go out from the host's sender thread: what it has queued is waited for, for as
+    // long as a busy machine may take.
     if (host) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!host->eventsIdle() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }

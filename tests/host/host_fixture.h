@@ -27,8 +27,10 @@ protected:
     ~HostFixture() override;
 
     // Runs the host's start-up as the dialog would: window creation, initialisation, and the web
-    // view becoming ready from the message loop.
-    void StartHost();
+    // view becoming ready from the message loop; then, unless told not to, waits for the
+    // service's answer.
+    enum class InfoAnswer { Awaited, NotAwaited };
+    void StartHost(InfoAnswer wait = InfoAnswer::Awaited);
     // Delivers a page message and handles what it posted.
     void Send(const std::string& utf8Message);
 

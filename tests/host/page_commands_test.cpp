@@ -198,7 +198,8 @@ const Case kCases[] = {
      "\0"s,
      kIdle, kNothing},
 
-    // Links: only absolute web URLs reach the desktop, each followed by event "4".
+    // Links: only absolute web URLs and mail links with an address reach the desktop, each
+    // followed by event "4"; nothing else is opened, and no event tells of it.
     {R"({"msg_type":"open_url","msg_data":{"url":"https://example.test/help?a=1"}})", kIdle,
      Opened("https://example.test/help?a=1")},
     {R"({"msg_type":"open_url","msg_data":{"url":"HTTP://example.test"}})", kIdle,
@@ -222,6 +223,33 @@ const Case kCases[] = {
     {R"({"msg_type":"open_url","msg_data":{"url":"https://a.test:99999/"}})", kIdle, kNothing},
     {R"({"msg_type":"open_url","msg_data":{"url":5}})", kIdle, kNothing},
     {R"({"msg_type":"open_url"})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"smb://server/share/setup.exe"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"tel:+15550100"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:support@vendor.example"}})", kIdle,
+     Opened("mailto:support@vendor.example")},
+    {R"({"msg_type":"open_url","msg_data":{"url":"MailTo:a@v.example,b@v.example?subject=Setup%20help&body=Hi%0D%0A"}})",
+     kIdle, Opened("MailTo:a@v.example,b@v.example?subject=Setup%20help&body=Hi%0D%0A")},
+    // A mail link names someone, and holds nothing a mail program's command line could split.
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:?subject=Hi"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:support"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:@vendor.example"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:support@"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example,"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example?subject=a b"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example
+--compose"}})",
+     kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:"a"@v.example"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example\x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example?body=100%"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example?body=%zz"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example#x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailtox:a@v.example"}})", kIdle, kNothing},
 
     // Events from the page are reported unchanged.
     {R"({"msg_type":"post_data","msg_data":{"event_id":"abc"}})", kIdle, Reported("abc")},
@@ -391,19 +419,27 @@ TEST_F(PageCommandsTest, ThePageIsToldEachChangeOfTheWindowsState) {
                                                    R"({"msg_type":"window","state":"normal"})"}));
 }
 
-// A link that would take the window away from the page goes to the default browser under the
-// same rule as "open_url", but the page did not ask for it, so no event is reported.
-TEST_F(PageCommandsTest, LeavingThePageOpensOnlyWebLinksAndReportsNothing) {
+// A link that would take the window away from the page goes to the default browser (or the mail
+// program) under the same rule as "open_url", but the page did not ask for it, so no event is
+// reported.
+TEST_F(PageCommandsTest, LeavingThePageOpensOnlyWebAndMailLinksAndReportsNothing) {
     StartHost();
     const size_t eventsBefore = Events().size();
-    const char* leaving[] = {
-        "https://vendor.example/terms", "http://other.example/", "file:///etc/passwd",
-        "javascript:alert(1)",          "about:blank",           "https://bad.example/a b"};
+    const char* leaving[] = {"https://vendor.example/terms",
+                             "http://other.example/",
+                             "file:///etc/passwd",
+                             "javascript:alert(1)",
+                             "about:blank",
+                             "https://bad.example/a b",
+                             "mailto:support@vendor.example",
+                             "mailto:",
+                             "smb://server/share"};
     for (const char* url : leaving)
         platform.webView.LeavePage(url);
     platform.window.Pump();
     EXPECT_EQ(platform.desktop.openedUris,
-              (std::vector<std::string>{"https://vendor.example/terms", "http://other.example/"}));
+              (std::vector<std::string>{"https://vendor.example/terms", "http://other.example/",
+                                        "mailto:support@vendor.example"}));
     EXPECT_EQ(Events().size(), eventsBefore);
 }
 

@@ -561,11 +561,20 @@ describe('window', () => {
 describe('links', () => {
   it('open in the default browser through the host, and the page stays', async () => {
     view = await openDemo({ homepage: 'https://example.com/home', privacy: 'javascript:alert(1)' });
-    assert.equal(await view.visible('#privacy-link'), false, 'only web links are shown');
+    assert.equal(await view.visible('#privacy-link'), false, 'only web and mail links are shown');
     assert.equal(await view.visible('#help-link'), false, 'an empty link is hidden');
     await view.mark();
     await view.page.click('#homepage-link');
     assert.deepEqual(await view.commandsSinceMark(), [post('open_url', { url: 'https://example.com/home' })]);
+    assert.match(view.page.url(), /\/page\/index\.html/);
+  });
+
+  it('a mail link goes to the host too', async () => {
+    view = await openDemo({ help: 'mailto:support@example.com?subject=Setup', privacy: 'file:///etc/passwd' });
+    assert.equal(await view.visible('#privacy-link'), false, 'a file link is not shown');
+    await view.mark();
+    await view.page.click('#help-link');
+    assert.deepEqual(await view.commandsSinceMark(), [post('open_url', { url: 'mailto:support@example.com?subject=Setup' })]);
     assert.match(view.page.url(), /\/page\/index\.html/);
   });
 });

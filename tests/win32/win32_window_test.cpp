@@ -45,8 +45,9 @@ RECT PrimaryWorkArea() {
     return info.rcWork;
 }
 
-// Handles what is queued, for at most `timeout`, until `done` holds.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout = 5000) {
+// Handles what is queued, for at most `timeout` (a bound for a run that went wrong, far beyond
+// what a busy machine under Wine takes), until `done` holds.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout = 20000) {
     const ULONGLONG end = ::GetTickCount64() + timeout;
     while (!done()) {
         if (::GetTickCount64() > end)
