@@ -169,6 +169,13 @@ bool HeadlessSystem::WaitForHeldProxyLookups(size_t count,
                                          [&] { return shared_->held.waiting >= count; });
 }
 
+bool HeadlessSystem::WaitForStoppedProxyLookups(size_t count,
+                                                std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(shared_->mutex);
+    return shared_->heldChanged.wait_for(lock, timeout,
+                                         [&] { return shared_->held.stopped >= count; });
+}
+
 std::optional<std::string> HeadlessSystem::ProxyFor(const std::string& url, std::stop_token stop) {
     {
         std::unique_lock lock(shared_->mutex);

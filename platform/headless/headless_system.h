@@ -88,6 +88,9 @@ public:
     // Waits until `count` held lookups wait at the same time (a worker sits in its lookup); false
     // when that has not happened within `timeout`.
     bool WaitForHeldProxyLookups(size_t count, std::chrono::milliseconds timeout) const;
+    // Waits until `count` held lookups in all have ended by their stop; false when that has not
+    // happened within `timeout`.
+    bool WaitForStoppedProxyLookups(size_t count, std::chrono::milliseconds timeout) const;
 
     struct Shared;
 

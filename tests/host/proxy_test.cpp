@@ -319,6 +319,8 @@ TEST_F(HeldProxyLookupTest, CancellingOrClosingDoesNotWaitForTheDownloadsLookup)
     Send(R"({"msg_type":"dnld_cancel"})");
     EXPECT_EQ(Notices(), std::vector<std::string>{R"({"msg_type":"dnld","reason":"cancelled",)"
                                                   R"("status":0,"status_text":"dnld_failed"})"});
+    // The cancel answered at once; the lookup it stopped ends on the worker's own time.
+    ASSERT_TRUE(platform.system.WaitForStoppedProxyLookups(1, 10s));
     EXPECT_EQ(HeldNow(), (Held{0, 1, 0}));
 
     Send(download);
