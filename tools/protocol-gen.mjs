@@ -124,6 +124,7 @@ export function declarations(schema) {
 export const targets = [
   { file: 'README.md', region: 'commands', make: readmeCommands, comment: '<!-- %s -->' },
   { file: 'README.md', region: 'notices', make: readmeNotices, comment: '<!-- %s -->' },
+  { file: 'page/kit/tarvik.d.ts', region: 'types', make: declarations, comment: '// %s' },
 ];
 
 // `text` with the region's content replaced by `content`; throws when its markers are missing.

@@ -1,6 +1,6 @@
 // The page protocol's one source, page/protocol.schema.json: its examples are what travels,
 // every notice the host's own tests make fits it, it refuses what the host ignores, and what is
-// made from it (README.md's tables) is current.
+// made from it (README.md's tables, the kit's types) is current and compiles.
 //
 // TARVIK_HOST_TESTS names the host test program (CTest sets it): it is run once with its
 // notices written to a file, which is then checked here.
@@ -90,8 +90,14 @@ describe('the host', () => {
 });
 
 describe('made from the schema', () => {
-  it('README.md\'s tables are current (node tools/protocol-gen.mjs --write)', () => {
+  it('README.md\'s tables and the kit\'s types are current (node tools/protocol-gen.mjs --write)', () => {
     const stale = [...generate()].filter(([, { current, wanted }]) => current !== wanted).map(([file]) => path.relative(root, file));
     assert.deepEqual(stale, []);
+  });
+
+  it('the kit\'s types compile, with a page written against them, and refuse misuse', async () => {
+    const tsc = path.join(import.meta.dirname, 'node_modules/.bin/tsc');
+    const result = await run(tsc, ['-p', import.meta.dirname]).catch((error) => error);
+    assert.equal(`${result.stdout ?? ''}${result.stderr ?? ''}`, '');
   });
 });
