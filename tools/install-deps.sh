@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, and nothing that is already there. Prints what it
-# installs. Usage: tools/install-deps.sh [--build] [--test] [--demo] [--lint] [--fuzz]
+# installs. Usage: tools/install-deps.sh [--build] [--test] [--demo] [--page] [--lint] [--fuzz]
 #   [--format] [--windows] [extra packages...]
 # Each option adds one group of packages; with no option at all, every group is installed (what
 # `make deps` does). Any other argument is a further Debian package, for scripts such as the
@@ -47,6 +47,9 @@ for argument in "$@"; do
     --build) packages+=("${build[@]}") ;;
     --test) packages+=("${test[@]}"); needs_node=true ;;
     --demo) packages+=("${demo[@]}"); needs_node=true ;;
+    # `make page-dev`: only the demo service is built, but in the test build folder, whose
+    # configuration also looks for Node.js.
+    --page) packages+=("${build[@]}"); needs_node=true ;;
     --lint) packages+=("${lint[@]}") ;;
     --fuzz) packages+=("${fuzz[@]}") ;;
     --format) packages+=("${format[@]}") ;;

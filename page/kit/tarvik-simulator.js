@@ -504,7 +504,7 @@ export class HostSimulator {
 
 const PANEL_STYLE = `
   :host { all: initial; }
-  .panel { position: fixed; right: 8px; bottom: 8px; z-index: 2147483647; width: 300px; max-height: calc(100vh - 16px);
+  .panel { position: fixed; right: 8px; bottom: 8px; z-index: 2147483647; width: 280px; max-height: calc(100vh - 16px);
     overflow: auto; box-sizing: border-box; padding: 8px 10px; border-radius: 8px; background: #1b2230; color: #eef1f6;
     font: 12px/1.4 system-ui, sans-serif; box-shadow: 0 4px 16px rgba(0, 0, 0, 0.3); opacity: 0.96; }
   .panel.folded > :not(header) { display: none; }
@@ -558,11 +558,25 @@ class Panel {
     this.$ = (id) => root.getElementById(id);
     (document.body ?? document.documentElement).append(host);
 
-    this.$('fold').addEventListener('click', () => {
-      const folded = this.$('fold').closest('.panel').classList.toggle('folded');
+    // Folded, it stays folded over reloads of the tab.
+    const fold = (folded) => {
+      this.$('fold').closest('.panel').classList.toggle('folded', folded);
       this.$('fold').textContent = folded ? 'Show' : 'Hide';
       this.$('fold').setAttribute('aria-expanded', String(!folded));
-    });
+      try {
+        sessionStorage.setItem('tarvik-sim-folded', folded ? '1' : '');
+      } catch {
+        // storage may be off; the panel then opens unfolded
+      }
+    };
+    let folded = false;
+    try {
+      folded = sessionStorage.getItem('tarvik-sim-folded') === '1';
+    } catch {
+      // as above
+    }
+    fold(folded);
+    this.$('fold').addEventListener('click', () => fold(!this.$('fold').closest('.panel').classList.contains('folded')));
     for (const action of ['minimize', 'maximize', 'restore']) {
       this.$(action).addEventListener('click', () => simulator.desktop(action));
     }

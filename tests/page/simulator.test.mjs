@@ -1,10 +1,16 @@
 // The page kit's simulator (page/kit/tarvik-simulator.js) in headless Chromium, as a page in an
 // ordinary browser meets it: it ignores what the host ignores, reports the host's own events,
 // keeps the host's timings (on a clock the test moves), and its panel changes what the next
-// download meets. What it shares with the real host is checked by the scenario table.
+// download meets; and `make page-dev` serves the reference page to it. What it shares with the
+// real host is checked by the scenario table.
+//
+// TARVIK_DEMO_SERVICE names the demo service program for the page-dev check (CTest sets it).
+import { spawn } from 'node:child_process';
+import { once } from 'node:events';
+import path from 'node:path';
 import { after, afterEach, before, describe, it } from 'node:test';
 import assert from 'node:assert/strict';
-import { extraFiles, startHarness } from './harness.mjs';
+import { extraFiles, launchChromium, startHarness } from './harness.mjs';
 
 extraFiles.set('/page/sim-test.html', {
   type: 'text/html',
@@ -218,4 +224,54 @@ describe('the reference page', () => {
     });
     assert.deepEqual([await view.text('#finished-size'), events], ['64.0 KB', ['5', 'page_shown', 'download_clicked']]);
   });
+});
+
+describe('make page-dev', () => {
+  const demoService = process.env.TARVIK_DEMO_SERVICE;
+  it('serves page/ with the demo service, and the address it gives opens the reference page in the simulator',
+    { skip: demoService ? false : 'TARVIK_DEMO_SERVICE does not name the demo service' }, async () => {
+      const script = path.resolve(import.meta.dirname, '../../tools/page-dev.sh');
+      const child = spawn(script, [], {
+        detached: true,
+        env: { ...process.env, DEMO_SERVICE: demoService, SERVICE_PORT: '0', PAGE_DEV_OPEN: '0' },
+        stdio: ['ignore', 'pipe', 'inherit'],
+      });
+      const ended = once(child, 'exit');
+      try {
+        let output = '';
+        child.stdout.on('data', (chunk) => { output += chunk; });
+        const address = await new Promise((resolve, reject) => {
+          const timer = setTimeout(() => reject(new Error(`no address in:\n${output}`)), 20_000);
+          child.stdout.on('data', () => {
+            const found = /the page in the simulator: (\S+)/.exec(output)?.[1];
+            if (found) {
+              clearTimeout(timer);
+              resolve(found);
+            }
+          });
+        });
+        const browser = await launchChromium();
+        try {
+          const page = await browser.newPage({ viewport: { width: 640, height: 420 } });
+          await page.goto(address.replace('?tarvik-sim', '?tarvik-sim=rate:0'));
+          await page.waitForSelector('#download-button:focus');
+          const product = await page.locator('#product-name').innerText();
+          await page.click('#download-button');
+          await page.waitForSelector('#state-finished', { state: 'visible' });
+          assert.deepEqual([product, await page.locator('#finished-file-name').innerText()], ['Tarvik Demo', 'tarvik-demo-setup.run']);
+        } finally {
+          await browser.close();
+        }
+        // Ctrl+C ends it, and the service with it.
+        process.kill(-child.pid, 'SIGINT');
+        assert.deepEqual((await ended)[0], 130);
+        await assert.rejects(fetch(address));
+      } finally {
+        try {
+          process.kill(-child.pid, 'SIGKILL');
+        } catch {
+          // already gone
+        }
+      }
+    });
 });
