@@ -356,6 +356,11 @@ export class HostSimulator {
       timer: 0,
       failAt: settings.fail && settings.fail !== 'verify' ? settings.failAfter ?? 0 : null,
     };
+    // The host fetches http and https only; any other address fails as an unusable answer does.
+    if (!/^https?:\/\/[^/]/i.test(request.url)) {
+      transfer.settings = { ...settings, fail: 'http' };
+      transfer.failAt = 0;
+    }
     this.transfer = transfer;
     transfer.timer = setTimeout(() => this.#tick(transfer), TICK_MS);
   }

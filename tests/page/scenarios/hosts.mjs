@@ -2,7 +2,7 @@
 // service on loopback) and Chromium with the page kit's simulator. Both serve the same page
 // folder (the kit, page/runner.js and the scenario's run.json) and hand back the same result:
 // the page's record, the notices it received, and what to print when the record is wrong.
-import { spawn } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { once } from 'node:events';
 import fs from 'node:fs';
@@ -60,7 +60,8 @@ export class SimulatedHost {
 
   async run(scenario) {
     const folder = fs.mkdtempSync(path.join(this.work, 'run-'));
-    preparePage(folder, { installer: 'https://downloads.example.com/files/setup.run', sha256: SIMULATED_SHA256, steps: scenario.steps });
+    const installer = scenario.installer ?? 'https://downloads.example.com/files/setup.run';
+    preparePage(folder, { installer, sha256: SIMULATED_SHA256, steps: scenario.steps });
     const server = await serveFolder(folder);
     const context = await this.browser.newContext({ viewport: { width: 640, height: 420 } });
     try {
@@ -101,6 +102,17 @@ async function closedPort() {
   server.close();
   await once(server, 'close');
   return port;
+}
+
+async function portIsFree(port) {
+  return new Promise((resolve) => {
+    const socket = net.connect({ host: '127.0.0.1', port });
+    socket.once('connect', () => {
+      socket.destroy();
+      resolve(false);
+    });
+    socket.once('error', () => resolve(true));
+  });
 }
 
 class Process {
@@ -147,11 +159,15 @@ export class RealProgram {
     Object.assign(host, { tarvik, demoService, origin: new URL(origin) });
     host.work = fs.mkdtempSync(path.join(os.tmpdir(), 'tarvik-real-'));
     host.running = new Set();
-    // However the test ends, no process group outlives it.
+    // However the test ends, no process group outlives it: a demo service left behind would
+    // share the origin's port with the next one (the library binds it for reuse) and take half
+    // of its event reports.
     host.onExit = () => {
       for (const child of host.running) child.kill();
     };
+    host.onSignal = () => process.exit(1);
     process.on('exit', host.onExit);
+    for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(signal, host.onSignal);
     return host;
   }
 
@@ -183,6 +199,7 @@ export class RealProgram {
       let installer = `${files.origin}/files/setup.run`;
       if (real.installer === 'missing') installer = `${files.origin}/nothing/setup.run`;
       if (real.installer === 'unreachable') installer = `http://127.0.0.1:${await closedPort()}/files/setup.run`;
+      if (scenario.installer) installer = scenario.installer;
       let sha256 = null;
       if (scenario.steps.some(([action, argument]) => action === 'download' && argument?.sha256 === 'right')) {
         const body = Buffer.from(await (await fetch(`${files.origin}/files/setup.run`)).arrayBuffer());
@@ -191,11 +208,15 @@ export class RealProgram {
       preparePage(path.join(folder, 'page'), { installer, sha256, steps: scenario.steps });
 
       // The program asks for its page and reports its events to the origin it was built for.
+      if (!(await portIsFree(Number(this.origin.port)))) {
+        throw new Error(`port ${this.origin.port} is in use: the program is built for ${this.origin.origin} and needs it for the demo service`);
+      }
       const events = path.join(folder, 'events.jsonl');
       const service = await this.#demoService(folder, 'service',
         ['--port', this.origin.port, '--page-dir', path.join(folder, 'page'), '--events-file', events]);
       processes.push(service.service);
 
+      if (real.windowManager) processes.push(await this.#startWindowManager(folder));
       const program = this.#startProgram(folder, real);
       processes.push(program);
       const reported = () => (fs.existsSync(events) ? fs.readFileSync(events, 'utf8') : '')
@@ -223,6 +244,28 @@ export class RealProgram {
     } finally {
       for (const child of processes.reverse()) await child.stop();
     }
+  }
+
+  // Without a window manager nothing maximises or minimises a window on the virtual X server.
+  async #startWindowManager(folder) {
+    const home = path.join(folder, 'window-manager');
+    fs.mkdirSync(home);
+    const manager = this.#start('openbox', 'openbox', ['--sm-disable'], {
+      env: { ...process.env, HOME: home, XDG_CONFIG_HOME: home, XDG_CACHE_HOME: home },
+      log: path.join(folder, 'openbox.log'),
+    });
+    const managing = () => {
+      try {
+        return /window id # 0x/.test(execFileSync('xprop', ['-root', '_NET_SUPPORTING_WM_CHECK'], { encoding: 'utf8', timeout: 5000 }));
+      } catch {
+        return false;
+      }
+    };
+    await waitFor('the window manager to take over the screen', () => {
+      if (manager.done) throw new Error(`openbox ended:\n${manager.tail()}`);
+      return managing();
+    }, 10_000);
+    return manager;
   }
 
   #startProgram(folder, real) {
@@ -256,6 +299,7 @@ export class RealProgram {
   async close() {
     for (const child of [...this.running]) await child.stop();
     process.off('exit', this.onExit);
+    for (const signal of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.off(signal, this.onSignal);
     fs.rmSync(this.work, { recursive: true, force: true });
   }
 }

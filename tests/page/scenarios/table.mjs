@@ -4,10 +4,12 @@
 // the same on both, so where the simulator and the host differ, the row fails.
 //
 //   steps   run.json's steps (see page/runner.js)
+//   installer  the address the page asks for on both hosts, instead of each one's own
 //   real    for the real program: `files`, options of the demo service that serves the
 //           installer (besides the base ones below); `installer`: "missing" (a 404) or
 //           "unreachable" (a closed port); `downloads: 'missing'`: no Downloads folder;
-//           `goAway: true`: the installer's server is killed once the page has figures
+//           `goAway: true`: the installer's server is killed once the page has figures;
+//           `windowManager: true`: a window manager runs on the X display
 //   sim     the simulator's settings (besides the base ones below), as in ?tarvik-sim=
 //   record  what the page reports, in order ("ended": the program ended, or the simulated one)
 
@@ -60,6 +62,12 @@ export const scenarios = [
     steps: [['download'], ['wait', 'end']],
     real: { installer: 'missing' },
     sim: 'fail:http',
+    record: [...failed('http'), 'end'],
+  },
+  {
+    name: 'an address that is not http or https fails with http',
+    steps: [['download'], ['wait', 'end']],
+    installer: 'ftp://127.0.0.1/files/setup.run',
     record: [...failed('http'), 'end'],
   },
   {
@@ -119,5 +127,14 @@ export const scenarios = [
     real: { files: slow.files },
     sim: slow.sim,
     record: ['start', 'progress', 'closing', 'ended'],
+  },
+  {
+    name: 'the window maximised, restored and minimised: the page hears each state',
+    steps: [
+      ['window', 'maximize'], ['wait', 'window:maximized'], ['window', 'restore'], ['wait', 'window:normal'],
+      ['window', 'minimize'], ['wait', 'window:minimized'], ['window', 'restore'], ['wait', 'window:normal'],
+    ],
+    real: { windowManager: true },
+    record: ['window:maximized', 'window:normal', 'window:minimized', 'window:normal', 'end'],
   },
 ];
