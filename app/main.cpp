@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
         std::cerr << "tarvik: " << error << "; a graphical desktop session is needed.\n";
         return 1;
     }
+    TARVIK_LOG("start: display opened");
     // GTK has taken its own options; anything left is not an option of this program.
     if (argc > 1) {
         std::cerr << "tarvik: unknown argument \"" << argv[1] << "\" (see tarvik --help)\n";
