@@ -444,10 +444,11 @@ const logSteps = [
   ['resize_window handled', /^page command: resize_window/],
 ];
 
-// Each tick of the loop-stall build: "tick <ms late> at <unix ms>".
+// Each tick of the loop-stall build: "tick <ms late> at <unix ms> ran <ms> waited <ms>": since
+// the previous tick, the thread ran that long on a processor and waited that long for one.
 function parseTicks(chunk, ticks) {
-  for (const match of String(chunk).matchAll(/^tick ([\d.]+) at ([\d.]+)$/gm)) {
-    ticks.push({ late: Number(match[1]), at: Number(match[2]) });
+  for (const match of String(chunk).matchAll(/^tick ([\d.]+) at ([\d.]+) ran ([\d.]+) waited ([\d.]+)$/gm)) {
+    ticks.push({ late: Number(match[1]), at: Number(match[2]), ran: Number(match[3]), waited: Number(match[4]) });
   }
 }
 
@@ -511,8 +512,21 @@ async function runOnce(program, runId, options, world, log, scratch) {
       }
       // Idle: from shortly after the page showed (the last paint settles) to the load's start.
       const showed = spawnedAt + result.marks.ready;
-      result.idleTicks = ticks.filter((t) => t.at > showed + 300 && t.at < entry.phases.start).map((t) => t.late);
-      result.busyTicks = ticks.filter((t) => t.at >= entry.phases.start && t.at <= end).map((t) => t.late);
+      const idle = ticks.filter((t) => t.at > showed + 300 && t.at < entry.phases.start);
+      const busy = ticks.filter((t) => t.at >= entry.phases.start && t.at <= end);
+      result.idleTicks = idle.map((t) => t.late);
+      result.busyTicks = busy.map((t) => t.late);
+      // The loop's own part of each late tick: what is left once the time the thread spent
+      // waiting for a processor is taken off.
+      result.busyOwnTicks = busy.map((t) => Math.max(0, t.late - t.waited));
+      // Where the lateness of each tick later than one frame went.
+      result.overFrame = busy.filter((t) => t.late > 16).map((t) => {
+        const waited = Math.min(t.waited, t.late);
+        const ran = Math.min(t.ran, t.late - waited);
+        return { late: t.late, waited, ran, slept: t.late - waited - ran };
+      });
+      // The late ones, with when they came, for the JSON output.
+      result.lateTicks = busy.filter((t) => t.late > 8).map((t) => ({ ...t, at: t.at - entry.phases.start }));
     }
     if (program.startsWith('tarvik')) {
       result.steps = stepTimes(stderr, spawnedMonotonic);
@@ -632,18 +646,27 @@ function printTable(results, options, sink) {
   console.log('\nthe loop\'s lateness, ms a 10 ms tick came late (p50 / p99 / max over all ticks of all runs):');
   for (const program of Object.keys(loopRuns)) {
     const runs = ok(program);
-    for (const [label, get] of [['idle (anchor)', (r) => r.idleTicks], ['loaded', (r) => r.busyTicks]]) {
+    for (const [label, get] of [['idle (anchor)', (r) => r.idleTicks], ['loaded', (r) => r.busyTicks],
+      ['loaded, less the wait for a processor', (r) => r.busyOwnTicks]]) {
       const ticks = runs.flatMap(get);
       if (ticks.length === 0) {
         continue;
       }
       const figure = { p50: percentile(ticks, 0.5), p99: percentile(ticks, 0.99), max: Math.max(...ticks), ticks: ticks.length };
       loop[`${program} ${label}`] = figure;
-      const what = program === 'loop-events'
-        ? (label === 'loaded' ? `posting 100 events to a ${reportDelayMs} ms service (${eventsWatchMs / 1000} s)` : 'idle, before the events')
-        : (label === 'loaded' ? 'downloading 1 GiB at full speed with progress notices' : 'idle, before the download');
+      const load = program === 'loop-events'
+        ? `posting 100 events to a ${reportDelayMs} ms service (${eventsWatchMs / 1000} s)`
+        : 'downloading 1 GiB at full speed with progress notices';
+      const what = label === 'idle (anchor)' ? `idle, before ${load}` : `${load}${label === 'loaded' ? '' : `, less the wait for a processor`}`;
       console.log(`  ${what}: ${figure.p50.toFixed(1)} / ${figure.p99.toFixed(1)} / ${figure.max.toFixed(1)} ms, ` +
                   `${figure.ticks} ticks, ${runs.length} runs`);
+    }
+    const over = runs.flatMap((r) => r.overFrame || []);
+    if (over.length > 0) {
+      const sum = (key) => over.reduce((total, t) => total + t[key], 0);
+      const share = (key) => `${((100 * sum(key)) / sum('late')).toFixed(0)} %`;
+      console.log(`  ${over.length} ticks later than one frame (16 ms); of their lateness the thread waited for a ` +
+                  `processor ${share('waited')}, ran ${share('ran')}, slept in a call ${share('slept')}`);
     }
     const seconds = runs.map((r) => r.downloadSeconds).filter(Boolean);
     if (seconds.length > 0) {
@@ -699,11 +722,12 @@ function printTable(results, options, sink) {
   }
   for (const [name, label] of [['loop-events', '100 events'], ['loop-download', '1 GiB download']]) {
     const busy = loop[`${name} loaded`];
+    const own = loop[`${name} loaded, less the wait for a processor`];
     const idle = loop[`${name} idle (anchor)`];
+    const triple = (f) => (f ? `${f.p50.toFixed(1)} / ${f.p99.toFixed(1)} / ${f.max.toFixed(1)}` : '?');
     if (busy) {
-      console.log(`  loop lateness, ${label}: p50 ${busy.p50.toFixed(1)}, p99 ${busy.p99.toFixed(1)}, max ` +
-                  `${busy.max.toFixed(1)} ms; idle p50 ${idle ? idle.p50.toFixed(1) : '?'}, p99 ` +
-                  `${idle ? idle.p99.toFixed(1) : '?'}, max ${idle ? idle.max.toFixed(1) : '?'} ms (goal: max ≤ 16 ms)`);
+      console.log(`  loop lateness, ${label}, p50 / p99 / max: ${triple(busy)} ms; less the wait for a processor ` +
+                  `${triple(own)} ms; idle ${triple(idle)} ms (goal: max ≤ 16 ms)`);
     }
   }
   const dirty = (program) => stats(program, (r) => r.memory.dirty);
