@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
         std::cerr << "tarvik: " << error << "; a graphical desktop session is needed.\n";
         return 1;
     }
+    TARVIK_LOG("start: display opened");
     // GTK has taken its own options. What is left changes nothing: an autostart entry or a
     // vendor's shortcut may pass arguments of its own, and the page must still be shown.
     tarvik::LogIgnoredArguments(argc, argv);

@@ -1,6 +1,7 @@
 #include "common/log.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 
@@ -9,6 +10,14 @@ namespace tarvik::log {
 namespace {
 
 std::atomic<bool> g_enabled{false};
+
+using Clock = std::chrono::steady_clock;
+// The program's start as the log counts it: set while the program is being loaded, before main.
+const Clock::time_point g_start = Clock::now();
+
+double Milliseconds(Clock::duration span) {
+    return std::chrono::duration<double, std::milli>(span).count();
+}
 
 // The sink and the writing share one lock, so lines from the transfer worker and the
 // user-interface thread never interleave.
@@ -26,6 +35,13 @@ std::function<void(std::string_view)>& Sink() {
 
 void Enable(bool on) {
     g_enabled.store(on, std::memory_order_relaxed);
+    if (on) {
+        char line[96];
+        std::snprintf(line, sizeof line,
+                      "log: started at %.1f ms of the monotonic clock; times since then",
+                      Milliseconds(g_start.time_since_epoch()));
+        Write(line);
+    }
 }
 
 bool Enabled() {
@@ -35,17 +51,22 @@ bool Enabled() {
 void Write(std::string_view line) {
     // Pieces come from outside (a page command's type, a product name, a file name): a line
     // break or a terminal escape among them must not make a line of its own or move the cursor.
-    std::string whole = "tarvik: ";
+    std::string text;
+    text.reserve(line.size());
     for (const char c : line) {
         const auto byte = static_cast<unsigned char>(c);
-        whole.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
+        text.push_back(byte < 0x20 || byte == 0x7F ? '?' : c);
     }
     const std::lock_guard lock(SinkMutex());
     if (Sink()) {
-        Sink()(std::string_view(whole).substr(8));
+        Sink()(text);
         return;
     }
-    whole.push_back('\n');
+    // Read under the lock, so that the lines of several threads come out in the order of their
+    // times.
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "tarvik: [%8.1f ms] ", Milliseconds(Clock::now() - g_start));
+    const std::string whole = stamp + text + "\n";
     std::fwrite(whole.data(), 1, whole.size(), stderr);
 }
 

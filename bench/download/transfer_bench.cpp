@@ -7,10 +7,10 @@
 //   transfer_bench job <url> <target> [connections]
 //                                      one transfer, reporting its progress messages
 //
-// Three measurements: unthrottled 1 GiB (one and four connections against `curl -o`, and the
-// peak memory for 64 MiB and 1 GiB); a server that caps each connection at 4 MiB/s (64 MiB); and
-// a server that drops every connection after 16 MiB (256 MiB), counting the bytes it sent, beside
-// the same download without drops.
+// Three measurements: unthrottled 1 GiB (one and four connections against `curl -o`, beside the
+// disk's own pace from `dd ... conv=fsync`, and the peak memory for 64 MiB and 1 GiB); a server
+// that caps each connection at 4 MiB/s (64 MiB); and a server that drops every connection after 16
+// MiB (256 MiB), counting the bytes it sent, beside the same download without drops.
 
 #include "common/curl/curl_handle.h"
 #include "download/transfer_job.h"
@@ -222,6 +222,17 @@ int Compare(const fs::path& folder, int rounds) {
         return std::vector<std::string>{
             "/bin/sh", "-c", "curl -s -o \"$1\" \"$2\" && sync \"$1\"", "sh", target, url(size)};
     };
+    // What the disk itself takes to write and flush as many bytes, with no network at all: the
+    // most any download that makes its file durable can reach here.
+    const auto diskOnly = [&](uint64_t size) {
+        return std::vector<std::string>{"dd",
+                                        "if=/dev/zero",
+                                        "of=" + target,
+                                        "bs=1M",
+                                        "count=" + std::to_string(size / kMiB),
+                                        "conv=fsync",
+                                        "status=none"};
+    };
     bool allOk = true;
     // Runs the commands in turn, round after round, so that a busy machine or disk hurts each
     // alike; returns each command's seconds.
@@ -260,7 +271,8 @@ int Compare(const fs::path& folder, int rounds) {
                                {{"tarvik, 1 connection", job(large, 1)},
                                 {"tarvik, 4 connections", job(large, 4)},
                                 {"curl -o", curl(large)},
-                                {"curl -o, then fsync", curlSynced(large)}},
+                                {"curl -o, then fsync", curlSynced(large)},
+                                {"dd conv=fsync", diskOnly(large)}},
                                rounds);
     const auto smallRuns = measure(
         "64 MiB", small,
@@ -310,11 +322,13 @@ int Compare(const fs::path& folder, int rounds) {
     const double four = medianRate(plain[1], large);
     const double curlRate = medianRate(plain[2], large);
     const double syncedRate = medianRate(plain[3], large);
+    const double diskRate = medianRate(plain[4], large);
     std::printf("1 GiB unthrottled: tarvik 1 connection %.0f MiB/s (%.2fx curl -o, %.2fx curl -o "
                 "then fsync), 4 connections %.0f MiB/s (%.2fx, %.2fx), curl -o %.0f MiB/s, curl "
-                "-o then fsync %.0f MiB/s\n",
+                "-o then fsync %.0f MiB/s; the disk alone (dd conv=fsync) %.0f MiB/s, tarvik 1 "
+                "connection at %.2fx of it\n",
                 one, one / curlRate, one / syncedRate, four, four / curlRate, four / syncedRate,
-                curlRate, syncedRate);
+                curlRate, syncedRate, diskRate, one / diskRate);
     std::printf("peak RSS: 1 connection %.1f MiB for 64 MiB, %.1f MiB for 1 GiB; 4 connections "
                 "%.1f MiB for 64 MiB, %.1f MiB for 1 GiB; curl -o %.1f MiB for 1 GiB\n",
                 smallRuns[0].front().peakRssKiB / 1024.0, plain[0].front().peakRssKiB / 1024.0,

@@ -59,7 +59,11 @@ void ConfineWebProcesses() {
         return;
     decided = true;
     std::string why;
-    if (SandboxCanStart(why)) {
+    const gint64 started = g_get_monotonic_time();
+    const bool confined = SandboxCanStart(why);
+    TARVIK_LOG("web view: sandbox ", confined ? "available" : "unavailable", ", asked in ",
+               (g_get_monotonic_time() - started) / 1000, " ms");
+    if (confined) {
         webkit_web_context_set_sandbox_enabled(webkit_web_context_get_default(), TRUE);
         return;
     }
@@ -143,6 +147,7 @@ void WebView::Create(std::function<void()> onReady) {
     // The embedded browser of the Windows host completes its creation asynchronously, from the
     // message loop; the host relies on that order (its configuration is read in between).
     readySource_ = g_idle_add(OnReadyIdle, this);
+    TARVIK_LOG("web view: made");
 }
 
 void WebView::Close() {

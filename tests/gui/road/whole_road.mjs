@@ -463,8 +463,15 @@ async function road() {
   }
   step(`events: ${names.filter((n) => !n.startsWith('focus:')).join(', ')}`);
 
-  // 8. The step log has a line for each step, and never the page's messages or the whole uuid.
-  const log = fs.readFileSync(files.appLog, 'utf8');
+  // 8. The step log has a line for each step, each with its time since the start, the times in
+  // order; never the page's messages or the whole uuid.
+  const stamped = fs.readFileSync(files.appLog, 'utf8').split('\n').filter((line) => line.startsWith('tarvik: ['));
+  const times = stamped.map((line) => Number(/^tarvik: \[ *(\d+\.\d) ms\] /.exec(line)?.[1]));
+  check(times.length > 10 && times.every((time, i) => time >= (i === 0 ? 0 : times[i - 1])),
+    `the step log's times are missing or out of order: ${times.slice(0, 20).join(', ')}`);
+  check(/^tarvik: \[ *\d+\.\d ms\] log: started at [\d.]+ ms of the monotonic clock/.test(stamped[0] ?? ''),
+    `the step log does not begin by naming its clock: ${stamped[0]}`);
+  const log = stamped.map((line) => line.replace(/^tarvik: \[ *\d+\.\d ms\] /, 'tarvik: ')).join('\n');
   for (const line of [
     `tarvik: config: ${path.join(files.app, 'config.ini')}: downloader_id ${DOWNLOADER_ID}, info URL ${serviceOrigin}/downloader.php/index/info?id=${DOWNLOADER_ID}, uuid ${uuid.slice(0, 4)}... (32 characters)`,
     'tarvik: service: info answer: HTTP 200, No error',
