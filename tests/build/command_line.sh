@@ -105,14 +105,14 @@ start_row() {
   if ((failures == before)); then echo "$name: started and ended as expected"; fi
 }
 
-start_row "no arguments" log "tarvik: config:" "ignored"
-start_row "autostart" log "tarvik: config:" "ignored" /autostart
-start_row "autostart, another letter case" log "tarvik: config:" "ignored" /AutoStart
+start_row "no arguments" log "ms] config:" "ignored"
+start_row "autostart" log "ms] config:" "ignored" /autostart
+start_row "autostart, another letter case" log "ms] config:" "ignored" /AutoStart
 start_row "an unknown option, said on the log" log \
-  'tarvik: command line: "--bogus" ignored (see tarvik --help)' "" --bogus
+  'ms] command line: "--bogus" ignored (see tarvik --help)' "" --bogus
 start_row "an unknown argument, silent without the log" quiet "" "extra" extra
 start_row "several, with an option of GTK's" log \
-  'tarvik: command line: "two words" ignored' "/autostart|--display" \
+  'ms] command line: "two words" ignored' "/autostart|--display" \
   --display="$DISPLAY" /autostart "two words" --inspect-not
 
 if ((failures > 0)); then exit 1; fi
