@@ -117,6 +117,9 @@ void CTarvikDlg::OnCreate() {
     LoadConfig();
     FetchProductInfo();
     CreateWebView();
+    // The page nearly always comes from the service's own origin: its connection is opened
+    // while the info request runs, so that on a real link the page's request finds it ready.
+    webView_.WarmUp(infoUrl_);
 }
 
 void CTarvikDlg::OnClose() {

@@ -50,11 +50,11 @@ void StartSandboxProbe() {
     GError* rawError = nullptr;
     // Not reaped by GLib: the answer is read with waitpid, without a main loop, and the
     // process is reaped there however early or late that is.
-    const bool spawned = g_spawn_async(
-        nullptr, const_cast<gchar**>(argv), nullptr,
-        GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
-                    G_SPAWN_STDERR_TO_DEV_NULL),
-        nullptr, nullptr, &probe.pid, &rawError);
+    const bool spawned =
+        g_spawn_async(nullptr, const_cast<gchar**>(argv), nullptr,
+                      GSpawnFlags(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                  G_SPAWN_STDERR_TO_DEV_NULL),
+                      nullptr, nullptr, &probe.pid, &rawError);
     GErrorPtr error(rawError);
     if (!spawned) {
         probe.answer = false;

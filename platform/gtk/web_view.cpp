@@ -178,7 +178,31 @@ void WebView::Navigate(const std::string& uri) {
     // the host's page.
     if (!confinement_.BeginHostNavigation(uri))
         return;
+    navigationBegun_ = true;
     webkit_web_view_load_uri(view_, uri.c_str());
+}
+
+void WebView::WarmUp(const std::string& url) {
+    if (!view_ || navigationBegun_)
+        return;
+    const std::optional<WebUrl> parsed = ParseWebUrl(url);
+    const std::optional<std::string> origin = parsed ? OriginOf(url) : std::nullopt;
+    if (!origin)
+        return;
+    GVariantDict arguments;
+    g_variant_dict_init(&arguments, nullptr);
+    g_variant_dict_insert_value(&arguments, "origin", g_variant_new_string(origin->c_str()));
+    // Only in the initial empty document: should the script arrive after the page's document,
+    // the page's own elements are left alone. The origin is an argument, never script source.
+    static constexpr char kBody[] = "if (location.href !== 'about:blank') return false;"
+                                    "const link = document.createElement('link');"
+                                    "link.rel = 'preconnect'; link.href = origin;"
+                                    "(document.head || document.documentElement).appendChild(link);"
+                                    "return true;";
+    webkit_web_view_call_async_javascript_function(view_, kBody, -1, g_variant_dict_end(&arguments),
+                                                   nullptr, nullptr, cancellable_.get(),
+                                                   OnDeliverFinished, nullptr);
+    TARVIK_LOG("web view: warming up ", LoggedUrl(*origin));
 }
 
 void WebView::PostJson(const std::string& json) {
