@@ -41,7 +41,7 @@ public:
     void FitToWindow() override;
     // Runs a script in the view's initial empty document that asks WebKit to preconnect to the
     // origin: WebKit then resolves the name and opens the TCP and TLS connection in the network
-    // process the page's request uses, and starts the web process the page is loaded in. The
+    // process the page's request uses (a web process of the view runs the script). The
     // initial document is replaced by the first navigation without a history entry, so the page
     // sees nothing of it; after a navigation has begun, nothing is done.
     void WarmUp(const std::string& url) override;
