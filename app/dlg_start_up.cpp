@@ -27,7 +27,15 @@ void CTarvikDlg::LoadConfig() {
         options_.makeInstallId ? options_.makeInstallId
                                : std::function<std::wstring()>(settings::MakeInstallId);
     const settings::LoadedConfig config =
-        settings::LoadConfigFile(system_, path, options_.infoEndpoint, makeInstallId);
+        settings::ReadConfigFile(system_, path, options_.infoEndpoint, makeInstallId);
+    // The identifier is stored meanwhile: the write syncs to disk, which took 30 to 100 ms of
+    // the user-interface thread on a busy machine, in front of the info request. The identifier
+    // itself is used from memory; a failed write is no error (the next start makes a new one).
+    if (config.uuidIsNew) {
+        installIdWriter_ = std::jthread([&system = system_, path, uuid = config.uuid] {
+            settings::StoreInstallId(system, path, uuid);
+        });
+    }
     downloaderId_ = config.downloaderId;
     // The settings keep their text wide; inside the host it is UTF-8 from here on.
     infoUrl_ = NarrowFromWide(config.infoUrl);

@@ -14,6 +14,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <thread>
 
 namespace tarvik {
 
@@ -45,7 +46,8 @@ enum class StartState {
 // page message into a command and hands it to the part that owns it (the window, the download
 // session, the event sender), and turns what those report into notices for the page. It runs on
 // the user-interface thread; the only way in from another thread is a message posted through the
-// platform's queue.
+// platform's queue. The one thread it owns, the writer of a new identifier, touches only the
+// System (safe from any thread) and its own copies.
 class CTarvikDlg : public platform::WindowEvents {
 public:
     explicit CTarvikDlg(const platform::Platform& platform, HostOptions options = {});
@@ -180,6 +182,9 @@ private:
     // The installer download: its state, its transfer and its rules.
     download::DownloadSession download_;
     bool windowCreated_ = false;
+    // Stores an identifier made for this run in the configuration, with its sync to disk, off
+    // the user-interface thread; joined when the run ends (the last member, so it goes first).
+    std::jthread installIdWriter_;
 };
 
 } // namespace tarvik

@@ -19,6 +19,10 @@ public:
     // Starts making the web view inside the window (after Window::Create). It completes later,
     // from the message loop, by calling `onReady`.
     virtual void Create(std::function<void()> onReady) = 0;
+    // A hint, after Create: the page will most likely come from `url`'s origin (http or https),
+    // so the view may open its connection there ahead of the navigation. It loads nothing and
+    // leaves nothing the page could see; a host without the means ignores it.
+    virtual void WarmUp(const std::string& url) { static_cast<void>(url); }
     // Keeps the web view the size of the client area (after WM_SIZE).
     virtual void FitToWindow() = 0;
     // Loads `url` (UTF-8); an empty or unparsable address loads nothing.

@@ -16,7 +16,7 @@ std::string ConfigPathBesideExecutable(platform::System& system) {
     return folder.ends_with('/') ? folder + "config.ini" : folder + "/config.ini";
 }
 
-LoadedConfig LoadConfigFile(platform::System& system, const std::string& configPath,
+LoadedConfig ReadConfigFile(platform::System& system, const std::string& configPath,
                             std::string_view infoEndpoint,
                             const std::function<std::wstring()>& makeInstallId) {
     LoadedConfig config;
@@ -36,10 +36,24 @@ LoadedConfig LoadConfigFile(platform::System& system, const std::string& configP
     config.uuid = ReadProfileString(system, configPath, L"user", L"uuid", L"", 259);
     if (config.uuid.empty()) {
         config.uuid = makeInstallId ? makeInstallId() : MakeInstallId();
-        // A failed write is not an error: the identifier serves this run, and the next start
-        // makes a new one.
-        WriteProfileValue(system, configPath, L"user", L"uuid", config.uuid);
+        config.uuidIsNew = true;
     }
+    return config;
+}
+
+bool StoreInstallId(platform::System& system, const std::string& configPath,
+                    const std::wstring& uuid) {
+    return WriteProfileValue(system, configPath, L"user", L"uuid", uuid);
+}
+
+LoadedConfig LoadConfigFile(platform::System& system, const std::string& configPath,
+                            std::string_view infoEndpoint,
+                            const std::function<std::wstring()>& makeInstallId) {
+    LoadedConfig config = ReadConfigFile(system, configPath, infoEndpoint, makeInstallId);
+    // A failed write is not an error: the identifier serves this run, and the next start makes
+    // a new one.
+    if (config.uuidIsNew)
+        StoreInstallId(system, configPath, config.uuid);
     return config;
 }
 

@@ -16,6 +16,8 @@ struct LoadedConfig {
     // download/connections: how many ranges of a large installer are fetched at once; 1 turns
     // several connections off. Missing means 4; values are held to 1..kMostConnections.
     int connections = 4;
+    // The identifier was made for this run, as the file had none: it is still to be written.
+    bool uuidIsNew = false;
 };
 
 inline constexpr int kMostConnections = 8;
@@ -23,6 +25,17 @@ inline constexpr int kMostConnections = 8;
 // `config.ini` beside the running executable (UTF-8); just "config.ini", in the working folder,
 // when the system cannot tell where the executable is.
 std::string ConfigPathBesideExecutable(platform::System& system);
+
+// Reads the per-installation settings (see LoadConfigFile) and writes nothing: a new identifier
+// is only made, and `uuidIsNew` says it is still to be stored with StoreInstallId.
+LoadedConfig ReadConfigFile(platform::System& system, const std::string& configPath,
+                            std::string_view infoEndpoint,
+                            const std::function<std::wstring()>& makeInstallId);
+
+// Writes user/uuid into the file (see WriteProfileValue, which syncs it to disk); false when it
+// could not, and then the identifier serves this run only.
+bool StoreInstallId(platform::System& system, const std::string& configPath,
+                    const std::wstring& uuid);
 
 // Reads the per-installation settings: root/downloader_id (when not 0 it selects the info URL,
 // `infoEndpoint` + "?id=" + the id as a signed 32-bit number), otherwise root/api_url verbatim;

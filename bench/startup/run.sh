@@ -4,7 +4,7 @@
 # loopback server and again over HTTPS a 50 ms round trip away, alternating runs, on a virtual X
 # server with its own session bus; the lateness of the assistant's loop, idle, under 100 event
 # reports and during a 1 GiB download; and the stripped size of the release executable.
-# Usage: [ROUNDS=n] [SETTLE_MS=ms] [JSON=file] run.sh [build folder]
+# Usage: [ROUNDS=n] [SETTLE_MS=ms] [STALL_RUNS=n] [PROGRAMS=tarvik,floor,...] [JSON=file] run.sh [build folder]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build-test}" && pwd)
@@ -37,4 +37,5 @@ unset DBUS_SESSION_BUS_ADDRESS
   --tarvik "$build/tarvik" --origin "$origin" --surf "$(command -v surf)" \
   --floor "$build/tarvik-bench-floor" --stall "$build/tarvik-bench-loop-stall" \
   --release "$scratch/dist/tarvik-1/tarvik" --folder "$scratch" \
-  --rounds "${ROUNDS:-10}" --settle "${SETTLE_MS:-500}" ${JSON:+--json "$JSON"}
+  --rounds "${ROUNDS:-10}" --settle "${SETTLE_MS:-500}" --stall-runs "${STALL_RUNS:-3}" \
+  ${PROGRAMS:+--programs "$PROGRAMS"} ${JSON:+--json "$JSON"}

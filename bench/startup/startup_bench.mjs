@@ -14,6 +14,9 @@
 // Usage: node startup_bench.mjs --tarvik PATH --origin http://127.0.0.1:PORT --floor PATH
 //                               --stall PATH [--surf PATH] [--rounds N] [--settle MS]
 //                               [--stall-runs N] [--release PATH] [--folder DIR] [--json FILE]
+//                               [--programs NAME,NAME...]
+//   --programs the start-up rows to run (tarvik, tarvik-late-info, floor, surf, tarvik-link,
+//              floor-link), for a quicker look at some of them; all by default
 //   --release  the release build's executable, whose stripped size is the one a vendor ships
 //   --folder   where a download run's Downloads folder goes: on disk, as it gets 1 GiB
 // The runs' home folders are in the system's temporary folder: WebKit's sandbox cannot map a home
@@ -44,6 +47,14 @@ function parseArguments(argv) {
       throw new Error(`--${name} needs a value`);
     }
     options[name] = ['rounds', 'settle', 'timeout', 'stall-runs'].includes(name) ? Number(value) : value;
+  }
+  if (options.programs) {
+    const asked = options.programs.split(',').filter(Boolean);
+    const unknown = asked.filter((name) => !programs.includes(name));
+    if (unknown.length > 0) {
+      throw new Error(`unknown programs: ${unknown.join(', ')} (known: ${programs.join(', ')})`);
+    }
+    programs = programs.filter((name) => asked.includes(name));
   }
   if (!options.tarvik || !options.origin || !options.floor || !options.stall) {
     throw new Error('usage: startup_bench.mjs --tarvik PATH --origin URL --floor PATH --stall PATH [--surf PATH] [--rounds N]');

@@ -1,5 +1,7 @@
 #include "platform/gtk/gtk_platform.h"
 
+#include "platform/gtk/sandbox_probe.h"
+
 #include <gtk/gtk.h>
 
 #include <cstdlib>
@@ -12,6 +14,9 @@ std::unique_ptr<GtkPlatform> CreateGtkPlatform(int* argc, char*** argv, std::str
     const char* backend = std::getenv("GDK_BACKEND");
     if (!backend || !*backend)
         gdk_set_allowed_backends("x11");
+    // The web view needs the sandbox's answer before its first process starts; asked now, the
+    // answer comes while the display opens instead of after it.
+    StartSandboxProbe();
     if (!gtk_init_check(argc, argv)) {
         const char* display = std::getenv("DISPLAY");
         error =

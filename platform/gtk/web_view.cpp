@@ -3,6 +3,7 @@
 #include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
+#include "platform/gtk/sandbox_probe.h"
 #include "platform/gtk/web_languages.h"
 
 #include "common/curl/web_url.h"
@@ -15,42 +16,6 @@ namespace tarvik::platform::gtk {
 
 namespace {
 
-// Whether bubblewrap can make the namespaces WebKit's sandbox needs, tried once with a command
-// that does nothing. When WebKit is told to use the sandbox and it cannot start, its web process
-// never runs and the window stays empty, so the question is asked before the first view exists.
-bool SandboxCanStart(std::string& why) {
-    GCharPtr bwrap(g_find_program_in_path("bwrap"));
-    if (!bwrap) {
-        why = "bubblewrap (bwrap) is not installed";
-        return false;
-    }
-    GCharPtr truePath(g_find_program_in_path("true"));
-    const gchar* argv[] = {bwrap.get(),
-                           "--ro-bind",
-                           "/",
-                           "/",
-                           "--unshare-all",
-                           "--die-with-parent",
-                           truePath ? truePath.get() : "/bin/true",
-                           nullptr};
-    gint status = 0;
-    GError* rawError = nullptr;
-    const bool spawned =
-        g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr,
-                     GSpawnFlags(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
-                     nullptr, nullptr, nullptr, &status, &rawError);
-    GErrorPtr error(rawError);
-    if (!spawned) {
-        why = std::string("bubblewrap cannot be started: ") + error->message;
-        return false;
-    }
-    if (!g_spawn_check_wait_status(status, nullptr)) {
-        why = "bubblewrap cannot create namespaces here";
-        return false;
-    }
-    return true;
-}
-
 // Web content is confined to a sandbox where the platform allows it: the page is remote content
 // one click away from an elevated launch. Decided once, before the first web process starts.
 void ConfineWebProcesses() {
@@ -60,8 +25,9 @@ void ConfineWebProcesses() {
     decided = true;
     std::string why;
     const gint64 started = g_get_monotonic_time();
-    const bool confined = SandboxCanStart(why);
-    TARVIK_LOG("web view: sandbox ", confined ? "available" : "unavailable", ", asked in ",
+    const bool confined = SandboxProbeAnswer(why);
+    // The time waited here, not the probe's own: it normally ran while the display opened.
+    TARVIK_LOG("web view: sandbox ", confined ? "available" : "unavailable", ", waited ",
                (g_get_monotonic_time() - started) / 1000, " ms");
     if (confined) {
         webkit_web_context_set_sandbox_enabled(webkit_web_context_get_default(), TRUE);
@@ -212,7 +178,31 @@ void WebView::Navigate(const std::string& uri) {
     // the host's page.
     if (!confinement_.BeginHostNavigation(uri))
         return;
+    navigationBegun_ = true;
     webkit_web_view_load_uri(view_, uri.c_str());
+}
+
+void WebView::WarmUp(const std::string& url) {
+    if (!view_ || navigationBegun_)
+        return;
+    const std::optional<WebUrl> parsed = ParseWebUrl(url);
+    const std::optional<std::string> origin = parsed ? OriginOf(url) : std::nullopt;
+    if (!origin)
+        return;
+    GVariantDict arguments;
+    g_variant_dict_init(&arguments, nullptr);
+    g_variant_dict_insert_value(&arguments, "origin", g_variant_new_string(origin->c_str()));
+    // Only in the initial empty document: should the script arrive after the page's document,
+    // the page's own elements are left alone. The origin is an argument, never script source.
+    static constexpr char kBody[] = "if (location.href !== 'about:blank') return false;"
+                                    "const link = document.createElement('link');"
+                                    "link.rel = 'preconnect'; link.href = origin;"
+                                    "(document.head || document.documentElement).appendChild(link);"
+                                    "return true;";
+    webkit_web_view_call_async_javascript_function(view_, kBody, -1, g_variant_dict_end(&arguments),
+                                                   nullptr, nullptr, cancellable_.get(),
+                                                   OnDeliverFinished, nullptr);
+    TARVIK_LOG("web view: warming up ", LoggedUrl(*origin));
 }
 
 void WebView::PostJson(const std::string& json) {

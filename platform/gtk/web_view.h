@@ -39,6 +39,12 @@ public:
 
     void Create(std::function<void()> onReady) override;
     void FitToWindow() override;
+    // Runs a script in the view's initial empty document that asks WebKit to preconnect to the
+    // origin: WebKit then resolves the name and opens the TCP and TLS connection in the network
+    // process the page's request uses (a web process of the view runs the script). The
+    // initial document is replaced by the first navigation without a history entry, so the page
+    // sees nothing of it; after a navigation has begun, nothing is done.
+    void WarmUp(const std::string& url) override;
     // An empty or unparsable address loads nothing and changes nothing.
     void Navigate(const std::string& uri) override;
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
@@ -89,6 +95,7 @@ private:
     WebKitWebView* view_ = nullptr;
     GObjectPtr<GCancellable> cancellable_;
     guint readySource_ = 0;
+    bool navigationBegun_ = false;
 
     // Which documents may stay in the window and speak to the host.
     PageConfinement confinement_;

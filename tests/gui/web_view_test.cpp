@@ -179,6 +179,23 @@ TEST_F(WebViewTest, PageMessagesAndNoticesMakeTheRoundTrip) {
     EXPECT_EQ(std::count(received.begin(), received.end(), "x"), 0);
 }
 
+// Warming the view up for the page's origin runs in the view's first, empty document: the page
+// that replaces it finds no history entry and no element of the host's, and speaks to the host.
+TEST_F(WebViewTest, WarmingUpLeavesNothingThePageSees) {
+    Serve(site, "/counts", R"(<!doctype html><html><head></head><body><script>
+      window.chrome.webview.postMessage('history ' + history.length + ', links ' +
+                                        document.getElementsByTagName('link').length);
+    </script></body></html>)");
+    platform->webView.WarmUp(site.Url("/counts"));
+    platform->webView.Navigate(site.Url("/counts"));
+    ASSERT_TRUE(Receives("history 1, links 0"));
+    // Once the page is there, a late warm-up changes nothing in it either.
+    platform->webView.WarmUp(otherSite.Url("/page"));
+    platform->webView.Navigate(site.Url("/counts"));
+    received.clear();
+    ASSERT_TRUE(Receives("history 1, links 0"));
+}
+
 TEST_F(WebViewTest, OnlyTheTopFramesOwnMessagesArrive) {
     struct Case {
         const char* path;

@@ -94,6 +94,24 @@ TEST_F(StartUpTest, ThePageIsNavigatedOnceBothTheViewAndTheAnswerAreThere) {
     }
 }
 
+// An identifier made for this run is stored beside the other settings while the start goes on,
+// and is on disk by the time the run has ended, whether or not the service ever answered.
+TEST_F(StartUpTest, ANewIdentifierIsStoredByTheEndOfTheRun) {
+    for (const bool answered : {true, false}) {
+        SCOPED_TRACE(answered ? "service answered" : "service never answered");
+        std::ofstream(options.configPath) << "[root]\ndownloader_id=1001\n";
+        holdInfo = !answered;
+        Begin();
+        if (answered)
+            AwaitAnswer();
+        host->EndRun();
+        EXPECT_EQ(ReadFileBytes(options.configPath),
+                  "[root]\ndownloader_id=1001\n[user]\nuuid=TESTID\n");
+        infoGate.Open();
+        host.reset();
+    }
+}
+
 // Every way the start can fail ends with the built-in page on screen saying which part failed,
 // and the service hears of it with the start-failed event; the connecting state comes only when
 // the page is slow, and reports nothing.
