@@ -27,7 +27,7 @@ ORIGIN_ARG := $(if $(ORIGIN),-DTARVIK_SERVICE_ORIGIN=$(ORIGIN),-UTARVIK_SERVICE_
 FUZZ_SECONDS ?= 20
 
 .PHONY: all deps build-deps test-deps demo-deps page-deps build build-test test test-asan test-tsan demo \
-        bench lint fuzz-smoke format format-check clean
+        page-dev bench lint fuzz-smoke format format-check clean
 
 all: build
 
@@ -101,6 +101,12 @@ fuzz-smoke: build-deps
 # DEMO_ARGS go to the demo service, e.g. make demo DEMO_ARGS="--drop-after 4M".
 demo: demo-deps
 	BUILD=$(BUILD_TEST) tools/run-demo.sh -- $(DEMO_ARGS)
+
+# The page in an ordinary browser with the page kit's simulator, served by the demo service:
+# edit page/, reload the browser. DEMO_ARGS go to the demo service as for `make demo`.
+page-dev:
+	tools/install-deps.sh --page
+	BUILD=$(BUILD_TEST) SERVICE_PORT=$(SERVICE_PORT) tools/page-dev.sh -- $(DEMO_ARGS)
 
 # The benchmarks answer the program's event reports on loopback, so they use the test build.
 bench: build-test

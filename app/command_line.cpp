@@ -1,7 +1,9 @@
 #include "app/command_line.h"
 
 #include "common/endpoints.h"
+#include "common/log.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tarvik {
@@ -27,6 +29,24 @@ CommandLine TakeOwnOptions(int& argc, char** argv) {
     return options;
 }
 
+bool IsAutostartSwitch(std::string_view argument) {
+    constexpr std::string_view kCompared = "/autosta";
+    const auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return argument.size() >= kCompared.size() &&
+           std::equal(kCompared.begin(), kCompared.end(), argument.begin(),
+                      [&](char expected, char given) { return expected == lower(given); });
+}
+
+void LogIgnoredArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!IsAutostartSwitch(argv[i]))
+            TARVIK_LOG("command line: \"", log::Clipped(argv[i], 64),
+                       "\" ignored (see tarvik --help)");
+    }
+}
+
 bool SwitchIsOn(const char* value) {
     return value && *value && std::strcmp(value, "0") != 0;
 }
@@ -46,7 +66,10 @@ std::string HelpText() {
                        "  --version   print the version and the service this copy talks to\n"
                        "\n"
 #ifndef _WIN32
-                       "GTK's own options (--display, ...) are taken as well.\n"
+                       "GTK's own options (--display, ...) are taken as well; any other\n"
+                       "argument (such as /autostart) is ignored.\n"
+#else
+                       "Any other argument (such as /autostart) is ignored.\n"
 #endif
                        "Service: ") +
            kServiceOrigin + "\n";

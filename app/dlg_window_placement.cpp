@@ -1,6 +1,6 @@
 #include "app/tarvik_dlg.h"
 
-#include "common/text_conversion.h"
+#include "bridge/notices.h"
 
 #include <algorithm>
 
@@ -10,22 +10,22 @@ void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
                               const std::optional<std::string>& title) {
     // The vendor's page has shown itself: it replaces the built-in page, whatever that said, and
     // no timer may bring it back.
-    m_pageSized = true;
-    m_startState.reset();
-    m_window.StopTimer(kConnectingTimer);
-    m_window.StopTimer(kPageTimer);
-    m_builtInPage.Hide();
+    pageSized_ = true;
+    startState_.reset();
+    window_.StopTimer(kConnectingTimer);
+    window_.StopTimer(kPageTimer);
+    builtInPage_.Hide();
     if (title)
-        m_window.SetTitle(ToAnsiFromUtf8(*title));
+        window_.SetTitle(*title);
     // The page speaks in logical pixels at 96 dots per inch. The arithmetic is 32-bit unsigned on
     // purpose: pages rely on the same numbers on every platform, including the wrap-around of
     // a negative size.
-    const platform::Dpi dpi = m_window.ScreenDpi();
+    const platform::Dpi dpi = window_.ScreenDpi();
     const uint32_t cx = (dpi.x * static_cast<uint32_t>(width)) / 96u;
     const uint32_t cy = (dpi.y * static_cast<uint32_t>(height)) / 96u;
-    m_window.SetSize(cx, cy);
+    window_.SetSize(cx, cy);
     // Centring is what first brings the window on screen after its off-screen start.
-    m_window.Center();
+    window_.Center();
 }
 
 namespace {
@@ -46,37 +46,51 @@ int32_t DraggedCoordinate(int32_t windowEdge, int32_t pointer, int32_t lastPoint
 } // namespace
 
 platform::Point CTarvikDlg::ScreenPointFromParam(int64_t pointParam) {
-    if (const std::optional<platform::Point> pointer = m_window.CapturedPointerPosition())
+    if (const std::optional<platform::Point> pointer = window_.CapturedPointerPosition())
         return *pointer;
-    return m_window.ClientToScreen({PointParamX(pointParam), PointParamY(pointParam)});
+    return window_.ClientToScreen({PointParamX(pointParam), PointParamY(pointParam)});
 }
 
-// A drag starts only through the page's "mousedown" command, which sets m_dragging before it
+// A drag starts only through the page's "mousedown" command, which sets dragging_ before it
 // posts the button message; a press the window system delivers on its own never starts one.
 void CTarvikDlg::OnLButtonDown(int64_t pointParam) {
-    if (m_dragging) {
-        m_window.CapturePointer();
+    if (dragging_) {
+        window_.CapturePointer();
         // Read after capturing, so that the drag starts from the same source of positions that
         // its moves will use.
-        m_lastCursor = ScreenPointFromParam(pointParam);
+        lastCursor_ = ScreenPointFromParam(pointParam);
     }
 }
 
 void CTarvikDlg::OnMouseMove(int64_t pointParam) {
     const platform::Point point = ScreenPointFromParam(pointParam);
-    if (m_dragging) {
-        const platform::Rect rect = m_window.Bounds();
-        const int32_t left = DraggedCoordinate(rect.left, point.x, m_lastCursor.x);
-        const int32_t top = DraggedCoordinate(rect.top, point.y, m_lastCursor.y);
-        m_window.SetBounds({left, top, left + rect.Width(), top + rect.Height()});
-        m_lastCursor = point;
+    if (dragging_) {
+        const platform::Rect rect = window_.Bounds();
+        const int32_t left = DraggedCoordinate(rect.left, point.x, lastCursor_.x);
+        const int32_t top = DraggedCoordinate(rect.top, point.y, lastCursor_.y);
+        window_.SetBounds({left, top, left + rect.Width(), top + rect.Height()});
+        lastCursor_ = point;
     }
 }
 
 void CTarvikDlg::OnLButtonUp(int64_t /*pointParam*/) {
-    if (m_dragging) {
-        m_window.ReleasePointer();
-        m_dragging = false;
+    if (dragging_) {
+        window_.ReleasePointer();
+        dragging_ = false;
+    }
+}
+
+void CTarvikDlg::OnSize(const HostMessage& message) {
+    if (webViewReady_)
+        webView_.FitToWindow();
+    // The page learns the window's real state rather than guessing it from its own commands.
+    if (message.wParam != sizeKind_) {
+        sizeKind_ = message.wParam;
+        const bridge::WindowState state =
+            sizeKind_ == platform::kSizeMinimized   ? bridge::WindowState::Minimized
+            : sizeKind_ == platform::kSizeMaximized ? bridge::WindowState::Maximized
+                                                    : bridge::WindowState::Normal;
+        PostNoticeToPage(bridge::WindowStateNotice(state));
     }
 }
 

@@ -30,11 +30,9 @@ int main(int argc, char** argv) {
         std::cerr << "tarvik: " << error << "; a graphical desktop session is needed.\n";
         return 1;
     }
-    // GTK has taken its own options; anything left is not an option of this program.
-    if (argc > 1) {
-        std::cerr << "tarvik: unknown argument \"" << argv[1] << "\" (see tarvik --help)\n";
-        return 2;
-    }
+    // GTK has taken its own options. What is left changes nothing: an autostart entry or a
+    // vendor's shortcut may pass arguments of its own, and the page must still be shown.
+    tarvik::LogIgnoredArguments(argc, argv);
     platform->webView.ShowInspector(inspect);
     tarvik::CTarvikApp app(platform->Roles());
     return app.InitInstance();

@@ -29,17 +29,17 @@ std::vector<std::string> Arguments() {
     return arguments;
 }
 
-// An answer to the command line: into the output the caller redirected (a script, a build step)
-// or else, as the program has no console of its own, in a message box.
-void Answer(DWORD stream, const std::string& text, UINT icon) {
-    const HANDLE out = ::GetStdHandle(stream);
+// The answer to --help or --version: into the output the caller redirected (a script, a build
+// step) or else, as the program has no console of its own, in a message box.
+void Answer(const std::string& text) {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (out && out != INVALID_HANDLE_VALUE && ::GetFileType(out) != FILE_TYPE_UNKNOWN) {
         DWORD written = 0;
         ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
     ::MessageBoxW(nullptr, tarvik::WideFromNarrow(text).c_str(), L"Tarvik",
-                  MB_OK | icon | MB_SETFOREGROUND);
+                  MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 } // namespace
@@ -58,25 +58,21 @@ int main() {
     int argc = static_cast<int>(arguments.size());
     const tarvik::CommandLine options = tarvik::TakeOwnOptions(argc, argv.data());
     if (options.help || options.version) {
-        Answer(STD_OUTPUT_HANDLE, options.help ? tarvik::HelpText() : tarvik::VersionText(),
-               MB_ICONINFORMATION);
+        Answer(options.help ? tarvik::HelpText() : tarvik::VersionText());
         return 0;
-    }
-    if (argc > 1) {
-        Answer(STD_ERROR_HANDLE,
-               std::string("tarvik: unknown argument \"") + argv[1] + "\" (see tarvik --help)\n",
-               MB_ICONERROR);
-        return 2;
     }
     // The step log goes to the error output the caller redirected (tarvik.exe --verbose 2>log).
     tarvik::log::Enable(options.verbose || tarvik::SwitchIsOn(std::getenv("TARVIK_LOG")));
+    // Anything else changes nothing and is never answered in a box: an autostart entry or a
+    // vendor's shortcut may pass arguments of its own, and the page must still be shown.
+    tarvik::LogIgnoredArguments(argc, argv.data());
     // The transfer library's global state, for the whole run and before any other thread.
     const tarvik::CurlGlobal curl;
     tarvik::platform::win32::Win32Platform platform;
     // The page is the whole user interface: without the system web view there is nothing to
     // show, so the user is told what is missing instead of seeing an empty window.
     if (const std::optional<std::string> missing = tarvik::platform::win32::WebViewUnavailable()) {
-        const tarvik::Catalogue texts(platform.shell.PreferredLanguages());
+        const tarvik::Catalogue texts(platform.desktop.PreferredLanguages());
         const std::wstring text = tarvik::WideFromNarrow(
             std::string(texts.Translate(
                 "This program needs the Microsoft Edge WebView2 Runtime to show its window.")) +

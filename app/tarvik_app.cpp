@@ -5,10 +5,10 @@
 namespace tarvik {
 
 CTarvikApp::CTarvikApp(const platform::Platform& platform, HostOptions options)
-    : m_platform(platform), m_options(std::move(options)) {}
+    : platform_(platform), options_(std::move(options)) {}
 
 int CTarvikApp::InitInstance() {
-    CTarvikDlg dialog(m_platform, m_options);
+    CTarvikDlg dialog(platform_, options_);
     dialog.DoModal();
     // The host stops its transfer when it goes out of scope; the window goes with it.
     return 0;

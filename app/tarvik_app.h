@@ -14,8 +14,8 @@ public:
     int InitInstance();
 
 private:
-    platform::Platform m_platform;
-    HostOptions m_options;
+    platform::Platform platform_;
+    HostOptions options_;
 };
 
 } // namespace tarvik

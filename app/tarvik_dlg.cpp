@@ -1,61 +1,74 @@
 #include "app/tarvik_dlg.h"
 
-#include "download/transfer_job.h"
+#include "common/curl/request_route.h"
 #include "service/event_sender.h"
 #include "service/info_request_job.h"
 
 namespace tarvik {
 
 CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
-    : m_window(platform.window), m_webView(platform.webView), m_builtInPage(platform.builtInPage),
-      m_desktop(platform.desktop), m_system(platform.system), m_options(std::move(options)),
-      m_texts(m_desktop.PreferredLanguages()),
-      m_events(std::make_unique<service::EventSender>(
-          m_options.logEndpoint, m_options.serviceLimits, m_options.eventQueueLimit,
-          ProxyLookupOf(m_system))) {}
+    : window_(platform.window), webView_(platform.webView), builtInPage_(platform.builtInPage),
+      desktop_(platform.desktop), system_(platform.system), options_(std::move(options)),
+      texts_(desktop_.PreferredLanguages()),
+      events_(std::make_unique<service::EventSender>(options_.logEndpoint, options_.serviceLimits,
+                                                     options_.eventQueueLimit,
+                                                     ProxyLookupOf(system_))),
+      download_(
+          system_, desktop_, texts_, options_.transferLimits,
+          [&window = window_](const HostMessage& message) { window.Post(message); },
+          [this](const download::SessionEvent& event) { OnDownloadEvent(event); }) {
+    // Before any request: the event sender's thread makes none until a report is queued.
+    const platform::SystemName name = system_.Name();
+    SetUserAgentSystem(name.os, name.machine);
+}
 
 CTarvikDlg::~CTarvikDlg() {
     StopTransferAndDestroyWindow();
 }
 
 int CTarvikDlg::DoModal() {
-    m_windowCreated = true;
-    m_window.Create(*this); // delivers WM_CREATE before it returns
+    windowCreated_ = true;
+    window_.Create(*this); // delivers WM_CREATE before it returns
     OnInitDialog();
-    const int result = m_window.RunModalLoop();
+    const int result = window_.RunModalLoop();
     EndRun();
     return result;
 }
 
 size_t CTarvikDlg::EndRun() {
+    const auto deadline = std::chrono::steady_clock::now() + options_.eventDrainLimit;
     StopTransferAndDestroyWindow();
     // The window is gone; the reports of the last moments still get a short time to go out, so
-    // that the events just before a close are not lost, but never longer than that.
-    return m_events->Finish(m_options.eventDrainLimit);
+    // that the events just before a close are not lost, but never longer than that. A transfer
+    // worker stops meanwhile, within the same time (it only waits longer while inside a commit's
+    // sync to disk or a proxy lookup, which cannot be interrupted; the session's destructor waits
+    // then).
+    const size_t unsent = events_->Finish(options_.eventDrainLimit);
+    download_.WaitForWorkers(deadline);
+    return unsent;
 }
 
 void CTarvikDlg::StopTransferAndDestroyWindow() {
-    // The worker must never outlive the host: stop and join it first, which also removes its
-    // unfinished file. Only then does the window go.
-    m_transfer.reset();
-    // A part kept for the page's retry has no use once the program ends.
-    m_partialDownload.reset();
+    // The transfer stops first; it posts nothing more and removes its unfinished file in the
+    // background, and a part kept for the page's retry has no use once the program ends. So the
+    // window may go.
+    download_.End();
     // The info worker posts to the window, so it goes before the window does.
-    m_infoJob.reset();
-    if (m_windowCreated)
-        m_window.Destroy();
-    m_windowCreated = false;
+    infoJob_.reset();
+    if (windowCreated_)
+        window_.Destroy();
+    windowCreated_ = false;
 }
 
 void CTarvikDlg::OnInitDialog() {
     // Off-screen until the page asks for its size; the window exists and has a taskbar entry.
-    m_window.MoveTo({-10000, 0});
-    m_window.SetIcon();
+    window_.MoveTo({-10000, 0});
+    window_.SetIcon();
     LoadConfig();
-    m_builtInPage.SetCommandHandler(
+    builtInPage_.SetCommandHandler(
         [this](const std::string& command) { OnBuiltInCommand(command); });
     FetchProductInfo();
-    m_window.StartTimer(kConnectingTimer, m_options.connectingDelay);
+    window_.StartTimer(kConnectingTimer, options_.connectingDelay);
 }
 
 void CTarvikDlg::OnHostMessage(const HostMessage& message) {
@@ -79,16 +92,10 @@ void CTarvikDlg::OnHostMessage(const HostMessage& message) {
         OnLButtonUp(message.lParam);
         break;
     case WM_DNLD_START:
-        OnDownloadStart(message);
-        break;
     case WM_DL_PROGRESS:
-        OnDownloadProgress(message);
-        break;
     case WM_DNLD_FINISHED:
-        OnDownloadFinished();
-        break;
     case WM_DNLD_FAILED:
-        OnDownloadFailed(message);
+        download_.OnHostMessage(message);
         break;
     case WM_INFO_ANSWER:
         OnInfoAnswer(message);
@@ -112,11 +119,11 @@ void CTarvikDlg::OnClose() {
 }
 
 void CTarvikDlg::EndDialog(int result) {
-    m_window.EndDialog(result);
+    window_.EndDialog(result);
 }
 
 void CTarvikDlg::PostToSelf(uint32_t id, uint64_t wParam, int64_t lParam) {
-    m_window.Post({id, wParam, lParam});
+    window_.Post({id, wParam, lParam});
 }
 
 } // namespace tarvik

@@ -1,18 +1,18 @@
 #pragma once
 
 #include "app/host_options.h"
+#include "bridge/page_commands.h"
 #include "common/download_state.h"
 #include "common/host_message.h"
 #include "common/translation.h"
+#include "download/download_session.h"
 #include "platform/platform.h"
 
-#include <nlohmann/json_fwd.hpp>
-
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace tarvik {
@@ -22,13 +22,9 @@ inline constexpr int kEndedByPage = 1;         // the page's "close" command
 inline constexpr int kEndedByCloseRequest = 2; // a close request from the desktop
 
 // Asks `system` for the desktop's proxy of a request (see System::ProxyFor).
-std::function<std::optional<std::string>(const std::string&)>
+std::function<std::optional<std::string>(const std::string&, std::stop_token)>
 ProxyLookupOf(platform::System& system);
 
-namespace download {
-class TransferJob;
-struct PartialDownload;
-} // namespace download
 namespace service {
 class EventSender;
 class InfoRequestJob;
@@ -45,9 +41,11 @@ enum class StartState {
     PageFailed,         // the page did not load or did not size the window in time
 };
 
-// The host window. It owns all of the program's state and lives for the whole run; everything
-// else is an operation of it or a routine it calls. It runs on the user-interface thread; the
-// only way in from another thread is a message posted through the platform's queue.
+// The host window. It holds the program's run together and lives for the whole run: it reads each
+// page message into a command and hands it to the part that owns it (the window, the download
+// session, the event sender), and turns what those report into notices for the page. It runs on
+// the user-interface thread; the only way in from another thread is a message posted through the
+// platform's queue.
 class CTarvikDlg : public platform::WindowEvents {
 public:
     explicit CTarvikDlg(const platform::Platform& platform, HostOptions options = {});
@@ -79,33 +77,38 @@ public:
     void ShowBuiltInPage(StartState state);
     void OnBuiltInCommand(const std::string& command);
 
-    // Page bridge.
+    // Page bridge: each message is read into a command, then carried out.
     void OnWebMessage(const std::string& utf8Text);
-    void PostJsonToPage(const nlohmann::json& value);
+    void PostNoticeToPage(const std::string& json);
 
-    // Operations the page's commands invoke.
+    // The page's commands.
+    void operator()(const bridge::OpenUrl& command);
+    void operator()(const bridge::Install& command);
+    void operator()(const bridge::RevealDownload& command);
+    void operator()(const bridge::Download& command);
+    void operator()(const bridge::AskDownloadState& command);
+    void operator()(const bridge::CancelDownload& command);
+    void operator()(const bridge::ReportPageEvent& command);
+    void operator()(const bridge::Close& command);
+    void operator()(const bridge::ShowWindow& command);
+    void operator()(const bridge::ResizeWindow& command);
+    void operator()(const bridge::Mouse& command);
+
     void ResizeWindow(int32_t width, int32_t height, const std::optional<std::string>& title);
-    void StartDownload(bool silent);
-    void LaunchInstaller();
-    // "dnld_cancel": stops a running transfer, removes its temporary file, and tells the page
-    // as a failure with the reason "cancelled"; in any other state it does nothing.
-    void CancelDownload();
-    // Shows the download in the file manager: the file this run completed, selected; otherwise the
-    // folder a download is going to, or the Downloads folder when there is no download.
-    void RevealDownload();
     void ReportEvent(const std::string& code);
     void EndDialog(int result);
 
     // Read access for tests and the start-up code.
-    DownloadState downloadState() const { return m_downloadState; }
-    bool dragging() const { return m_dragging; }
-    const std::wstring& pageUrl() const { return m_pageUrl; }
-    const std::wstring& infoUrl() const { return m_infoUrl; }
-    const std::wstring& filePath() const { return m_filePath; }
-    const std::wstring& uuid() const { return m_uuid; }
-    uint32_t downloaderId() const { return m_downloaderId; }
+    DownloadState downloadState() const { return download_.state(); }
+    bool dragging() const { return dragging_; }
+    const std::string& pageUrl() const { return pageUrl_; }
+    const std::string& infoUrl() const { return infoUrl_; }
+    // The file the download is saved to (UTF-8); empty when it stands for no file of this run.
+    const std::string& filePath() const { return download_.filePath(); }
+    const std::string& uuid() const { return uuid_; }
+    uint32_t downloaderId() const { return downloaderId_; }
     // Whether the answer of the latest product info request has been handled.
-    bool infoAnswered() const { return m_infoAnswered; }
+    bool infoAnswered() const { return infoAnswered_; }
     // No event report is waiting or under way.
     bool eventsIdle() const;
 
@@ -117,10 +120,9 @@ private:
     void OnLButtonDown(int64_t pointParam);
     void OnMouseMove(int64_t pointParam);
     void OnLButtonUp(int64_t pointParam);
-    void OnDownloadStart(const HostMessage& message);
-    void OnDownloadProgress(const HostMessage& message);
-    void OnDownloadFinished();
-    void OnDownloadFailed(const HostMessage& message);
+    // What the download session reports, told to the page and, when the user looks elsewhere,
+    // to the desktop.
+    void OnDownloadEvent(const download::SessionEvent& event);
 
     void OnWebViewReady();
     void OnInfoAnswer(const HostMessage& message);
@@ -130,69 +132,54 @@ private:
     // under the same rule as "open_url", but reports no event: the page did not ask for it.
     void OpenOutsideThePage(const std::string& url);
     void StopTransferAndDestroyWindow();
-    void ShowLaunchFailure();
     // Tells the user of a download's outcome through the desktop when they are looking elsewhere.
     void NotifyIfAway(const std::string& body);
     void PostToSelf(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0);
     platform::Point ScreenPointFromParam(int64_t pointParam);
 
-    platform::Window& m_window;
-    platform::WebView& m_webView;
-    platform::BuiltInPage& m_builtInPage;
-    platform::Desktop& m_desktop;
+    platform::Window& window_;
+    platform::WebView& webView_;
+    platform::BuiltInPage& builtInPage_;
+    platform::Desktop& desktop_;
     // Serves the settings and the transfer worker, so it must be safe from any thread (every
     // System is).
-    platform::System& m_system;
-    HostOptions m_options;
+    platform::System& system_;
+    HostOptions options_;
     // The host's own texts (message boxes, dialog filters, notifications) in the user's language.
-    const Catalogue m_texts;
+    const Catalogue texts_;
 
-    std::wstring m_infoUrl;
-    std::wstring m_pageUrl;
-    std::wstring m_filePath;
-    std::wstring m_downloadUrl;
-    std::wstring m_uuid;
-    // Where the user last saved an installer with the save dialog; the next dialog opens there.
-    std::wstring m_lastSaveFolder;
+    // UTF-8, like every text inside the host.
+    std::string infoUrl_;
+    std::string pageUrl_;
+    std::string uuid_;
     // The product's name from the service, for the desktop notifications; empty when unknown.
-    std::string m_productName;
-    uint32_t m_defaultWidth = 0;
-    uint32_t m_defaultHeight = 0;
-    uint32_t m_downloaderId = 0;
-    bool m_webViewReady = false;
-    // The product info request under way or answered; its answers carry m_infoRequests as their
+    std::string productName_;
+    uint32_t defaultWidth_ = 0;
+    uint32_t defaultHeight_ = 0;
+    uint32_t downloaderId_ = 0;
+    bool webViewReady_ = false;
+    // The product info request under way or answered; its answers carry infoRequests_ as their
     // number, so that one from a request that was replaced by "Try again" is ignored.
-    std::unique_ptr<service::InfoRequestJob> m_infoJob;
-    uint64_t m_infoRequests = 0;
-    bool m_infoAnswered = false;
-    bool m_infoUsable = false;
+    std::unique_ptr<service::InfoRequestJob> infoJob_;
+    uint64_t infoRequests_ = 0;
+    bool infoAnswered_ = false;
+    bool infoUsable_ = false;
     // The host's navigation to the vendor's page has been started (and not failed yet).
-    bool m_navigated = false;
+    bool navigated_ = false;
     // The vendor's page has sized the window since the host navigated to it.
-    bool m_pageSized = false;
+    bool pageSized_ = false;
     // The built-in page has sized and centred the window itself.
-    bool m_builtInPlaced = false;
-    std::optional<StartState> m_startState;
+    bool builtInPlaced_ = false;
+    std::optional<StartState> startState_;
     // Event reports go out from here, in order, never from the user-interface thread.
-    std::unique_ptr<service::EventSender> m_events;
+    std::unique_ptr<service::EventSender> events_;
     // WM_SIZE's kind last seen: the window's state as the page was last told it.
-    uint64_t m_sizeKind = platform::kSizeRestored;
-    bool m_dragging = false;
-    platform::Point m_lastCursor;
-    // The installer transfer; it replaces the bare transfer handle and thread object so that
-    // the host can stop and join it before the host goes away.
-    std::unique_ptr<download::TransferJob> m_transfer;
-    // What the last transfer left after a network failure, so that the page's own retry of the
-    // same URL continues it; deleted (with its temporary file) when a download of anything else
-    // starts, and when the program ends.
-    std::unique_ptr<download::PartialDownload> m_partialDownload;
-    // The SHA-256 the page gave with "dnld", if it gave one.
-    std::optional<std::array<uint8_t, 32>> m_expectedSha256;
-    DownloadState m_downloadState = DownloadState::Idle;
-    // A download start has been posted but its start message is not handled yet (or its save
-    // dialog is still open); further "dnld" requests are ignored meanwhile.
-    bool m_downloadStarting = false;
-    bool m_windowCreated = false;
+    uint64_t sizeKind_ = platform::kSizeRestored;
+    bool dragging_ = false;
+    platform::Point lastCursor_;
+    // The installer download: its state, its transfer and its rules.
+    download::DownloadSession download_;
+    bool windowCreated_ = false;
 };
 
 } // namespace tarvik

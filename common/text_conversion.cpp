@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace tarvik {
 namespace {
 
@@ -85,13 +81,6 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
-std::string CutAtZero(std::string text) {
-    const auto zero = text.find('\0');
-    if (zero != std::string::npos)
-        text.resize(zero);
-    return text;
-}
-
 // Where wchar_t has 16 bits (Windows), wide text is UTF-16: characters beyond U+FFFF take a
 // surrogate pair, and only a high surrogate followed by a low one stands for a character.
 constexpr bool kWideIsUtf16 = sizeof(wchar_t) == 2;
@@ -149,33 +138,6 @@ std::string NarrowFromWide(std::wstring_view wide) {
 
 #ifdef _WIN32
 
-// The system's own conversions to and from the ANSI code page: characters the code page lacks
-// become its default character, exactly as the window system's narrow calls would show them.
-std::string ToAnsiFromUtf8(std::string_view utf8) {
-    const std::wstring wide = WideFromNarrow(utf8);
-    if (wide.empty())
-        return {};
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(std::max(size, 0)), '\0');
-    if (size > 0)
-        ::WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(),
-                              size, nullptr, nullptr);
-    return CutAtZero(std::move(ansi));
-}
-
-std::string ToUtf8FromAnsi(std::string_view ansi) {
-    if (ansi.empty())
-        return {};
-    const int size =
-        ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(std::max(size, 0)), L'\0');
-    if (size > 0)
-        ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(),
-                              size);
-    return NarrowFromWide(wide);
-}
-
 // Paths are wide on Windows: made from UTF-16 directly, never through the ANSI code page that the
 // standard library's narrow constructor would read.
 std::filesystem::path PathFromWide(std::wstring_view wide) {
@@ -195,14 +157,6 @@ std::string Utf8FromPath(const std::filesystem::path& path) {
 }
 
 #else
-
-std::string ToAnsiFromUtf8(std::string_view utf8) {
-    return CutAtZero(NarrowFromWide(WideFromNarrow(utf8)));
-}
-
-std::string ToUtf8FromAnsi(std::string_view ansi) {
-    return NarrowFromWide(WideFromNarrow(ansi));
-}
 
 std::filesystem::path PathFromWide(std::wstring_view wide) {
     return std::filesystem::path(NarrowFromWide(wide));

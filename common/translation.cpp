@@ -56,17 +56,17 @@ Catalogue::Catalogue(const std::vector<std::string>& languages) {
         if (!table)
             table = FindTable(language, true);
         if (table) {
-            m_language = table->language;
-            m_table = table;
+            language_ = table->language;
+            table_ = table;
             return;
         }
     }
 }
 
 const char* Catalogue::Translate(const char* english) const {
-    if (!m_table || !english)
+    if (!table_ || !english)
         return english;
-    const TranslationTable* table = m_table;
+    const TranslationTable* table = table_;
     const TranslationEntry* end = table->entries + table->count;
     const TranslationEntry* found = std::lower_bound(
         table->entries, end, english, [](const TranslationEntry& entry, const char* text) {

@@ -27,15 +27,15 @@ public:
     explicit Catalogue(const std::vector<std::string>& languages = {});
 
     // The catalogue chosen ("zh_CN", "de"); empty for English.
-    const std::string& Language() const { return m_language; }
+    const std::string& Language() const { return language_; }
 
     // `english` in the chosen language, or `english` itself. The result lives as long as the
     // program (or as `english`, when that is what is returned).
     const char* Translate(const char* english) const;
 
 private:
-    std::string m_language;
-    const TranslationTable* m_table = nullptr;
+    std::string language_;
+    const TranslationTable* table_ = nullptr;
 };
 
 } // namespace tarvik

@@ -68,23 +68,23 @@ std::string NumberedFileName(std::string_view name, unsigned number, size_t long
     return std::string(stem) + mark + std::string(extension);
 }
 
-std::wstring InstallerFileName(std::wstring_view url) {
-    const std::string narrow = NarrowFromWide(url);
-    const size_t slash = narrow.rfind('/');
+std::string InstallerFileName(std::string_view url) {
+    const size_t slash = url.rfind('/');
     std::string_view segment;
-    if (slash != std::string::npos)
-        segment = std::string_view(narrow).substr(slash + 1);
+    if (slash != std::string_view::npos)
+        segment = url.substr(slash + 1);
     segment = segment.substr(0, segment.find_first_of("?#"));
 
-    // Decoding happens before the separators are replaced, so "%2F" cannot smuggle a path in.
+    // Decoding happens before the separators are replaced, so "%2F" cannot smuggle a path in. The
+    // name is checked character by character, as wide text, which also replaces what is no UTF-8.
     std::wstring name = WideFromNarrow(PercentDecoded(segment));
     for (wchar_t& c : name) {
         if (c == L'/' || c == L'\\' || IsControl(c))
             c = L'_';
     }
     if (name.empty() || name == L"." || name == L"..")
-        return L"setup";
-    return name;
+        return "setup";
+    return NarrowFromWide(name);
 }
 
 } // namespace tarvik::download

@@ -7,8 +7,9 @@ namespace tarvik::download {
 
 // The installer's file name taken from its URL: the text after the last '/', cut at the first
 // '?' or '#', percent-decoded; '/', '\\' and control characters become '_'; an empty name, "."
-// or ".." becomes "setup". The result can never name anything outside the folder it is put in.
-std::wstring InstallerFileName(std::wstring_view url);
+// or ".." becomes "setup"; bytes that are no UTF-8 become U+FFFD. UTF-8 in and out. The result can
+// never name anything outside the folder it is put in.
+std::string InstallerFileName(std::string_view url);
 
 // The longest file name, in bytes, that the file systems the program saves to take.
 inline constexpr size_t kLongestFileName = 255;

@@ -8,6 +8,7 @@ namespace tarvik::download {
 struct ProgressFigures {
     uint64_t received = 0;
     int64_t total = 0;
+    bool operator==(const ProgressFigures&) const = default;
 };
 
 } // namespace tarvik::download

@@ -5,19 +5,18 @@
 #include "common/curl/request_route.h"
 #include "common/curl/web_url.h"
 #include "common/download_failure.h"
+#include "common/log.h"
 #include "download/failure_from_curl.h"
 #include "download/installer_file_name.h"
 #include "download/origin_attribute.h"
 #include "download/progress_gate.h"
 #include "download/stall_watch.h"
+#include "download/transfer_answer.h"
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
-#include <charconv>
+#include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -26,8 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long the worker sleeps in the library's wait at most; it bounds how late a stall is seen.
-constexpr int kLongestWaitMs = 100;
 // The piece size in which parts of the file are read back for the hash.
 constexpr size_t kReadBackPiece = 1024 * 1024;
 
@@ -50,66 +47,14 @@ private:
     bool added_;
 };
 
-std::optional<uint64_t> Number(std::string_view text) {
-    uint64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty())
-        return std::nullopt;
-    return value;
-}
-
-struct ContentRange {
-    uint64_t first = 0;
-    uint64_t last = 0;
-    std::optional<uint64_t> total; // none for "*"
-};
-
-// "bytes FIRST-LAST/TOTAL" or "bytes FIRST-LAST/*".
-std::optional<ContentRange> ParseContentRange(std::string_view text) {
-    static constexpr std::string_view kUnit = "bytes ";
-    if (!text.starts_with(kUnit))
-        return std::nullopt;
-    text.remove_prefix(kUnit.size());
-    const size_t dash = text.find('-');
-    const size_t slash = text.find('/');
-    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
-        return std::nullopt;
-    const auto first = Number(text.substr(0, dash));
-    const auto last = Number(text.substr(dash + 1, slash - dash - 1));
-    if (!first || !last || *last < *first)
-        return std::nullopt;
-    ContentRange range{*first, *last, std::nullopt};
-    const std::string_view total = text.substr(slash + 1);
-    if (total != "*") {
-        range.total = Number(total);
-        if (!range.total || *range.total <= *last)
-            return std::nullopt;
-    }
-    return range;
-}
-
-std::string Trimmed(std::string_view text) {
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-        text.remove_prefix(1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.remove_suffix(1);
-    return std::string(text);
-}
-
-bool NameIs(std::string_view name, std::string_view expected) {
-    return name.size() == expected.size() &&
-           std::equal(name.begin(), name.end(), expected.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == b;
-           });
-}
-
 } // namespace
 
 struct TransferJob::State {
-    State(platform::System& system, std::string url, std::string target, TransferLimits limits,
+    State(TransferWorkers& workers, std::string url, std::string target, TransferLimits limits,
           Post post)
-        : system(system), url(std::move(url)), target(std::move(target)), limits(limits),
-          post(std::move(post)), multi(curl_multi_init()), progress(limits.progressInterval) {}
+        : workers(workers), system(workers.system()), url(std::move(url)),
+          target(std::move(target)), limits(limits), post(std::move(post)),
+          multi(curl_multi_init()), progress(limits.progressInterval) {}
 
     struct Piece;
 
@@ -134,28 +79,33 @@ struct TransferJob::State {
         // Set once the handle is configured; removed from the multi handle before the handle
         // goes.
         std::unique_ptr<MultiMembership> membership;
-        // Where this answer's first byte belongs.
+        // The attempt's number in the download, and the range it asked for, for the step log.
+        int number = 0;
+        std::string range;
+        // Where this answer's first byte belongs, and how far the piece had ever come before.
         uint64_t offset = 0;
+        uint64_t furthestBefore = 0;
         bool ranged = false;
-        bool decided = false;
+        // What the answer means, once its first body byte (or its end without one) came.
+        std::optional<Judgement> judgement;
         uint64_t written = 0;
+        // Where the bytes this attempt takes end: the piece's end, the answer's own, the file's.
+        std::optional<uint64_t> limit;
         StallWatch stallWatch{job.limits.lowSpeedBytesPerSecond, job.limits.lowSpeedTime};
-        // The latest answer's headers (a redirect's are dropped when the next answer starts).
-        std::string etag;
-        std::string lastModified;
-        std::string contentRange;
-        bool acceptsRanges = false;
+        AnswerHeaders answer;
+        char errorText[CURL_ERROR_SIZE] = {};
         // Why the library was stopped from here, if it was.
         bool stalled = false;
         bool noRoom = false;
         bool writeFailed = false;
         bool reachedHttps = false;
         bool refusedDowngrade = false;
-        // The answer does not continue the file (another range, or a whole file where only a
-        // range fits): the download starts over.
+        // The answer cannot continue what is held: the download starts over.
         bool mismatch = false;
-        // The piece is complete; the rest of the answer belongs to another piece.
-        bool pieceFull = false;
+        // The answer is no installer: the download fails with "http".
+        bool refused = false;
+        // Every byte this attempt may take has come; the rest of the answer is not taken.
+        bool full = false;
 
         long Status() const {
             long status = 0;
@@ -175,33 +125,55 @@ struct TransferJob::State {
         // (an answer that starts over brings none until it passes what was held).
         uint64_t furthest = 0;
         bool done = false;
-        // Attempts in a row that brought no new bytes, and when the next one may start.
-        int barren = 0;
+        // Retries in a row without meaningful progress, attempts in a row that brought nothing
+        // new (they set the wait), and when the next attempt may start.
+        int failures = 0;
+        int emptyInRow = 0;
         Clock::time_point notBefore{};
         std::unique_ptr<Attempt> attempt;
     };
 
+    enum class Phase {
+        Running,   // cancellable
+        Cancelled, // Cancel stopped it: nothing more is posted
+        Decided,   // past the point of no return, or a failure is being posted
+    };
+
     void Run();
+    void RunTransfer();
     // Runs the pieces to their end; nothing on success or abort (see `abort`).
     std::optional<DownloadFailure> Transfer();
     bool StartAttempt(Piece& piece);
     // What the end of an attempt means: nothing to carry on, or the download's failure.
     std::optional<DownloadFailure> Finished(Piece& piece, CURLcode result);
+    std::optional<DownloadFailure> Retry(Piece& piece, Attempt& attempt, CURLcode result);
+    bool Complete(const Piece& piece, const Attempt& attempt, CURLcode result) const;
+    void LogEnd(const Attempt& attempt, CURLcode result, const std::string& next) const;
+    bool ChargeRetry() { return ++retriesUsed <= limits.retryBudget; }
+    // "K of L retries, N of M in a row without progress", for the step log.
+    std::string RetryCounts(int failures) const {
+        return std::to_string(retriesUsed) + " of " + std::to_string(limits.retryBudget) +
+               " retries, " + std::to_string(failures) + " of " + std::to_string(limits.retries) +
+               " in a row without progress";
+    }
     bool StartOver();
     bool RestartInPlace();
     bool ForgetWhatWasWritten();
     void SplitInto(uint64_t length);
     bool Write(uint64_t offset, std::string_view bytes);
-    // Feeds the hash with the file's bytes that it has not taken in yet, up to `upTo`.
+    // Feeds the hash with the file's bytes that it has not taken in yet, up to `upTo`; false on
+    // a read error or when the job is stopped meanwhile.
     bool CatchUpHash(uint64_t upTo);
     uint64_t Received() const;
     void OfferProgress();
-    void Fail(DownloadFailure failure) {
-        ended.store(true);
-        post(HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(failure), 0});
-    }
-    void KeepPartial(std::unique_ptr<platform::DownloadFile> file);
-    bool Commit();
+    // Decides the outcome, once: false when the job was cancelled or let go first.
+    bool PassPointOfNoReturn();
+    // Ends with a failure: the temporary file goes first (unless kept for the page's retry),
+    // then the message, unless the job was cancelled or let go.
+    void Fail(DownloadFailure failure, std::unique_ptr<platform::DownloadFile>& downloadFile);
+    std::optional<PartialDownload> TakeHeld(std::unique_ptr<platform::DownloadFile> downloadFile);
+    // Puts the file in place; the path it got, or nothing.
+    std::optional<std::string> Commit();
 
     static size_t OnBody(char* data, size_t size, size_t count, void* context);
     static size_t OnHeader(char* data, size_t size, size_t count, void* context);
@@ -210,32 +182,39 @@ struct TransferJob::State {
     static int BeforeRequest(void* context, char* remoteIp, char* localIp, int remotePort,
                              int localPort);
 
+    TransferWorkers& workers;
     platform::System& system;
     const std::string url;
     const std::string target;
     const TransferLimits limits;
-    const Post post;
+
+    // Between the owner and the worker.
+    std::mutex mutex;
+    Post post; // emptied when the owner lets the job go
+    Phase phase = Phase::Running;
+    bool released = false;               // the owner has let the job go
+    std::string savedPath;               // where the file went, set before the finished message
+    std::optional<PartialDownload> kept; // set before the failed message
+    // Set by Cancel and by the owner letting go; the worker stops at its next check.
+    std::atomic<bool> abort{false};
     // Made before the worker starts, so the owner can always wake a waiting worker.
     const CurlMulti multi;
-    std::atomic<bool> abort{false};
-    // The worker has posted, or is about to post, its last message.
-    std::atomic<bool> ended{false};
+    // Requested with `abort`: ends a proxy lookup the worker may be waiting on.
+    std::stop_source stopLookups;
     ProgressGate progress;
-    std::thread worker;
+
+    // Owner only.
+    bool started = false;
     // Set before Start.
     std::optional<PartialDownload> resume;
     std::optional<Sha256Digest> expected;
     bool keepExisting = false;
-    // Where the file went; written by the worker before it posts the finished message.
-    std::string savedPath;
-    // Left by a worker that failed for a network reason; taken by the owner after it ended.
-    std::optional<PartialDownload> kept;
 
     // Worker only, valid during Run.
     platform::DownloadFile* file = nullptr;
     std::vector<std::unique_ptr<Piece>> pieces;
-    // The whole file's length once an answer told it; -1 until then.
-    int64_t total = -1;
+    // The whole file's length once an answer told it.
+    std::optional<uint64_t> total;
     bool reserved = false;
     std::string validator;
     // Whether any body byte has arrived: only then is a network failure retried.
@@ -245,54 +224,64 @@ struct TransferJob::State {
     std::optional<Sha256> hash;
     uint64_t hashedUpTo = 0;
     std::string effectiveUrl;
+    int attempts = 0;
+    int retriesUsed = 0;
 };
 
-// Decides, at the first byte of an answer, what the answer is: the range asked for continues
-// the piece; a whole file starts the download over from byte 0; anything else does not fit.
+// Decides, at the first byte of an answer (or at its end when it had none), what the answer is,
+// and sets the download up for it.
 bool TransferJob::State::Attempt::Decide() {
-    decided = true;
-    const long status = Status();
-    const std::string chosenValidator =
-        !etag.empty() && !etag.starts_with("W/") ? etag : lastModified;
-    if (status == 206) {
-        const auto range = ParseContentRange(contentRange);
-        if (!range || range->first != offset ||
-            (range->total && job.total >= 0 && static_cast<int64_t>(*range->total) != job.total)) {
-            mismatch = true;
-            return false;
-        }
-        if (job.total < 0 && range->total)
-            job.total = static_cast<int64_t>(*range->total);
-        if (job.validator.empty())
-            job.validator = chosenValidator;
-        // The first answer to "bytes=0-" shows that the server takes ranges.
-        if (job.mayAddConnections && range->total && job.pieces.size() == 1 && offset == 0)
-            job.SplitInto(*range->total);
-        // Whatever the first answer was, it settled how many connections there are.
-        job.mayAddConnections = false;
-        return true;
-    }
-    // A whole file: ranges are not supported, or the file changed since the bytes held.
-    if (piece.start != 0) {
-        mismatch = true;
-        return false;
-    }
-    if (offset != 0) {
-        // Only one connection is running (a split needs a range answer first), so the file
-        // can be cut back under this very answer.
-        if (job.pieces.size() != 1 || !job.RestartInPlace()) {
-            mismatch = true;
-            return false;
-        }
-        offset = 0;
-    }
-    job.validator = chosenValidator;
     curl_off_t length = -1;
     curl_easy_getinfo(handle.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-    job.total = length;
-    if (job.mayAddConnections && acceptsRanges && length > 0 && job.pieces.size() == 1)
-        job.SplitInto(static_cast<uint64_t>(length));
+    const Question asked{offset, ranged, job.validator, job.total};
+    judgement = Judge(asked, Status(), answer,
+                      length >= 0 ? std::optional(static_cast<uint64_t>(length)) : std::nullopt);
+    switch (judgement->verdict) {
+    case Verdict::Continues:
+        if (job.validator.empty())
+            job.validator = judgement->validator;
+        if (!job.total)
+            job.total = judgement->total;
+        // The first answer to "bytes=0-" shows that the server takes ranges.
+        if (job.mayAddConnections && job.total && job.pieces.size() == 1 && offset == 0)
+            job.SplitInto(*job.total);
+        break;
+    case Verdict::WholeFile:
+        // A whole file only fits the only piece, from byte 0: with several pieces the others
+        // hold bytes of a version this answer may not be.
+        if (piece.start != 0 || job.pieces.size() != 1) {
+            mismatch = true;
+            return false;
+        }
+        if (offset != 0) {
+            // The file is cut back under this very answer, which starts it again.
+            if (!job.RestartInPlace()) {
+                writeFailed = true;
+                return false;
+            }
+            offset = 0;
+        } else if (job.total != judgement->total) {
+            // Nothing is held yet, but room set aside for another length is the wrong room.
+            job.reserved = false;
+        }
+        job.validator = judgement->validator;
+        job.total = judgement->total;
+        if (job.mayAddConnections && judgement->servesRanges && job.total && *job.total > 0)
+            job.SplitInto(*job.total);
+        break;
+    case Verdict::StartOver:
+        mismatch = true;
+        return false;
+    case Verdict::Refused:
+        refused = true;
+        return false;
+    }
+    // Whatever the first answer was, it settled how many connections there are.
     job.mayAddConnections = false;
+    for (const std::optional<uint64_t> end : {piece.end, judgement->end, job.total}) {
+        if (end)
+            limit = limit ? std::min(*limit, *end) : *end;
+    }
     return true;
 }
 
@@ -301,7 +290,7 @@ size_t TransferJob::State::OnBody(char* data, size_t size, size_t count, void* c
     auto& attempt = *static_cast<Attempt*>(context);
     const size_t bytes = size * count;
     try {
-        if (!attempt.decided && !attempt.Decide())
+        if (!attempt.judgement && !attempt.Decide())
             return 0;
     } catch (...) {
         // No exception may cross the library; a failure to decide ends this attempt only.
@@ -311,9 +300,9 @@ size_t TransferJob::State::OnBody(char* data, size_t size, size_t count, void* c
     Piece& piece = attempt.piece;
     const uint64_t at = attempt.offset + attempt.written;
     size_t take = bytes;
-    if (piece.end && at + take >= *piece.end) {
-        take = static_cast<size_t>(*piece.end - std::min(at, *piece.end));
-        attempt.pieceFull = true;
+    if (attempt.limit && at + take >= *attempt.limit) {
+        take = static_cast<size_t>(*attempt.limit - std::min(at, *attempt.limit));
+        attempt.full = true;
     }
     if (take > 0 && !attempt.job.Write(at, {data, take})) {
         attempt.writeFailed = true;
@@ -322,8 +311,8 @@ size_t TransferJob::State::OnBody(char* data, size_t size, size_t count, void* c
     attempt.written += take;
     piece.next = at + take;
     attempt.job.anyBytes = true;
-    // The rest of this answer is another piece's: it is stopped here, and the write error that
-    // follows counts as the piece's success.
+    // The rest of this answer is not taken (another piece's bytes, or more than the answer
+    // itself announced): it is stopped here, and the write error that follows is no failure.
     return take == bytes ? bytes : 0;
 }
 
@@ -331,27 +320,7 @@ size_t TransferJob::State::OnHeader(char* data, size_t size, size_t count, void*
     auto& attempt = *static_cast<Attempt*>(context);
     const size_t bytes = size * count;
     try {
-        const std::string_view line(data, bytes);
-        if (line.starts_with("HTTP/")) {
-            attempt.etag.clear();
-            attempt.lastModified.clear();
-            attempt.contentRange.clear();
-            attempt.acceptsRanges = false;
-            return bytes;
-        }
-        const size_t colon = line.find(':');
-        if (colon == std::string_view::npos)
-            return bytes;
-        const std::string_view name = line.substr(0, colon);
-        const std::string value = Trimmed(line.substr(colon + 1));
-        if (NameIs(name, "etag"))
-            attempt.etag = value;
-        else if (NameIs(name, "last-modified"))
-            attempt.lastModified = value;
-        else if (NameIs(name, "content-range"))
-            attempt.contentRange = value;
-        else if (NameIs(name, "accept-ranges"))
-            attempt.acceptsRanges = value == "bytes";
+        attempt.answer.Take(std::string_view(data, bytes));
     } catch (...) {
         return 0; // no memory for a header: the attempt fails as a network one
     }
@@ -367,18 +336,23 @@ int TransferJob::State::OnProgress(void* context, curl_off_t, curl_off_t downloa
         return 1; // ends the transfer with CURLE_ABORTED_BY_CALLBACK
     }
     // A redirect's or an error page's own length is no figure of the installer's.
-    if (!attempt.decided || self.total <= 0)
+    if (!attempt.judgement || !self.total || *self.total == 0)
         return 0;
     // Once the length is known, the room for it is set aside: a full disk fails the download
-    // at once instead of after gigabytes.
+    // at once instead of after gigabytes. A start-over cuts the file back and frees the room,
+    // so it is set aside again then.
     if (!self.reserved) {
         self.reserved = true;
-        if (!self.file->Reserve(static_cast<uint64_t>(self.total))) {
+        if (!self.file->Reserve(*self.total)) {
             attempt.noRoom = true;
             return 1;
         }
     }
-    self.OfferProgress();
+    try {
+        self.OfferProgress();
+    } catch (...) {
+        // A progress message that cannot be posted is only a figure the page misses.
+    }
     return 0;
 }
 
@@ -405,9 +379,13 @@ uint64_t TransferJob::State::Received() const {
 }
 
 void TransferJob::State::OfferProgress() {
-    if (total <= 0)
+    if (!total || *total == 0)
         return;
-    if (auto message = progress.Offer(Received(), total, Clock::now()))
+    const auto message = progress.Offer(Received(), static_cast<int64_t>(*total), Clock::now());
+    if (!message)
+        return;
+    const std::lock_guard lock(mutex);
+    if (phase != Phase::Cancelled && !released)
         post(*message);
 }
 
@@ -428,6 +406,9 @@ bool TransferJob::State::CatchUpHash(uint64_t upTo) {
         return true;
     std::string buffer;
     while (hashedUpTo < upTo) {
+        // Reading back a large file takes a while; a job let go meanwhile has no use for it.
+        if (abort.load())
+            return false;
         const size_t size =
             static_cast<size_t>(std::min<uint64_t>(kReadBackPiece, upTo - hashedUpTo));
         if (!file->ReadAt(hashedUpTo, size, buffer) || buffer.empty())
@@ -463,10 +444,11 @@ bool TransferJob::State::RestartInPlace() {
 }
 
 // What both ways of starting over share: the old answer's validator, length and hash go, and so
-// do the bytes already in the file.
+// do the bytes already in the file, with the room set aside for them.
 bool TransferJob::State::ForgetWhatWasWritten() {
     validator.clear();
-    total = -1;
+    total.reset();
+    reserved = false;
     if (hash)
         hash->Reset();
     hashedUpTo = 0;
@@ -480,6 +462,9 @@ void TransferJob::State::SplitInto(uint64_t length) {
     if (count <= 1 || length < limits.splitFrom || validator.empty())
         return;
     const uint64_t share = length / static_cast<uint64_t>(count);
+    // Every range holds at least a byte.
+    if (share == 0)
+        return;
     pieces.front()->end = share;
     for (int i = 1; i < count; ++i) {
         auto piece = std::make_unique<Piece>();
@@ -489,9 +474,11 @@ void TransferJob::State::SplitInto(uint64_t length) {
     }
 }
 
+namespace {
+
 // Every easy handle the job makes is set up here, and only here.
 bool ConfigureTransfer(CURL* h, const std::string& url, const TransferLimits& limits, void* attempt,
-                       curl_write_callback onBody, curl_write_callback onHeader,
+                       char* errorText, curl_write_callback onBody, curl_write_callback onHeader,
                        curl_xferinfo_callback onProgress, curl_prereq_callback beforeRequest,
                        curl_slist* headers, const std::optional<std::string>& proxy) {
     // Each of these carries a rule: only http and https, also for redirects; a bounded redirect
@@ -522,30 +509,33 @@ bool ConfigureTransfer(CURL* h, const std::string& url, const TransferLimits& li
         return false;
     // Larger chunks than the library's 16 KiB mean fewer callbacks and writes per megabyte;
     // the command-line tool uses the same size. Only speed depends on it, so a refusal is
-    // no reason to fail.
+    // no reason to fail; nor is a refused error buffer, which only adds detail to the step log.
     curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 100L * 1024);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
     return true;
 }
+
+} // namespace
 
 bool TransferJob::State::StartAttempt(Piece& piece) {
     auto attempt = std::make_unique<Attempt>(*this, piece);
     if (!attempt->handle)
         return false;
+    attempt->number = ++attempts;
     attempt->offset = piece.next;
-    std::string range;
+    attempt->furthestBefore = piece.furthest;
     if (piece.next > 0 || piece.end) {
         // A range that continues or fetches a piece is only asked for with the validator, so
         // that bytes of a changed file are never put after bytes of the old one.
-        range = "Range: bytes=" + std::to_string(piece.next) + "-" +
-                (piece.end ? std::to_string(*piece.end - 1) : std::string());
-        attempt->ranged = true;
+        attempt->range = "bytes=" + std::to_string(piece.next) + "-" +
+                         (piece.end ? std::to_string(*piece.end - 1) : std::string());
     } else if (mayAddConnections) {
         // The answer to this shows whether the server takes ranges, at no cost when it does not.
-        range = "Range: bytes=0-";
-        attempt->ranged = true;
+        attempt->range = "bytes=0-";
     }
-    if (!range.empty()) {
-        attempt->headers.reset(curl_slist_append(nullptr, range.c_str()));
+    if (!attempt->range.empty()) {
+        attempt->ranged = true;
+        attempt->headers.reset(curl_slist_append(nullptr, ("Range: " + attempt->range).c_str()));
         if (!attempt->headers)
             return false;
         if (!validator.empty()) {
@@ -556,9 +546,9 @@ bool TransferJob::State::StartAttempt(Piece& piece) {
         }
     }
     Attempt* raw = attempt.get();
-    if (!ConfigureTransfer(raw->handle.get(), url, limits, raw, &State::OnBody, &State::OnHeader,
-                           &State::OnProgress, &State::BeforeRequest, raw->headers.get(),
-                           system.ProxyFor(url)))
+    if (!ConfigureTransfer(raw->handle.get(), url, limits, raw, raw->errorText, &State::OnBody,
+                           &State::OnHeader, &State::OnProgress, &State::BeforeRequest,
+                           raw->headers.get(), system.ProxyFor(url, stopLookups.get_token())))
         return false;
     raw->membership = std::make_unique<MultiMembership>(multi.get(), raw->handle.get());
     if (!raw->membership->added())
@@ -567,61 +557,123 @@ bool TransferJob::State::StartAttempt(Piece& piece) {
     return true;
 }
 
+// A piece is complete when its bytes reach its end, or the file's length when it has none; only
+// without either does a clean end of a usable answer complete it.
+bool TransferJob::State::Complete(const Piece& piece, const Attempt& attempt,
+                                  CURLcode result) const {
+    if (piece.end)
+        return piece.next >= *piece.end;
+    if (total)
+        return piece.next >= *total;
+    return result == CURLE_OK && attempt.judgement &&
+           (attempt.judgement->verdict == Verdict::Continues ||
+            attempt.judgement->verdict == Verdict::WholeFile);
+}
+
+void TransferJob::State::LogEnd(const Attempt& attempt, CURLcode result,
+                                const std::string& next) const {
+    TARVIK_LOG("download: attempt ", attempt.number, " (",
+               attempt.range.empty() ? std::string("whole file") : attempt.range, "): HTTP ",
+               attempt.Status(), ", ", attempt.written, " bytes, \"",
+               attempt.errorText[0] != '\0' ? std::string_view(attempt.errorText)
+                                            : std::string_view(curl_easy_strerror(result)),
+               "\", ", attempt.judgement ? attempt.judgement->reason : "no answer judged", "; ",
+               next);
+}
+
 std::optional<DownloadFailure> TransferJob::State::Finished(Piece& piece, CURLcode result) {
     Attempt& attempt = *piece.attempt;
-    const long status = attempt.Status();
-    const bool cutAtPieceEnd =
-        attempt.pieceFull && !attempt.writeFailed && result == CURLE_WRITE_ERROR;
-    if (result == CURLE_OK || cutAtPieceEnd) {
-        if (!attempt.pieceFull && (status < 200 || status >= 300)) {
-            // Error statuses already failed; a final answer such as 304 or a 3xx without a
-            // location is no installer either.
-            return DownloadFailure::Http;
-        }
-        if (!piece.end || piece.next >= *piece.end) {
-            char* effective = nullptr;
-            curl_easy_getinfo(attempt.handle.get(), CURLINFO_EFFECTIVE_URL, &effective);
-            if (effective && piece.start == 0)
-                effectiveUrl = effective;
-            piece.done = true;
-            piece.attempt.reset();
-            return std::nullopt;
-        }
-        // A range answered short without an error: the rest is asked for again below.
-        result = CURLE_PARTIAL_FILE;
+    // An answer without a body is judged at its end: an empty 200 to a continuation starts
+    // over, a 204 is no installer, an empty range is no progress.
+    if (!attempt.judgement && !attempt.refusedDowngrade && attempt.Status() != 0)
+        attempt.Decide();
+    if (!attempt.mismatch && !attempt.refused && !attempt.noRoom && !attempt.refusedDowngrade &&
+        !attempt.writeFailed && Complete(piece, attempt, result)) {
+        char* effective = nullptr;
+        curl_easy_getinfo(attempt.handle.get(), CURLINFO_EFFECTIVE_URL, &effective);
+        if (effective && piece.start == 0)
+            effectiveUrl = effective;
+        LogEnd(attempt, result, "range complete");
+        piece.done = true;
+        piece.attempt.reset();
+        return std::nullopt;
     }
-    const bool fromRange = attempt.ranged;
-    const bool mismatch = attempt.mismatch || (fromRange && status == 416);
-    const DownloadFailure reason = attempt.refusedDowngrade                ? DownloadFailure::Http
-                                   : attempt.noRoom || attempt.writeFailed ? DownloadFailure::File
-                                   : attempt.stalled || mismatch ? DownloadFailure::Network
-                                                                 : FailureFromCurl(result);
-    piece.attempt.reset();
-    if (mismatch) {
-        // Counted like an attempt without new bytes, so that a server that keeps answering
+    const DownloadFailure reason =
+        attempt.refusedDowngrade || attempt.refused ? DownloadFailure::Http
+        : attempt.noRoom || attempt.writeFailed     ? DownloadFailure::File
+        : attempt.stalled || attempt.mismatch || result == CURLE_OK || attempt.full
+            // A short answer is the server's fault, not the disk's.
+            ? DownloadFailure::Network
+            : FailureFromCurl(result);
+    if (reason != DownloadFailure::Network) {
+        LogEnd(attempt, result, "fails: " + std::string(ReasonText(reason)));
+        piece.attempt.reset();
+        return reason;
+    }
+    return Retry(piece, attempt, result);
+}
+
+std::optional<DownloadFailure> TransferJob::State::Retry(Piece& piece, Attempt& attempt,
+                                                         CURLcode result) {
+    const auto giveUp = [&](const char* why) {
+        LogEnd(attempt, result, std::string("fails: network (") + why + ")");
+        piece.attempt.reset();
+        return std::optional(DownloadFailure::Network);
+    };
+    if (attempt.mismatch) {
+        // Counted like an attempt without progress, so that a server that keeps answering
         // ranges wrongly cannot keep the worker going for ever.
-        const int barren = piece.barren + 1;
+        const int failures = piece.failures + 1;
+        if (failures >= limits.retries)
+            return giveUp("retries used up");
+        if (!ChargeRetry())
+            return giveUp("retry budget used up");
+        LogEnd(attempt, result, "starts over at once, " + RetryCounts(failures));
         if (!StartOver())
             return DownloadFailure::File;
-        pieces.front()->barren = barren;
-        return barren > limits.retries ? std::optional(DownloadFailure::Network) : std::nullopt;
+        pieces.front()->failures = failures;
+        return std::nullopt;
     }
-    if (reason != DownloadFailure::Network || !anyBytes)
-        return reason;
-    const bool brought = piece.next > piece.furthest;
+    // Nothing ever came: the server is unreachable or refuses, and trying again soon would not
+    // change that.
+    if (!anyBytes)
+        return giveUp("nothing received");
+    const uint64_t brought =
+        piece.next > attempt.furthestBefore ? piece.next - attempt.furthestBefore : 0;
     piece.furthest = std::max(piece.furthest, piece.next);
-    piece.barren = brought ? 0 : piece.barren + 1;
-    if (piece.barren >= limits.retries)
-        return DownloadFailure::Network;
-    piece.notBefore = Clock::now() + limits.retryBackoff * (1 << std::min(piece.barren, 16));
+    std::optional<uint64_t> needed;
+    if (const std::optional<uint64_t> end = piece.end ? piece.end : total)
+        needed = *end > attempt.furthestBefore ? *end - attempt.furthestBefore : 0;
+    const uint64_t meaningful = std::min(limits.meaningfulProgress, needed.value_or(UINT64_MAX));
+    piece.failures = brought >= meaningful && brought > 0 ? 0 : piece.failures + 1;
+    piece.emptyInRow = brought > 0 ? 0 : piece.emptyInRow + 1;
+    if (piece.failures >= limits.retries)
+        return giveUp("no progress");
+    if (!ChargeRetry())
+        return giveUp("retry budget used up");
+    // An attempt that brought bytes is followed at once: the connection broke, the server works.
+    // One that brought nothing waits, longer each time in a row.
+    const auto wait =
+        piece.emptyInRow == 0
+            ? Clock::duration::zero()
+            : Clock::duration(limits.retryBackoff * (1 << std::min(piece.emptyInRow - 1, 16)));
+    piece.notBefore = Clock::now() + wait;
+    const auto waitMs = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
+    LogEnd(attempt, result,
+           (waitMs == 0 ? std::string("retry at once, ")
+                        : "retry in " + std::to_string(waitMs) + " ms, ") +
+               RetryCounts(piece.failures));
+    piece.attempt.reset();
     // Without a validator a range could continue another version of the file; the file is
     // fetched again from its first byte instead.
     if (validator.empty() && piece.next > 0) {
-        const int barren = piece.barren;
+        const int failures = piece.failures;
+        const int emptyInRow = piece.emptyInRow;
         const auto notBefore = piece.notBefore;
         if (!StartOver())
             return DownloadFailure::File;
-        pieces.front()->barren = barren;
+        pieces.front()->failures = failures;
+        pieces.front()->emptyInRow = emptyInRow;
         pieces.front()->notBefore = notBefore;
     }
     return std::nullopt;
@@ -631,7 +683,7 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
     for (;;) {
         const auto now = Clock::now();
         bool allDone = true;
-        auto wait = std::chrono::milliseconds(kLongestWaitMs);
+        auto wait = limits.longestWait;
         for (const auto& entry : pieces) {
             Piece& piece = *entry;
             if (piece.done)
@@ -639,14 +691,21 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
             allDone = false;
             if (piece.attempt)
                 continue;
+            if (piece.end && piece.next >= *piece.end) {
+                piece.done = true;
+                continue;
+            }
             if (now < piece.notBefore) {
                 wait = std::min(
                     wait, std::chrono::ceil<std::chrono::milliseconds>(piece.notBefore - now));
                 continue;
             }
+            // The proxy lookup on the way may take a while; a stopped job does not start it.
+            if (abort.load())
+                return std::nullopt;
             // Bytes a piece already holds go into the hash before new ones follow them.
             if (piece.start <= hashedUpTo && !CatchUpHash(piece.next))
-                return DownloadFailure::File;
+                return abort.load() ? std::nullopt : std::optional(DownloadFailure::File);
             if (!StartAttempt(piece))
                 return DownloadFailure::Network;
         }
@@ -657,12 +716,14 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
             return DownloadFailure::Network;
         if (abort.load())
             return std::nullopt;
+        bool answered = false;
         int queued = 0;
         while (const CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
             const CURL* easy = message->easy_handle;
             const CURLcode result = message->data.result;
+            answered = true;
             // Finished may replace the pieces (starting over), so the search ends with it.
             for (const auto& entry : pieces) {
                 Piece& piece = *entry;
@@ -673,6 +734,10 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
                 break;
             }
         }
+        // An answer that ended is followed at once by what comes next (another attempt, or the
+        // end of the download), not after the wait below.
+        if (answered)
+            continue;
         // The owner's wake-up ends the wait at once; otherwise the library's own timers do.
         if (curl_multi_poll(multi.get(), nullptr, 0,
                             static_cast<int>(std::max<int64_t>(wait.count(), 1)),
@@ -683,10 +748,11 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
     }
 }
 
-bool TransferJob::State::Commit() {
+std::optional<std::string> TransferJob::State::Commit() {
     if (!keepExisting) {
-        savedPath = target;
-        return file->Commit();
+        if (!file->Commit())
+            return std::nullopt;
+        return target;
     }
     const size_t slash = target.rfind('/');
     const std::string folder =
@@ -697,104 +763,165 @@ bool TransferJob::State::Commit() {
         const std::string candidate = folder + NumberedFileName(name, number);
         switch (file->CommitWithoutReplacing(candidate)) {
         case platform::CommitOutcome::Committed:
-            savedPath = candidate;
-            return true;
+            return candidate;
         case platform::CommitOutcome::NameTaken:
             continue;
         case platform::CommitOutcome::Failed:
-            return false;
+            return std::nullopt;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
-void TransferJob::State::KeepPartial(std::unique_ptr<platform::DownloadFile> downloadFile) {
-    // Only the bytes from the start that are known to be in order are worth keeping, and only
-    // a validator lets the next request continue them safely.
-    const uint64_t held = pieces.empty() ? 0 : pieces.front()->next;
-    if (held == 0 || validator.empty() || pieces.front()->start != 0)
+std::optional<PartialDownload>
+TransferJob::State::TakeHeld(std::unique_ptr<platform::DownloadFile> downloadFile) {
+    // Only a validator lets the next request continue the bytes held safely.
+    if (validator.empty() || Received() == 0)
+        return std::nullopt;
+    PartialDownload partial{url, target, std::move(downloadFile), {}, total, validator};
+    for (const auto& piece : pieces)
+        partial.ranges.push_back({piece->start, piece->next, piece->end});
+    return partial;
+}
+
+bool TransferJob::State::PassPointOfNoReturn() {
+    const std::lock_guard lock(mutex);
+    if (phase == Phase::Cancelled || released)
+        return false;
+    phase = Phase::Decided;
+    return true;
+}
+
+void TransferJob::State::Fail(DownloadFailure failure,
+                              std::unique_ptr<platform::DownloadFile>& downloadFile) {
+    std::optional<PartialDownload> partial;
+    if (failure == DownloadFailure::Network && downloadFile)
+        partial = TakeHeld(std::move(downloadFile));
+    // When the page hears of the failure, no temporary file is left behind.
+    downloadFile.reset();
+    const std::lock_guard lock(mutex);
+    if (phase == Phase::Cancelled || released)
         return;
-    kept = PartialDownload{url, target, std::move(downloadFile), held, validator};
+    phase = Phase::Decided;
+    kept = std::move(partial);
+    post(HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(failure), 0});
 }
 
 void TransferJob::State::Run() {
-    if (!multi)
-        return Fail(DownloadFailure::Network);
-    // Deleted when this returns, unless committed or kept for the page's own retry.
+    try {
+        RunTransfer();
+    } catch (...) {
+        // Out of memory on the way: whatever the file holds goes, and the page hears of it.
+        std::unique_ptr<platform::DownloadFile> none;
+        try {
+            Fail(DownloadFailure::Network, none);
+        } catch (...) {
+        }
+    }
+}
+
+void TransferJob::State::RunTransfer() {
+    // Deleted when this returns, unless committed or kept for the page's retry.
     std::unique_ptr<platform::DownloadFile> downloadFile;
-    auto first = std::make_unique<Piece>();
+    if (!multi)
+        return Fail(DownloadFailure::Network, downloadFile);
     if (resume && resume->file && resume->url == url && resume->target == target &&
         !resume->validator.empty()) {
         downloadFile = std::move(resume->file);
         validator = resume->validator;
-        first->next = first->furthest = resume->held;
+        total = resume->total;
+        for (const PartialDownload::Range& range : resume->ranges) {
+            auto piece = std::make_unique<Piece>();
+            piece->start = range.start;
+            piece->next = piece->furthest = range.next;
+            piece->end = range.end;
+            piece->done = range.end && range.next >= *range.end;
+            pieces.push_back(std::move(piece));
+        }
         anyBytes = true;
     }
     resume.reset();
+    if (pieces.empty())
+        pieces.push_back(std::make_unique<Piece>());
     if (!downloadFile)
         downloadFile = system.CreateDownloadFile(target);
     if (!downloadFile)
-        return Fail(DownloadFailure::File);
+        return Fail(DownloadFailure::File, downloadFile);
     file = downloadFile.get();
-    pieces.push_back(std::move(first));
-    mayAddConnections = limits.connections > 1 && pieces.front()->next == 0;
+    mayAddConnections = limits.connections > 1 && pieces.size() == 1 && pieces.front()->next == 0;
     if (expected) {
         hash.emplace();
         if (!hash->ok())
-            return Fail(DownloadFailure::Network);
+            return Fail(DownloadFailure::Network, downloadFile);
     }
 
     const std::optional<DownloadFailure> failure = Transfer();
     // Every attempt leaves the multi handle before the file may go.
     for (auto& piece : pieces)
         piece->attempt.reset();
+    // Stopped: nothing is posted, and the file deletes itself.
     if (abort.load())
-        return; // the owner is going away and expects no message; the file deletes itself
-    if (failure) {
-        if (*failure == DownloadFailure::Network)
-            KeepPartial(std::move(downloadFile));
-        return Fail(*failure);
-    }
+        return;
+    if (failure)
+        return Fail(*failure, downloadFile);
+    if (!PassPointOfNoReturn())
+        return;
 
-    const uint64_t length = total > 0 ? static_cast<uint64_t>(total) : Received();
+    const uint64_t length = total ? *total : Received();
     if (expected) {
         // One connection fed the hash as it wrote; only ranges written out of order (several
         // connections) are read back here.
-        if (!CatchUpHash(length))
-            return Fail(DownloadFailure::File);
+        if (!CatchUpHash(length)) {
+            if (abort.load())
+                return;
+            return Fail(DownloadFailure::File, downloadFile);
+        }
         const std::optional<Sha256Digest> digest = hash->Finish();
         if (!digest)
-            return Fail(DownloadFailure::Network);
+            return Fail(DownloadFailure::Network, downloadFile);
         if (*digest != *expected)
-            return Fail(DownloadFailure::Verify);
+            return Fail(DownloadFailure::Verify, downloadFile);
     }
 
     RecordOrigin(*file, effectiveUrl.empty() ? url : effectiveUrl);
-    if (!Commit())
-        return Fail(DownloadFailure::File);
+    // A job let go before its commit began leaves nothing behind; a commit once begun ends.
+    if (abort.load())
+        return;
+    std::optional<std::string> saved = Commit();
+    if (!saved)
+        return Fail(DownloadFailure::File, downloadFile);
 
+    const std::lock_guard lock(mutex);
+    savedPath = std::move(*saved);
+    if (released)
+        return;
     // The progress callback need not run after the last bytes, so the final figures are
     // handed over here, ahead of the finished message.
-    if (total > 0) {
-        if (auto message = progress.Final(Received(), total))
+    if (total && *total > 0) {
+        if (auto message = progress.Final(Received(), static_cast<int64_t>(*total)))
             post(*message);
     }
-    ended.store(true);
     post(HostMessage{WM_DNLD_FINISHED, 0, 0});
 }
 
-TransferJob::TransferJob(platform::System& system, std::string url, std::string target,
+TransferJob::TransferJob(TransferWorkers& workers, std::string url, std::string target,
                          TransferLimits limits, Post post)
-    : state_(std::make_unique<State>(system, std::move(url), std::move(target), limits,
+    : state_(std::make_shared<State>(workers, std::move(url), std::move(target), limits,
                                      std::move(post))) {}
 
 TransferJob::~TransferJob() {
-    if (!state_->worker.joinable())
-        return;
+    Post post;
+    {
+        const std::lock_guard lock(state_->mutex);
+        state_->released = true;
+        // Destroyed here, on the owner's thread, and never called again.
+        post = std::move(state_->post);
+        state_->post = nullptr;
+    }
     state_->abort.store(true);
+    state_->stopLookups.request_stop();
     if (state_->multi)
         curl_multi_wakeup(state_->multi.get());
-    state_->worker.join();
 }
 
 void TransferJob::ResumeFrom(PartialDownload partial) {
@@ -805,39 +932,44 @@ void TransferJob::ExpectSha256(const Sha256Digest& digest) {
     state_->expected = digest;
 }
 
-bool TransferJob::Start() {
-    if (state_->worker.joinable())
-        return false;
-    try {
-        state_->worker = std::thread([state = state_.get()] { state->Run(); });
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
-}
-
-bool TransferJob::Ended() const {
-    return state_->ended.load();
-}
-
 void TransferJob::KeepExistingFiles() {
     state_->keepExisting = true;
 }
 
-std::string TransferJob::SavedPath() {
-    if (!state_->ended.load())
-        return {};
-    if (state_->worker.joinable())
-        state_->worker.join();
-    return state_->savedPath;
+bool TransferJob::Start() {
+    if (state_->started)
+        return false;
+    {
+        const std::lock_guard lock(state_->mutex);
+        if (state_->phase == State::Phase::Cancelled)
+            return false;
+    }
+    state_->started = true;
+    return state_->workers.Launch([state = state_] { state->Run(); });
+}
+
+bool TransferJob::Cancel() {
+    {
+        const std::lock_guard lock(state_->mutex);
+        if (state_->phase == State::Phase::Decided)
+            return false;
+        state_->phase = State::Phase::Cancelled;
+    }
+    state_->abort.store(true);
+    state_->stopLookups.request_stop();
+    if (state_->multi)
+        curl_multi_wakeup(state_->multi.get());
+    return true;
 }
 
 std::optional<PartialDownload> TransferJob::TakePartial() {
-    if (!state_->ended.load())
-        return std::nullopt;
-    if (state_->worker.joinable())
-        state_->worker.join();
+    const std::lock_guard lock(state_->mutex);
     return std::exchange(state_->kept, std::nullopt);
+}
+
+std::string TransferJob::SavedPath() {
+    const std::lock_guard lock(state_->mutex);
+    return state_->savedPath;
 }
 
 ProgressFigures TransferJob::TakeProgress() {

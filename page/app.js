@@ -1,10 +1,13 @@
 // Tarvik reference page: the whole user interface of the installation assistant.
 //
-// The page talks to the host through window.chrome.webview: commands go out as strings of JSON
-// text ({msg_type, msg_data}), notices come back as objects in 'message' events. It runs the
-// same in Chromium and WebKitGTK, and in a plain browser as a preview (commands are then only
-// logged to the console).
+// The page talks to the host through the page kit (kit/tarvik.js): its commands are the kit's
+// functions, the host's notices the kit's events. It runs the same in Chromium and WebKitGTK,
+// and in an ordinary browser with the kit's simulator (index.html?tarvik-sim, see
+// kit/tarvik-simulator.js) or, without it, as a preview that only logs its commands.
 //
+import tarvik from './kit/tarvik.js';
+
+
 // ---- Knobs for vendors -------------------------------------------------------------------
 // Each setting comes from, in rising priority: PAGE_DEFAULTS below, a JSON file with the same
 // keys (the `config` query parameter names it; without it and without `installer` in the query,
@@ -197,7 +200,7 @@ TEXTS.zh = {
 
 // Chinese for a user whose first language among English and Chinese is Chinese (any zh tag:
 // zh-CN, zh-TW, zh-Hans-SG); English otherwise, also for a language the page does not speak.
-function pickLanguage(languages) {
+export function pickLanguage(languages) {
   for (const tag of languages) {
     const primary = String(tag).toLowerCase().split('-')[0];
     if (primary === 'zh' || primary === 'en') return primary;
@@ -220,38 +223,10 @@ const CANCEL_WAIT_MS = 3000;
 const LONG_NAME_CHARS = [30, 50];
 // -------------------------------------------------------------------------------------------
 
-// ---- Host bridge ----
-
-const host = (() => {
-  const webview = window.chrome && window.chrome.webview;
-  if (!webview) console.info('Tarvik page: no host bridge, running as a preview');
-  return {
-    send(msgType, msgData) {
-      const message = msgData === undefined ? { msg_type: msgType } : { msg_type: msgType, msg_data: msgData };
-      if (webview) webview.postMessage(JSON.stringify(message));
-      else console.info('Tarvik page → host:', message);
-    },
-    onNotice(handler) {
-      if (!webview) {
-        // In a plain browser, notices can be tried from the console, e.g.
-        // tarvikPreviewNotice({msg_type: 'dnld', status: 1, status_text: 'dnld_start'})
-        window.tarvikPreviewNotice = handler;
-        return;
-      }
-      webview.addEventListener('message', (event) => {
-        let notice = event.data;
-        // The host sends objects; a string is accepted too so a different bridge still works.
-        if (typeof notice === 'string') {
-          try { notice = JSON.parse(notice); } catch { return; }
-        }
-        if (notice && typeof notice === 'object') handler(notice);
-      });
-    },
-  };
-})();
+// ---- Host ----
 
 function reportEvent(code) {
-  host.send('post_data', { event_id: code });
+  tarvik.report(code);
 }
 
 // ---- Settings ----
@@ -296,12 +271,19 @@ async function loadSettings() {
   return settings;
 }
 
-// Only absolute http and https addresses: the host hands links to the desktop, and the
-// installer address goes to the host's download.
+// Only absolute http and https addresses: the installer address goes to the host's download.
 function isWebLink(url) {
+  return hasScheme(url, ['http:', 'https:']);
+}
+
+// What the host hands to the desktop: web addresses, and mail links (a support address).
+function isOpenableLink(url) {
+  return hasScheme(url, ['http:', 'https:', 'mailto:']);
+}
+
+function hasScheme(url, schemes) {
   try {
-    const parsed = new URL(url);
-    return parsed.protocol === 'http:' || parsed.protocol === 'https:';
+    return schemes.includes(new URL(url).protocol);
   } catch {
     return false;
   }
@@ -440,7 +422,6 @@ const page = {
   state: 'idle',
   silent: true, // how the last download was asked for, so "Try again" repeats it
   maximized: false,
-  hostReportsWindowState: false, // set by the first window notice; the page stops guessing then
   speed: new SpeedMeter(),
   announcedTenth: -1,
   attempts: 0, // downloads the host started on this page; the second and later are numbered
@@ -478,16 +459,16 @@ function stopDownloadClocks() {
 function startDownload(silent) {
   if (!page.settings.installer) return;
   page.silent = silent;
-  const request = { url: page.settings.installer, silent };
-  if (page.settings.sha256) request.sha256 = page.settings.sha256.toLowerCase();
-  host.send('dnld', request);
+  const options = { silent };
+  if (page.settings.sha256) options.sha256 = page.settings.sha256.toLowerCase();
+  watchDownload(tarvik.download(page.settings.installer, options));
   // The page changes only when the host's start notice arrives: a cancelled save dialog sends
   // nothing, and the page must then still offer the buttons.
 }
 
 function cancelDownload() {
   reportEvent(EVENTS.cancelClicked);
-  host.send('dnld_cancel');
+  tarvik.currentDownload?.cancel();
   ui.cancel.textContent = TEXT.cancelling;
   clearTimeout(page.timers.cancel);
   page.timers.cancel = setTimeout(() => { ui.cancel.textContent = TEXT.cancel; }, CANCEL_WAIT_MS);
@@ -688,23 +669,29 @@ function onConfirmKey(event) {
 
 function onWindowState(state) {
   if (state !== 'maximized' && state !== 'normal' && state !== 'minimized') return;
-  page.hostReportsWindowState = true;
   // A minimised window keeps whichever size it had; the button shows that one.
   if (state !== 'minimized') setMaximized(state === 'maximized');
 }
 
-function onNotice(notice) {
-  if (notice.msg_type === 'dl_progress') {
-    onProgress(notice);
-  } else if (notice.msg_type === 'dnld') {
-    if (notice.status_text === 'dnld_start') onDownloadStarted();
-    else if (notice.status_text === 'dnld_finished') onFinished();
-    else if (notice.status_text === 'dnld_failed') onFailed(notice.reason);
-  } else if (notice.msg_type === 'close' && notice.status_text === 'dnld_running') {
-    openConfirm();
-  } else if (notice.msg_type === 'window') {
-    onWindowState(notice.state);
-  }
+// Each download is followed once, whether the page asked for it or the host told of one (a
+// download that ran before the page was loaded again).
+const watched = new WeakSet();
+function watchDownload(download) {
+  if (watched.has(download)) return;
+  watched.add(download);
+  download.addEventListener('start', () => onDownloadStarted());
+  download.addEventListener('progress', (event) => onProgress(event.detail));
+  download.addEventListener('finished', () => onFinished());
+  download.addEventListener('failed', (event) => onFailed(event.detail.reason));
+}
+
+function listenToHost() {
+  tarvik.addEventListener('download', (event) => watchDownload(event.detail));
+  // The host's answer to a close while a download runs: the page asks the user.
+  tarvik.addEventListener('close', (event) => {
+    if (event.detail.status_text === 'dnld_running') openConfirm();
+  });
+  tarvik.addEventListener('window', (event) => onWindowState(event.detail.state));
 }
 
 // ---- Window dragging and size ----
@@ -712,19 +699,8 @@ function onNotice(notice) {
 // The host moves the window while the button is held; it needs the client coordinates of the
 // press and of each move, as whole numbers.
 function wireTitleBarDrag(titleBar) {
-  const point = (event) => ({ x: Math.round(event.clientX), y: Math.round(event.clientY) });
-  const onMove = (event) => host.send('mousemove', point(event));
-  const onUp = (event) => {
-    window.removeEventListener('mousemove', onMove);
-    window.removeEventListener('mouseup', onUp);
-    host.send('mouseup', point(event));
-  };
   titleBar.addEventListener('mousedown', (event) => {
-    if (event.button !== 0 || event.target.closest('button')) return;
-    event.preventDefault(); // no text selection while dragging
-    host.send('mousedown', point(event));
-    window.addEventListener('mousemove', onMove);
-    window.addEventListener('mouseup', onUp);
+    if (!event.target.closest('button')) tarvik.window.startDrag(event);
   });
   titleBar.addEventListener('dblclick', (event) => {
     if (!event.target.closest('button')) toggleMaximized();
@@ -741,10 +717,11 @@ function setMaximized(maximized) {
 
 function toggleMaximized() {
   const maximize = !page.maximized;
-  host.send(maximize ? 'maximize' : 'restore');
+  if (maximize) tarvik.window.maximize();
+  else tarvik.window.restore();
   // A host that reports the window's state has the last word (the window manager may refuse
   // or may have changed the state itself); with one that does not, the page assumes it obeyed.
-  if (!page.hostReportsWindowState) setMaximized(maximize);
+  if (tarvik.window.state === null) setMaximized(maximize);
 }
 
 // ---- Start ----
@@ -787,7 +764,7 @@ function applySettings(settings) {
   $('tagline').hidden = !tagline;
   for (const [key, id] of [['homepage', 'homepage-link'], ['privacy', 'privacy-link'], ['help', 'help-link']]) {
     const link = $(id);
-    link.hidden = !isWebLink(settings[key]);
+    link.hidden = !isOpenableLink(settings[key]);
     if (!link.hidden) link.href = settings[key];
   }
   updateNameTooltips();
@@ -807,11 +784,11 @@ function applySettings(settings) {
 }
 
 function wireControls() {
-  $('minimize-button').addEventListener('click', () => host.send('minimize'));
+  $('minimize-button').addEventListener('click', () => tarvik.window.minimize());
   $('maximize-button').addEventListener('click', toggleMaximized);
   // When nothing is downloading the host simply closes; otherwise it answers with the close
   // notice and the page asks first.
-  $('close-button').addEventListener('click', () => host.send('close', { force_close: false }));
+  $('close-button').addEventListener('click', () => tarvik.window.close());
 
   $('download-button').addEventListener('click', () => {
     reportEvent(EVENTS.downloadClicked);
@@ -828,9 +805,9 @@ function wireControls() {
   ui.cancel.addEventListener('click', cancelDownload);
   $('install-button').addEventListener('click', () => {
     reportEvent(EVENTS.installClicked);
-    host.send('install');
+    tarvik.install();
   });
-  $('show-folder-button').addEventListener('click', () => host.send('open_dnld_dir'));
+  $('show-folder-button').addEventListener('click', () => tarvik.reveal());
 
   $('confirm-keep').addEventListener('click', () => closeConfirm());
   $('confirm-cancel-download').addEventListener('click', () => {
@@ -838,17 +815,18 @@ function wireControls() {
     cancelDownload();
   });
   $('confirm-stop').addEventListener('click', () => {
-    host.send('close', { force_close: true });
+    tarvik.window.close({ force: true });
     closeConfirm();
   });
   ui.confirm.addEventListener('keydown', onConfirmKey);
 
-  // Every web link opens in the default browser; the window itself never navigates away.
+  // Every web link opens in the default browser, a mail link in the mail program; the window
+  // itself never navigates away.
   document.addEventListener('click', (event) => {
     const link = event.target.closest('a[href]');
     if (!link) return;
     event.preventDefault();
-    if (isWebLink(link.href)) host.send('open_url', { url: link.href });
+    if (isOpenableLink(link.href)) tarvik.openUrl(link.href);
   });
 
   wireTitleBarDrag($('titlebar'));
@@ -872,10 +850,10 @@ function applyLanguage() {
 async function start() {
   applyLanguage();
   wireControls();
-  host.onNotice(onNotice);
+  listenToHost();
   applySettings(await loadSettings());
   // The host keeps the window hidden until it knows its size.
-  host.send('resize_window', { width: WINDOW_SIZE.width, height: WINDOW_SIZE.height, window_text: page.settings.product });
+  tarvik.window.resize({ width: WINDOW_SIZE.width, height: WINDOW_SIZE.height, title: page.settings.product });
   reportEvent(EVENTS.pageShown);
   // Enter starts the download at once; Tab is not needed to get past the window buttons.
   focusPrimary();

@@ -1,13 +1,22 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
 namespace tarvik::platform {
+
+// How long System::ProxyFor waits for the desktop's answer before the request goes by the
+// environment variables instead. A configuration script is fetched and run in well under a
+// second on a working network; automatic detection on a network without one gives up after a
+// few seconds. Beyond this the desktop's settings are of no help, and the request itself still
+// has its own limits to run in.
+inline constexpr std::chrono::seconds kProxyLookupLimit{10};
 
 // Paths at this seam are UTF-8 `std::string`s, whatever the operating system calls them with. On
 // Linux a file name is bytes and is passed on unchanged; a port to a system whose file calls take
@@ -52,6 +61,10 @@ enum class CommitOutcome {
 // Ownership and lifetime: when destroyed without a successful Commit it deletes the temporary
 // file, and only while that name still holds the very file it created; it never truncates,
 // replaces or deletes a file it did not create (the target is only replaced by Commit's rename).
+// The file stays in the folder it was created in, whatever becomes of that folder's path: it is
+// deleted from there, and a commit fails when the target's folder path no longer leads to that
+// folder (renamed, or its path given to another folder, a file or a link), so nothing is put
+// where the path leads instead.
 //
 // Threads: one thread at a time, any thread (the transfer worker writes it); it needs no System
 // once made.
@@ -98,13 +111,20 @@ public:
     virtual CommitOutcome CommitWithoutReplacing(const std::string& targetPath) = 0;
 };
 
+struct SystemName {
+    std::string os;
+    std::string machine;
+    bool operator==(const SystemName&) const = default;
+};
+
 // Every call the program makes on files and on its own executable, behind one seam: the real
 // implementation is `posix::PosixSystem`; tests use `headless::HeadlessSystem`, which works on
 // the same real files and can be told to fail chosen operations.
 //
 // Threads: every member may be called from any thread, also at the same time (the settings are
-// read on the user-interface thread while the transfer worker makes its download file). Whoever
-// holds a System (the host, a transfer job) must not outlive it.
+// read on the user-interface thread while the transfer worker makes its download file); the stop
+// of a ProxyFor may be requested from any thread. Whoever holds a System (the host, a transfer
+// job) must not outlive it.
 class System {
 public:
     virtual ~System() = default;
@@ -113,6 +133,10 @@ public:
     // empty when the system cannot tell.
     virtual std::string ExecutablePath() = 0;
     virtual std::string ExecutableFolder() = 0;
+
+    // The operating system's name and the processor's architecture, as a request names the
+    // program's surroundings: "Linux" and "x86_64", "Windows" and "aarch64".
+    virtual SystemName Name() = 0;
 
     // Whether a regular file (after following symbolic links) has that name.
     virtual bool IsRegularFile(const std::string& path) = 0;
@@ -146,9 +170,13 @@ public:
     // has no way to tell (the transfer library then reads the usual environment variables
     // itself), an empty text for a direct connection, otherwise the proxy's URL in a form the
     // transfer library takes ("http://host:port", "socks5://host:port"). It may take a while (a
-    // proxy auto-configuration script may be fetched), so it is asked on the thread that makes
-    // the request, never on the user-interface thread.
-    virtual std::optional<std::string> ProxyFor(const std::string& url) = 0;
+    // proxy auto-configuration script may be fetched and run, automatic detection may wait on the
+    // network), so it is asked on the thread that makes the request, never on the
+    // user-interface thread, and it is bounded: it answers nothing when the desktop has not
+    // answered within kProxyLookupLimit, and nothing at once when `stop` is requested, before or
+    // while it asks (the request it was for is being abandoned: the program is ending, or the
+    // user went on). A lookup stopped or out of time is given up, never waited for.
+    virtual std::optional<std::string> ProxyFor(const std::string& url, std::stop_token stop) = 0;
 };
 
 } // namespace tarvik::platform

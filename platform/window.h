@@ -55,6 +55,7 @@ public:
     virtual void EndDialog(int result) = 0;
     virtual void Destroy() = 0;
 
+    // The title in UTF-8, every character kept; it ends at its first zero character.
     virtual void SetTitle(const std::string& utf8Title) = 0;
     virtual void SetIcon() = 0;
     // Moves the window without changing its size (screen coordinates of its top-left corner).

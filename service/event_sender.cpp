@@ -85,7 +85,7 @@ void EventSender::Run() {
         // service, and it must not wait the report's whole time limit.
         RequestContext context{&abort_, deadline, std::nullopt};
         if (proxyFor_)
-            context.proxy = proxyFor_(logEndpoint_);
+            context.proxy = proxyFor_(logEndpoint_, abort_.StopToken());
         const ServiceFailure failure = SendEventReport(logEndpoint_, report, limits_, context);
         TARVIK_LOG("service: event ", log::Clipped(report.event),
                    " reported: ", FailureText(failure));

@@ -31,7 +31,7 @@ namespace tarvik::service {
 // for longer than that.
 class EventSender {
 public:
-    // `proxyFor` is asked on the worker, before each report.
+    // `proxyFor` is asked on the worker, before each report; Finish's deadline stops it too.
     EventSender(std::string logEndpoint, ServiceLimits limits, size_t capacity,
                 ProxyLookup proxyFor);
     // Finish with no time at all when it has not run: whatever is still under way is abandoned.

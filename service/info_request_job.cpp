@@ -9,7 +9,7 @@ InfoRequestJob::InfoRequestJob(std::string infoUrl, ServiceLimits limits, ProxyL
     worker_ = std::thread([this] {
         RequestContext context{&abort_, std::nullopt, std::nullopt};
         if (proxyFor_)
-            context.proxy = proxyFor_(infoUrl_);
+            context.proxy = proxyFor_(infoUrl_, abort_.StopToken());
         ProductInfo info = RequestProductInfo(infoUrl_, limits_, context);
         if (abort_.aborted())
             return;

@@ -23,11 +23,11 @@ namespace tarvik::service {
 // that made the job.
 class InfoRequestJob {
 public:
-    // `proxyFor` is asked on the worker.
+    // `proxyFor` is asked on the worker, and stopped with the request.
     InfoRequestJob(std::string infoUrl, ServiceLimits limits, ProxyLookup proxyFor,
                    std::function<void()> onAnswered);
-    // Stops a request still under way at once and joins the worker; `onAnswered` is not called
-    // after that.
+    // Stops a request still under way at once (its proxy lookup too) and joins the worker;
+    // `onAnswered` is not called after that.
     ~InfoRequestJob();
     InfoRequestJob(const InfoRequestJob&) = delete;
     InfoRequestJob& operator=(const InfoRequestJob&) = delete;

@@ -16,6 +16,16 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+// Distributors' files quote values as the Windows profile reader takes them: one pair of the
+// same quote around the whole value is dropped (api_url="https://..."), and a value that only
+// starts or only ends with a quote keeps it.
+std::string_view Unquoted(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
 bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
     const auto lower = [](char c) {
         return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -113,7 +123,7 @@ std::optional<std::string_view> FindIniValue(std::string_view text, std::string_
                 return std::nullopt; // only the first section of that name counts
             inSection = IsSectionNamed(line, section);
         } else if (inSection && IsKeyNamed(line, key)) {
-            return line.value;
+            return Unquoted(line.value);
         }
     }
     return std::nullopt;
@@ -178,7 +188,9 @@ bool IsWritableIniEntry(std::string_view section, std::string_view key, std::str
     const bool keyOk = isTrimmedName(key) && !hasLineBreak(key) &&
                        key.find('=') == std::string_view::npos && key.front() != ';' &&
                        key.front() != '[';
-    return sectionOk && keyOk && !hasLineBreak(value);
+    // What a read would change (its blanks trimmed, its quotes dropped) is no value to store.
+    const bool valueOk = !hasLineBreak(value) && Unquoted(Trim(value)) == value;
+    return sectionOk && keyOk && valueOk;
 }
 
 } // namespace tarvik::settings

@@ -12,11 +12,14 @@ namespace tarvik::settings {
 // - a line whose first non-blank character is ';' is a comment;
 // - any other line holding '=' is a key line: the name before the first '=', the value after;
 // - names and values are trimmed of spaces and tabs; names compare case-insensitively (ASCII);
+// - a value in one pair of matching quotes ("..." or '...') is read without them, keeping what
+//   is inside as it is (blanks included); a lone or unmatched quote stays part of the value;
 // - only the first section of a name is searched, and the first key of a name in it wins;
 // - a UTF-8 byte-order mark at the start is ignored; lines end in "\n" or "\r\n".
 // Lines that are none of these (and key lines before the first section) are kept but never match.
 
-// The trimmed value of section/key, or nothing when the first such section holds no such key.
+// The trimmed and unquoted value of section/key, or nothing when the first such section holds no
+// such key.
 std::optional<std::string_view> FindIniValue(std::string_view text, std::string_view section,
                                              std::string_view key);
 
@@ -27,7 +30,8 @@ std::optional<std::string_view> FindIniValue(std::string_view text, std::string_
 std::string SetIniValue(std::string_view text, std::string_view section, std::string_view key,
                         std::string_view value);
 
-// Whether the names and value can be written without changing the file's structure.
+// Whether the names and value can be written without changing the file's structure, and read
+// back as they were: a value with blanks around it or in a pair of matching quotes would not be.
 bool IsWritableIniEntry(std::string_view section, std::string_view key, std::string_view value);
 
 } // namespace tarvik::settings

@@ -11,9 +11,10 @@ namespace tarvik::settings {
 
 // A small reader and writer of INI files with the semantics that distributors' `config.ini`
 // files rely on: section and key names compared case-insensitively, white space around names
-// and values trimmed, lines starting with ';' are comments, the first matching key of the first
-// matching section wins, integers are read from the leading decimal digits (0 when there are
-// none). Files go through `system`; `file` is a UTF-8 path.
+// and values trimmed, one pair of matching quotes around a value dropped (see ini_text.h), lines
+// starting with ';' are comments, the first matching key of the first matching section wins,
+// integers are read from the leading decimal digits (0 when there are none). Files go through
+// `system`; `file` is a UTF-8 path.
 //
 // Reading follows symbolic links (a vendor may link a shared file). A write replaces or adds just
 // that key, keeps every other line as it was, and goes only into a regular file of that very name

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, and nothing that is already there. Prints what it
-# installs. Usage: tools/install-deps.sh [--build] [--test] [--demo] [--lint] [--fuzz]
+# installs. Usage: tools/install-deps.sh [--build] [--test] [--demo] [--page] [--lint] [--fuzz]
 #   [--format] [--windows] [extra packages...]
 # Each option adds one group of packages; with no option at all, every group is installed (what
 # `make deps` does). Any other argument is a further Debian package, for scripts such as the
@@ -18,9 +18,10 @@ build=(
 run=(bubblewrap xdg-dbus-proxy)
 # Running the tests: windows on a virtual X server driven by xdotool and inspected with
 # xwininfo, session buses (dbus-daemon, dbus-run-session) for the web view and the stand-in
-# package installer, pkexec for the elevation tests, and the reference page in headless Chromium
-# (Node.js and npm are checked separately).
-test=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec chromium)
+# package installer, pkexec for the elevation tests, the reference page in headless Chromium
+# (Node.js and npm are checked separately), and a window manager (openbox), without which nothing
+# maximises or minimises a window on the virtual X server, for the page kit's scenarios.
+test=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec chromium openbox)
 # Running the demo: a virtual X server when there is no display, its own session bus, pkexec for
 # "install", and xdotool and x11-utils to drive and look at the window as the demo suggests.
 demo=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec)
@@ -47,6 +48,9 @@ for argument in "$@"; do
     --build) packages+=("${build[@]}") ;;
     --test) packages+=("${test[@]}"); needs_node=true ;;
     --demo) packages+=("${demo[@]}"); needs_node=true ;;
+    # `make page-dev`: only the demo service is built, but in the test build folder, whose
+    # configuration also looks for Node.js.
+    --page) packages+=("${build[@]}"); needs_node=true ;;
     --lint) packages+=("${lint[@]}") ;;
     --fuzz) packages+=("${fuzz[@]}") ;;
     --format) packages+=("${format[@]}") ;;

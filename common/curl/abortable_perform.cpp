@@ -14,10 +14,14 @@ constexpr long kLongestWaitMs = 1000;
 } // namespace
 
 void AbortSwitch::Abort() {
-    const std::lock_guard lock(mutex_);
-    aborted_ = true;
-    if (running_)
-        curl_multi_wakeup(running_);
+    {
+        const std::lock_guard lock(mutex_);
+        aborted_ = true;
+        if (running_)
+            curl_multi_wakeup(running_);
+    }
+    // Outside the lock: a lookup's stop runs its callback here, on this thread.
+    stop_.request_stop();
 }
 
 CURLcode PerformAbortable(CURL* easy, AbortSwitch& abort,

@@ -6,11 +6,13 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 
 namespace tarvik {
 
 // Lets another thread stop a request that is waiting on the network at once, instead of when
-// the library next calls back (which can take a second while nothing arrives).
+// the library next calls back (which can take a second while nothing arrives), and the desktop's
+// proxy lookup before it (see StopToken).
 //
 // Threads: Abort and aborted may be called from any thread, also at the same time as the
 // request runs; PerformAbortable runs on the request's own thread. Once aborted, it stays
@@ -23,6 +25,9 @@ public:
 
     void Abort();
     bool aborted() const { return aborted_.load(); }
+    // Requested by Abort: for a proxy lookup made for the request (System::ProxyFor), so that it
+    // ends with the request rather than hold its thread.
+    std::stop_token StopToken() const { return stop_.get_token(); }
 
 private:
     friend CURLcode PerformAbortable(CURL*, AbortSwitch&,
@@ -32,6 +37,7 @@ private:
     std::mutex mutex_;
     CURLM* running_ = nullptr;
     std::atomic<bool> aborted_{false};
+    std::stop_source stop_;
 };
 
 // Performs `easy` like curl_easy_perform, but ends it with CURLE_ABORTED_BY_CALLBACK as soon as

@@ -2,36 +2,31 @@
 
 #include "common/curl/checked_options.h"
 
-#ifndef _WIN32
-#include <sys/utsname.h>
-#endif
+#include <mutex>
 
 namespace tarvik {
 
-const std::string& UserAgent() {
-#ifdef _WIN32
-    // The system and the processor the program was built for: asking the system for its version
-    // needs the window system's headers, which stay in platform/, and the version it reports
-    // depends on the program's manifest anyway.
-#if defined(__aarch64__) || defined(_M_ARM64)
-    static const std::string agent =
-        std::string("Tarvik/") + TARVIK_VERSION + " (Windows; aarch64)";
-#else
-    static const std::string agent = std::string("Tarvik/") + TARVIK_VERSION + " (Windows; x86_64)";
-#endif
-#else
-    static const std::string agent = [] {
-        utsname system{};
-        const bool known = uname(&system) == 0;
-        return std::string("Tarvik/") + TARVIK_VERSION + " (" + (known ? system.sysname : "Linux") +
-               "; " + (known ? system.machine : "unknown") + ")";
-    }();
-#endif
-    return agent;
+namespace {
+
+std::mutex agentMutex;
+// Until the program names its system, requests still name the program.
+std::string agentSystem = "unknown; unknown";
+
+} // namespace
+
+void SetUserAgentSystem(const std::string& os, const std::string& machine) {
+    const std::lock_guard lock(agentMutex);
+    agentSystem = os + "; " + machine;
+}
+
+std::string UserAgent() {
+    const std::lock_guard lock(agentMutex);
+    return std::string("Tarvik/") + TARVIK_VERSION + " (" + agentSystem + ")";
 }
 
 bool ApplyProxyAndUserAgent(CURL* handle, const std::optional<std::string>& proxy) {
     CheckedOptions options(handle);
+    // The library keeps its own copy of the text.
     options.Set(CURLOPT_USERAGENT, UserAgent().c_str());
     if (proxy) {
         // An empty proxy is the library's way to say "no proxy", environment or not.

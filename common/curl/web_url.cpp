@@ -77,6 +77,20 @@ std::optional<WebUrl> ParseWebUrl(std::string_view url) {
     return result;
 }
 
+std::optional<std::string> OriginOf(const std::string& url) {
+    const std::optional<std::string> scheme = UrlScheme(url);
+    if (!scheme)
+        return std::nullopt;
+    if (*scheme == "http" || *scheme == "https") {
+        const std::optional<WebUrl> web = ParseWebUrl(url);
+        if (!web)
+            return std::nullopt;
+        return web->scheme + "://" + web->host + ":" + std::to_string(web->port);
+    }
+    const size_t fragment = std::min(url.find('#'), url.size());
+    return *scheme + url.substr(scheme->size(), fragment - scheme->size());
+}
+
 std::string UrlWithoutCredentials(const std::string& url) {
     const CurlUrl parsed(curl_url());
     if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK)

@@ -29,6 +29,13 @@ std::optional<std::string> UrlScheme(std::string_view url);
 // after the scheme ("http:/x", "http:///x") and a backslash in their place.
 std::optional<WebUrl> ParseWebUrl(std::string_view url);
 
+// The origin of a page address, in a form that compares equal exactly when two pages share it:
+// "scheme://host:port" for http and https, with the scheme and host in lower case and the default
+// port written out. For any other scheme (a file, data or about page) there is no shared origin,
+// so the address itself without its fragment stands for it. Nothing for an address that does not
+// parse or is empty.
+std::optional<std::string> OriginOf(const std::string& url);
+
 // `url` without user name and password, as the library writes it (any scheme it supports);
 // empty when it does not parse.
 std::string UrlWithoutCredentials(const std::string& url);

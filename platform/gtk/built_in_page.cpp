@@ -56,8 +56,8 @@ bool DesktopPrefersDark() {
     return name.size() >= 5 && (name.ends_with("-dark") || name.ends_with(":dark"));
 }
 
-BuiltInPage::BuiltInPage(HostWindow& window) : m_window(window) {
-    m_window.WhenDestroyed([this] { Close(); });
+BuiltInPage::BuiltInPage(HostWindow& window) : window_(window) {
+    window_.WhenDestroyed([this] { Close(); });
 }
 
 BuiltInPage::~BuiltInPage() {
@@ -65,96 +65,96 @@ BuiltInPage::~BuiltInPage() {
 }
 
 void BuiltInPage::SetCommandHandler(std::function<void(const std::string& command)> onCommand) {
-    if (!m_closed)
-        m_onCommand = std::move(onCommand);
+    if (!closed_)
+        onCommand_ = std::move(onCommand);
 }
 
 void BuiltInPage::Make() {
-    m_content.reset(webkit_user_content_manager_new());
-    m_cancellable.reset(g_cancellable_new());
+    content_.reset(webkit_user_content_manager_new());
+    cancellable_.reset(g_cancellable_new());
     const std::string signal = std::string("script-message-received::") + kBuiltInHandlerName;
-    g_signal_connect(m_content.get(), signal.c_str(), G_CALLBACK(OnScriptMessage), this);
-    webkit_user_content_manager_register_script_message_handler(m_content.get(),
+    g_signal_connect(content_.get(), signal.c_str(), G_CALLBACK(OnScriptMessage), this);
+    webkit_user_content_manager_register_script_message_handler(content_.get(),
                                                                 kBuiltInHandlerName);
-    m_view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(m_content.get()));
-    m_viewRef = RefObject(m_view);
-    WebKitSettings* settings = webkit_web_view_get_settings(m_view);
+    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content_.get()));
+    viewRef_ = RefObject(view_);
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
     webkit_settings_set_enable_javascript(settings, TRUE);
     webkit_settings_set_enable_developer_extras(settings, FALSE);
     webkit_settings_set_hardware_acceleration_policy(settings,
                                                      WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-    g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
-    g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
-    g_signal_connect(m_view, "create", G_CALLBACK(OnCreate), this);
-    g_signal_connect(m_view, "permission-request", G_CALLBACK(OnPermissionRequest), this);
-    g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), this);
-    gtk_widget_show(GTK_WIDGET(m_view));
-    gtk_stack_add_named(m_window.Content(), GTK_WIDGET(m_view), kStackName);
-    m_loadingOwnDocument = true;
-    webkit_web_view_load_html(m_view, BuiltInPageDocument().c_str(), kDocumentUri);
+    g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
+    g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
+    g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
+    g_signal_connect(view_, "permission-request", G_CALLBACK(OnPermissionRequest), this);
+    g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), this);
+    gtk_widget_show(GTK_WIDGET(view_));
+    gtk_stack_add_named(window_.Content(), GTK_WIDGET(view_), kStackName);
+    loadingOwnDocument_ = true;
+    webkit_web_view_load_html(view_, BuiltInPageDocument().c_str(), kDocumentUri);
 }
 
 void BuiltInPage::Show(const std::string& json) {
-    if (m_closed || !m_window.Content())
+    if (closed_ || !window_.Content())
         return;
-    if (!m_view)
+    if (!view_)
         Make();
-    m_data = json;
-    m_shown = true;
-    gtk_stack_set_visible_child_name(m_window.Content(), kStackName);
+    data_ = json;
+    shown_ = true;
+    gtk_stack_set_visible_child_name(window_.Content(), kStackName);
     // The keyboard goes to the page the user now sees, so that its buttons can be reached.
-    gtk_widget_grab_focus(GTK_WIDGET(m_view));
+    gtk_widget_grab_focus(GTK_WIDGET(view_));
     Deliver();
 }
 
 void BuiltInPage::Hide() {
-    if (!m_shown || m_closed || !m_window.Content())
+    if (!shown_ || closed_ || !window_.Content())
         return;
-    m_shown = false;
-    if (gtk_stack_get_child_by_name(m_window.Content(), WebView::kStackName)) {
-        gtk_stack_set_visible_child_name(m_window.Content(), WebView::kStackName);
-        gtk_widget_grab_focus(gtk_stack_get_visible_child(m_window.Content()));
+    shown_ = false;
+    if (gtk_stack_get_child_by_name(window_.Content(), WebView::kStackName)) {
+        gtk_stack_set_visible_child_name(window_.Content(), WebView::kStackName);
+        gtk_widget_grab_focus(gtk_stack_get_visible_child(window_.Content()));
     }
 }
 
 void BuiltInPage::Deliver() {
-    if (!m_view || !m_loaded || !m_data)
+    if (!view_ || !loaded_ || !data_)
         return;
     GVariantDict arguments;
     g_variant_dict_init(&arguments, nullptr);
-    g_variant_dict_insert_value(&arguments, "json", g_variant_new_string(m_data->c_str()));
+    g_variant_dict_insert_value(&arguments, "json", g_variant_new_string(data_->c_str()));
     // As text: WebKit takes no boolean arguments.
     g_variant_dict_insert_value(&arguments, "scheme",
                                 g_variant_new_string(DesktopPrefersDark() ? "dark" : "light"));
     // The texts travel as an argument and are parsed by the page, never run as script.
     webkit_web_view_call_async_javascript_function(
-        m_view, "return window.tarvikShow(JSON.parse(json), scheme === 'dark');", -1,
-        g_variant_dict_end(&arguments), nullptr, nullptr, m_cancellable.get(), OnDeliverFinished,
+        view_, "return window.tarvikShow(JSON.parse(json), scheme === 'dark');", -1,
+        g_variant_dict_end(&arguments), nullptr, nullptr, cancellable_.get(), OnDeliverFinished,
         nullptr);
 }
 
 void BuiltInPage::Close() {
-    if (m_closed)
+    if (closed_)
         return;
-    m_closed = true;
-    m_onCommand = nullptr;
-    if (!m_view)
+    closed_ = true;
+    onCommand_ = nullptr;
+    if (!view_)
         return;
-    g_cancellable_cancel(m_cancellable.get());
-    g_signal_handlers_disconnect_by_data(m_content.get(), this);
-    g_signal_handlers_disconnect_by_data(m_view, this);
-    webkit_user_content_manager_unregister_script_message_handler(m_content.get(),
+    g_cancellable_cancel(cancellable_.get());
+    g_signal_handlers_disconnect_by_data(content_.get(), this);
+    g_signal_handlers_disconnect_by_data(view_, this);
+    webkit_user_content_manager_unregister_script_message_handler(content_.get(),
                                                                   kBuiltInHandlerName);
-    gtk_widget_destroy(GTK_WIDGET(m_view));
-    m_view = nullptr;
+    gtk_widget_destroy(GTK_WIDGET(view_));
+    view_ = nullptr;
 }
 
 void BuiltInPage::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
     auto* page = static_cast<BuiltInPage*>(self);
     if (event != WEBKIT_LOAD_FINISHED)
         return;
-    page->m_loadingOwnDocument = false;
-    page->m_loaded = true;
+    page->loadingOwnDocument_ = false;
+    page->loaded_ = true;
     RunGuarded("built-in page load", [&] { page->Deliver(); });
 }
 
@@ -170,8 +170,8 @@ void BuiltInPage::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
         // The page has two buttons and nothing else; any other text is not a command.
         if (command != "retry" && command != "close")
             return;
-        if (page->m_onCommand)
-            page->m_onCommand(command);
+        if (page->onCommand_)
+            page->onCommand_(command);
     });
 }
 
@@ -184,7 +184,7 @@ gboolean BuiltInPage::OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decis
             WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         WebKitURIRequest* request = action ? webkit_navigation_action_get_request(action) : nullptr;
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
-        if (page->m_loadingOwnDocument && uri && std::strcmp(uri, kDocumentUri) == 0)
+        if (page->loadingOwnDocument_ && uri && std::strcmp(uri, kDocumentUri) == 0)
             return FALSE;
         webkit_policy_decision_ignore(decision);
         return TRUE;

@@ -36,11 +36,11 @@ public:
     BuiltInPage& operator=(const BuiltInPage&) = delete;
 
     // The native view; null until first shown and after the window is destroyed.
-    WebKitWebView* Widget() const { return m_view; }
+    WebKitWebView* Widget() const { return view_; }
 
     void Show(const std::string& json) override;
     void Hide() override;
-    bool IsShown() const override { return m_shown; }
+    bool IsShown() const override { return shown_; }
     void SetCommandHandler(std::function<void(const std::string& command)> onCommand) override;
 
 private:
@@ -58,19 +58,19 @@ private:
                                   WebKitHitTestResult*, gpointer);
     static void OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer);
 
-    HostWindow& m_window;
-    bool m_closed = false;
-    bool m_shown = false;
+    HostWindow& window_;
+    bool closed_ = false;
+    bool shown_ = false;
     // The page's own document has loaded, so data can be handed to it.
-    bool m_loaded = false;
+    bool loaded_ = false;
     // Our own load is under way: the one navigation the view allows.
-    bool m_loadingOwnDocument = false;
-    std::optional<std::string> m_data;
-    std::function<void(const std::string&)> m_onCommand;
-    GObjectPtr<WebKitUserContentManager> m_content;
-    GObjectPtr<WebKitWebView> m_viewRef;
-    WebKitWebView* m_view = nullptr;
-    GObjectPtr<GCancellable> m_cancellable;
+    bool loadingOwnDocument_ = false;
+    std::optional<std::string> data_;
+    std::function<void(const std::string&)> onCommand_;
+    GObjectPtr<WebKitUserContentManager> content_;
+    GObjectPtr<WebKitWebView> viewRef_;
+    WebKitWebView* view_ = nullptr;
+    GObjectPtr<GCancellable> cancellable_;
 };
 
 // Whether the desktop asks for dark colours: GNOME's color-scheme setting when it is there,

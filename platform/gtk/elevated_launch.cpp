@@ -172,10 +172,10 @@ std::vector<std::string> DisplayEnvironment() {
 }
 
 ElevatedLauncher::ElevatedLauncher()
-    : m_alive(std::make_shared<int>(0)), m_cancellable(g_cancellable_new()) {}
+    : alive_(std::make_shared<int>(0)), cancellable_(g_cancellable_new()) {}
 
 ElevatedLauncher::~ElevatedLauncher() {
-    g_cancellable_cancel(m_cancellable.get());
+    g_cancellable_cancel(cancellable_.get());
 }
 
 void ElevatedLauncher::Run(const std::string& path, std::function<void()> onFailure) {
@@ -242,7 +242,7 @@ void ElevatedLauncher::RunWithPkexec(const std::string& path, std::function<void
         return;
     }
     auto pending = std::make_unique<PendingElevation>();
-    pending->launcherAlive = m_alive;
+    pending->launcherAlive = alive_;
     pending->onFailure = std::move(onFailure);
     pending->marker = std::move(marker);
     g_child_watch_add_full(G_PRIORITY_DEFAULT, pid, OnElevatedExited,
@@ -267,9 +267,9 @@ void ElevatedLauncher::InstallPackage(const std::string& path, std::function<voi
                            g_variant_new("(^asssa{sv})", files, "", "", &platformData), nullptr,
                            G_DBUS_CALL_FLAGS_NONE,
                            // The answer comes when the user has finished with the installer.
-                           G_MAXINT, m_cancellable.get(), OnPackageInstallerAnswered,
+                           G_MAXINT, cancellable_.get(), OnPackageInstallerAnswered,
                            ReleaseToGLib(std::make_unique<PendingPackage>(
-                               PendingPackage{m_alive, path, std::move(onFailure)})));
+                               PendingPackage{alive_, path, std::move(onFailure)})));
 }
 
 } // namespace tarvik::platform::gtk

@@ -34,8 +34,8 @@ private:
     void InstallPackage(const std::string& path, std::function<void()> onFailure);
 
     // Watched through weak references by the pending child watches and calls.
-    std::shared_ptr<int> m_alive;
-    GObjectPtr<GCancellable> m_cancellable;
+    std::shared_ptr<int> alive_;
+    GObjectPtr<GCancellable> cancellable_;
 };
 
 // NAME=value for each variable an elevated program needs to show a window on the user's display:

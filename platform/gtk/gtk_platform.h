@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/gtk/built_in_page.h"
+#include "platform/gtk/desktop.h"
 #include "platform/gtk/host_window.h"
-#include "platform/gtk/shell.h"
 #include "platform/gtk/web_view.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_system.h"
@@ -14,7 +14,7 @@ namespace tarvik::platform::gtk {
 
 // The real platform: a GTK 3 window with the GLib main loop of the process's main context, a
 // WebKitGTK web view inside it, the desktop around it, and the POSIX system. It only owns the
-// roles, in the order they must go: the shell, the web view and the built-in page live in the
+// roles, in the order they must go: the desktop, the web view and the built-in page live in the
 // window and go before it.
 //
 // Threads: as each role's class says; the window's Post is the only member for other threads.
@@ -26,12 +26,12 @@ public:
     GtkPlatform(const GtkPlatform&) = delete;
     GtkPlatform& operator=(const GtkPlatform&) = delete;
 
-    platform::Platform Roles() { return {window, webView, builtInPage, shell, system}; }
+    platform::Platform Roles() { return {window, webView, builtInPage, desktop, system}; }
 
     HostWindow window;
     WebView webView{window};
     BuiltInPage builtInPage{window};
-    Shell shell{window};
+    Desktop desktop{window};
     posix::PosixSystem system;
 };
 

@@ -56,62 +56,62 @@ struct HostWindow::Loop {
 };
 
 HostWindow::HostWindow()
-    : m_queue(std::make_unique<MessageQueue>()), m_loop(std::make_unique<Loop>()) {}
+    : queue_(std::make_unique<MessageQueue>()), loop_(std::make_unique<Loop>()) {}
 
 HostWindow::~HostWindow() {
     Destroy();
 }
 
 void HostWindow::WhenDestroyed(std::function<void()> teardown) {
-    m_teardowns.push_back(std::move(teardown));
+    teardowns_.push_back(std::move(teardown));
 }
 
 void HostWindow::Deliver(const HostMessage& message) {
-    if (m_events && !m_destroyed)
-        m_events->OnHostMessage(message);
+    if (events_ && !destroyed_)
+        events_->OnHostMessage(message);
 }
 
 void HostWindow::Post(const HostMessage& message) {
-    m_queue->Post(message);
+    queue_->Post(message);
 }
 
 void HostWindow::Create(WindowEvents& events) {
-    if (m_window || m_destroyed)
+    if (window_ || destroyed_)
         return;
-    m_events = &events;
-    m_window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
-    gtk_window_set_decorated(m_window, FALSE);
-    gtk_window_set_skip_taskbar_hint(m_window, FALSE);
-    gtk_window_set_default_size(m_window, kInitialWindowWidth, kInitialWindowHeight);
+    events_ = &events;
+    window_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+    gtk_window_set_decorated(window_, FALSE);
+    gtk_window_set_skip_taskbar_hint(window_, FALSE);
+    gtk_window_set_default_size(window_, kInitialWindowWidth, kInitialWindowHeight);
     // Pointer motion and release reach the window while it holds the pointer grab.
-    gtk_widget_add_events(GTK_WIDGET(m_window), GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
-                                                    GDK_BUTTON_RELEASE_MASK | GDK_STRUCTURE_MASK);
-    g_signal_connect(m_window, "delete-event", G_CALLBACK(OnDeleteEvent), this);
-    g_signal_connect(m_window, "configure-event", G_CALLBACK(OnConfigureEvent), this);
-    g_signal_connect(m_window, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
-    g_signal_connect(m_window, "window-state-event", G_CALLBACK(OnWindowStateEvent), this);
-    g_signal_connect(m_window, "motion-notify-event", G_CALLBACK(OnMotionNotify), this);
-    g_signal_connect(m_window, "button-release-event", G_CALLBACK(OnButtonRelease), this);
-    g_signal_connect(m_window, "grab-broken-event", G_CALLBACK(OnGrabBroken), this);
+    gtk_widget_add_events(GTK_WIDGET(window_), GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
+                                                   GDK_BUTTON_RELEASE_MASK | GDK_STRUCTURE_MASK);
+    g_signal_connect(window_, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+    g_signal_connect(window_, "configure-event", G_CALLBACK(OnConfigureEvent), this);
+    g_signal_connect(window_, "size-allocate", G_CALLBACK(OnSizeAllocate), this);
+    g_signal_connect(window_, "window-state-event", G_CALLBACK(OnWindowStateEvent), this);
+    g_signal_connect(window_, "motion-notify-event", G_CALLBACK(OnMotionNotify), this);
+    g_signal_connect(window_, "button-release-event", G_CALLBACK(OnButtonRelease), this);
+    g_signal_connect(window_, "grab-broken-event", G_CALLBACK(OnGrabBroken), this);
 
     // The vendor's web view and the built-in page take turns in the one client area.
-    m_content = GTK_STACK(gtk_stack_new());
-    gtk_container_add(GTK_CONTAINER(m_window), GTK_WIDGET(m_content));
-    gtk_widget_show(GTK_WIDGET(m_content));
+    content_ = GTK_STACK(gtk_stack_new());
+    gtk_container_add(GTK_CONTAINER(window_), GTK_WIDGET(content_));
+    gtk_widget_show(GTK_WIDGET(content_));
 
     // Like a dialog with DS_CENTER, the window starts centred until the host places it.
-    m_rect = Rect{0, 0, kInitialWindowWidth, kInitialWindowHeight};
+    rect_ = Rect{0, 0, kInitialWindowWidth, kInitialWindowHeight};
     Center();
 
     WatchStopSignals();
-    m_queue->Open([this](const HostMessage& message) { Deliver(message); });
+    queue_->Open([this](const HostMessage& message) { Deliver(message); });
     Deliver(HostMessage{WM_CREATE, 0, 0});
 }
 
 void HostWindow::WatchStopSignals() {
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};
-    for (size_t i = 0; i < m_stopSignals.size(); ++i) {
-        StopSignalWatch& watch = m_stopSignals[i];
+    for (size_t i = 0; i < stopSignals_.size(); ++i) {
+        StopSignalWatch& watch = stopSignals_[i];
         watch = StopSignalWatch{this, signals[i], 0};
         watch.source = g_unix_signal_add(watch.signal, OnStopSignal, &watch);
     }
@@ -119,7 +119,7 @@ void HostWindow::WatchStopSignals() {
 
 void HostWindow::UnwatchStopSignals() {
     // GLib gives a signal its default action back when its last watch goes.
-    for (StopSignalWatch& watch : m_stopSignals) {
+    for (StopSignalWatch& watch : stopSignals_) {
         if (watch.source != 0)
             g_source_remove(watch.source);
         watch.source = 0;
@@ -136,8 +136,8 @@ gboolean HostWindow::OnStopSignal(gpointer data) {
 
 void HostWindow::StopRequested() {
     UnwatchStopSignals();
-    if (m_dismissSource == 0)
-        m_dismissSource = g_timeout_add(100, OnDismissDialogs, this);
+    if (dismissSource_ == 0)
+        dismissSource_ = g_timeout_add(100, OnDismissDialogs, this);
     OnDismissDialogs(this);
     Deliver(HostMessage{WM_CLOSE, 0, 0});
 }
@@ -149,7 +149,7 @@ gboolean HostWindow::OnDismissDialogs(gpointer self) {
         // by gtk_dialog_run returns when it gets a response.
         GList* toplevels = gtk_window_list_toplevels();
         for (GList* item = toplevels; item; item = item->next) {
-            if (item->data != window->m_window && GTK_IS_DIALOG(item->data) &&
+            if (item->data != window->window_ && GTK_IS_DIALOG(item->data) &&
                 gtk_widget_get_visible(GTK_WIDGET(item->data)))
                 gtk_dialog_response(GTK_DIALOG(item->data), GTK_RESPONSE_DELETE_EVENT);
         }
@@ -159,30 +159,30 @@ gboolean HostWindow::OnDismissDialogs(gpointer self) {
 }
 
 void HostWindow::StartTimer(uint32_t id, std::chrono::milliseconds delay) {
-    if (m_destroyed)
+    if (destroyed_)
         return;
     StopTimer(id);
-    TimerWatch& watch = m_timers[id];
+    TimerWatch& watch = timers_[id];
     watch = TimerWatch{this, id, 0};
     const auto ms = static_cast<guint>(std::max<std::chrono::milliseconds::rep>(delay.count(), 0));
     watch.source = g_timeout_add(ms, OnTimer, &watch);
 }
 
 void HostWindow::StopTimer(uint32_t id) {
-    const auto found = m_timers.find(id);
-    if (found == m_timers.end())
+    const auto found = timers_.find(id);
+    if (found == timers_.end())
         return;
     if (found->second.source != 0)
         g_source_remove(found->second.source);
-    m_timers.erase(found);
+    timers_.erase(found);
 }
 
 void HostWindow::StopAllTimers() {
-    for (auto& [id, watch] : m_timers) {
+    for (auto& [id, watch] : timers_) {
         if (watch.source != 0)
             g_source_remove(watch.source);
     }
-    m_timers.clear();
+    timers_.clear();
 }
 
 gboolean HostWindow::OnTimer(gpointer data) {
@@ -192,58 +192,58 @@ gboolean HostWindow::OnTimer(gpointer data) {
     // Returning G_SOURCE_REMOVE removes the source; the entry goes first, so that the host may
     // start the same timer again from its handler.
     watch->source = 0;
-    window->m_timers.erase(id);
+    window->timers_.erase(id);
     window->Post(HostMessage{WM_TIMER, id, 0});
     return G_SOURCE_REMOVE;
 }
 
 int HostWindow::RunModalLoop() {
-    if (!m_window)
-        return m_loop->result;
+    if (!window_)
+        return loop_->result;
     // A dialog with WS_VISIBLE is shown once its initialisation is done, where the host put it.
     Map();
     // An EndDialog made before the loop started (during initialisation) ends it at once.
-    if (!m_loop->ended)
-        g_main_loop_run(m_loop->loop.get());
-    m_loop->ended = false;
-    if (m_dismissSource != 0)
-        g_source_remove(m_dismissSource);
-    m_dismissSource = 0;
-    return m_loop->result;
+    if (!loop_->ended)
+        g_main_loop_run(loop_->loop.get());
+    loop_->ended = false;
+    if (dismissSource_ != 0)
+        g_source_remove(dismissSource_);
+    dismissSource_ = 0;
+    return loop_->result;
 }
 
 void HostWindow::EndDialog(int result) {
-    m_loop->result = result;
-    m_loop->ended = true;
-    g_main_loop_quit(m_loop->loop.get());
+    loop_->result = result;
+    loop_->ended = true;
+    g_main_loop_quit(loop_->loop.get());
 }
 
 void HostWindow::Destroy() {
-    if (m_destroyed)
+    if (destroyed_)
         return;
-    m_destroyed = true;
-    m_queue->Close();
-    m_events = nullptr;
+    destroyed_ = true;
+    queue_->Close();
+    events_ = nullptr;
     UnwatchStopSignals();
-    if (m_dismissSource != 0)
-        g_source_remove(m_dismissSource);
-    m_dismissSource = 0;
+    if (dismissSource_ != 0)
+        g_source_remove(dismissSource_);
+    dismissSource_ = 0;
     StopAllTimers();
     // What lives in the window goes first, so that no page message, launch failure or
     // file-manager answer comes in while the window goes.
     // Last registered, first run. (An index, not a reversed range: clang 14's tidy cannot read
     // libstdc++ 12's ranges.)
-    for (size_t i = m_teardowns.size(); i > 0; --i)
-        m_teardowns[i - 1]();
-    m_teardowns.clear();
-    if (!m_window)
+    for (size_t i = teardowns_.size(); i > 0; --i)
+        teardowns_[i - 1]();
+    teardowns_.clear();
+    if (!window_)
         return;
     ReleasePointer();
     // Disconnected first so that no handler runs into a half-destroyed host during destruction.
-    g_signal_handlers_disconnect_by_data(m_window, this);
-    gtk_widget_destroy(GTK_WIDGET(m_window));
-    m_window = nullptr;
-    m_content = nullptr;
+    g_signal_handlers_disconnect_by_data(window_, this);
+    gtk_widget_destroy(GTK_WIDGET(window_));
+    window_ = nullptr;
+    content_ = nullptr;
 }
 
 Dpi HostWindow::ScreenDpi() {
@@ -255,37 +255,37 @@ Dpi HostWindow::ScreenDpi() {
 }
 
 void HostWindow::Map() {
-    if (!m_window)
+    if (!window_)
         return;
-    if (gtk_widget_get_visible(GTK_WIDGET(m_window)))
+    if (gtk_widget_get_visible(GTK_WIDGET(window_)))
         return;
-    gtk_window_move(m_window, m_rect.left, m_rect.top);
-    gtk_window_resize(m_window, m_rect.Width(), m_rect.Height());
-    gtk_widget_show_all(GTK_WIDGET(m_window));
+    gtk_window_move(window_, rect_.left, rect_.top);
+    gtk_window_resize(window_, rect_.Width(), rect_.Height());
+    gtk_widget_show_all(GTK_WIDGET(window_));
 }
 
 void HostWindow::SetTitle(const std::string& utf8Title) {
-    if (!m_window)
+    if (!window_)
         return;
-    gtk_window_set_title(m_window, utf8Title.c_str());
+    gtk_window_set_title(window_, utf8Title.c_str());
 }
 
 void HostWindow::SetIcon() {
-    if (!m_window)
+    if (!window_)
         return;
     GObjectPtr<GdkPixbuf> icon = LoadWindowIcon();
     if (icon)
-        gtk_window_set_icon(m_window, icon.get());
+        gtk_window_set_icon(window_, icon.get());
 }
 
 void HostWindow::MoveTo(Point topLeft) {
-    if (!m_window)
+    if (!window_)
         return;
-    Request(Rect{topLeft.x, topLeft.y, topLeft.x + m_rect.Width(), topLeft.y + m_rect.Height()});
+    Request(Rect{topLeft.x, topLeft.y, topLeft.x + rect_.Width(), topLeft.y + rect_.Height()});
 }
 
 void HostWindow::SetSize(uint32_t width, uint32_t height) {
-    if (!m_window)
+    if (!window_)
         return;
     GdkRectangle display{0, 0, 1, 1};
     if (GdkMonitor* monitor = MonitorHoldingWindow())
@@ -294,12 +294,12 @@ void HostWindow::SetSize(uint32_t width, uint32_t height) {
         static_cast<int32_t>(std::clamp<uint32_t>(width, 1, std::max(display.width, 1)));
     const int32_t clampedHeight =
         static_cast<int32_t>(std::clamp<uint32_t>(height, 1, std::max(display.height, 1)));
-    Request(Rect{m_rect.left, m_rect.top, m_rect.left + clampedWidth, m_rect.top + clampedHeight});
-    gtk_window_present(m_window);
+    Request(Rect{rect_.left, rect_.top, rect_.left + clampedWidth, rect_.top + clampedHeight});
+    gtk_window_present(window_);
 }
 
 void HostWindow::SetBounds(const Rect& rect) {
-    if (!m_window)
+    if (!window_)
         return;
     Rect requested = rect;
     requested.right = std::max(rect.right, rect.left + 1);
@@ -308,15 +308,15 @@ void HostWindow::SetBounds(const Rect& rect) {
 }
 
 void HostWindow::Center() {
-    if (!m_window)
+    if (!window_)
         return;
     GdkMonitor* monitor = MonitorHoldingWindow();
     if (!monitor)
         return;
     GdkRectangle work;
     gdk_monitor_get_workarea(monitor, &work);
-    const int32_t width = m_rect.Width();
-    const int32_t height = m_rect.Height();
+    const int32_t width = rect_.Width();
+    const int32_t height = rect_.Height();
     int32_t left = work.x + (work.width - width) / 2;
     int32_t top = work.y + (work.height - height) / 2;
     // A window larger than the work area keeps its top-left corner visible.
@@ -326,44 +326,44 @@ void HostWindow::Center() {
 }
 
 bool HostWindow::IsOnScreen() const {
-    if (!m_window)
+    if (!window_)
         return false;
-    if (!gtk_widget_get_visible(GTK_WIDGET(m_window)))
+    if (!gtk_widget_get_visible(GTK_WIDGET(window_)))
         return false;
     GdkMonitor* monitor = MonitorHoldingWindow();
     if (!monitor)
         return false;
     GdkRectangle geometry;
     gdk_monitor_get_geometry(monitor, &geometry);
-    return IntersectionArea(m_rect, geometry) > 0;
+    return IntersectionArea(rect_, geometry) > 0;
 }
 
 Point HostWindow::ClientToScreen(Point client) {
-    return Point{m_rect.left + client.x, m_rect.top + client.y};
+    return Point{rect_.left + client.x, rect_.top + client.y};
 }
 
 void HostWindow::Show(ShowCommand command) {
-    if (!m_window)
+    if (!window_)
         return;
     switch (command) {
     case ShowCommand::Minimized:
-        gtk_window_iconify(m_window);
+        gtk_window_iconify(window_);
         break;
     case ShowCommand::Maximized:
-        gtk_window_maximize(m_window);
+        gtk_window_maximize(window_);
         break;
     case ShowCommand::Normal:
-        gtk_window_deiconify(m_window);
-        gtk_window_unmaximize(m_window);
-        gtk_window_present(m_window);
+        gtk_window_deiconify(window_);
+        gtk_window_unmaximize(window_);
+        gtk_window_present(window_);
         break;
     }
 }
 
 void HostWindow::CapturePointer() {
-    if (!m_window)
+    if (!window_)
         return;
-    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(window_));
     if (!window)
         return;
     GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(window));
@@ -373,14 +373,14 @@ void HostWindow::CapturePointer() {
     // top-level window, where the handlers below turn it into the host's mouse messages.
     const GdkGrabStatus status = gdk_seat_grab(seat, window, GDK_SEAT_CAPABILITY_ALL_POINTING,
                                                FALSE, nullptr, nullptr, nullptr, nullptr);
-    m_captured = status == GDK_GRAB_SUCCESS;
+    captured_ = status == GDK_GRAB_SUCCESS;
 }
 
 void HostWindow::ReleasePointer() {
-    if (!m_captured || !m_window)
+    if (!captured_ || !window_)
         return;
-    m_captured = false;
-    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
+    captured_ = false;
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(window_));
     if (!window)
         return;
     if (GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(window)))
@@ -388,9 +388,9 @@ void HostWindow::ReleasePointer() {
 }
 
 std::optional<Point> HostWindow::CapturedPointerPosition() {
-    if (!m_captured || !m_window)
+    if (!captured_ || !window_)
         return std::nullopt;
-    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window));
+    GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(window_));
     GdkSeat* seat = window ? gdk_display_get_default_seat(gdk_window_get_display(window)) : nullptr;
     GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
     if (!pointer)
@@ -401,28 +401,28 @@ std::optional<Point> HostWindow::CapturedPointerPosition() {
 }
 
 void HostWindow::Request(const Rect& rect) {
-    m_rect = rect;
-    m_requestPending = true;
-    gtk_window_move(m_window, rect.left, rect.top);
-    gtk_window_resize(m_window, rect.Width(), rect.Height());
+    rect_ = rect;
+    requestPending_ = true;
+    gtk_window_move(window_, rect.left, rect.top);
+    gtk_window_resize(window_, rect.Width(), rect.Height());
     // GTK sends its own request from its next layout pass, and may drop it when the server's
     // report of an earlier one crosses it; asking the server directly as well makes sure every
     // request lands, in order. GTK then takes the reported size as the window's allocation.
-    if (gtk_widget_get_mapped(GTK_WIDGET(m_window))) {
-        if (GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(m_window)))
+    if (gtk_widget_get_mapped(GTK_WIDGET(window_))) {
+        if (GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(window_)))
             gdk_window_move_resize(window, rect.left, rect.top, rect.Width(), rect.Height());
     }
 }
 
 GdkMonitor* HostWindow::MonitorHoldingWindow() const {
-    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(m_window));
+    GdkDisplay* display = gtk_widget_get_display(GTK_WIDGET(window_));
     GdkMonitor* best = nullptr;
     int64_t bestArea = 0;
     for (int i = 0; i < gdk_display_get_n_monitors(display); ++i) {
         GdkMonitor* monitor = gdk_display_get_monitor(display, i);
         GdkRectangle geometry;
         gdk_monitor_get_geometry(monitor, &geometry);
-        const int64_t area = IntersectionArea(m_rect, geometry);
+        const int64_t area = IntersectionArea(rect_, geometry);
         if (area > bestArea) {
             best = monitor;
             bestArea = area;
@@ -436,8 +436,8 @@ GdkMonitor* HostWindow::MonitorHoldingWindow() const {
 }
 
 int64_t HostWindow::ClientPointParam(double rootX, double rootY) const {
-    return MakePointParam(static_cast<int32_t>(std::lround(rootX)) - m_rect.left,
-                          static_cast<int32_t>(std::lround(rootY)) - m_rect.top);
+    return MakePointParam(static_cast<int32_t>(std::lround(rootX)) - rect_.left,
+                          static_cast<int32_t>(std::lround(rootY)) - rect_.top);
 }
 
 gboolean HostWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
@@ -451,58 +451,58 @@ gboolean HostWindow::OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer self) {
 gboolean HostWindow::OnConfigureEvent(GtkWidget*, GdkEventConfigure* event, gpointer self) {
     auto* window = static_cast<HostWindow*>(self);
     const Rect actual{event->x, event->y, event->x + event->width, event->y + event->height};
-    if (window->m_requestPending) {
+    if (window->requestPending_) {
         // Reports that predate the last request are stale; wait for the one that matches.
-        if (actual == window->m_rect)
-            window->m_requestPending = false;
+        if (actual == window->rect_)
+            window->requestPending_ = false;
     } else {
-        window->m_rect = actual;
+        window->rect_ = actual;
     }
     return FALSE;
 }
 
 void HostWindow::OnSizeAllocate(GtkWidget*, GdkRectangle* allocation, gpointer self) {
     auto* window = static_cast<HostWindow*>(self);
-    if (allocation->width == window->m_lastWidth && allocation->height == window->m_lastHeight)
+    if (allocation->width == window->lastWidth_ && allocation->height == window->lastHeight_)
         return;
-    window->m_lastWidth = allocation->width;
-    window->m_lastHeight = allocation->height;
+    window->lastWidth_ = allocation->width;
+    window->lastHeight_ = allocation->height;
     window->ReportSize();
 }
 
 uint64_t HostWindow::SizeKind() const {
-    if (m_state & GDK_WINDOW_STATE_ICONIFIED)
+    if (state_ & GDK_WINDOW_STATE_ICONIFIED)
         return kSizeMinimized;
-    if (m_state & GDK_WINDOW_STATE_MAXIMIZED)
+    if (state_ & GDK_WINDOW_STATE_MAXIMIZED)
         return kSizeMaximized;
     return kSizeRestored;
 }
 
 void HostWindow::ReportSize() {
-    m_reportedKind = SizeKind();
+    reportedKind_ = SizeKind();
     RunGuarded("window size change", [&] {
-        Deliver(HostMessage{WM_SIZE, m_reportedKind, MakePointParam(m_lastWidth, m_lastHeight)});
+        Deliver(HostMessage{WM_SIZE, reportedKind_, MakePointParam(lastWidth_, lastHeight_)});
     });
 }
 
 gboolean HostWindow::OnWindowStateEvent(GtkWidget*, GdkEventWindowState* event, gpointer self) {
     auto* window = static_cast<HostWindow*>(self);
-    window->m_state = event->new_window_state;
+    window->state_ = event->new_window_state;
     // Minimising, maximising and restoring are reported as a size change of that kind even when
     // the size stays (a minimised window keeps its allocation), as the desktop convention has it.
-    if (window->SizeKind() != window->m_reportedKind && window->m_lastWidth >= 0)
+    if (window->SizeKind() != window->reportedKind_ && window->lastWidth_ >= 0)
         window->ReportSize();
     constexpr int kPlacedByOthers =
         GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_TILED;
     // The window manager now decides the geometry; take over what it reports next.
     if (event->changed_mask & kPlacedByOthers)
-        window->m_requestPending = false;
+        window->requestPending_ = false;
     return FALSE;
 }
 
 gboolean HostWindow::OnMotionNotify(GtkWidget*, GdkEventMotion* event, gpointer self) {
     auto* window = static_cast<HostWindow*>(self);
-    if (!window->m_captured)
+    if (!window->captured_)
         return FALSE;
     const uint64_t keys = (event->state & GDK_BUTTON1_MASK) ? kLeftButtonDown : 0;
     RunGuarded("pointer motion", [&] {
@@ -514,7 +514,7 @@ gboolean HostWindow::OnMotionNotify(GtkWidget*, GdkEventMotion* event, gpointer 
 
 gboolean HostWindow::OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer self) {
     auto* window = static_cast<HostWindow*>(self);
-    if (!window->m_captured || event->button != GDK_BUTTON_PRIMARY)
+    if (!window->captured_ || event->button != GDK_BUTTON_PRIMARY)
         return FALSE;
     RunGuarded("pointer release", [&] {
         window->Deliver(
@@ -524,7 +524,7 @@ gboolean HostWindow::OnButtonRelease(GtkWidget*, GdkEventButton* event, gpointer
 }
 
 gboolean HostWindow::OnGrabBroken(GtkWidget*, GdkEvent*, gpointer self) {
-    static_cast<HostWindow*>(self)->m_captured = false;
+    static_cast<HostWindow*>(self)->captured_ = false;
     return FALSE;
 }
 

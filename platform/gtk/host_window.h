@@ -43,10 +43,10 @@ public:
     HostWindow& operator=(const HostWindow&) = delete;
 
     // The native window; null before Create and after Destroy.
-    GtkWindow* Widget() const { return m_window; }
+    GtkWindow* Widget() const { return window_; }
     // The window's one child, which holds the vendor's web view and the built-in page and shows
     // one of them at a time; null before Create and after Destroy.
-    GtkStack* Content() const { return m_content; }
+    GtkStack* Content() const { return content_; }
     // Shown and at least partly on a monitor.
     bool IsOnScreen() const;
     // `teardown` runs when the window is destroyed, before the window itself goes, so what lives
@@ -65,11 +65,11 @@ public:
     void SetSize(uint32_t width, uint32_t height) override;
     void SetBounds(const Rect& rect) override;
     void Center() override;
-    Rect Bounds() override { return m_rect; }
+    Rect Bounds() override { return rect_; }
     Point ClientToScreen(Point client) override;
     void Show(ShowCommand command) override;
     Dpi ScreenDpi() override;
-    bool IsActive() override { return m_window && gtk_window_is_active(m_window); }
+    bool IsActive() override { return window_ && gtk_window_is_active(window_); }
     void CapturePointer() override;
     void ReleasePointer() override;
     std::optional<Point> CapturedPointerPosition() override;
@@ -122,27 +122,27 @@ private:
     GdkMonitor* MonitorHoldingWindow() const;
     int64_t ClientPointParam(double rootX, double rootY) const;
 
-    std::unique_ptr<MessageQueue> m_queue;
-    std::unique_ptr<Loop> m_loop;
-    WindowEvents* m_events = nullptr;
-    std::vector<std::function<void()>> m_teardowns;
-    bool m_destroyed = false;
+    std::unique_ptr<MessageQueue> queue_;
+    std::unique_ptr<Loop> loop_;
+    WindowEvents* events_ = nullptr;
+    std::vector<std::function<void()>> teardowns_;
+    bool destroyed_ = false;
     // Owned by GTK's list of toplevels; destroyed by Destroy.
-    GtkWindow* m_window = nullptr;
-    GtkStack* m_content = nullptr;
-    std::map<uint32_t, TimerWatch> m_timers;
-    Rect m_rect;
+    GtkWindow* window_ = nullptr;
+    GtkStack* content_ = nullptr;
+    std::map<uint32_t, TimerWatch> timers_;
+    Rect rect_;
     // The server has not yet reported the geometry last requested.
-    bool m_requestPending = false;
-    GdkWindowState m_state = GdkWindowState(0);
-    int m_lastWidth = -1;
-    int m_lastHeight = -1;
-    uint64_t m_reportedKind = kSizeRestored;
-    bool m_captured = false;
-    std::array<StopSignalWatch, 3> m_stopSignals;
+    bool requestPending_ = false;
+    GdkWindowState state_ = GdkWindowState(0);
+    int lastWidth_ = -1;
+    int lastHeight_ = -1;
+    uint64_t reportedKind_ = kSizeRestored;
+    bool captured_ = false;
+    std::array<StopSignalWatch, 3> stopSignals_;
     // Dismisses modal dialogs again and again after a stop signal until the loop has ended: a
     // dialog may open another (the question before replacing a file) or come back after it.
-    guint m_dismissSource = 0;
+    guint dismissSource_ = 0;
 };
 
 } // namespace tarvik::platform::gtk

@@ -96,39 +96,39 @@ void ScheduleDispatch(const StateRef& state) {
 
 } // namespace
 
-MessageQueue::MessageQueue() : m_state(std::make_shared<State>()) {}
+MessageQueue::MessageQueue() : state_(std::make_shared<State>()) {}
 
 MessageQueue::~MessageQueue() {
     Close();
 }
 
 void MessageQueue::Post(const HostMessage& message) {
-    std::lock_guard lock(m_state->mutex);
-    if (m_state->closed)
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed)
         return;
-    m_state->pending.push_back(message);
-    if (!m_state->dispatchScheduled && m_state->sink) {
-        m_state->dispatchScheduled = true;
-        ScheduleDispatch(m_state);
+    state_->pending.push_back(message);
+    if (!state_->dispatchScheduled && state_->sink) {
+        state_->dispatchScheduled = true;
+        ScheduleDispatch(state_);
     }
 }
 
 void MessageQueue::Open(Sink sink) {
-    std::lock_guard lock(m_state->mutex);
-    if (m_state->closed)
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed)
         return;
-    m_state->sink = std::move(sink);
-    if (!m_state->dispatchScheduled && !m_state->pending.empty()) {
-        m_state->dispatchScheduled = true;
-        ScheduleDispatch(m_state);
+    state_->sink = std::move(sink);
+    if (!state_->dispatchScheduled && !state_->pending.empty()) {
+        state_->dispatchScheduled = true;
+        ScheduleDispatch(state_);
     }
 }
 
 void MessageQueue::Close() {
-    std::lock_guard lock(m_state->mutex);
-    m_state->closed = true;
-    m_state->pending.clear();
-    m_state->sink = nullptr;
+    std::lock_guard lock(state_->mutex);
+    state_->closed = true;
+    state_->pending.clear();
+    state_->sink = nullptr;
 }
 
 } // namespace tarvik::platform::gtk

@@ -33,7 +33,7 @@ public:
 
 private:
     // Shared with the idle sources still pending, which may run after this object is gone.
-    std::shared_ptr<State> m_state;
+    std::shared_ptr<State> state_;
 };
 
 } // namespace tarvik::platform::gtk

@@ -3,7 +3,6 @@
 #include "platform/gtk/guarded_callback.h"
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/page_bridge.h"
-#include "platform/gtk/page_origin.h"
 #include "platform/gtk/web_languages.h"
 
 #include "common/curl/web_url.h"
@@ -93,8 +92,8 @@ void PreferUsersLanguages() {
 
 } // namespace
 
-WebView::WebView(HostWindow& window) : m_window(window), m_token(MakeBridgeToken()) {
-    m_window.WhenDestroyed([this] { Close(); });
+WebView::WebView(HostWindow& window) : window_(window), token_(MakeBridgeToken()) {
+    window_.WhenDestroyed([this] { Close(); });
 }
 
 WebView::~WebView() {
@@ -102,143 +101,133 @@ WebView::~WebView() {
 }
 
 void WebView::Create(std::function<void()> onReady) {
-    if (m_view || m_closed || !m_window.Widget())
+    if (view_ || closed_ || !window_.Widget())
         return;
-    m_onReady = std::move(onReady);
+    onReady_ = std::move(onReady);
     ConfineWebProcesses();
     PreferUsersLanguages();
-    m_content.reset(webkit_user_content_manager_new());
-    m_cancellable.reset(g_cancellable_new());
-    const std::string script = PageBridgeScript(m_token);
+    content_.reset(webkit_user_content_manager_new());
+    cancellable_.reset(g_cancellable_new());
+    const std::string script = PageBridgeScript(token_);
     WebKitUserScript* bridge =
         webkit_user_script_new(script.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(m_content.get(), bridge);
+    webkit_user_content_manager_add_script(content_.get(), bridge);
     webkit_user_script_unref(bridge);
     // Connected before registering, so that no message can slip past the handler.
     const std::string signal = std::string("script-message-received::") + kBridgeHandlerName;
-    g_signal_connect(m_content.get(), signal.c_str(), G_CALLBACK(OnScriptMessage), this);
-    webkit_user_content_manager_register_script_message_handler(m_content.get(),
-                                                                kBridgeHandlerName);
+    g_signal_connect(content_.get(), signal.c_str(), G_CALLBACK(OnScriptMessage), this);
+    webkit_user_content_manager_register_script_message_handler(content_.get(), kBridgeHandlerName);
 
-    m_view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(m_content.get()));
-    m_viewRef = RefObject(m_view);
-    WebKitSettings* settings = webkit_web_view_get_settings(m_view);
+    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(content_.get()));
+    viewRef_ = RefObject(view_);
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
     webkit_settings_set_enable_javascript(settings, TRUE);
-    webkit_settings_set_enable_developer_extras(settings, m_inspect ? TRUE : FALSE);
+    webkit_settings_set_enable_developer_extras(settings, inspect_ ? TRUE : FALSE);
     // An installer page gains nothing from GPU compositing, and setting it up (in software where
     // there is no GPU) costs more start-up time and memory than the whole rest of the page: it
     // roughly halved the time to a painted page and cut a third of the memory in the start-up
     // benchmark.
     webkit_settings_set_hardware_acceleration_policy(settings,
                                                      WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-    g_signal_connect(m_view, "load-changed", G_CALLBACK(OnLoadChanged), this);
-    g_signal_connect(m_view, "load-failed", G_CALLBACK(OnLoadFailed), this);
-    g_signal_connect(m_view, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
-    g_signal_connect(m_view, "create", G_CALLBACK(OnCreate), this);
-    g_signal_connect(m_view, "permission-request", G_CALLBACK(OnPermissionRequest), this);
-    g_signal_connect(m_view, "context-menu", G_CALLBACK(OnContextMenu), this);
+    g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
+    g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
+    g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
+    g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
+    g_signal_connect(view_, "permission-request", G_CALLBACK(OnPermissionRequest), this);
+    g_signal_connect(view_, "context-menu", G_CALLBACK(OnContextMenu), this);
 
-    gtk_widget_show(GTK_WIDGET(m_view));
-    gtk_stack_add_named(m_window.Content(), GTK_WIDGET(m_view), kStackName);
+    gtk_widget_show(GTK_WIDGET(view_));
+    gtk_stack_add_named(window_.Content(), GTK_WIDGET(view_), kStackName);
 
     // The embedded browser of the Windows host completes its creation asynchronously, from the
     // message loop; the host relies on that order (its configuration is read in between).
-    m_readySource = g_idle_add(OnReadyIdle, this);
+    readySource_ = g_idle_add(OnReadyIdle, this);
 }
 
 void WebView::Close() {
-    if (m_closed)
+    if (closed_)
         return;
-    m_closed = true;
-    m_onReady = nullptr;
-    m_onMessage = nullptr;
-    m_onLeave = nullptr;
-    m_onFailed = nullptr;
-    if (m_readySource != 0)
-        g_source_remove(m_readySource);
-    m_readySource = 0;
-    if (!m_view)
+    closed_ = true;
+    onReady_ = nullptr;
+    onMessage_ = nullptr;
+    onLeave_ = nullptr;
+    onFailed_ = nullptr;
+    if (readySource_ != 0)
+        g_source_remove(readySource_);
+    readySource_ = 0;
+    if (!view_)
         return;
-    g_cancellable_cancel(m_cancellable.get());
-    g_signal_handlers_disconnect_by_data(m_content.get(), this);
-    g_signal_handlers_disconnect_by_data(m_view, this);
-    webkit_user_content_manager_unregister_script_message_handler(m_content.get(),
+    g_cancellable_cancel(cancellable_.get());
+    g_signal_handlers_disconnect_by_data(content_.get(), this);
+    g_signal_handlers_disconnect_by_data(view_, this);
+    webkit_user_content_manager_unregister_script_message_handler(content_.get(),
                                                                   kBridgeHandlerName);
-    gtk_widget_destroy(GTK_WIDGET(m_view));
-    m_view = nullptr;
+    gtk_widget_destroy(GTK_WIDGET(view_));
+    view_ = nullptr;
 }
 
 void WebView::FitToWindow() {
     // The window is a container of one child: GTK already gives the web view the whole client
     // area on every size change.
-    if (m_view)
-        gtk_widget_queue_resize(GTK_WIDGET(m_view));
+    if (view_)
+        gtk_widget_queue_resize(GTK_WIDGET(view_));
 }
 
 void WebView::SetMessageHandler(std::function<void(const std::string& text)> onMessage) {
-    if (!m_closed)
-        m_onMessage = std::move(onMessage);
+    if (!closed_)
+        onMessage_ = std::move(onMessage);
 }
 
 void WebView::SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) {
-    if (!m_closed)
-        m_onLeave = std::move(onLeave);
+    if (!closed_)
+        onLeave_ = std::move(onLeave);
 }
 
 void WebView::SetLoadFailureHandler(std::function<void()> onFailed) {
-    if (!m_closed)
-        m_onFailed = std::move(onFailed);
+    if (!closed_)
+        onFailed_ = std::move(onFailed);
 }
 
 void WebView::HostNavigationFailed() {
-    m_awaitingHostCommit = false;
-    if (m_onFailed)
-        m_onFailed();
-}
-
-bool WebView::LeavesThePage(const std::string& uri) const {
-    // Until the host's own page has been committed, its navigation and its redirects are free.
-    if (m_awaitingHostCommit || !m_hostOrigin)
-        return false;
-    return OriginOf(uri) != m_hostOrigin;
+    confinement_.HostNavigationEnded();
+    if (onFailed_)
+        onFailed_();
 }
 
 void WebView::Leave(const std::string& uri) {
-    if (m_onLeave && !uri.empty())
-        m_onLeave(uri);
+    if (onLeave_ && !uri.empty())
+        onLeave_(uri);
 }
 
 void WebView::Navigate(const std::string& uri) {
-    if (!m_view)
+    if (!view_)
         return;
     // An address without an origin (unparsable, or a web address without a host) cannot be
     // the host's page.
-    if (!OriginOf(uri))
+    if (!confinement_.BeginHostNavigation(uri))
         return;
-    m_hostOrigin.reset();
-    m_awaitingHostCommit = true;
-    webkit_web_view_load_uri(m_view, uri.c_str());
+    webkit_web_view_load_uri(view_, uri.c_str());
 }
 
 void WebView::PostJson(const std::string& json) {
-    if (!m_view)
+    if (!view_)
         return;
     GVariantDict arguments;
     g_variant_dict_init(&arguments, nullptr);
     g_variant_dict_insert_value(&arguments, "json", g_variant_new_string(json.c_str()));
     const std::string body = std::string("return window.") + kBridgeDeliverFunction + "(json);";
     // The JSON travels as an argument and is parsed by the bridge, never run as script.
-    webkit_web_view_call_async_javascript_function(m_view, body.c_str(), -1,
+    webkit_web_view_call_async_javascript_function(view_, body.c_str(), -1,
                                                    g_variant_dict_end(&arguments), nullptr, nullptr,
-                                                   m_cancellable.get(), OnDeliverFinished, nullptr);
+                                                   cancellable_.get(), OnDeliverFinished, nullptr);
 }
 
 gboolean WebView::OnReadyIdle(gpointer self) {
     auto* view = static_cast<WebView*>(self);
-    view->m_readySource = 0;
+    view->readySource_ = 0;
     // Moved out first: the host may destroy this web view from inside its handler.
-    std::function<void()> onReady = std::move(view->m_onReady);
+    std::function<void()> onReady = std::move(view->onReady_);
     if (onReady)
         RunGuarded("web view ready", onReady);
     return G_SOURCE_REMOVE;
@@ -252,15 +241,12 @@ void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpoin
         return;
     RunGuarded("page commit", [&] {
         const char* uri = webkit_web_view_get_uri(webView);
-        view->m_committedUri = uri ? uri : "";
-        TARVIK_LOG("page: committed ", LoggedUrl(view->m_committedUri));
-        if (view->m_awaitingHostCommit) {
-            view->m_awaitingHostCommit = false;
-            view->m_hostOrigin = OriginOf(view->m_committedUri);
-        }
+        view->committedUri_ = uri ? uri : "";
+        TARVIK_LOG("page: committed ", LoggedUrl(view->committedUri_));
+        view->confinement_.Committed(view->committedUri_);
         // Opened once the page has a document, so that the inspector shows it from the start.
-        if (view->m_inspect && !view->m_inspectorShown) {
-            view->m_inspectorShown = true;
+        if (view->inspect_ && !view->inspectorShown_) {
+            view->inspectorShown_ = true;
             webkit_web_inspector_show(webkit_web_view_get_inspector(webView));
         }
     });
@@ -274,7 +260,7 @@ gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GE
     });
     // A failure before the commit ends the host's navigation; the shown document stays foreign.
     if (event == WEBKIT_LOAD_COMMITTED || event == WEBKIT_LOAD_FINISHED ||
-        !view->m_awaitingHostCommit)
+        !view->confinement_.AwaitingHostCommit())
         return FALSE;
     // A load replaced by the host's next navigation, or one the view itself refused (an HTTP
     // error answer, already reported), is no failure of the page.
@@ -283,10 +269,10 @@ gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GE
     const bool refused =
         error && g_error_matches(error, WEBKIT_POLICY_ERROR,
                                  WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE);
-    if (replaced || refused) {
-        view->m_awaitingHostCommit = replaced && view->m_awaitingHostCommit;
+    if (refused)
+        view->confinement_.HostNavigationEnded();
+    if (replaced || refused)
         return FALSE;
-    }
     RunGuarded("page load failure", [&] { view->HostNavigationFailed(); });
     return FALSE;
 }
@@ -307,11 +293,11 @@ void WebView::HandleScriptMessage(WebKitJavascriptResult* result) {
     gsize size = 0;
     const auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     const std::string_view payload(data ? data : "", data ? size : 0);
-    std::optional<std::string> text = UnwrapBridgeMessage(payload, m_token);
-    if (!text || !m_hostOrigin || OriginOf(m_committedUri) != m_hostOrigin)
+    std::optional<std::string> text = UnwrapBridgeMessage(payload, token_);
+    if (!text || !confinement_.AcceptsMessagesFrom(committedUri_))
         return;
-    if (m_onMessage)
-        m_onMessage(*text);
+    if (onMessage_)
+        onMessage_(*text);
 }
 
 gboolean WebView::OnDecidePolicy(WebKitWebView* webView, WebKitPolicyDecision* decision,
@@ -346,7 +332,7 @@ gboolean WebView::DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
         // The host's page answered with an HTTP error: an error page from a server is no page
         // the user can install from, so it is not shown and the host hears of the failure.
         WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
-        if (view->m_awaitingHostCommit && answer &&
+        if (view->confinement_.AwaitingHostCommit() && answer &&
             webkit_uri_response_get_status_code(answer) >= 400) {
             webkit_policy_decision_ignore(decision);
             view->HostNavigationFailed();
@@ -355,7 +341,7 @@ gboolean WebView::DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
         WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
         const std::string target = uri ? uri : "";
-        if (!view->LeavesThePage(target))
+        if (!view->confinement_.LeavesThePage(target))
             return FALSE;
         webkit_policy_decision_ignore(decision);
         view->Leave(target);
@@ -383,7 +369,7 @@ gboolean WebView::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* r
 
 gboolean WebView::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
                                 WebKitHitTestResult*, gpointer self) {
-    const bool inspecting = static_cast<WebView*>(self)->m_inspect;
+    const bool inspecting = static_cast<WebView*>(self)->inspect_;
     return RunGuarded("context menu", gboolean(FALSE),
                       [&] { return gboolean(KeepEditingActionsOnly(menu, inspecting)); });
 }

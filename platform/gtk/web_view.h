@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/gtk/gobject_ptr.h"
+#include "platform/page_confinement.h"
 #include "platform/web_view.h"
 
 #include <gtk/gtk.h>
@@ -34,7 +35,7 @@ public:
     WebView& operator=(const WebView&) = delete;
 
     // The native view; null before Create and after the window is destroyed.
-    WebKitWebView* Widget() const { return m_view; }
+    WebKitWebView* Widget() const { return view_; }
 
     void Create(std::function<void()> onReady) override;
     void FitToWindow() override;
@@ -47,7 +48,7 @@ public:
     // Before Create: WebKit's developer extras, and the inspector opened beside the page once it
     // is committed, so that a vendor can read the page's console and step through the bridge.
     // The context menu then keeps "Inspect Element" as well.
-    void ShowInspector(bool on) { m_inspect = on; }
+    void ShowInspector(bool on) { inspect_ = on; }
 
 private:
     static gboolean OnReadyIdle(gpointer self);
@@ -65,8 +66,6 @@ private:
     static gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                  WebKitPolicyDecisionType type, gpointer self);
 
-    // Whether a top-level document at `uri` would take the window away from the host's page.
-    bool LeavesThePage(const std::string& uri) const;
     void Leave(const std::string& uri);
     // The host's own navigation failed before its document was committed.
     void HostNavigationFailed();
@@ -75,28 +74,26 @@ private:
     // Disconnects everything and destroys the view; no callback reaches the host afterwards.
     void Close();
 
-    HostWindow& m_window;
-    bool m_closed = false;
-    bool m_inspect = false;
-    bool m_inspectorShown = false;
-    std::string m_token;
-    std::function<void()> m_onReady;
-    std::function<void(const std::string&)> m_onMessage;
-    std::function<void(const std::string&)> m_onLeave;
-    std::function<void()> m_onFailed;
-    GObjectPtr<WebKitUserContentManager> m_content;
+    HostWindow& window_;
+    bool closed_ = false;
+    bool inspect_ = false;
+    bool inspectorShown_ = false;
+    std::string token_;
+    std::function<void()> onReady_;
+    std::function<void(const std::string&)> onMessage_;
+    std::function<void(const std::string&)> onLeave_;
+    std::function<void()> onFailed_;
+    GObjectPtr<WebKitUserContentManager> content_;
     // Owned by the window; a reference is kept so it can be torn down in order.
-    GObjectPtr<WebKitWebView> m_viewRef;
-    WebKitWebView* m_view = nullptr;
-    GObjectPtr<GCancellable> m_cancellable;
-    guint m_readySource = 0;
+    GObjectPtr<WebKitWebView> viewRef_;
+    WebKitWebView* view_ = nullptr;
+    GObjectPtr<GCancellable> cancellable_;
+    guint readySource_ = 0;
 
-    // The host asked for a page and its document has not been committed yet.
-    bool m_awaitingHostCommit = false;
-    // The origin of the host's own page, once it has been committed.
-    std::optional<std::string> m_hostOrigin;
+    // Which documents may stay in the window and speak to the host.
+    PageConfinement confinement_;
     // The address of the top-level document committed last.
-    std::string m_committedUri;
+    std::string committedUri_;
 };
 
 // Leaves only the editing actions a page's text needs (cut, copy, paste, select all) in a context

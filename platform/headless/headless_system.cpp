@@ -6,6 +6,7 @@
 #include "platform/posix/posix_system.h"
 #endif
 
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -20,13 +21,28 @@ struct HeadlessSystem::Shared {
     // ProxyFor's script (not recorded as a call: the order of file operations is what tests
     // compare).
     bool realProxy = false;
+    std::function<void()> whileCommitting;
     std::optional<std::string> proxy;
+    bool holdProxy = false;
+    HeldLookups held;
+    // Tells of every change to `held`, and wakes held lookups whose stop was requested.
+    mutable std::condition_variable_any heldChanged;
 
     // Records the call and tells whether the fault is injected.
     bool Ask(std::string operation, std::string argument, std::optional<Fault> fault = {}) {
         const std::lock_guard lock(mutex);
         calls.push_back({std::move(operation), std::move(argument)});
         return fault && faults.contains(*fault);
+    }
+    // Runs the test's hook outside the lock, so that the hook may wait for the test.
+    void Committing() {
+        std::function<void()> hook;
+        {
+            const std::lock_guard lock(mutex);
+            hook = whileCommitting;
+        }
+        if (hook)
+            hook();
     }
     bool Injected(Fault fault) const {
         const std::lock_guard lock(mutex);
@@ -73,12 +89,14 @@ public:
         return real_->RecordOriginUrl(url);
     }
     bool Commit() override {
+        shared_->Committing();
         if (shared_->Ask("DownloadFile::Commit", path(), Fault::DownloadCommitFails))
             return false;
         return real_->Commit();
     }
 
     CommitOutcome CommitWithoutReplacing(const std::string& targetPath) override {
+        shared_->Committing();
         if (shared_->Ask("DownloadFile::CommitWithoutReplacing", targetPath,
                          Fault::DownloadCommitFails))
             return CommitOutcome::Failed;
@@ -118,6 +136,11 @@ std::vector<HeadlessSystem::Call> HeadlessSystem::Calls() const {
     return shared_->calls;
 }
 
+void HeadlessSystem::WhileCommitting(std::function<void()> hook) {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->whileCommitting = std::move(hook);
+}
+
 void HeadlessSystem::AnswerProxy(std::optional<std::string> answer) {
     const std::lock_guard lock(shared_->mutex);
     shared_->realProxy = false;
@@ -129,19 +152,58 @@ void HeadlessSystem::UseRealProxyResolver() {
     shared_->realProxy = true;
 }
 
-std::optional<std::string> HeadlessSystem::ProxyFor(const std::string& url) {
+void HeadlessSystem::HoldProxyLookups() {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->holdProxy = true;
+}
+
+HeadlessSystem::HeldLookups HeadlessSystem::HeldProxyLookups() const {
+    const std::lock_guard lock(shared_->mutex);
+    return shared_->held;
+}
+
+bool HeadlessSystem::WaitForHeldProxyLookups(size_t count,
+                                             std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(shared_->mutex);
+    return shared_->heldChanged.wait_for(lock, timeout,
+                                         [&] { return shared_->held.waiting >= count; });
+}
+
+bool HeadlessSystem::WaitForStoppedProxyLookups(size_t count,
+                                                std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(shared_->mutex);
+    return shared_->heldChanged.wait_for(lock, timeout,
+                                         [&] { return shared_->held.stopped >= count; });
+}
+
+std::optional<std::string> HeadlessSystem::ProxyFor(const std::string& url, std::stop_token stop) {
     {
-        const std::lock_guard lock(shared_->mutex);
+        std::unique_lock lock(shared_->mutex);
+        if (shared_->holdProxy) {
+            ++shared_->held.waiting;
+            shared_->heldChanged.notify_all();
+            // Ends only with the stop, or at the limit.
+            shared_->heldChanged.wait_for(lock, stop, kHeldLookupLimit, [] { return false; });
+            const bool stopped = stop.stop_requested();
+            --shared_->held.waiting;
+            ++(stopped ? shared_->held.stopped : shared_->held.neverStopped);
+            shared_->heldChanged.notify_all();
+            return std::nullopt;
+        }
         if (!shared_->realProxy)
             return shared_->proxy;
     }
-    return real_->ProxyFor(url);
+    return real_->ProxyFor(url, std::move(stop));
 }
 
 std::string HeadlessSystem::ExecutablePath() {
     if (shared_->Ask("ExecutablePath", {}, Fault::UnknownExecutable))
         return {};
     return real_->ExecutablePath();
+}
+
+SystemName HeadlessSystem::Name() {
+    return real_->Name();
 }
 
 std::string HeadlessSystem::ExecutableFolder() {

@@ -2,6 +2,9 @@
 
 #include "platform/system.h"
 
+#include <chrono>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +53,8 @@ public:
 
     std::string ExecutablePath() override;
     std::string ExecutableFolder() override;
+    // The real system's.
+    SystemName Name() override;
     bool IsRegularFile(const std::string& path) override;
     FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
@@ -57,12 +62,35 @@ public:
     std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
     // What the test scripted with AnswerProxy; without a script, nothing (no resolver), so that
     // tests do not depend on the proxy settings of the machine they run on.
-    std::optional<std::string> ProxyFor(const std::string& url) override;
+    std::optional<std::string> ProxyFor(const std::string& url, std::stop_token stop) override;
+
+    // Runs `hook` on the worker's thread each time a download file is about to be put in its
+    // target's place (before a commit fault is looked at), so that a test can hold a transfer
+    // at its very end. Empty: none.
+    void WhileCommitting(std::function<void()> hook);
 
     // The answer ProxyFor gives from now on, for every URL; UseRealProxyResolver asks the real
     // system (GIO) instead.
     void AnswerProxy(std::optional<std::string> answer);
     void UseRealProxyResolver();
+    // From now on every ProxyFor waits, as for a desktop whose configuration script never
+    // arrives, until its stop is requested, and then answers nothing. One that is never stopped
+    // gives up after kHeldLookupLimit, counted as such, so that a test fails rather than hangs.
+    void HoldProxyLookups();
+    static constexpr std::chrono::seconds kHeldLookupLimit{20};
+    struct HeldLookups {
+        size_t waiting = 0;      // waiting now
+        size_t stopped = 0;      // ended by their stop
+        size_t neverStopped = 0; // gave up waiting for it
+        bool operator==(const HeldLookups&) const = default;
+    };
+    HeldLookups HeldProxyLookups() const;
+    // Waits until `count` held lookups wait at the same time (a worker sits in its lookup); false
+    // when that has not happened within `timeout`.
+    bool WaitForHeldProxyLookups(size_t count, std::chrono::milliseconds timeout) const;
+    // Waits until `count` held lookups in all have ended by their stop; false when that has not
+    // happened within `timeout`.
+    bool WaitForStoppedProxyLookups(size_t count, std::chrono::milliseconds timeout) const;
 
     struct Shared;
 

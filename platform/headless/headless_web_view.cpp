@@ -1,5 +1,8 @@
 #include "platform/headless/headless_web_view.h"
 
+#include <cstdlib>
+#include <fstream>
+
 namespace tarvik::platform::headless {
 
 void HeadlessWebView::CompleteCreation() {
@@ -60,6 +63,11 @@ void HeadlessWebView::SetMessageHandler(std::function<void(const std::string& te
 
 void HeadlessWebView::PostJson(const std::string& json) {
     notices.push_back(json);
+    // The page tests check every notice the host tests produce against the protocol's schema;
+    // they run the host tests with this set. One line per notice, appended whole, so that
+    // test processes running side by side can share the file.
+    if (const char* dump = std::getenv("TARVIK_NOTICE_DUMP"); dump && *dump)
+        std::ofstream(dump, std::ios::app) << json + '\n' << std::flush;
 }
 
 } // namespace tarvik::platform::headless

@@ -9,7 +9,9 @@
 namespace tarvik::platform::headless {
 
 // The web view without a browser: it records navigations and the JSON sent to the page, and lets
-// a test complete the view's creation and deliver page messages as the real one would.
+// a test complete the view's creation and deliver page messages as the real one would. With
+// TARVIK_NOTICE_DUMP naming a file, each JSON text sent to the page is also appended to it as a
+// line, so that a whole run's notices can be checked against the protocol's schema.
 //
 // Threads: the test's thread only.
 class HeadlessWebView final : public WebView {

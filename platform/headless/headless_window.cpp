@@ -87,7 +87,8 @@ void HeadlessWindow::Destroy() {
 }
 
 void HeadlessWindow::SetTitle(const std::string& utf8Title) {
-    title = utf8Title;
+    // As a window system takes it: up to the first zero.
+    title = utf8Title.substr(0, utf8Title.find('\0'));
 }
 
 void HeadlessWindow::SetIcon() {

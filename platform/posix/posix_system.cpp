@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -20,7 +21,13 @@ public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     ~UniqueFd() { Close(); }
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&&) = delete;
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            Close();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
@@ -122,12 +129,30 @@ bool IsRefusal(int error) {
     return error == EACCES || error == EPERM || error == EROFS;
 }
 
+// The folder a download file lives in, held open from the file's creation: the temporary file is
+// created, removed and renamed relative to it, so that whatever happens to the folder's path
+// meanwhile (the folder renamed, replaced by another folder, a file or a link) the file never
+// leaves the folder it was made in, and is removed from there.
+struct DownloadFolder {
+    UniqueFd fd;
+    std::string path;
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    // Whether `path` still leads to the folder held open.
+    bool StillAtItsPath() const {
+        struct stat now {};
+        return ::stat(path.c_str(), &now) == 0 && now.st_dev == device && now.st_ino == inode;
+    }
+};
+
 class PosixDownloadFile final : public DownloadFile {
 public:
-    PosixDownloadFile(UniqueFd fd, std::string path, std::string target, std::string folder,
+    PosixDownloadFile(UniqueFd fd, DownloadFolder folder, std::string name, std::string target,
                       dev_t device, ino_t inode)
-        : fd_(std::move(fd)), path_(std::move(path)), target_(std::move(target)),
-          folder_(std::move(folder)), device_(device), inode_(inode) {}
+        : fd_(std::move(fd)), folder_(std::move(folder)), name_(std::move(name)),
+          path_(Join(folder_.path, name_)), target_(std::move(target)), device_(device),
+          inode_(inode) {}
 
     ~PosixDownloadFile() override {
         fd_.Close();
@@ -136,8 +161,9 @@ public:
         // Someone may have put another file under the temporary name meanwhile; only the file
         // this object created is deleted.
         struct stat now {};
-        if (::lstat(path_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_)
-            ::unlink(path_.c_str());
+        if (::fstatat(folder_.fd.get(), name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            now.st_dev == device_ && now.st_ino == inode_)
+            ::unlinkat(folder_.fd.get(), name_.c_str(), 0);
     }
 
     const std::string& path() const override { return path_; }
@@ -209,39 +235,45 @@ public:
     }
 
     bool Commit() override {
-        if (!MakeDurable())
+        const std::string name = Split(target_).name;
+        if (!MakeDurable() || !folder_.StillAtItsPath())
             return false;
-        if (::rename(path_.c_str(), target_.c_str()) != 0)
+        if (::renameat(folder_.fd.get(), name_.c_str(), folder_.fd.get(), name.c_str()) != 0)
             return false;
         committed_ = true;
-        SyncFolder(folder_);
+        SyncFolderEntry();
         return true;
     }
 
     CommitOutcome CommitWithoutReplacing(const std::string& targetPath) override {
-        if (committed_ || !MakeDurable())
+        const SplitPath where = Split(targetPath);
+        if (committed_ || where.name.empty() || !MakeDurable() || !folder_.StillAtItsPath() ||
+            !SameFolder(where.folder))
             return CommitOutcome::Failed;
+        const int folder = folder_.fd.get();
         int result =
-            ::renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, targetPath.c_str(), RENAME_NOREPLACE);
+            ::renameat2(folder, name_.c_str(), folder, where.name.c_str(), RENAME_NOREPLACE);
         if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
             // A file system without the flag: a hard link is made only where no name exists,
             // and then the temporary name goes.
-            result = ::link(path_.c_str(), targetPath.c_str());
+            result = ::linkat(folder, name_.c_str(), folder, where.name.c_str(), 0);
             if (result == 0)
-                ::unlink(path_.c_str());
+                ::unlinkat(folder, name_.c_str(), 0);
         }
         if (result != 0)
             return errno == EEXIST ? CommitOutcome::NameTaken : CommitOutcome::Failed;
         committed_ = true;
-        SyncFolder(folder_);
+        SyncFolderEntry();
         return CommitOutcome::Committed;
     }
 
 private:
     UniqueFd fd_;
+    const DownloadFolder folder_;
+    // The temporary file's name in the folder.
+    const std::string name_;
     const std::string path_;
     const std::string target_;
-    const std::string folder_;
     const dev_t device_;
     const ino_t inode_;
     static constexpr uint64_t kWriteBackEvery = 16 * 1024 * 1024;
@@ -263,6 +295,18 @@ private:
         durable_ = synced && closed;
         return durable_;
     }
+
+    // Whether `folder` (a path) is the folder the file was made in.
+    bool SameFolder(const std::string& folder) const {
+        struct stat info {};
+        return ::stat(folder.c_str(), &info) == 0 && info.st_dev == folder_.device &&
+               info.st_ino == folder_.inode;
+    }
+
+    // Makes the rename durable. A folder opened without read permission, and some file systems,
+    // cannot be synced; the renamed file is complete and in place all the same, so this is no
+    // reason to report a failure.
+    void SyncFolderEntry() const { ::fsync(folder_.fd.get()); }
 };
 
 } // namespace
@@ -286,6 +330,13 @@ std::string PosixSystem::ExecutableFolder() {
     if (path.empty() || path.front() != '/')
         return {};
     return Split(path).folder;
+}
+
+SystemName PosixSystem::Name() {
+    utsname system{};
+    if (::uname(&system) != 0)
+        return {"Linux", "unknown"};
+    return {system.sysname, system.machine};
 }
 
 bool PosixSystem::IsRegularFile(const std::string& path) {
@@ -408,22 +459,40 @@ std::unique_ptr<DownloadFile> PosixSystem::CreateDownloadFile(const std::string&
     const SplitPath where = Split(targetPath);
     if (where.name.empty() || where.name == "." || where.name == "..")
         return nullptr;
-    std::string temporaryPath;
-    int error = 0;
+    DownloadFolder folder;
+    folder.path = where.folder;
+    // A folder the user may write into but not list can still be held, without read access.
+    folder.fd = UniqueFd(::open(where.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.fd.valid() && errno == EACCES)
+        folder.fd = UniqueFd(::open(where.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat folderInfo {};
+    if (!folder.fd.valid() || ::fstat(folder.fd.get(), &folderInfo) != 0)
+        return nullptr;
+    folder.device = folderInfo.st_dev;
+    folder.inode = folderInfo.st_ino;
     // O_EXCL and O_NOFOLLOW: nothing that already has the name, a planted link included, is ever
     // opened, truncated or later deleted. O_CLOEXEC: the installer started later must not inherit
     // the descriptor.
-    UniqueFd fd = CreateHiddenFile(where, ".part", 0644, temporaryPath, error);
-    if (!fd.valid())
-        return nullptr;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        fd.Close();
-        ::unlink(temporaryPath.c_str());
-        return nullptr;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string name = HiddenNameBeside(where.name, ".part");
+        UniqueFd fd(::openat(folder.fd.get(), name.c_str(),
+                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!fd.valid()) {
+            if (errno == EEXIST)
+                continue;
+            return nullptr;
+        }
+        struct stat info {};
+        if (::fstat(fd.get(), &info) != 0) {
+            fd.Close();
+            ::unlinkat(folder.fd.get(), name.c_str(), 0);
+            return nullptr;
+        }
+        return std::make_unique<PosixDownloadFile>(std::move(fd), std::move(folder),
+                                                   std::move(name), targetPath, info.st_dev,
+                                                   info.st_ino);
     }
-    return std::make_unique<PosixDownloadFile>(std::move(fd), std::move(temporaryPath), targetPath,
-                                               where.folder, info.st_dev, info.st_ino);
+    return nullptr;
 }
 
 } // namespace tarvik::platform::posix

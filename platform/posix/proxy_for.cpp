@@ -1,5 +1,7 @@
 #include "platform/posix/posix_system.h"
+#include "platform/posix/proxy_lookup.h"
 
+#include "platform/answer_within.h"
 #include "platform/proxy_url.h"
 
 #include <gio/gio.h>
@@ -17,24 +19,13 @@ struct StrvFree {
 struct ErrorFree {
     void operator()(GError* error) const { g_error_free(error); }
 };
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
 
-} // namespace
-
-std::optional<std::string> PosixSystem::ProxyFor(const std::string& url) {
-    // The default resolver is GIO's choice for this desktop: GNOME's settings in a GNOME session,
-    // libproxy (environment variables, other desktops' settings, auto-configuration) elsewhere.
-    // Without glib-networking only a stand-in is there, which says nothing.
-    GProxyResolver* resolver = g_proxy_resolver_get_default();
-    if (!resolver || !g_proxy_resolver_is_supported(resolver))
-        return std::nullopt;
-    GError* rawError = nullptr;
-    const std::unique_ptr<gchar*, StrvFree> proxies(
-        g_proxy_resolver_lookup(resolver, url.c_str(), nullptr, &rawError));
-    const std::unique_ptr<GError, ErrorFree> error(rawError);
-    if (!proxies)
-        return std::nullopt;
-    // In the resolver's order of preference: the first one the library can use.
-    for (gchar** entry = proxies.get(); *entry; ++entry) {
+// The resolver's list, in its order of preference: the first one the library can use.
+std::optional<std::string> ChooseProxy(gchar** proxies) {
+    for (gchar** entry = proxies; *entry; ++entry) {
         const std::string_view proxy(*entry);
         if (proxy == "direct://")
             return std::string();
@@ -44,6 +35,45 @@ std::optional<std::string> PosixSystem::ProxyFor(const std::string& url) {
             return std::string(proxy);
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> LookUpProxy(GProxyResolver* resolver, const std::string& url,
+                                       std::chrono::milliseconds limit,
+                                       const std::stop_token& stop) {
+    if (!resolver || !g_proxy_resolver_is_supported(resolver))
+        return std::nullopt;
+    // Held by the lookup's thread, which may outlive this call.
+    const std::shared_ptr<GProxyResolver> held(G_PROXY_RESOLVER(g_object_ref(resolver)),
+                                               ObjectUnref());
+    return AnswerWithin(
+        [held, url](const std::stop_token& abandoned) -> std::optional<std::string> {
+            const std::unique_ptr<GCancellable, ObjectUnref> cancellable(g_cancellable_new());
+            // GIO's resolvers end a cancelled lookup at once: GNOME's stops its call to the PAC
+            // runner, libproxy's returns while the script goes on in GIO's own thread.
+            GCancellable* toCancel = cancellable.get();
+            const std::stop_callback cancel(abandoned,
+                                            [toCancel] { g_cancellable_cancel(toCancel); });
+            GError* rawError = nullptr;
+            const std::unique_ptr<gchar*, StrvFree> proxies(
+                g_proxy_resolver_lookup(held.get(), url.c_str(), cancellable.get(), &rawError));
+            const std::unique_ptr<GError, ErrorFree> error(rawError);
+            if (!proxies)
+                return std::nullopt;
+            return ChooseProxy(proxies.get());
+        },
+        limit, stop);
+}
+
+PosixSystem::PosixSystem(std::chrono::milliseconds proxyLookupLimit)
+    : proxyLookupLimit_(proxyLookupLimit) {}
+
+std::optional<std::string> PosixSystem::ProxyFor(const std::string& url, std::stop_token stop) {
+    // The default resolver is GIO's choice for this desktop: GNOME's settings in a GNOME session,
+    // libproxy (environment variables, other desktops' settings, auto-configuration) elsewhere.
+    // Without glib-networking only a stand-in is there, which says nothing.
+    return LookUpProxy(g_proxy_resolver_get_default(), url, proxyLookupLimit_, stop);
 }
 
 } // namespace tarvik::platform::posix

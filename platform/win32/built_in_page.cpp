@@ -20,20 +20,6 @@ constexpr wchar_t kClassName[] = L"TarvikBuiltInPage";
 constexpr int kRetryId = IDOK;
 constexpr int kCloseId = IDCANCEL;
 
-void RegisterClassOnce(WNDPROC procedure) {
-    static const bool registered = [procedure] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = procedure;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kClassName;
-        return ::RegisterClassExW(&windowClass) != 0;
-    }();
-    (void)registered;
-}
-
 // A text field of the host's data; empty when missing or not a text.
 std::string Field(const nlohmann::json& data, const std::string& name) {
     const auto found = data.find(name);
@@ -59,7 +45,8 @@ bool BuiltInPage::Make() {
         return true;
     if (!window_.Handle())
         return false;
-    RegisterClassOnce(&BuiltInPage::WindowProc);
+    static const bool registered = RegisterWindowClass(kClassName, &BuiltInPage::WindowProc);
+    (void)registered;
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     // Clipped against its siblings and above them: the web view's own window is a sibling too.
     page_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"",

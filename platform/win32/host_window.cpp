@@ -20,20 +20,6 @@ constexpr UINT kQueuedAction = WM_APP + 2;
 // The system's move loop for the page's drag has ended.
 constexpr UINT kMoveLoopEnded = WM_APP + 3;
 
-void RegisterClassOnce(WNDPROC procedure) {
-    static const bool registered = [procedure] {
-        WNDCLASSEXW windowClass{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = procedure;
-        windowClass.hInstance = ::GetModuleHandleW(nullptr);
-        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kClassName;
-        return ::RegisterClassExW(&windowClass) != 0;
-    }();
-    (void)registered;
-}
-
 // The host's own messages: WM_USER up to the class's private range.
 bool IsHostMessage(UINT message) {
     return message >= WM_USER && message < WM_APP;
@@ -82,7 +68,8 @@ void HostWindow::Post(const HostMessage& message) {
 
 void HostWindow::Create(WindowEvents& events) {
     events_ = &events;
-    RegisterClassOnce(&HostWindow::WindowProc);
+    static const bool registered = RegisterWindowClass(kClassName, &HostWindow::WindowProc);
+    (void)registered;
     // Hidden until the loop shows it; WS_EX_APPWINDOW gives the frameless window its taskbar
     // entry.
     ::CreateWindowExW(WS_EX_APPWINDOW, kClassName, L"", WS_POPUP | WS_CLIPCHILDREN, 0, 0,
@@ -230,7 +217,9 @@ void HostWindow::Destroy() {
 void HostWindow::SetTitle(const std::string& title) {
     if (!hwnd_)
         return;
-    const std::wstring wide = WideFromNarrow(ToUtf8FromAnsi(title));
+    // UTF-16 for the window system's wide call, so that every character of the name shows,
+    // whatever the ANSI code page lacks.
+    const std::wstring wide = WideFromNarrow(title);
     ::SetWindowTextW(hwnd_, wide.c_str());
 }
 

@@ -1,15 +1,106 @@
 #include "platform/win32/proxy_settings.h"
 
 #include "common/curl/web_url.h"
+#include "common/text_conversion.h"
+#include "platform/answer_within.h"
 #include "platform/proxy_url.h"
+#include "platform/win32/win32_system.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace tarvik::platform::win32 {
 namespace {
+
+// WinHTTP hands its texts over for the caller to free with GlobalFree.
+void FreeWinHttpTexts(std::initializer_list<LPWSTR> texts) {
+    for (LPWSTR text : texts) {
+        if (text)
+            ::GlobalFree(text);
+    }
+}
+
+// The user's proxy settings as WinHTTP hands them over.
+struct IeProxyConfig {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG raw{};
+    IeProxyConfig() = default;
+    IeProxyConfig(const IeProxyConfig&) = delete;
+    IeProxyConfig& operator=(const IeProxyConfig&) = delete;
+    ~IeProxyConfig() {
+        FreeWinHttpTexts({raw.lpszAutoConfigUrl, raw.lpszProxy, raw.lpszProxyBypass});
+    }
+};
+
+struct ProxyInfo {
+    WINHTTP_PROXY_INFO raw{};
+    ProxyInfo() = default;
+    ProxyInfo(const ProxyInfo&) = delete;
+    ProxyInfo& operator=(const ProxyInfo&) = delete;
+    ~ProxyInfo() { FreeWinHttpTexts({raw.lpszProxy, raw.lpszProxyBypass}); }
+};
+
+std::string Narrow(const wchar_t* text) {
+    return text ? NarrowFromWide(text) : std::string();
+}
+
+// Whether automatic detection found no configuration on this network before: it is then not
+// asked again for every request of this run (on a network without one it costs a DNS lookup,
+// and a DHCP query, each time).
+std::atomic<bool> detectionFoundNothing{false};
+
+// The proxy the automatic settings give for `url`: detection on the network (WPAD) and the
+// configuration script's address. Nothing when they give no answer.
+std::optional<std::string> AutomaticProxyFor(const std::string& url,
+                                             const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config) {
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    const std::wstring script = config.lpszAutoConfigUrl ? config.lpszAutoConfigUrl : L"";
+    const bool detect = config.fAutoDetect && !detectionFoundNothing.load();
+    if (detect) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
+        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    if (!script.empty()) {
+        options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
+        options.lpszAutoConfigUrl = script.c_str();
+    }
+    if (options.dwFlags == 0)
+        return std::nullopt;
+    // One session for the run: WinHTTP keeps the script's address and the script it fetched
+    // with the session, so that a lookup per request (the info request, every event report,
+    // each download attempt) does not fetch and run the script again each time. It is never
+    // closed: a lookup its caller gave up on may still be using it on its own thread while the
+    // program ends (see AnswerWithin); the system frees it with the process.
+    static const HINTERNET session = ::WinHttpOpen(
+        L"Tarvik", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session)
+        return std::nullopt;
+    const std::wstring address = WideFromNarrow(url);
+    ProxyInfo info;
+    BOOL found = ::WinHttpGetProxyForUrl(session, address.c_str(), &options, &info.raw);
+    // A script behind an authenticating server is fetched with the user's logon, as the
+    // browser fetches it; only then, as the system service keeps no script fetched that way.
+    if (!found && ::GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
+        options.fAutoLogonIfChallenged = TRUE;
+        found = ::WinHttpGetProxyForUrl(session, address.c_str(), &options, &info.raw);
+    }
+    if (!found) {
+        if (detect && script.empty() && ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED)
+            detectionFoundNothing.store(true);
+        return std::nullopt;
+    }
+    if (info.raw.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.raw.lpszProxy)
+        return FirstListedProxy(NarrowFromWide(info.raw.lpszProxy));
+    return std::string(); // the script said DIRECT
+}
 
 char AsciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -137,6 +228,32 @@ std::string FirstListedProxy(std::string_view list) {
             return *server;
     }
     return {};
+}
+
+namespace {
+
+// The user's settings, which the web view follows too. Without them (WinHTTP refuses), the
+// transfer library reads the usual environment variables itself.
+std::optional<std::string> UsersProxyFor(const std::string& url) {
+    IeProxyConfig config;
+    if (!::WinHttpGetIEProxyConfigForCurrentUser(&config.raw))
+        return std::nullopt;
+    if (config.raw.fAutoDetect || config.raw.lpszAutoConfigUrl) {
+        // As the browser does: automatic settings first, and the manual ones when they find
+        // nothing.
+        if (std::optional<std::string> automatic = AutomaticProxyFor(url, config.raw))
+            return automatic;
+    }
+    return ManualProxyFor({Narrow(config.raw.lpszProxy), Narrow(config.raw.lpszProxyBypass)}, url);
+}
+
+} // namespace
+
+// The System's proxy on Windows, beside the reading of the settings it asks WinHTTP for.
+std::optional<std::string> Win32System::ProxyFor(const std::string& url, std::stop_token stop) {
+    // WinHTTP's lookup cannot be interrupted; a lookup given up goes on by itself.
+    return AnswerWithin([url](std::stop_token) { return UsersProxyFor(url); }, kProxyLookupLimit,
+                        stop);
 }
 
 } // namespace tarvik::platform::win32

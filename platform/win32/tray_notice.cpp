@@ -50,14 +50,7 @@ bool TrayNotice::Show(const std::string& title, const std::string& body) {
     if (!window_.Handle())
         return false;
     if (!messages_) {
-        static const bool registered = [] {
-            WNDCLASSEXW windowClass{};
-            windowClass.cbSize = sizeof windowClass;
-            windowClass.lpfnWndProc = &TrayNotice::WindowProc;
-            windowClass.hInstance = ::GetModuleHandleW(nullptr);
-            windowClass.lpszClassName = kClassName;
-            return ::RegisterClassExW(&windowClass) != 0;
-        }();
+        static const bool registered = RegisterWindowClass(kClassName, &TrayNotice::WindowProc);
         if (!registered)
             return false;
         messages_ = ::CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,

@@ -1,8 +1,8 @@
 #include "platform/win32/web_view.h"
 
+#include "common/curl/web_url.h"
 #include "common/text_conversion.h"
 #include "common/translation.h"
-#include "platform/gtk/page_origin.h"
 #include "platform/win32/host_navigation.h"
 #include "platform/win32/host_window.h"
 #include "platform/win32/runtime_search.h"
@@ -200,13 +200,13 @@ struct WebView::State {
         // free.
         if (awaitingHostCommit || !hostOrigin)
             return false;
-        return gtk::OriginOf(uri) != hostOrigin;
+        return OriginOf(uri) != hostOrigin;
     }
     // Whether the document the view shows now is the host's page.
     bool ShowsTheHostsPage() const {
         LPWSTR source = nullptr;
         return view && hostOrigin && !awaitingHostCommit && SUCCEEDED(view->get_Source(&source)) &&
-               gtk::OriginOf(TakeString(source)) == hostOrigin;
+               OriginOf(TakeString(source)) == hostOrigin;
     }
     void Fit() const {
         RECT client{};
@@ -291,7 +291,7 @@ void Connect(const std::shared_ptr<State>& state, ICoreWebView2& view) {
             if (FAILED(args->get_Source(&source)))
                 return S_OK;
             if (!state->hostOrigin || state->awaitingHostCommit ||
-                gtk::OriginOf(TakeString(source)) != state->hostOrigin)
+                OriginOf(TakeString(source)) != state->hostOrigin)
                 return S_OK;
             // Not a string: the page sent something else, which the host reads as empty.
             LPWSTR text = nullptr;
@@ -385,7 +385,7 @@ void Connect(const std::shared_ptr<State>& state, ICoreWebView2& view) {
                                 LPWSTR source = nullptr;
                                 if (SUCCEEDED(sender->get_Source(&source))) {
                                     state->awaitingHostCommit = false;
-                                    state->hostOrigin = gtk::OriginOf(TakeString(source));
+                                    state->hostOrigin = OriginOf(TakeString(source));
                                 }
                                 // Opened once the page has a document, so that the tools show it
                                 // from the start.
@@ -566,7 +566,7 @@ void WebView::FitToWindow() {
 void WebView::Navigate(const std::string& url) {
     State& state = *state_;
     // An address without an origin cannot be the host's page.
-    if (state.closed || !state.host || !gtk::OriginOf(url))
+    if (state.closed || !state.host || !OriginOf(url))
         return;
     if (state.view) {
         LoadHostPage(state, url);

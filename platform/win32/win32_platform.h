@@ -2,8 +2,8 @@
 
 #include "platform/platform.h"
 #include "platform/win32/built_in_page.h"
+#include "platform/win32/desktop.h"
 #include "platform/win32/host_window.h"
-#include "platform/win32/shell.h"
 #include "platform/win32/web_view.h"
 #include "platform/win32/win32_system.h"
 
@@ -25,7 +25,7 @@ private:
     bool initialised_;
 };
 
-// The real platform on Windows. It only owns the roles, in the order they must go: the shell and
+// The real platform on Windows. It only owns the roles, in the order they must go: the desktop and
 // the web view live in the window and go before it, and COM stays until the last of them is gone.
 //
 // Threads: made and destroyed on the user-interface thread; as each role's class says otherwise.
@@ -37,13 +37,13 @@ public:
     Win32Platform(const Win32Platform&) = delete;
     Win32Platform& operator=(const Win32Platform&) = delete;
 
-    platform::Platform Roles() { return {window, webView, builtInPage, shell, system}; }
+    platform::Platform Roles() { return {window, webView, builtInPage, desktop, system}; }
 
     ComApartment apartment;
     HostWindow window;
     WebView webView{window};
     BuiltInPage builtInPage{window, webView};
-    Shell shell{window};
+    Desktop desktop{window};
     Win32System system;
 };
 

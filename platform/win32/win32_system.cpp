@@ -1,16 +1,11 @@
 #include "platform/win32/win32_system.h"
 
 #include "common/text_conversion.h"
-#include "platform/win32/proxy_settings.h"
 
 #include <windows.h>
-// After windows.h, which it needs.
-#include <winhttp.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <initializer_list>
 #include <memory>
 #include <random>
 #include <utility>
@@ -320,90 +315,6 @@ private:
     }
 };
 
-// WinHTTP hands its texts over for the caller to free with GlobalFree.
-void FreeWinHttpTexts(std::initializer_list<LPWSTR> texts) {
-    for (LPWSTR text : texts) {
-        if (text)
-            ::GlobalFree(text);
-    }
-}
-
-// The user's proxy settings as WinHTTP hands them over.
-struct IeProxyConfig {
-    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG raw{};
-    IeProxyConfig() = default;
-    IeProxyConfig(const IeProxyConfig&) = delete;
-    IeProxyConfig& operator=(const IeProxyConfig&) = delete;
-    ~IeProxyConfig() {
-        FreeWinHttpTexts({raw.lpszAutoConfigUrl, raw.lpszProxy, raw.lpszProxyBypass});
-    }
-};
-
-struct ProxyInfo {
-    WINHTTP_PROXY_INFO raw{};
-    ProxyInfo() = default;
-    ProxyInfo(const ProxyInfo&) = delete;
-    ProxyInfo& operator=(const ProxyInfo&) = delete;
-    ~ProxyInfo() { FreeWinHttpTexts({raw.lpszProxy, raw.lpszProxyBypass}); }
-};
-
-struct InternetHandleClose {
-    void operator()(HINTERNET handle) const { ::WinHttpCloseHandle(handle); }
-};
-
-std::string Narrow(const wchar_t* text) {
-    return text ? NarrowFromWide(text) : std::string();
-}
-
-// Whether automatic detection found no configuration on this network before: it is then not
-// asked again for every request of this run (on a network without one it costs a DNS lookup,
-// and a DHCP query, each time).
-std::atomic<bool> detectionFoundNothing{false};
-
-// The proxy the automatic settings give for `url`: detection on the network (WPAD) and the
-// configuration script's address. Nothing when they give no answer.
-std::optional<std::string> AutomaticProxyFor(const std::string& url,
-                                             const WINHTTP_CURRENT_USER_IE_PROXY_CONFIG& config) {
-    WINHTTP_AUTOPROXY_OPTIONS options{};
-    const std::wstring script = config.lpszAutoConfigUrl ? config.lpszAutoConfigUrl : L"";
-    const bool detect = config.fAutoDetect && !detectionFoundNothing.load();
-    if (detect) {
-        options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-    }
-    if (!script.empty()) {
-        options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-        options.lpszAutoConfigUrl = script.c_str();
-    }
-    if (options.dwFlags == 0)
-        return std::nullopt;
-    // One session for the run: WinHTTP keeps the script's address and the script it fetched
-    // with the session, so a lookup per request (the info request, every event report, each
-    // download attempt) no longer fetches and runs the script again each time.
-    static const std::unique_ptr<void, InternetHandleClose> session(
-        ::WinHttpOpen(L"Tarvik", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                      WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session)
-        return std::nullopt;
-    const std::wstring address = Wide(url);
-    ProxyInfo info;
-    BOOL found = ::WinHttpGetProxyForUrl(session.get(), address.c_str(), &options, &info.raw);
-    // A script behind an authenticating server is fetched with the user's logon, as the
-    // browser fetches it; only then, as the system service keeps no script fetched that way.
-    if (!found && ::GetLastError() == ERROR_WINHTTP_LOGIN_FAILURE) {
-        options.fAutoLogonIfChallenged = TRUE;
-        found = ::WinHttpGetProxyForUrl(session.get(), address.c_str(), &options, &info.raw);
-    }
-    if (!found) {
-        if (detect && script.empty() && ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED)
-            detectionFoundNothing.store(true);
-        return std::nullopt;
-    }
-    if (info.raw.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.raw.lpszProxy)
-        return FirstListedProxy(NarrowFromWide(info.raw.lpszProxy));
-    return std::string(); // the script said DIRECT
-}
-
 } // namespace
 
 std::string ZoneIdentifierText(std::string_view url) {
@@ -436,6 +347,23 @@ std::string Win32System::ExecutableFolder() {
     if (path.empty() || slash == std::wstring::npos)
         return {};
     return NarrowFromWide(path.substr(0, slash));
+}
+
+SystemName Win32System::Name() {
+    // The machine's own processor, as uname tells it elsewhere, whatever the program was built
+    // for.
+    SYSTEM_INFO info{};
+    ::GetNativeSystemInfo(&info);
+    switch (info.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+        return {"Windows", "x86_64"};
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return {"Windows", "aarch64"};
+    case PROCESSOR_ARCHITECTURE_INTEL:
+        return {"Windows", "x86"};
+    default:
+        return {"Windows", "unknown"};
+    }
 }
 
 bool Win32System::IsRegularFile(const std::string& path) {
@@ -577,21 +505,6 @@ WriteOutcome Win32System::RewriteFileInPlace(const std::string& path, std::strin
         !::FlushFileBuffers(file.get()))
         return WriteOutcome::Failed;
     return WriteOutcome::Written;
-}
-
-std::optional<std::string> Win32System::ProxyFor(const std::string& url) {
-    // The user's settings, which the web view follows too. Without them (WinHTTP refuses), the
-    // transfer library reads the usual environment variables itself.
-    IeProxyConfig config;
-    if (!::WinHttpGetIEProxyConfigForCurrentUser(&config.raw))
-        return std::nullopt;
-    if (config.raw.fAutoDetect || config.raw.lpszAutoConfigUrl) {
-        // As the browser does: automatic settings first, and the manual ones when they find
-        // nothing.
-        if (std::optional<std::string> automatic = AutomaticProxyFor(url, config.raw))
-            return automatic;
-    }
-    return ManualProxyFor({Narrow(config.raw.lpszProxy), Narrow(config.raw.lpszProxyBypass)}, url);
 }
 
 std::unique_ptr<DownloadFile> Win32System::CreateDownloadFile(const std::string& targetPath) {

@@ -15,19 +15,22 @@ namespace tarvik::platform::win32 {
 // Threads: every member is safe from any thread at any time; the state it keeps for the run
 // (whether automatic proxy detection found nothing on this network, and the WinHTTP session that
 // holds a configuration script once fetched) is an atomic flag and a session WinHTTP lets any
-// thread use.
+// thread use. A proxy lookup runs on a thread of its own, which may outlive the call (and the
+// object: it uses nothing of it).
 class Win32System final : public System {
 public:
     std::string ExecutablePath() override;
     std::string ExecutableFolder() override;
+    SystemName Name() override;
     bool IsRegularFile(const std::string& path) override;
     FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
     WriteOutcome ReplaceWholeFile(const std::string& path, std::string_view contents) override;
     WriteOutcome RewriteFileInPlace(const std::string& path, std::string_view contents) override;
     std::unique_ptr<DownloadFile> CreateDownloadFile(const std::string& targetPath) override;
     // The user's proxy settings through WinHTTP: automatic detection and a configuration
-    // script first, then the manual server and its exceptions.
-    std::optional<std::string> ProxyFor(const std::string& url) override;
+    // script first, then the manual server and its exceptions; asked on a thread of its own and
+    // awaited within the limits of AnswerWithin.
+    std::optional<std::string> ProxyFor(const std::string& url, std::stop_token stop) override;
 };
 
 // The text of a Mark of the Web for a file downloaded from `url`: the Internet zone (3) and the

@@ -1,5 +1,7 @@
 #include "download/installer_file_name.h"
 
+#include "common/text_conversion.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -46,7 +48,7 @@ TEST(InstallerFileName, TakesASafeNameFromTheUrl) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.url);
-        EXPECT_EQ(InstallerFileName(c.url), c.name);
+        EXPECT_EQ(InstallerFileName(NarrowFromWide(c.url)), NarrowFromWide(c.name));
     }
 }
 

@@ -159,7 +159,10 @@ Outcome Download(const std::string& url, const std::filesystem::path& target,
     Outcome outcome;
     const auto started = std::chrono::steady_clock::now();
     {
-        TransferJob job(system, url, target.string(), limits, messages.Sink());
+        // Declared first, so that it waits for the worker after the job has let it go: then
+        // whatever the worker leaves behind is there to be checked.
+        TransferWorkers workers(system);
+        TransferJob job(workers, url, target.string(), limits, messages.Sink());
         if (prepare)
             prepare(job);
         EXPECT_TRUE(job.Start());
@@ -185,6 +188,125 @@ Outcome Download(const std::string& url, const std::filesystem::path& target,
     return outcome;
 }
 
+// What a held call waits at; shared with the download files, which may outlive the System.
+struct HeldSystem::Gate {
+    explicit Gate(std::chrono::milliseconds longest) : longest(longest) {}
+
+    void Pass() {
+        std::unique_lock lock(mutex);
+        ++held;
+        changed.notify_all();
+        if (!changed.wait_for(lock, longest, [this] { return released; }))
+            late = true;
+    }
+
+    const std::chrono::milliseconds longest;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int held = 0;
+    bool released = false;
+    bool late = false;
+};
+
+namespace {
+
+class HeldDownloadFile final : public platform::DownloadFile {
+public:
+    HeldDownloadFile(std::unique_ptr<platform::DownloadFile> real,
+                     std::shared_ptr<HeldSystem::Gate> gate)
+        : real_(std::move(real)), gate_(std::move(gate)) {}
+
+    const std::string& path() const override { return real_->path(); }
+    bool Append(std::string_view bytes) override { return real_->Append(bytes); }
+    bool WriteAt(uint64_t offset, std::string_view bytes) override {
+        return real_->WriteAt(offset, bytes);
+    }
+    uint64_t Length() const override { return real_->Length(); }
+    bool Discard() override { return real_->Discard(); }
+    bool ReadAt(uint64_t offset, size_t size, std::string& bytes) override {
+        return real_->ReadAt(offset, size, bytes);
+    }
+    bool Reserve(uint64_t bytes) override { return real_->Reserve(bytes); }
+    bool Flush() override { return real_->Flush(); }
+    bool RecordOriginUrl(std::string_view url) override { return real_->RecordOriginUrl(url); }
+    bool Commit() override {
+        if (gate_)
+            gate_->Pass();
+        return real_->Commit();
+    }
+    platform::CommitOutcome CommitWithoutReplacing(const std::string& targetPath) override {
+        if (gate_)
+            gate_->Pass();
+        return real_->CommitWithoutReplacing(targetPath);
+    }
+
+private:
+    std::unique_ptr<platform::DownloadFile> real_;
+    std::shared_ptr<HeldSystem::Gate> gate_;
+};
+
+} // namespace
+
+HeldSystem::HeldSystem(Hold hold, std::chrono::milliseconds longest)
+    : hold_(hold), gate_(std::make_shared<Gate>(longest)) {}
+
+HeldSystem::~HeldSystem() {
+    Release();
+}
+
+bool HeldSystem::WaitUntilHeld(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(gate_->mutex);
+    return gate_->changed.wait_for(lock, timeout, [this] { return gate_->held > 0; });
+}
+
+void HeldSystem::Release() {
+    const std::lock_guard lock(gate_->mutex);
+    gate_->released = true;
+    gate_->changed.notify_all();
+}
+
+bool HeldSystem::ReleasedInTime() const {
+    const std::lock_guard lock(gate_->mutex);
+    return !gate_->late;
+}
+
+std::string HeldSystem::ExecutablePath() {
+    return RealSystem().ExecutablePath();
+}
+platform::SystemName HeldSystem::Name() {
+    return RealSystem().Name();
+}
+
+std::string HeldSystem::ExecutableFolder() {
+    return RealSystem().ExecutableFolder();
+}
+bool HeldSystem::IsRegularFile(const std::string& path) {
+    return RealSystem().IsRegularFile(path);
+}
+platform::FileContents HeldSystem::ReadWholeFile(const std::string& path, size_t maxBytes) {
+    return RealSystem().ReadWholeFile(path, maxBytes);
+}
+platform::WriteOutcome HeldSystem::ReplaceWholeFile(const std::string& path,
+                                                    std::string_view contents) {
+    return RealSystem().ReplaceWholeFile(path, contents);
+}
+platform::WriteOutcome HeldSystem::RewriteFileInPlace(const std::string& path,
+                                                      std::string_view contents) {
+    return RealSystem().RewriteFileInPlace(path, contents);
+}
+std::unique_ptr<platform::DownloadFile> HeldSystem::CreateDownloadFile(const std::string& target) {
+    auto real = RealSystem().CreateDownloadFile(target);
+    if (!real)
+        return nullptr;
+    return std::make_unique<HeldDownloadFile>(std::move(real),
+                                              hold_ == Hold::Commits ? gate_ : nullptr);
+}
+std::optional<std::string> HeldSystem::ProxyFor(const std::string&, std::stop_token) {
+    if (hold_ == Hold::ProxyLookups)
+        gate_->Pass();
+    return std::nullopt;
+}
+
 TransferLimits TestLimits() {
     TransferLimits limits;
     limits.connect = 2s;
@@ -192,6 +314,9 @@ TransferLimits TestLimits() {
     limits.maxRedirects = 5;
     limits.progressInterval = 20ms;
     limits.retryBackoff = 10ms;
+    // The test files are of 256 KiB to 4 MiB; an attempt that brings a quarter of a MiB of them
+    // counts as progress.
+    limits.meaningfulProgress = 256 * 1024;
     return limits;
 }
 

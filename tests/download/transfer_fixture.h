@@ -1,8 +1,10 @@
 #pragma once
 
 #include "download/transfer_job.h"
+#include "platform/system.h"
 #include "support/closed_port.h"
 #include "support/loopback_server.h"
+#include "support/range_server.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -91,6 +93,41 @@ struct Outcome {
     std::string savedPath;
 };
 
+// A System on the real files whose download commits or proxy lookups can be held, so that a test
+// knows where the worker is: a held call waits until the test releases it, or at most `longest`
+// (a commit that takes that long), and records whether the test released it in time.
+class HeldSystem final : public platform::System {
+public:
+    enum class Hold { Nothing, Commits, ProxyLookups };
+
+    explicit HeldSystem(Hold hold, std::chrono::milliseconds longest = std::chrono::seconds(10));
+    ~HeldSystem() override;
+
+    // Waits until a call is held.
+    bool WaitUntilHeld(std::chrono::milliseconds timeout);
+    void Release();
+    // Whether every held call was released by the test before its time ran out.
+    bool ReleasedInTime() const;
+
+    std::string ExecutablePath() override;
+    std::string ExecutableFolder() override;
+    platform::SystemName Name() override;
+    bool IsRegularFile(const std::string& path) override;
+    platform::FileContents ReadWholeFile(const std::string& path, size_t maxBytes) override;
+    platform::WriteOutcome ReplaceWholeFile(const std::string& path,
+                                            std::string_view contents) override;
+    platform::WriteOutcome RewriteFileInPlace(const std::string& path,
+                                              std::string_view contents) override;
+    std::unique_ptr<platform::DownloadFile> CreateDownloadFile(const std::string& target) override;
+    std::optional<std::string> ProxyFor(const std::string& url, std::stop_token stop) override;
+
+    struct Gate;
+
+private:
+    const Hold hold_;
+    std::shared_ptr<Gate> gate_;
+};
+
 // Sets a job up before it starts (a part to continue, a hash, keeping existing files).
 using Prepare = std::function<void(TransferJob&)>;
 
@@ -99,7 +136,7 @@ platform::System& RealSystem();
 
 // Runs one job to its end the way the host does: each progress message's handler takes the
 // figures (after `handlerDelay`, to model a busy user-interface thread), then the job is
-// destroyed.
+// destroyed, and its worker has ended when this returns.
 Outcome Download(const std::string& url, const std::filesystem::path& target,
                  const TransferLimits& limits,
                  std::chrono::milliseconds handlerDelay = std::chrono::milliseconds(0),
@@ -108,6 +145,7 @@ Outcome Download(const std::string& url, const std::filesystem::path& target,
 // Short limits so failures show within a test's patience.
 TransferLimits TestLimits();
 
+using tarvik::testing::RangeServer;
 using tarvik::testing::ReadFileIfPresent;
 using tarvik::testing::RefusedLoopbackUrl;
 using tarvik::testing::TempFolder;

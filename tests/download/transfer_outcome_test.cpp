@@ -1,6 +1,7 @@
 #include "transfer_fixture.h"
 
 #include "common/download_failure.h"
+#include "platform/headless/headless_system.h"
 
 #include <gtest/gtest.h>
 #ifdef _WIN32
@@ -191,6 +192,54 @@ TEST_F(TransferOutcome, ARefusedRuleFailsBeforeAnyRequest) {
     EXPECT_TRUE(server.AnsweredPaths().empty());
     EXPECT_FALSE(fs::exists(target));
     EXPECT_FALSE(fs::exists(fs::path(target) += ".part"));
+}
+
+// Starting over cuts the file back, which frees the room set aside for it; the room for the new
+// answer's length is set aside again, so a disk too full for it still fails the download at once.
+TEST_F(TransferOutcome, RoomIsSetAsideAgainAfterAStartOver) {
+    using Rule = RangeServer::Rule;
+    const std::string body = PatternBody(kSizedBody);
+    const std::string longer = PatternBody(kSizedBody + 1000);
+    const std::string size = std::to_string(body.size());
+    const std::string longerSize = std::to_string(longer.size());
+    struct Case {
+        const char* name;
+        RangeServer::Options options;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        // The new version comes as the answer to the continuation, and replaces the file.
+        {"the file changed, If-Range honoured",
+         {},
+         {"Reserve " + size, "Discard", "Reserve " + longerSize}},
+        // The range of the new version is refused, and the file is fetched again.
+        {"the file changed, If-Range ignored",
+         {.honoursIfRange = false},
+         {"Reserve " + size, "Discard", "Reserve " + longerSize}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RangeServer files(body, {Rule::DropAfter(100'000), Rule::Replacing(longer)}, c.options);
+        platform::headless::HeadlessSystem system;
+        const fs::path target = folder.path() / "setup.exe";
+        TransferLimits limits = TestLimits();
+        limits.connections = 1;
+
+        const Outcome outcome = Download(files.Url(), target, limits, {}, system);
+
+        ASSERT_TRUE(outcome.end.has_value());
+        EXPECT_EQ(outcome.end->id, WM_DNLD_FINISHED);
+        EXPECT_EQ(ReadFileIfPresent(target), longer);
+        std::vector<std::string> room;
+        for (const auto& call : system.Calls()) {
+            if (call.operation == "DownloadFile::Reserve")
+                room.emplace_back("Reserve " + call.argument);
+            else if (call.operation == "DownloadFile::Discard")
+                room.emplace_back("Discard");
+        }
+        EXPECT_EQ(room, c.expected);
+        fs::remove(target);
+    }
 }
 
 #ifndef _WIN32

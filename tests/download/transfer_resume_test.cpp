@@ -1,4 +1,3 @@
-#include "range_server.h"
 #include "transfer_fixture.h"
 
 #include "common/download_failure.h"
@@ -6,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace tarvik::download::testing {
 namespace {
@@ -125,7 +125,7 @@ TEST(TransferResume, GuardsTheRangeWithTheValidatorTheServerGave) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        RangeServer server(body, {Rule::DropAfter(at)}, true, c.validators);
+        RangeServer server(body, {Rule::DropAfter(at)}, {.validators = c.validators});
         TempFolder folder;
         const fs::path target = folder.path() / "setup.exe";
 
@@ -156,7 +156,7 @@ TEST(TransferResume, AfterTheLastRetryThePartIsKeptAndAPageRetryContinuesIt) {
     EXPECT_EQ(failed.end->wParam, static_cast<uint64_t>(DownloadFailure::Network));
     EXPECT_EQ(server.Requests().size(), 4u);
     ASSERT_TRUE(failed.partial.has_value());
-    EXPECT_EQ(failed.partial->held, at);
+    EXPECT_EQ(failed.partial->held(), at);
     EXPECT_EQ(TemporaryFilesFor(target).size(), 1u);
     EXPECT_FALSE(fs::exists(target));
 
@@ -169,6 +169,58 @@ TEST(TransferResume, AfterTheLastRetryThePartIsKeptAndAPageRetryContinuesIt) {
     EXPECT_EQ(ReadFileIfPresent(target), body);
     EXPECT_EQ(server.Requests().back(), (Request{Range(at), "\"v1\"", 206}));
     EXPECT_EQ(TemporaryFilesFor(target), std::vector<std::string>{});
+}
+
+// A range gives up after three attempts in a row without meaningful progress (here 256 KiB), and
+// a download after its budget of retries; an attempt that brought bytes is retried at once, and
+// nothing waits once the last answer is in. Limits that would show a wait are set to a minute.
+TEST(TransferRetries, EndOnlyWithoutProgressOrBudgetAndWaitForNothingElse) {
+    const std::string body = PatternBody(kBody);
+    const std::vector<Rule> fewBytesEach(40, Rule::DropAfter(1000));
+    const std::vector<Rule> progressEach(3, Rule::DropAfter(300'000));
+    struct Case {
+        const char* name;
+        std::vector<Rule> script;
+        std::function<void(TransferLimits&)> limit;
+        // What the download ended as, after how many requests.
+        uint32_t end;
+        size_t requests;
+    };
+    const Case cases[] = {
+        {"every connection drops after a few bytes", fewBytesEach, {}, WM_DNLD_FAILED, 3},
+        {"every connection drops after meaningful progress", progressEach, {}, WM_DNLD_FINISHED, 4},
+        {"the budget of retries runs out", progressEach,
+         [](TransferLimits& limits) { limits.retryBudget = 2; }, WM_DNLD_FAILED, 3},
+        {"a drop that brought bytes is retried at once",
+         {Rule::DropAfter(1000)},
+         [](TransferLimits& limits) { limits.retryBackoff = 60s; },
+         WM_DNLD_FINISHED,
+         2},
+        {"the last answer ends the wait",
+         {},
+         [](TransferLimits& limits) { limits.longestWait = 60s; },
+         WM_DNLD_FINISHED,
+         1},
+    };
+    for (const Case& c : cases) {
+        for (const int connections : {1, 4}) {
+            SCOPED_TRACE(::testing::Message() << c.name << ", " << connections << " connections");
+            RangeServer server(body, c.script);
+            TempFolder folder;
+            const fs::path target = folder.path() / "setup.exe";
+            TransferLimits limits = TestLimits();
+            limits.connections = connections;
+            if (c.limit)
+                c.limit(limits);
+
+            const Outcome outcome = Download(server.Url(), target, limits);
+
+            ASSERT_TRUE(outcome.end.has_value()) << "nothing within the fixture's patience";
+            EXPECT_EQ(outcome.end->id, c.end);
+            EXPECT_EQ(server.Requests().size(), c.requests);
+            EXPECT_LT(outcome.elapsed, 30s) << "something waited";
+        }
+    }
 }
 
 // A kept part goes with its holder, and a job for another URL does not take it.
@@ -206,6 +258,8 @@ TEST(TransferConnections, LargeFilesComeInRangesAndSmallOrUnrangedOnesInOne) {
         std::vector<Rule> script;
         bool ranges;
         std::vector<Request> expected; // in order of the range asked for
+        // The body bytes the server sent, where they are known exactly.
+        std::optional<uint64_t> sent = std::nullopt;
     };
     const Case cases[] = {
         {"four ranges",
@@ -224,12 +278,22 @@ TEST(TransferConnections, LargeFilesComeInRangesAndSmallOrUnrangedOnesInOne) {
           {piece(2 * kShare + 100'000, 3 * kShare), v1, 206},
           {piece(3 * kShare, kLarge), v1, 206}}},
         {"server without ranges", {}, false, {{"bytes=0-", "", 200}}},
+        // The first answer covers the whole file; it breaks where the first range ends, which
+        // holds all its bytes then, so nothing is asked again and nothing starts over.
+        {"the first range's connection dropped at its end",
+         {Rule::DropAfter(kShare, 0)},
+         true,
+         {{"bytes=0-", "", 206},
+          {piece(kShare, 2 * kShare), v1, 206},
+          {piece(2 * kShare, 3 * kShare), v1, 206},
+          {piece(3 * kShare, kLarge), v1, 206}},
+         kLarge},
     };
     TransferLimits limits = TestLimits();
     limits.splitFrom = 1024 * 1024;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        RangeServer server(body, c.script, c.ranges);
+        RangeServer server(body, c.script, {.ranges = c.ranges});
         TempFolder folder;
         const fs::path target = folder.path() / "setup.exe";
 
@@ -247,7 +311,62 @@ TEST(TransferConnections, LargeFilesComeInRangesAndSmallOrUnrangedOnesInOne) {
         });
         EXPECT_EQ(requests, c.expected);
         ExpectSteadyProgress(outcome.progress, kLarge);
+        if (c.sent) {
+            EXPECT_EQ(server.BodyBytesSent(), *c.sent);
+        }
     }
+}
+
+// When one range runs out of retries the page hears "network"; what every range held is kept,
+// and the page's retry asks only for what each range still misses, each on its own connection.
+TEST(TransferConnections, APageRetryKeepsEveryRangesBytesAndItsConnections) {
+    constexpr uint64_t kLarge = 4 * 1024 * 1024;
+    constexpr uint64_t kShare = kLarge / 4;
+    const std::string body = PatternBody(kLarge);
+    const uint64_t broken = 2 * kShare + 100'000;
+    RangeServer server(body, {Rule::DropAfter(100'000, 2 * kShare), Rule::DropAfter(0, broken),
+                              Rule::DropAfter(0, broken)});
+    TempFolder folder;
+    const fs::path target = folder.path() / "setup.exe";
+    TransferLimits limits = TestLimits();
+    limits.splitFrom = 1024 * 1024;
+
+    Outcome failed = Download(server.Url(), target, limits);
+
+    ASSERT_TRUE(failed.end.has_value());
+    EXPECT_EQ(failed.end->id, WM_DNLD_FAILED);
+    ASSERT_TRUE(failed.partial.has_value());
+    ASSERT_EQ(failed.partial->ranges.size(), 4u);
+    // The other ranges may or may not have finished meanwhile; the broken one holds what came.
+    EXPECT_EQ(failed.partial->ranges[2], (PartialDownload::Range{2 * kShare, broken, 3 * kShare}));
+    std::vector<Request> missing;
+    for (size_t i = 0; i < 4; ++i) {
+        const PartialDownload::Range& range = failed.partial->ranges[i];
+        EXPECT_EQ(range.start, i * kShare);
+        EXPECT_EQ(range.end, i == 3 ? kLarge : (i + 1) * kShare);
+        if (range.next < *range.end) {
+            missing.push_back(
+                {"bytes=" + std::to_string(range.next) + "-" + std::to_string(*range.end - 1),
+                 "\"v1\"", 206});
+        }
+    }
+    const size_t requestsBefore = server.Requests().size();
+
+    const Outcome retried =
+        Download(server.Url(), target, limits, 0ms, RealSystem(),
+                 [&](TransferJob& job) { job.ResumeFrom(std::move(*failed.partial)); });
+
+    ASSERT_TRUE(retried.end.has_value());
+    EXPECT_EQ(retried.end->id, WM_DNLD_FINISHED);
+    EXPECT_EQ(ReadFileIfPresent(target), body);
+    std::vector<Request> asked = server.Requests();
+    asked.erase(asked.begin(), asked.begin() + static_cast<long>(requestsBefore));
+    std::sort(asked.begin(), asked.end(),
+              [](const Request& a, const Request& b) { return a.range < b.range; });
+    std::sort(missing.begin(), missing.end(),
+              [](const Request& a, const Request& b) { return a.range < b.range; });
+    EXPECT_EQ(asked, missing);
+    EXPECT_EQ(TemporaryFilesFor(target), std::vector<std::string>{});
 }
 
 // With one connection the hash is taken as the bytes are written; with several, the ranges

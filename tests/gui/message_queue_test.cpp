@@ -61,7 +61,7 @@ TEST_F(MessageQueueTest, MessagesKeepArrivingWhileAModalDialogRuns) {
     host.onMessage = [&](const HostMessage& message) {
         if (message.id == kProbe) {
             platform->window.Post(HostMessage{kSecond, 0, 0});
-            platform->shell.ShowMessageBox("Working", "Tarvik");
+            platform->desktop.ShowMessageBox("Working", "Tarvik");
             boxReturned = true;
         } else if (message.id == kSecond) {
             // Handled inside the message box's own loop: close it as the user would.
@@ -141,8 +141,9 @@ TEST_F(MessageQueueTest, ATransferWorkersMessagesArriveOnTheLoopInOrderAndComple
         download::ProgressFigures figures;
     };
     std::vector<Delivery> deliveries;
+    download::TransferWorkers workers(platform->system);
     download::TransferJob job(
-        platform->system, server.Url("/setup.run"), (folder / "setup.run").string(), limits,
+        workers, server.Url("/setup.run"), (folder / "setup.run").string(), limits,
         [this](const HostMessage& message) { platform->window.Post(message); });
     host.onMessage = [&](const HostMessage& message) {
         // The window's own messages (its size, for one) come through the same queue.

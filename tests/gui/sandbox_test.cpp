@@ -97,11 +97,19 @@ public:
         posix_spawnattr_setpgroup(&attributes, 0);
         std::vector<std::string> env;
         for (char** entry = environ; *entry; ++entry) {
-            if (std::string(*entry).rfind("PATH=", 0) != 0)
-                env.emplace_back(*entry);
+            const std::string variable(*entry);
+            const bool replaced = variable.starts_with("PATH=") ||
+                                  variable.starts_with("DBUS_SESSION_BUS_ADDRESS=") ||
+                                  variable.starts_with("NO_AT_BRIDGE=");
+            if (!replaced)
+                env.emplace_back(variable);
         }
         env.push_back("PATH=" + path);
         env.push_back("HOME=" + folder_.string());
+        // No session bus, and none started on the side: D-Bus's autolaunch would start one for
+        // the display, with an accessibility bus, and both outlived the program's process group.
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (folder_ / "no-bus").string());
+        env.emplace_back("NO_AT_BRIDGE=1");
         env.push_back("XDG_DOWNLOAD_DIR=" + folder_.string());
         std::vector<char*> envp;
         for (std::string& entry : env)

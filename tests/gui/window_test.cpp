@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
 
 #include <csignal>
 #include <cstring>
@@ -28,7 +29,7 @@ protected:
     bool Settles() {
         return RunUntil(
             *platform, [&] { return XServerGeometry(*platform) == platform->window.Bounds(); },
-            std::chrono::seconds(5));
+            std::chrono::seconds(15));
     }
 
     std::unique_ptr<platform::gtk::GtkPlatform> platform;
@@ -128,11 +129,13 @@ TEST_F(HostWindowTest, StopSignalsBecomeOneCloseRequestAndASecondOneEndsAtOnce) 
                 return;
             // Handled by the box's own loop.
             raise(signal);
-            platform->shell.ShowMessageBox("text", "caption");
+            platform->desktop.ShowMessageBox("text", "caption");
             observed.boxEnded = true;
         };
         platform->window.Post(HostMessage{kShowBox, 0, 0});
         ASSERT_TRUE(RunUntil(*platform, [&] { return observed.boxEnded; }));
+        // The close request, then a while for a second one that must not come.
+        RunUntil(*platform, [&] { return !host.WithId(WM_CLOSE).empty(); });
         RunFor(*platform, std::chrono::milliseconds(200));
         observed.closeRequests = host.WithId(WM_CLOSE).size();
         struct sigaction action {};
@@ -158,12 +161,27 @@ TEST_F(HostWindowTest, CapturedPointerReachesTheHostOverTheWebViewAndBeyond) {
     platform->window.SetBounds(Rect{100, 100, 500, 400});
     ASSERT_TRUE(Settles());
     ASSERT_TRUE(RunUntil(*platform, [&] { return ready; }));
+    WebKitWebView* view = platform->webView.Widget();
     platform->webView.Navigate("about:blank");
-    RunFor(*platform, std::chrono::milliseconds(300));
+    ASSERT_TRUE(RunUntil(*platform, [&] {
+        const char* uri = webkit_web_view_get_uri(view);
+        return uri && std::strcmp(uri, "about:blank") == 0 && !webkit_web_view_is_loading(view);
+    }));
 
-    // The button goes down over the web view, as when the page's title area is grabbed.
+    // The button goes down over the web view, as when the page's title area is grabbed; the
+    // capture is taken once the view has had the press.
+    bool pressed = false;
+    const gulong onPress =
+        g_signal_connect(view, "button-press-event",
+                         G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer flag) -> gboolean {
+                             *static_cast<bool*>(flag) = true;
+                             return FALSE;
+                         }),
+                         &pressed);
     ASSERT_TRUE(RunCommand("xdotool mousemove 150 150 mousedown 1"));
-    RunFor(*platform, std::chrono::milliseconds(100));
+    const bool pressArrived = RunUntil(*platform, [&] { return pressed; });
+    g_signal_handler_disconnect(view, onPress);
+    ASSERT_TRUE(pressArrived);
     platform->window.CapturePointer();
     host.messages.clear();
     // Outside the window: only a capture brings these to the host.

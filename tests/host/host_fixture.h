@@ -27,10 +27,17 @@ protected:
     ~HostFixture() override;
 
     // Runs the host's start-up as the dialog would: window creation, initialisation, and the web
-    // view becoming ready from the message loop.
-    void StartHost();
+    // view becoming ready from the message loop; then, unless told not to, waits for the
+    // service's answer.
+    enum class InfoAnswer { Awaited, NotAwaited };
+    void StartHost(InfoAnswer wait = InfoAnswer::Awaited);
     // Delivers a page message and handles what it posted.
     void Send(const std::string& utf8Message);
+
+    // Takes the download to `state` by the page's own road on the fixture's installer server:
+    // Running is a silent download that stalls, Finished one that completed. Idle does nothing.
+    void ReachDownloadState(DownloadState state);
+    std::string InstallerUrl(const std::string& name) const;
 
     std::vector<std::string> Notices() const;
     std::vector<std::string> Events();
@@ -53,6 +60,13 @@ protected:
     std::atomic<int> eventDelayMs{0};
     std::atomic<bool> holdEvents{false};
     StallGate eventGate;
+    // The fixture's installers: /files/Setup.exe answers kInstallerBody, /files/stall.exe sends
+    // nothing until the test ends, /files/missing.exe answers 404. While `holdAnswers` is set,
+    // Setup.exe and missing.exe answer only once `answerGate` opens.
+    static constexpr const char* kInstallerBody = "#!/bin/sh\necho installed\n";
+    std::atomic<bool> holdAnswers{false};
+    StallGate answerGate;
+    std::atomic<bool> releaseStalls{false};
     HostOptions options;
     std::unique_ptr<CTarvikDlg> host;
 

@@ -2,160 +2,194 @@
 
 #include "common/download_failure.h"
 
+#include <thread>
+
 namespace tarvik::testing {
 namespace {
 
+using namespace std::chrono_literals;
+
+const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
+const std::string kFinished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
+
+std::string FailedNotice(const char* reason) {
+    return std::string(R"({"msg_type":"dnld","reason":")") + reason +
+           R"(","status":0,"status_text":"dnld_failed"})";
+}
+
 class NoticesTest : public HostFixture {
 protected:
-    void SetUp() override { StartHost(); }
-    void Post(uint32_t id, uint64_t wParam = 0, int64_t lParam = 0) {
-        platform.window.Post({id, wParam, lParam});
-        platform.window.Pump();
+    void RequestDownload(const std::string& url) {
+        platform.webView.DeliverPageMessage(R"({"msg_type":"dnld","msg_data":{"url":")" + url +
+                                            R"(","silent":true}})");
+    }
+    // Waits, without handling the queue, until the worker has posted `id` as the window's
+    // message number `since` or later: the page's next message then arrives with the worker's
+    // last word already queued ahead of it.
+    bool WaitUntilPosted(uint32_t id, size_t since) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const std::vector<HostMessage> posted = platform.window.PostedMessages();
+            for (size_t i = since; i < posted.size(); ++i)
+                if (posted[i].id == id)
+                    return true;
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
+    }
+    // The download notices only: progress figures depend on how the bytes arrived.
+    std::vector<std::string> DownloadNotices() const {
+        std::vector<std::string> notices;
+        for (const std::string& notice : Notices())
+            if (notice.find("dl_progress") == std::string::npos)
+                notices.push_back(notice);
+        return notices;
     }
 };
 
-TEST_F(NoticesTest, ProgressNoticesAreExactJson) {
-    struct Case {
-        uint64_t received;
-        int64_t total;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {512, 2048,
-         R"({"dl_now":512,"dl_progress":25.0,"dl_total":2048,"msg_type":"dl_progress","status":true})"},
-        {0, 100,
-         R"({"dl_now":0,"dl_progress":0.0,"dl_total":100,"msg_type":"dl_progress","status":true})"},
-        // Divided first, then multiplied: the page gets exactly what that order gives.
-        {1, 10000000,
-         R"({"dl_now":1,"dl_progress":9.999999999999999e-06,"dl_total":10000000,"msg_type":"dl_progress","status":true})"},
-        {1, 3000000,
-         R"({"dl_now":1,"dl_progress":3.3333333333333335e-05,"dl_total":3000000,"msg_type":"dl_progress","status":true})"},
-        {300, 200,
-         R"({"dl_now":300,"dl_progress":150.0,"dl_total":200,"msg_type":"dl_progress","status":true})"},
-        {1, 3,
-         R"({"dl_now":1,"dl_progress":33.33333333333333,"dl_total":3,"msg_type":"dl_progress","status":true})"},
-        {5'000'000'000, 10'000'000'000,
-         R"({"dl_now":5000000000,"dl_progress":50.0,"dl_total":10000000000,"msg_type":"dl_progress","status":true})"},
-    };
-    Post(WM_DNLD_START);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.expected);
-        platform.webView.notices.clear();
-        Post(WM_DL_PROGRESS, c.received, c.total);
-        ASSERT_EQ(Notices(), std::vector<std::string>{c.expected});
-    }
-    EXPECT_EQ(host->downloadState(), DownloadState::Running) << "progress never changes the state";
-
-    // Figures still queued when a transfer has failed or was cancelled belong to no download.
-    Post(WM_DNLD_FAILED, 1);
-    platform.webView.notices.clear();
-    Post(WM_DL_PROGRESS, 512, 2048);
-    EXPECT_TRUE(Notices().empty());
-}
-
-// The download state machine: each row is a sequence of messages, the state it ends in and
-// every notice the page received on the way.
-TEST_F(NoticesTest, StateMachineSendsTheExactNotices) {
-    const std::string start = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
-    const std::string finished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
-    const auto failed = [](const char* reason) {
-        return std::string(R"({"msg_type":"dnld","reason":")") + reason +
-               R"(","status":0,"status_text":"dnld_failed"})";
-    };
+// The download's road as the page sees it: each row is what the page sent and what the worker
+// did, the state the download ends in, and every download notice on the way.
+TEST_F(NoticesTest, EachRoadOfTheDownloadSendsExactlyItsNotices) {
+    using Fault = platform::headless::HeadlessSystem::Fault;
     struct Case {
         const char* name;
-        std::vector<HostMessage> messages;
+        std::vector<std::string> requests; // each waited for until the download is no longer new
+        std::optional<Fault> fault;
+        // The last request is followed at once by a second "dnld" while the worker's last
+        // message is still queued.
+        bool askWhileTheEndIsQueued = false;
         DownloadState state;
         std::vector<std::string> notices;
     };
-    const uint64_t http = static_cast<uint64_t>(DownloadFailure::Http);
-    const uint64_t network = static_cast<uint64_t>(DownloadFailure::Network);
-    const uint64_t file = static_cast<uint64_t>(DownloadFailure::File);
     const Case cases[] = {
-        {"start", {{WM_DNLD_START}}, DownloadState::Running, {start}},
-        {"start twice", {{WM_DNLD_START}, {WM_DNLD_START}}, DownloadState::Running, {start, start}},
-        {"finish",
-         {{WM_DNLD_START}, {WM_DNLD_FINISHED}},
-         DownloadState::Finished,
-         {start, finished}},
-        {"finish repeated",
-         {{WM_DNLD_START}, {WM_DNLD_FINISHED}, {WM_DNLD_FINISHED}},
-         DownloadState::Finished,
-         {start, finished, finished}},
+        {"finish", {"Setup.exe"}, {}, false, DownloadState::Finished, {kStart, kFinished}},
         {"fail over http",
-         {{WM_DNLD_START}, {WM_DNLD_FAILED, http}},
+         {"missing.exe"},
+         {},
+         false,
          DownloadState::Idle,
-         {start, failed("http")}},
-        {"fail over network",
-         {{WM_DNLD_START}, {WM_DNLD_FAILED, network}},
-         DownloadState::Idle,
-         {start, failed("network")}},
+         {kStart, FailedNotice("http")}},
         {"fail on the file",
-         {{WM_DNLD_START}, {WM_DNLD_FAILED, file}},
+         {"Setup.exe"},
+         Fault::DownloadFileRefused,
+         false,
          DownloadState::Idle,
-         {start, failed("file")}},
-        // A page that asks again while the download runs gets the start notice once more; the
-        // state is the transfer's alone.
-        {"start repeated",
-         {{WM_DNLD_START}, {WM_DNLD_START, kRepeatedNotice}},
-         DownloadState::Running,
-         {start, start}},
-        // The worker's last word was queued before the repeat: the page has the failure, and a
-        // retry must stay possible.
-        {"start repeated after a failure",
-         {{WM_DNLD_START}, {WM_DNLD_FAILED, http}, {WM_DNLD_START, kRepeatedNotice}},
-         DownloadState::Idle,
-         {start, failed("http")}},
-        {"start repeated after the end",
-         {{WM_DNLD_START}, {WM_DNLD_FINISHED}, {WM_DNLD_START, kRepeatedNotice}},
-         DownloadState::Finished,
-         {start, finished}},
+         {kStart, FailedNotice("file")}},
         {"a new start after a failure",
-         {{WM_DNLD_START}, {WM_DNLD_FAILED, http}, {WM_DNLD_START}},
-         DownloadState::Running,
-         {start, failed("http"), start}},
+         {"missing.exe", "Setup.exe"},
+         {},
+         false,
+         DownloadState::Finished,
+         {kStart, FailedNotice("http"), kStart, kFinished}},
+        // The worker's last word was queued before the repeat: the page has that notice, there
+        // is no start to repeat, and a retry stays possible.
+        {"asked again as it fails",
+         {"missing.exe"},
+         {},
+         true,
+         DownloadState::Idle,
+         {kStart, FailedNotice("http")}},
+        {"asked again as it finishes",
+         {"Setup.exe"},
+         {},
+         true,
+         DownloadState::Finished,
+         {kStart, kFinished}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         host.reset();
         platform.webView.notices.clear();
+        for (const Fault fault : {Fault::DownloadFileRefused})
+            platform.system.Heal(fault);
+        if (c.fault)
+            platform.system.Inject(*c.fault);
+        std::filesystem::remove_all(folder / "Downloads");
+        std::filesystem::create_directory(folder / "Downloads");
+        holdAnswers = c.askWhileTheEndIsQueued;
+        answerGate.Close();
         StartHost();
-        for (const HostMessage& message : c.messages)
-            platform.window.Post(message);
+        for (const std::string& name : c.requests) {
+            const size_t posted = platform.window.PostedMessages().size();
+            RequestDownload(InstallerUrl(name));
+            if (c.askWhileTheEndIsQueued) {
+                ASSERT_TRUE(platform.window.PumpUntil(
+                    [&] { return host->downloadState() == DownloadState::Running; }, 10s));
+                answerGate.Open();
+                ASSERT_TRUE(WaitUntilPosted(
+                    name == "missing.exe" ? WM_DNLD_FAILED : WM_DNLD_FINISHED, posted));
+                RequestDownload(InstallerUrl(name));
+            }
+            ASSERT_TRUE(platform.window.PumpUntil(
+                [&] {
+                    return !DownloadNotices().empty() &&
+                           DownloadNotices().back().find("dnld_start") == std::string::npos;
+                },
+                10s));
+        }
         platform.window.Pump();
         EXPECT_EQ(host->downloadState(), c.state);
-        EXPECT_EQ(Notices(), c.notices);
+        EXPECT_EQ(DownloadNotices(), c.notices);
     }
 }
 
-TEST_F(NoticesTest, CloseDuringDownloadIsAnsweredWithTheCloseNotice) {
-    Post(WM_DNLD_START);
-    platform.webView.notices.clear();
+// A download that runs is told again to a page that asks; one that failed lets the page close.
+TEST_F(NoticesTest, ARunningDownloadRepeatsItsStartAndHoldsTheCloseUntilItEnds) {
+    StartHost();
+    ReachDownloadState(DownloadState::Running);
+    Send(R"({"msg_type":"dnld"})");
     Send(R"({"msg_type":"close","msg_data":{"force_close":false}})");
-    EXPECT_EQ(Notices(), std::vector<std::string>{
-                             R"({"msg_type":"close","status":1,"status_text":"dnld_running"})"});
+    EXPECT_EQ(Notices(), (std::vector<std::string>{
+                             kStart, kStart,
+                             R"({"msg_type":"close","status":1,"status_text":"dnld_running"})"}));
     EXPECT_FALSE(platform.window.endDialogResult.has_value());
-}
 
-// The page asks for the download again just as the transfer fails: the failure is already
-// queued when the request arrives. The download must end up Idle, so that the page may retry and
-// a close is not held up by a download that no longer runs.
-TEST_F(NoticesTest, ARequestRacingTheFailureLeavesTheDownloadEnded) {
-    Post(WM_DNLD_START);
-    platform.webView.notices.clear();
-    platform.window.Post({WM_DNLD_FAILED, static_cast<uint64_t>(DownloadFailure::Network)});
-    platform.webView.DeliverPageMessage(R"({"msg_type":"dnld"})");
-    platform.window.Pump();
-    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
-    EXPECT_EQ(
-        Notices(),
-        std::vector<std::string>{
-            R"({"msg_type":"dnld","reason":"network","status":0,"status_text":"dnld_failed"})"});
-
+    Send(R"({"msg_type":"dnld_cancel"})");
     Send(R"({"msg_type":"close","msg_data":{"force_close":false}})");
     EXPECT_EQ(platform.window.endDialogResult, kEndedByPage);
 }
 
+// Every message of a transfer carries its generation. What is still queued from a transfer that
+// was cancelled belongs to no download: the next transfer neither ends by it nor reports its
+// figures, and a message of no transfer at all changes nothing.
+TEST_F(NoticesTest, MessagesOfAnEndedTransferAreDropped) {
+    StartHost();
+    const auto stale = [&](int64_t generation) {
+        for (const HostMessage& message :
+             {HostMessage{WM_DNLD_START, 0, generation}, HostMessage{WM_DL_PROGRESS, 0, generation},
+              HostMessage{WM_DNLD_FINISHED, 0, generation},
+              HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(DownloadFailure::Verify),
+                          generation}})
+            platform.window.Post(message);
+        platform.window.Pump();
+    };
+    // No transfer yet.
+    stale(0);
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+    EXPECT_TRUE(Notices().empty());
+
+    ReachDownloadState(DownloadState::Running);
+    Send(R"({"msg_type":"dnld_cancel"})");
+    ReachDownloadState(DownloadState::Running);
+    // The page's repeated request is queued with the current transfer's generation.
+    Send(R"({"msg_type":"dnld"})");
+    const int64_t current = platform.window.PostedMessages().back().lParam;
+    ASSERT_EQ(platform.window.PostedMessages().back().id, WM_DNLD_START);
+    platform.webView.notices.clear();
+    // The first transfer's, and those of transfers that never were.
+    for (const int64_t generation : {int64_t{1}, current - 1, current + 1})
+        stale(generation);
+    EXPECT_EQ(host->downloadState(), DownloadState::Running);
+    EXPECT_TRUE(Notices().empty());
+
+    // The second transfer is still the download: it is cancelled as one.
+    Send(R"({"msg_type":"dnld_cancel"})");
+    EXPECT_EQ(Notices(), std::vector<std::string>{FailedNotice("cancelled")});
+    EXPECT_EQ(host->downloadState(), DownloadState::Idle);
+}
+
+// The notices of the window's state need the page; before the web view exists they are dropped
+// without touching it.
 TEST(NoticesBeforeWebView, AreDroppedWithoutTouchingTheWebView) {
     platform::headless::HeadlessPlatform platform;
     HostOptions options;
@@ -165,9 +199,8 @@ TEST(NoticesBeforeWebView, AreDroppedWithoutTouchingTheWebView) {
     options.makeInstallId = [] { return std::wstring(L"X"); };
     CTarvikDlg host(platform.Roles(), options);
     platform.window.Create(host);
-    platform.window.Post({WM_DNLD_START});
+    platform.window.Show(platform::ShowCommand::Maximized);
     platform.window.Pump();
-    EXPECT_EQ(host.downloadState(), DownloadState::Running);
     EXPECT_TRUE(platform.webView.notices.empty());
 }
 

@@ -25,7 +25,8 @@ struct Observed {
     size_t messageBoxes = 0;
     std::vector<std::string> revealed;
     std::vector<std::string> folders; // opened in the file manager
-    int webViewFits = 0;              // the web view was fitted to the window's client area
+    std::vector<std::string> installers;
+    int webViewFits = 0; // the web view was fitted to the window's client area
     bool operator==(const Observed&) const = default;
 };
 
@@ -51,6 +52,9 @@ void PrintTo(const Observed& o, std::ostream* out) {
     *out << "] folders=[";
     for (const auto& f : o.folders)
         *out << f << " ";
+    *out << "] installers=[";
+    for (const auto& i : o.installers)
+        *out << i << " ";
     *out << "] fits=" << o.webViewFits << "}";
 }
 
@@ -58,12 +62,16 @@ const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_
 const std::string kFinished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
 const std::string kCloseNotice = R"({"msg_type":"close","status":1,"status_text":"dnld_running"})";
 
-// The Downloads folder the table's desktop reports.
-const std::string kDownloads = "/home/user/Downloads";
+// Stands for the fixture's Downloads folder in the table's paths.
+const std::string kDownloads = "<Downloads>";
+// Where a finished download of the fixture lies.
+const std::string kSaved = kDownloads + "/Setup.exe";
 
 struct Case {
     std::string message;
-    DownloadState state; // the download state when the message arrives
+    // The download state when the message arrives, reached by the page's own road: Running is
+    // the fixture's stalling download, Finished its completed one.
+    DownloadState state;
     Observed expected;
 };
 
@@ -116,9 +124,11 @@ Observed Posted(uint32_t id, int64_t lParam, bool dragging = false) {
     o.dragging = dragging;
     return o;
 }
+// The repeated start goes through the queue, behind what the worker has posted, tagged with the
+// run's first transfer.
 Observed Repeated(uint32_t id, const std::string& notice) {
     Observed o;
-    o.posted = {{id, 0}};
+    o.posted = {{id, 1}};
     o.notices = {notice};
     return o;
 }
@@ -139,6 +149,18 @@ Observed LaunchFailed(const std::string& folder) {
     o.messageBoxes = 1;
     return o;
 }
+Observed Launched(const std::string& path) {
+    Observed o;
+    o.installers = {path};
+    return o;
+}
+Observed Revealed(const std::string& path) {
+    Observed o;
+    o.revealed = {path};
+    return o;
+}
+const std::string kCancelled =
+    R"({"msg_type":"dnld","reason":"cancelled","status":0,"status_text":"dnld_failed"})";
 
 const Observed kNothing;
 constexpr auto kIdle = DownloadState::Idle;
@@ -147,9 +169,9 @@ constexpr auto kFinished_ = DownloadState::Finished;
 
 const Case kCases[] = {
     // Window commands; they need no arguments.
-    // Nothing to cancel: no transfer runs (the running state here has no transfer behind it).
+    // Only a running download is cancelled.
     {R"({"msg_type":"dnld_cancel"})", kIdle, {}},
-    {R"({"msg_type":"dnld_cancel","msg_data":{"x":1}})", kRunning, {}},
+    {R"({"msg_type":"dnld_cancel","msg_data":{"x":1}})", kRunning, Notice(kCancelled)},
     {R"({"msg_type":"dnld_cancel"})", kFinished_, {}},
     {R"({"msg_type":"minimize"})", kIdle, Shown(ShowCommand::Minimized)},
     {R"({"msg_type":"maximize","msg_data":null})", kIdle, Shown(ShowCommand::Maximized)},
@@ -176,7 +198,8 @@ const Case kCases[] = {
      "\0"s,
      kIdle, kNothing},
 
-    // Links: only absolute web URLs reach the desktop, each followed by event "4".
+    // Links: only absolute web URLs and mail links with an address reach the desktop, each
+    // followed by event "4"; nothing else is opened, and no event tells of it.
     {R"({"msg_type":"open_url","msg_data":{"url":"https://example.test/help?a=1"}})", kIdle,
      Opened("https://example.test/help?a=1")},
     {R"({"msg_type":"open_url","msg_data":{"url":"HTTP://example.test"}})", kIdle,
@@ -200,6 +223,33 @@ const Case kCases[] = {
     {R"({"msg_type":"open_url","msg_data":{"url":"https://a.test:99999/"}})", kIdle, kNothing},
     {R"({"msg_type":"open_url","msg_data":{"url":5}})", kIdle, kNothing},
     {R"({"msg_type":"open_url"})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"smb://server/share/setup.exe"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"tel:+15550100"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:support@vendor.example"}})", kIdle,
+     Opened("mailto:support@vendor.example")},
+    {R"({"msg_type":"open_url","msg_data":{"url":"MailTo:a@v.example,b@v.example?subject=Setup%20help&body=Hi%0D%0A"}})",
+     kIdle, Opened("MailTo:a@v.example,b@v.example?subject=Setup%20help&body=Hi%0D%0A")},
+    // A mail link names someone, and holds nothing a mail program's command line could split.
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:?subject=Hi"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:support"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:@vendor.example"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:support@"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example,"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example?subject=a b"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example
+--compose"}})",
+     kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:"a"@v.example"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example\x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example?body=100%"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example?body=%zz"}})", kIdle,
+     kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailto:a@v.example#x"}})", kIdle, kNothing},
+    {R"({"msg_type":"open_url","msg_data":{"url":"mailtox:a@v.example"}})", kIdle, kNothing},
 
     // Events from the page are reported unchanged.
     {R"({"msg_type":"post_data","msg_data":{"event_id":"abc"}})", kIdle, Reported("abc")},
@@ -248,20 +298,25 @@ const Case kCases[] = {
     {R"({"msg_type":"mousemove","msg_data":{"x":40000,"y":3}})", kIdle,
      Posted(WM_MOUSEMOVE, MakePointParam(40000, 3))},
 
-    // A download that runs or has finished only repeats its notice.
+    // A download that runs or has finished only repeats its notice, whatever the arguments; the
+    // finished one directly, as there is nothing left to wait for.
     {R"({"msg_type":"dnld"})", kRunning, Repeated(WM_DNLD_START, kStart)},
+    {R"({"msg_type":"dnld","msg_data":{"url":"http://127.0.0.1:1/x.exe","silent":true}})", kRunning,
+     Repeated(WM_DNLD_START, kStart)},
     {R"({"msg_type":"dnld","msg_data":{"url":"http://127.0.0.1:1/x.exe","silent":true}})",
-     kFinished_, Repeated(WM_DNLD_FINISHED, kFinished)},
+     kFinished_, Notice(kFinished)},
+    {R"({"msg_type":"dnld"})", kFinished_, Notice(kFinished)},
     {R"({"msg_type":"dnld","msg_data":{"url":"http://127.0.0.1:1/x.exe"}})", kIdle, kNothing},
     {R"({"msg_type":"dnld","msg_data":{"url":5,"silent":true}})", kIdle, kNothing},
 
-    // Only a file this run completed is launched or shown; there is none in these states (the
-    // state was reached without a transfer), so the launch fails and the Downloads folder opens.
+    // Only a file this run completed is launched or shown; before its end the launch fails and
+    // the folder opens.
     {R"({"msg_type":"install"})", kIdle, LaunchFailed(kDownloads)},
     {R"({"msg_type":"install"})", kRunning, LaunchFailed(kDownloads)},
-    {R"({"msg_type":"install"})", kFinished_, LaunchFailed(kDownloads)},
+    {R"({"msg_type":"install"})", kFinished_, Launched(kSaved)},
     {R"({"msg_type":"open_dnld_dir"})", kIdle, FolderOpened(kDownloads)},
     {R"({"msg_type":"open_dnld_dir"})", kRunning, FolderOpened(kDownloads)},
+    {R"({"msg_type":"open_dnld_dir"})", kFinished_, Revealed(kSaved)},
 };
 
 class PageCommandsTest : public HostFixture {};
@@ -274,12 +329,8 @@ void PrintTo(const Case& c, std::ostream* out) {
 TEST_P(PageMessageTable, HasExactlyItsEffect) {
     const Case& c = GetParam();
     {
-        platform.desktop.downloadsFolder = kDownloads;
         StartHost();
-        if (c.state != kIdle)
-            platform.window.Post({WM_DNLD_START});
-        if (c.state == kFinished_)
-            platform.window.Post({WM_DNLD_FINISHED});
+        ReachDownloadState(c.state);
         platform.window.Pump();
         const size_t postedBefore = platform.window.PostedMessages().size();
         const size_t eventsBefore = Events().size();
@@ -305,8 +356,21 @@ TEST_P(PageMessageTable, HasExactlyItsEffect) {
         observed.size = platform.window.requestedSize;
         observed.title = platform.window.title;
         observed.messageBoxes = platform.desktop.messageBoxes.size();
-        observed.revealed = platform.desktop.revealedPaths;
-        observed.folders = platform.desktop.openedFolders;
+        // The fixture's folder is a new one each run; the table names it by its placeholder.
+        const auto masked = [&](std::vector<std::string> paths) {
+            for (std::string& path : paths) {
+                const std::string& downloads = platform.desktop.downloadsFolder;
+                if (!path.starts_with(downloads))
+                    continue;
+                std::string rest = path.substr(downloads.size());
+                std::replace(rest.begin(), rest.end(), '\\', '/');
+                path = kDownloads + rest;
+            }
+            return paths;
+        };
+        observed.revealed = masked(platform.desktop.revealedPaths);
+        observed.folders = masked(platform.desktop.openedFolders);
+        observed.installers = masked(platform.desktop.startedInstallers);
         observed.webViewFits = platform.webView.fits;
         EXPECT_EQ(observed, c.expected);
     }
@@ -355,19 +419,27 @@ TEST_F(PageCommandsTest, ThePageIsToldEachChangeOfTheWindowsState) {
                                                    R"({"msg_type":"window","state":"normal"})"}));
 }
 
-// A link that would take the window away from the page goes to the default browser under the
-// same rule as "open_url", but the page did not ask for it, so no event is reported.
-TEST_F(PageCommandsTest, LeavingThePageOpensOnlyWebLinksAndReportsNothing) {
+// A link that would take the window away from the page goes to the default browser (or the mail
+// program) under the same rule as "open_url", but the page did not ask for it, so no event is
+// reported.
+TEST_F(PageCommandsTest, LeavingThePageOpensOnlyWebAndMailLinksAndReportsNothing) {
     StartHost();
     const size_t eventsBefore = Events().size();
-    const char* leaving[] = {
-        "https://vendor.example/terms", "http://other.example/", "file:///etc/passwd",
-        "javascript:alert(1)",          "about:blank",           "https://bad.example/a b"};
+    const char* leaving[] = {"https://vendor.example/terms",
+                             "http://other.example/",
+                             "file:///etc/passwd",
+                             "javascript:alert(1)",
+                             "about:blank",
+                             "https://bad.example/a b",
+                             "mailto:support@vendor.example",
+                             "mailto:",
+                             "smb://server/share"};
     for (const char* url : leaving)
         platform.webView.LeavePage(url);
     platform.window.Pump();
     EXPECT_EQ(platform.desktop.openedUris,
-              (std::vector<std::string>{"https://vendor.example/terms", "http://other.example/"}));
+              (std::vector<std::string>{"https://vendor.example/terms", "http://other.example/",
+                                        "mailto:support@vendor.example"}));
     EXPECT_EQ(Events().size(), eventsBefore);
 }
 

@@ -10,15 +10,18 @@ import { chromium } from 'playwright-core';
 const pageDir = fileURLToPath(new URL('../../page/', import.meta.url));
 const types = { '.html': 'text/html', '.css': 'text/css', '.js': 'text/javascript', '.json': 'application/json' };
 
-// Extra routes a test can add, e.g. a JSON settings file: path → body.
+// Extra routes a test can add: path → a JSON body (a settings file), or {type, body}.
 export const extraFiles = new Map();
 
-function startStaticServer() {
+// Serves `folder` under /page/ on a free loopback port, and the extra routes.
+export function serveFolder(folder) {
   const server = createServer(async (request, response) => {
     const path = decodeURIComponent(new URL(request.url, 'http://x').pathname);
     if (extraFiles.has(path)) {
-      response.writeHead(200, { 'content-type': 'application/json' });
-      response.end(extraFiles.get(path));
+      const file = extraFiles.get(path);
+      const { type, body } = typeof file === 'string' ? { type: 'application/json', body: file } : file;
+      response.writeHead(200, { 'content-type': type });
+      response.end(body);
       return;
     }
     const relative = normalize(path.replace(/^\/page\//, ''));
@@ -27,7 +30,7 @@ function startStaticServer() {
       return;
     }
     try {
-      const body = await readFile(join(pageDir, relative));
+      const body = await readFile(join(folder, relative));
       response.writeHead(200, { 'content-type': types[extname(relative)] ?? 'application/octet-stream' });
       response.end(body);
     } catch {
@@ -55,16 +58,20 @@ function installBridge() {
   };
 }
 
-export async function startHarness() {
-  const server = await startStaticServer();
-  const origin = `http://127.0.0.1:${server.address().port}`;
-  const browser = await chromium.launch({
+// Debian's Chromium, headless, with a fresh temporary profile of playwright's own.
+export function launchChromium() {
+  return chromium.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,
-    // playwright starts Chromium with a fresh temporary profile of its own.
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
       '--disable-component-update', '--no-first-run'],
   });
+}
+
+export async function startHarness() {
+  const server = await serveFolder(pageDir);
+  const origin = `http://127.0.0.1:${server.address().port}`;
+  const browser = await launchChromium();
 
   return {
     origin,
@@ -73,20 +80,23 @@ export async function startHarness() {
     // Opens the page with the given query in a window of the host's size and waits until it
     // has introduced itself. `scale` is the screen's device pixel ratio.
     // `locale` sets the user's languages (navigator.languages, Accept-Language); English unless
-    // a test asks, whatever the machine's own locale.
-    async open(query = {}, { beforeLoad, scale = 1, colorScheme = 'light', locale = 'en-US' } = {}) {
+    // a test asks, whatever the machine's own locale. `bridge: false` opens it as in an
+    // ordinary browser; `path` another page of the folder, which need not introduce itself.
+    async open(query = {}, {
+      beforeLoad, scale = 1, colorScheme = 'light', locale = 'en-US', bridge = true, path = 'index.html',
+    } = {}) {
       const context = await browser.newContext({
         viewport: { width: 640, height: 420 }, deviceScaleFactor: scale, colorScheme, locale,
       });
       const page = await context.newPage();
       const errors = [];
       page.on('pageerror', (error) => errors.push(error));
-      await page.addInitScript(installBridge);
+      if (bridge) await page.addInitScript(installBridge);
       if (beforeLoad) await beforeLoad(page);
       const search = new URLSearchParams(query).toString();
-      await page.goto(`${origin}/page/index.html${search ? `?${search}` : ''}`);
+      await page.goto(`${origin}/page/${path}${search ? `?${search}` : ''}`);
       const view = new PageView(page, context, errors);
-      await view.waitForCommand('resize_window');
+      if (bridge && path === 'index.html') await view.waitForCommand('resize_window');
       return view;
     },
 

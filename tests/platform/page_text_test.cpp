@@ -1,5 +1,4 @@
 #include "platform/gtk/page_bridge.h"
-#include "platform/gtk/page_origin.h"
 #include "platform/gtk/save_name.h"
 #include "platform/gtk/web_languages.h"
 
@@ -7,43 +6,6 @@
 
 namespace tarvik::platform::gtk {
 namespace {
-
-TEST(PageOrigin, PagesShareAnOriginExactlyWhenSchemeHostAndPortMatch) {
-    struct Case {
-        const char* a;
-        const char* b;
-        bool same;
-    };
-    const Case cases[] = {
-        {"http://127.0.0.1:8080/page", "http://127.0.0.1:8080/other?x=1#top", true},
-        {"http://127.0.0.1:8080/", "http://127.0.0.1:8081/", false},
-        {"http://example.test/", "http://example.test:80/x", true},
-        {"https://example.test/", "https://EXAMPLE.test:443/", true},
-        {"https://example.test/", "http://example.test/", false},
-        {"http://a.example.test/", "http://b.example.test/", false},
-        {"HTTP://example.test/", "http://example.test/", true},
-        // No origin is shared between local documents, only the document itself.
-        {"file:///tmp/a.html", "file:///tmp/b.html", false},
-        {"file:///tmp/a.html", "file:///tmp/a.html#x", true},
-        {"about:blank", "about:blank#top", true},
-        {"about:blank", "about:srcdoc", false},
-        {"http://[::1]:8080/a", "http://[::1]:8080/b", true},
-        {"http://[::1]:8080/", "http://[::2]:8080/", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
-        const auto a = OriginOf(c.a);
-        const auto b = OriginOf(c.b);
-        ASSERT_TRUE(a && b);
-        EXPECT_EQ(*a == *b, c.same);
-    }
-    // Also the forms a lenient reader would repair into "http://x/".
-    for (const char* bad :
-         {"", "not a uri", "http://", "://x", "http:/x", "http:///x", "http:x", "https://user@/"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_FALSE(OriginOf(bad));
-    }
-}
 
 TEST(PageBridge, OnlyMessagesWithThisRunsTokenAreUnwrapped) {
     const std::string token = MakeBridgeToken();

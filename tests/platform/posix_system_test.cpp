@@ -428,6 +428,93 @@ TEST_F(PosixSystemTest, DownloadFileFailsWhereNoFileCanBeMadeOrPlaced) {
     EXPECT_EQ(ReadFileBytes(folder / "taken.exe" / "keep"), "user's");
 }
 
+// The folder a download goes to may be renamed, or its path given to something else, while the
+// download runs. The file is then not put in place (the path no longer leads where the user saw
+// it going), and it is removed from the folder it was made in, wherever that folder is now;
+// nothing is written where the path leads now.
+TEST_F(PosixSystemTest, DownloadFileStaysInTheFolderItWasMadeIn) {
+    enum class Commit { Replacing, WithoutReplacing };
+    struct Case {
+        const char* label;
+        // What becomes of the path of the folder `downloads` once the file is written; the
+        // folder itself moves to `moved` first, except for "left alone".
+        std::function<void(const fs::path& downloads, const fs::path& other)> replace;
+        bool moved;
+        // What the path leads to afterwards, when it is a folder.
+        std::optional<std::set<std::string>> atThePath;
+    };
+    using Names_ = std::set<std::string>;
+    const Case cases[] = {
+        {"left alone", [](const fs::path&, const fs::path&) {}, false, Names_{"setup.exe"}},
+        {"renamed", [](const fs::path&, const fs::path&) {}, true, std::nullopt},
+        {"replaced by another folder",
+         [](const fs::path& downloads, const fs::path&) { fs::create_directory(downloads); }, true,
+         Names_{}},
+        {"replaced by a file",
+         [](const fs::path& downloads, const fs::path&) { WriteFileBytes(downloads, "x"); }, true,
+         std::nullopt},
+        {"replaced by a link to another folder",
+         [](const fs::path& downloads, const fs::path& other) {
+             fs::create_directory_symlink(other, downloads);
+         },
+         true, Names_{}},
+    };
+    // What each folder holds afterwards, and what the commit answered.
+    struct Seen {
+        bool committed = false;
+        std::set<std::string> moved;
+        std::optional<std::set<std::string>> atThePath;
+        std::set<std::string> other;
+        bool operator==(const Seen&) const = default;
+    };
+    const auto print = [](const Seen& seen) {
+        const auto list = [](const std::set<std::string>& names) {
+            std::string text;
+            for (const auto& name : names)
+                text += name + " ";
+            return "[" + text + "]";
+        };
+        return std::string(seen.committed ? "committed" : "not committed") + ", moved " +
+               list(seen.moved) + ", at the path " +
+               (seen.atThePath ? list(*seen.atThePath) : "no folder") + ", other " +
+               list(seen.other);
+    };
+    for (const Case& c : cases) {
+        for (const Commit commit : {Commit::Replacing, Commit::WithoutReplacing}) {
+            SCOPED_TRACE(std::string(c.label) +
+                         (commit == Commit::Replacing ? ", replacing" : ", without replacing"));
+            TempFolder f;
+            const fs::path downloads = f / "Downloads";
+            const fs::path moved = f / "Moved";
+            const fs::path other = f / "Other";
+            fs::create_directory(downloads);
+            fs::create_directory(other);
+            const std::string target = downloads / "setup.exe";
+            auto file = system.CreateDownloadFile(target);
+            ASSERT_TRUE(file);
+            ASSERT_TRUE(file->Append("installer"));
+            if (c.moved) {
+                fs::rename(downloads, moved);
+                c.replace(downloads, other);
+            }
+
+            Seen seen;
+            seen.committed = commit == Commit::Replacing
+                                 ? file->Commit()
+                                 : file->CommitWithoutReplacing(target) == CommitOutcome::Committed;
+            file.reset();
+            if (c.moved)
+                seen.moved = Names(moved);
+            if (fs::is_directory(downloads))
+                seen.atThePath = Names(downloads);
+            seen.other = Names(other);
+
+            const Seen expected{!c.moved, {}, c.atThePath, {}};
+            EXPECT_EQ(seen, expected) << print(seen);
+        }
+    }
+}
+
 TEST_F(PosixSystemTest, LongNamesStillGetATemporaryFile) {
     // 85 three-byte characters: 255 bytes, the longest name the file system takes.
     std::string name;

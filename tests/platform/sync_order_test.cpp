@@ -1,7 +1,7 @@
 // Whether data reaches the disk before a new name points at it cannot be seen in the files
 // themselves short of cutting the power, so this test program watches the calls instead: the
-// definitions of fsync and rename below take the place of the C library's for every call made in
-// it (the System implementation is linked in), record the call, and pass it on.
+// definitions of fsync, rename and renameat below take the place of the C library's for every call
+// made in it (the System implementation is linked in), record the call, and pass it on.
 #include "platform/posix/posix_system.h"
 
 #include "support/temp_folder.h"
@@ -66,6 +66,15 @@ extern "C" int rename(const char* from, const char* to) noexcept {
     static const auto real = Real<int (*)(const char*, const char*)>("rename");
     Record({"rename", from, to});
     return real(from, to);
+}
+
+// The download file renames relative to its folder's descriptor.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
+extern "C" int renameat(int fromFolder, const char* from, int toFolder, const char* to) noexcept {
+    static const auto real = Real<int (*)(int, const char*, int, const char*)>("renameat");
+    Record({"rename", PathOfDescriptor(fromFolder) + "/" + from,
+            PathOfDescriptor(toFolder) + "/" + to});
+    return real(fromFolder, from, toFolder, to);
 }
 
 namespace tarvik::platform::posix {

@@ -77,6 +77,23 @@ TEST(LoadConfigFileTest, ReadsSettingsAndStoresANewIdentifierOnlyWhenNoneIsPrese
          "[root]\ndownloader_id=5\n[user]\nuuid=NEWID\n"},
         {"a commented-out identifier does not count", "[user]\n;uuid=old\n", 0, L"", L"NEWID",
          "[user]\nuuid=NEWID\n;uuid=old\n"},
+        // Values in quotes, as distributors write them for the Windows profile reader.
+        {"api_url in double quotes", "[root]\napi_url=\"" + api + "\"\n[user]\nuuid=abc\n", 0,
+         L"http://127.0.0.1:9/custom/info?x=1&y=2", L"abc", kUnchanged},
+        {"api_url in single quotes, blanks around them",
+         "[root]\napi_url =  '" + api + "'  \n[user]\nuuid=abc\n", 0,
+         L"http://127.0.0.1:9/custom/info?x=1&y=2", L"abc", kUnchanged},
+        {"downloader_id in quotes", "[root]\ndownloader_id=\"7\"\n[user]\nuuid=abc\n", 7,
+         endpoint + L"?id=7", L"abc", kUnchanged},
+        {"identifier in quotes: used without them, never rewritten",
+         "[user]\r\nuuid=\"7E9010F02011A07Bq3ZkT0aLw9hYcV2e\"\r\n", 0, L"",
+         L"7E9010F02011A07Bq3ZkT0aLw9hYcV2e", kUnchanged},
+        {"identifier of empty quotes: made and written, other lines kept",
+         "; vendor build 12\r\n[root]\r\napi_url=\"" + api + "\"\r\n[user]\r\nuuid=\"\"\r\n", 0,
+         L"http://127.0.0.1:9/custom/info?x=1&y=2", L"NEWID",
+         "; vendor build 12\r\n[root]\r\napi_url=\"" + api + "\"\r\n[user]\r\nuuid=NEWID\r\n"},
+        {"identifier with an unmatched quote: used as it is", "[user]\nuuid=\"abc'\n", 0, L"",
+         L"\"abc'", kUnchanged},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

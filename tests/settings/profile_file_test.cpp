@@ -63,6 +63,21 @@ TEST_F(ProfileFileTest, ReadsStringsWithTheRulesDistributorsFilesRelyOn) {
          L"user", L"uuid", L"a\uFFFDb"},
         {"long values are cut to the limit", "[root]\nk=" + longValue + "\n", L"root", L"k",
          std::wstring(259, L'x')},
+        // One pair of matching quotes around the whole value is dropped, and only that.
+        {"double quotes", "[root]\nk=\"v w\"\n", L"root", L"k", L"v w"},
+        {"single quotes", "[root]\nk='v w'\n", L"root", L"k", L"v w"},
+        {"blanks outside the quotes go, inside they stay", "[root]\nk =  \" v \"  \n", L"root",
+         L"k", L" v "},
+        {"empty quotes are an empty value", "[root]\nk=\"\"\n", L"root", L"k", L""},
+        {"a lone quote stays", "[root]\nk=\"\n", L"root", L"k", L"\""},
+        {"different quotes stay", "[root]\nk=\"v'\n", L"root", L"k", L"\"v'"},
+        {"an opening quote alone stays", "[root]\nk=\"v\n", L"root", L"k", L"\"v"},
+        {"a closing quote alone stays", "[root]\nk=v'\n", L"root", L"k", L"v'"},
+        {"quotes inside the value stay", "[root]\nk=a\"b\"c\n", L"root", L"k", L"a\"b\"c"},
+        {"only the outer pair goes", "[root]\nk=\"'v'\"\n", L"root", L"k", L"'v'"},
+        {"first and last character decide", "[root]\nk=\"a\" \"b\"\n", L"root", L"k", L"a\" \"b"},
+        {"the quotes go before the value is cut", "[root]\nk=\"" + longValue + "\"\n", L"root",
+         L"k", std::wstring(259, L'x')},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -97,6 +112,9 @@ TEST_F(ProfileFileTest, ReadsIntegersFromLeadingDigits) {
         {"4294967295", 4294967295u},
         {"4294967296", 0}, // wraps at 32 bits like the original reads
         {"4294967299", 3},
+        {"\"42\"", 42}, // quotes as around any value
+        {"'42'", 42},
+        {"\"42", 0}, // an unmatched quote is no digit
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.value ? c.value : "(no key)");
@@ -224,6 +242,11 @@ TEST_F(ProfileFileTest, WriteRefusesEntriesThatWouldChangeTheFileStructure) {
         {"key that reads as a comment", L"user", L";uuid", L"v"},
         {"']' in section", L"us]er", L"uuid", L"v"},
         {"blank around section", L" user", L"uuid", L"v"},
+        // A read would give another value back.
+        {"value in quotes", L"user", L"uuid", L"\"v\""},
+        {"value in single quotes", L"user", L"uuid", L"'v'"},
+        {"blank before the value", L"user", L"uuid", L" v"},
+        {"blank after the value", L"user", L"uuid", L"v\t"},
     };
     const std::string before = "[user]\nuuid=old\n";
     for (const auto& c : cases) {

@@ -20,6 +20,11 @@ public:
         }
         opened_.notify_all();
     }
+    // Holds the handlers that come from now on, for a test that uses the gate more than once.
+    void Close() {
+        const std::lock_guard lock(mutex_);
+        open_ = false;
+    }
 
 private:
     std::mutex mutex_;

@@ -1,8 +1,9 @@
 // The program itself without the system web view (as under Wine, which has no WebView2 runtime):
-// it says so in a real message box and ends with status 1 once the box is closed. Its command
-// line is answered before that: in a message box, or into the output a caller redirected. And
-// with the stand-in runtime registered in the prefix as an installed runtime is: the program
-// finds it by itself, with no DLL beside it, and opens its window.
+// it says so in a real message box and ends with status 1 once the box is closed. Its own
+// options are answered before that: in a message box, or into the output a caller redirected;
+// any other argument changes nothing and is only named on the step log. And with the stand-in
+// runtime registered in the prefix as an installed runtime is: the program finds it by itself,
+// with no DLL beside it, and opens its window.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -125,23 +126,31 @@ TEST(Startup, AnswersItsCommandLineAndWithoutTheWebViewRuntimeSaysSo) {
         const wchar_t* arguments;
         bool redirect;
         bool boxShown;
-        const wchar_t* inBox; // a piece of the box's text
-        const char* inOutput; // a piece of the redirected output
+        const wchar_t* inBox;  // a piece of the box's text
+        const char* inOutput;  // a piece of the redirected output
+        const char* notOutput; // what the redirected output must not hold ("" for nothing)
         DWORD status;
     };
     const std::vector<Case> cases = {
-        {"no arguments", L"", false, true, L"WebView2", "", 1},
-        {"--verbose --inspect", L"--verbose --inspect", false, true, L"WebView2", "", 1},
-        {"--version", L"--version", false, true, L"service origin: http", "", 0},
-        {"--help", L"--help", false, true, L"Usage: tarvik [--verbose] [--inspect]", "", 0},
-        {"--version, redirected", L"--version", true, false, L"", "tarvik ", 0},
-        {"--help, redirected", L"--help", true, false, L"", "--inspect", 0},
-        // Not plain ASCII: the argument travels as UTF-16, UTF-8 and back into the box.
-        {"an unknown option", L"--b\u00f6gus", false, true, L"unknown argument \"--b\u00f6gus\"",
-         "", 2},
-        {"--version and more, redirected", L"--version extra", true, false, L"", "tarvik ", 0},
-        {"an unknown argument, redirected", L"extra", true, false, L"",
-         "unknown argument \"extra\"", 2},
+        {"no arguments", L"", false, true, L"WebView2", "", "", 1},
+        {"--verbose --inspect", L"--verbose --inspect", false, true, L"WebView2", "", "", 1},
+        {"--version", L"--version", false, true, L"service origin: http", "", "", 0},
+        {"--help", L"--help", false, true, L"Usage: tarvik [--verbose] [--inspect]", "", "", 0},
+        {"--version, redirected", L"--version", true, false, L"", "tarvik ", "", 0},
+        {"--help, redirected", L"--help", true, false, L"", "(such as /autostart) is ignored", "",
+         0},
+        {"--version and more, redirected", L"--version extra", true, false, L"", "tarvik ", "", 0},
+        // Arguments the program has no use for change nothing: it goes on to start (here, to
+        // say that the web view runtime is missing) and never answers them in a box.
+        {"autostart", L"/autostart", false, true, L"WebView2", "", "", 1},
+        {"autostart in capitals, logged", L"--verbose /AUTOSTART", true, true, L"WebView2", "",
+         "AUTOSTART", 1},
+        // Not plain ASCII: the argument travels as UTF-16, UTF-8 and back into the log.
+        {"an unknown option", L"--b\u00f6gus", false, true, L"WebView2", "", "", 1},
+        {"an unknown option, logged", L"--verbose --b\u00f6gus", true, true, L"WebView2",
+         "tarvik: command line: \"--b\xC3\xB6gus\" ignored (see tarvik --help)", "", 1},
+        {"an unknown argument, redirected without the log", L"extra", true, true, L"WebView2", "",
+         "extra", 1},
     };
     for (const Case& c : cases) {
         const Outcome run = RunProgram(c.arguments, c.redirect);
@@ -152,6 +161,10 @@ TEST(Startup, AnswersItsCommandLineAndWithoutTheWebViewRuntimeSaysSo) {
             EXPECT_NE(run.text.find(c.inBox), std::wstring::npos) << name;
         }
         EXPECT_NE(run.output.find(c.inOutput), std::string::npos) << name << ": " << run.output;
+        if (*c.notOutput) {
+            EXPECT_EQ(run.output.find(c.notOutput), std::string::npos)
+                << name << ": " << run.output;
+        }
         if (!c.redirect) {
             EXPECT_EQ(run.output, "") << name;
         }

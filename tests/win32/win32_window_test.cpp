@@ -45,8 +45,9 @@ RECT PrimaryWorkArea() {
     return info.rcWork;
 }
 
-// Handles what is queued, for at most `timeout`, until `done` holds.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout = 5000) {
+// Handles what is queued, for at most `timeout` (a bound for a run that went wrong, far beyond
+// what a busy machine under Wine takes), until `done` holds.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout = 20000) {
     const ULONGLONG end = ::GetTickCount64() + timeout;
     while (!done()) {
         if (::GetTickCount64() > end)
@@ -121,6 +122,24 @@ TEST_F(Win32WindowTest, StartsFramelessOffScreenThenIsSizedAndCentred) {
         return !sizes.empty() && PointParamX(sizes.back().lParam) == 640 &&
                PointParamY(sizes.back().lParam) == 480;
     }));
+}
+
+// The title comes in UTF-8 and reaches the window as UTF-16: a product name outside the ANSI code
+// page keeps every character instead of showing "?" in their place.
+TEST_F(Win32WindowTest, TheTitleKeepsEveryCharacter) {
+    const std::string titles[] = {
+        "Demo App",
+        "D\xC3\xA9mo",                                                   // in the Western code page
+        "\xE5\xAE\x89\xE8\xA3\x85\xE7\xA8\x8B\xE5\xBA\x8F \xE2\x9C\x93", // outside it
+        "\xF0\x9F\x93\xA6 Box",                                          // beyond U+FFFF
+    };
+    for (const std::string& title : titles) {
+        SCOPED_TRACE(title);
+        platform.window.SetTitle(title);
+        wchar_t shown[64] = {};
+        ::GetWindowTextW(platform.window.Handle(), shown, 64);
+        EXPECT_EQ(NarrowFromWide(shown), title);
+    }
 }
 
 TEST_F(Win32WindowTest, CloseRequestGoesToTheHostAndLeavesTheWindow) {
@@ -201,7 +220,7 @@ TEST_F(Win32WindowTest, SaveDialogOpensAndCancelReturnsNothing) {
     platform.window.Post(HostMessage{kDuringDialog, 0, 0});
     const SaveDialogRequest request{
         "C:\\users\\setup.exe", "exe", {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
-    const std::optional<std::string> chosen = platform.shell.ShowSaveDialog(request);
+    const std::optional<std::string> chosen = platform.desktop.ShowSaveDialog(request);
     ::KillTimer(nullptr, timer);
     EXPECT_FALSE(chosen.has_value()) << *chosen;
     EXPECT_NE(DialogCloser::title, L"") << "no dialog was seen";
@@ -209,7 +228,7 @@ TEST_F(Win32WindowTest, SaveDialogOpensAndCancelReturnsNothing) {
 }
 
 TEST_F(Win32WindowTest, DownloadsFolderIsKnown) {
-    const std::string folder = platform.shell.DownloadsFolder();
+    const std::string folder = platform.desktop.DownloadsFolder();
     EXPECT_FALSE(folder.empty());
     EXPECT_TRUE(::GetFileAttributesW(WideFromNarrow(folder).c_str()) != INVALID_FILE_ATTRIBUTES ||
                 folder.find("Downloads") != std::string::npos)
@@ -358,11 +377,11 @@ TEST_F(Win32WindowTest, BuiltInPageTakesTheDialogKeys) {
 // raises the window and takes the icon away, and the window's end takes away a notice left.
 TEST_F(Win32WindowTest, NoticeWhileInactiveAndAClickRaisesTheWindow) {
     const HWND hwnd = platform.window.Handle();
-    const TrayNotice& notice = platform.shell.Notice();
+    const TrayNotice& notice = platform.desktop.Notice();
     platform.window.Show(ShowCommand::Normal);
     ::SetForegroundWindow(hwnd);
     ASSERT_TRUE(platform.window.IsActive());
-    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready");
+    platform.desktop.Notify("Tarvik D\xC3\xA9mo", "Ready");
     EXPECT_FALSE(notice.Shown()) << "no notice over the window the user is looking at";
 
     // Another program's window in front.
@@ -377,9 +396,9 @@ TEST_F(Win32WindowTest, NoticeWhileInactiveAndAClickRaisesTheWindow) {
     };
     toFront(other);
     ASSERT_FALSE(platform.window.IsActive());
-    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready");
+    platform.desktop.Notify("Tarvik D\xC3\xA9mo", "Ready");
     ASSERT_TRUE(notice.Shown());
-    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready again"); // replaces it
+    platform.desktop.Notify("Tarvik D\xC3\xA9mo", "Ready again"); // replaces it
     EXPECT_TRUE(notice.Shown());
     ::SendMessageW(notice.MessageWindow(), TrayNotice::kIconMessage, 0,
                    MAKELPARAM(NIN_BALLOONUSERCLICK, 1));
@@ -387,14 +406,14 @@ TEST_F(Win32WindowTest, NoticeWhileInactiveAndAClickRaisesTheWindow) {
     EXPECT_TRUE(platform.window.IsActive()) << "the click brings the window to the front";
 
     toFront(other);
-    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready");
+    platform.desktop.Notify("Tarvik D\xC3\xA9mo", "Ready");
     ASSERT_TRUE(notice.Shown());
     ::SendMessageW(notice.MessageWindow(), TrayNotice::kIconMessage, 0,
                    MAKELPARAM(NIN_BALLOONTIMEOUT, 1));
     EXPECT_FALSE(notice.Shown()) << "a notice that timed out leaves no icon behind";
     EXPECT_FALSE(platform.window.IsActive());
 
-    platform.shell.Notify("Tarvik D\xC3\xA9mo", "Ready");
+    platform.desktop.Notify("Tarvik D\xC3\xA9mo", "Ready");
     ASSERT_TRUE(notice.Shown());
     platform.window.Destroy();
     EXPECT_FALSE(notice.Shown());

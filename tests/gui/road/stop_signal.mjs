@@ -119,8 +119,9 @@ async function runUntilSignalled(signal) {
       return parts.length === 1 && fs.statSync(path.join(downloads, parts[0])).size > 0;
     });
     child.kill(signal);
-    const end = await Promise.race([exited, sleep(10000).then(() => null)]);
-    if (!end) throw new Error(`the program did not end within 10 s of ${signal}`);
+    // A bound for a program that does not end, far beyond what a busy machine takes.
+    const end = await Promise.race([exited, sleep(30000).then(() => null)]);
+    if (!end) throw new Error(`the program did not end within 30 s of ${signal}`);
     const left = fs.readdirSync(downloads);
     return { code: end.code, signal: end.signal, downloads: left };
   } catch (error) {
