@@ -1,8 +1,8 @@
 #include "platform/win32/web_view.h"
 
-#include "common/curl/web_url.h"
 #include "common/text_conversion.h"
 #include "common/translation.h"
+#include "platform/page_confinement.h"
 #include "platform/win32/host_navigation.h"
 #include "platform/win32/host_window.h"
 #include "platform/win32/runtime_search.h"
@@ -187,26 +187,19 @@ struct WebView::State {
     std::string hostUrl;
     // What the host asked for, kept for a controller that comes later.
     bool visible = true;
-    // The origin of the host's page once its navigation committed; nothing before.
-    std::optional<std::string> hostOrigin;
-    bool awaitingHostCommit = false;
+    // Which documents may stay in the window and speak to the host: the shared page rule, told
+    // what the runtime reports.
+    PageConfinement confinement;
     // Only the outcome of the host's own navigation is a load failure.
     HostNavigation hostLoad;
     bool inspect = false;
     bool inspectorShown = false;
 
-    bool LeavesThePage(const std::string& uri) const {
-        // Until the host's own page has been committed, its navigation and its redirects are
-        // free.
-        if (awaitingHostCommit || !hostOrigin)
-            return false;
-        return OriginOf(uri) != hostOrigin;
-    }
     // Whether the document the view shows now is the host's page.
     bool ShowsTheHostsPage() const {
         LPWSTR source = nullptr;
-        return view && hostOrigin && !awaitingHostCommit && SUCCEEDED(view->get_Source(&source)) &&
-               OriginOf(TakeString(source)) == hostOrigin;
+        return view && SUCCEEDED(view->get_Source(&source)) &&
+               confinement.AcceptsMessagesFrom(TakeString(source));
     }
     void Fit() const {
         RECT client{};
@@ -218,8 +211,8 @@ struct WebView::State {
         ++generation;
         ComPtr<ICoreWebView2Controller> old = std::move(controller);
         view.Reset();
-        hostOrigin.reset();
-        awaitingHostCommit = false;
+        // A view made again shows no page of the host's until the host's navigation commits.
+        confinement = PageConfinement();
         if (old)
             old->Close();
     }
@@ -244,9 +237,9 @@ void StartCreation(const std::shared_ptr<State>& state);
 
 // Loads the host's page in the view that exists now.
 void LoadHostPage(State& state, const std::string& url) {
+    if (!state.confinement.BeginHostNavigation(url))
+        return;
     state.hostUrl = url;
-    state.hostOrigin.reset();
-    state.awaitingHostCommit = true;
     state.hostLoad.Begin();
     state.view->Navigate(WideFromNarrow(url).c_str());
 }
@@ -290,8 +283,7 @@ void Connect(const std::shared_ptr<State>& state, ICoreWebView2& view) {
             LPWSTR source = nullptr;
             if (FAILED(args->get_Source(&source)))
                 return S_OK;
-            if (!state->hostOrigin || state->awaitingHostCommit ||
-                OriginOf(TakeString(source)) != state->hostOrigin)
+            if (!state->confinement.AcceptsMessagesFrom(TakeString(source)))
                 return S_OK;
             // Not a string: the page sent something else, which the host reads as empty.
             LPWSTR text = nullptr;
@@ -339,7 +331,7 @@ void Connect(const std::shared_ptr<State>& state, ICoreWebView2& view) {
             if (FAILED(args->get_Uri(&uri)))
                 return S_OK;
             std::string target = TakeString(uri);
-            if (state->LeavesThePage(target)) {
+            if (state->confinement.LeavesThePage(target)) {
                 args->put_Cancel(TRUE);
                 Later(state, [target = std::move(target)](State& state) {
                     if (state.onLeave && !target.empty())
@@ -369,24 +361,26 @@ void Connect(const std::shared_ptr<State>& state, ICoreWebView2& view) {
                                                reinterpret_cast<void**>(withStatus.Put()))) &&
                 withStatus && SUCCEEDED(withStatus->get_HttpStatusCode(&status)) && status > 0)
                 httpStatus = status;
-            if (state->hostLoad.Completed(id, success, error, httpStatus) ==
+            if (state->hostLoad.Completed(id, success, error, httpStatus) !=
                 HostNavigation::End::kFailed)
-                Later(state, [](State& state) {
-                    if (state.onLoadFailed)
-                        state.onLoadFailed();
-                });
+                return S_OK;
+            // Failed before its document: the runtime's error page, if shown, is no page of the
+            // host's. (After a commit the rule has its origin and this changes nothing.)
+            state->confinement.HostNavigationEnded();
+            Later(state, [](State& state) {
+                if (state.onLoadFailed)
+                    state.onLoadFailed();
+            });
             return S_OK;
         }).get(),
         &token);
     view.add_ContentLoading(ContentLoading::Make([current](ICoreWebView2* sender, IUnknown*) {
                                 const std::shared_ptr<State> state = current();
-                                if (!state || !sender || !state->awaitingHostCommit)
+                                if (!state || !sender || !state->confinement.AwaitingHostCommit())
                                     return S_OK;
                                 LPWSTR source = nullptr;
-                                if (SUCCEEDED(sender->get_Source(&source))) {
-                                    state->awaitingHostCommit = false;
-                                    state->hostOrigin = OriginOf(TakeString(source));
-                                }
+                                if (SUCCEEDED(sender->get_Source(&source)))
+                                    state->confinement.Committed(TakeString(source));
                                 // Opened once the page has a document, so that the tools show it
                                 // from the start.
                                 if (state->inspect && !state->inspectorShown) {
@@ -565,8 +559,8 @@ void WebView::FitToWindow() {
 
 void WebView::Navigate(const std::string& url) {
     State& state = *state_;
-    // An address without an origin cannot be the host's page.
-    if (state.closed || !state.host || !OriginOf(url))
+    // An address without an origin cannot be the host's page, and loads nothing.
+    if (state.closed || !state.host || !state.confinement.BeginHostNavigation(url))
         return;
     if (state.view) {
         LoadHostPage(state, url);

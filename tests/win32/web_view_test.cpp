@@ -245,6 +245,61 @@ TEST_F(WebViewTest, NoticesReachOnlyTheHostsPage) {
     EXPECT_EQ(TakeRecords(), (std::vector<std::wstring>{}));
 }
 
+// The host's navigation may be redirected, also to another origin: the page is the document it
+// ends at, and that origin alone may send commands and receive notices.
+TEST_F(WebViewTest, TheOriginIsTakenWhereTheHostsNavigationEnded) {
+    Create();
+    struct Case {
+        const wchar_t* endsAt;
+        std::vector<std::string> heard;
+    };
+    const std::vector<Case> cases = {
+        {L"https://vendor.example/page", {"message from vendor.example/page"}},
+        {L"https://www.vendor.example/page", {"message from www.vendor.example/page"}},
+    };
+    for (const Case& c : cases) {
+        const std::string endsAt = std::filesystem::path(c.endsAt).string();
+        SCOPED_TRACE(endsAt);
+        platform.webView.Navigate("https://vendor.example/start");
+        PumpQueued();
+        const uint64_t id =
+            StandIn().StartNavigation(L"https://vendor.example/start", false, false, 0, nullptr);
+        StandIn().StartNavigation(c.endsAt, false, true, id, nullptr);
+        StandIn().Commit(c.endsAt);
+        StandIn().Complete(id, true, 0, 200);
+        PumpQueued();
+        TakeHeard();
+        TakeRecords();
+        for (const wchar_t* source :
+             {L"https://vendor.example/page", L"https://www.vendor.example/page"}) {
+            const std::wstring from = source;
+            StandIn().Message(source, (L"from " + from.substr(from.find(L"//") + 2)).c_str());
+        }
+        PumpQueued();
+        EXPECT_EQ(TakeHeard(), c.heard);
+        platform.webView.PostJson("{\"n\":1}");
+        EXPECT_EQ(TakeRecords(), (std::vector<std::wstring>{L"post {\"n\":1}"}));
+    }
+}
+
+// An address without an origin is no page of the host's: nothing is loaded, and the notices that
+// follow reach no document.
+TEST_F(WebViewTest, EmptyOrInvalidAddressesLoadNothing) {
+    Create();
+    TakeHeard();
+    TakeRecords();
+    for (const char* url : {"", "not an address", "http://"}) {
+        SCOPED_TRACE(url);
+        platform.webView.Navigate(url);
+        PumpQueued();
+        StandIn().Commit(L"about:blank");
+        platform.webView.PostJson("{\"n\":3}");
+        PumpQueued();
+        EXPECT_EQ(TakeRecords(), (std::vector<std::wstring>{}));
+        EXPECT_EQ(TakeHeard(), (std::vector<std::string>{}));
+    }
+}
+
 // A navigation to another origin is cancelled and goes to the desktop; so does a window the user
 // asked for. A window a script opens by itself goes nowhere. The runtime never opens a window.
 TEST_F(WebViewTest, ForeignNavigationsAndWindowsTheUserAskedForGoToTheDesktop) {
@@ -258,6 +313,9 @@ TEST_F(WebViewTest, ForeignNavigationsAndWindowsTheUserAskedForGoToTheDesktop) {
         bool userInitiated;
         bool cancelledOrHandled;
         std::vector<std::string> heard;
+        // Where the navigation is redirected, for one of the page's own origin that a server
+        // sends elsewhere.
+        const wchar_t* redirect = nullptr;
     };
     const std::vector<Case> cases = {
         {"a link to another site",
@@ -273,6 +331,13 @@ TEST_F(WebViewTest, ForeignNavigationsAndWindowsTheUserAskedForGoToTheDesktop) {
          true,
          {"leave https://ads.example/"}},
         {"within the page's origin", false, L"https://www.vendor.example/next", true, false, {}},
+        {"within the page's origin, redirected to another site",
+         false,
+         L"https://www.vendor.example/to-other",
+         true,
+         true,
+         {"leave https://docs.example/moved"},
+         L"https://docs.example/moved"},
         {"window.open on a click",
          true,
          L"https://docs.example/",
@@ -292,7 +357,12 @@ TEST_F(WebViewTest, ForeignNavigationsAndWindowsTheUserAskedForGoToTheDesktop) {
         if (c.newWindow) {
             result = StandIn().NewWindow(c.uri, c.userInitiated);
         } else {
-            StandIn().StartNavigation(c.uri, c.userInitiated, false, 0, &result);
+            const uint64_t id =
+                StandIn().StartNavigation(c.uri, c.userInitiated, false, 0, &result);
+            if (c.redirect) {
+                EXPECT_FALSE(result) << c.name << ": the first leg stays";
+                StandIn().StartNavigation(c.redirect, c.userInitiated, true, id, &result);
+            }
         }
         EXPECT_EQ(result, c.cancelledOrHandled) << c.name;
         EXPECT_EQ(heard.events, std::vector<std::string>{}) << c.name << ": not from the handler";
