@@ -97,7 +97,7 @@ FileText TextOf(std::string bytes) {
 
 std::optional<std::string> ReadValue(platform::System& system, const std::string& file,
                                      std::wstring_view section, std::wstring_view key) {
-    const platform::FileContents contents = system.ReadWholeFile(file, kMaxSettingsFileBytes);
+    platform::FileContents contents = system.ReadWholeFile(file, kMaxSettingsFileBytes);
     if (contents.outcome != platform::ReadOutcome::Read)
         return std::nullopt;
     const FileText text = TextOf(std::move(contents.bytes));
