@@ -110,7 +110,7 @@ using NavigationCompleted =
     Callback<ICoreWebView2NavigationCompletedEventHandler, kIidNavigationCompletedHandler,
              ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*>;
 using ContentLoading = Callback<ICoreWebView2ContentLoadingEventHandler, kIidContentLoadingHandler,
-                                ICoreWebView2*, IUnknown*>;
+                                ICoreWebView2*, ICoreWebView2ContentLoadingEventArgs*>;
 using PermissionRequested =
     Callback<ICoreWebView2PermissionRequestedEventHandler, kIidPermissionRequestedHandler,
              ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs*>;
@@ -374,25 +374,31 @@ void Connect(const std::shared_ptr<State>& state, ICoreWebView2& view) {
             return S_OK;
         }).get(),
         &token);
-    view.add_ContentLoading(ContentLoading::Make([current](ICoreWebView2* sender, IUnknown*) {
-                                const std::shared_ptr<State> state = current();
-                                if (!state || !sender || !state->confinement.AwaitingHostCommit())
-                                    return S_OK;
-                                LPWSTR source = nullptr;
-                                if (SUCCEEDED(sender->get_Source(&source)))
-                                    state->confinement.Committed(TakeString(source));
-                                // Opened once the page has a document, so that the tools show it
-                                // from the start.
-                                if (state->inspect && !state->inspectorShown) {
-                                    state->inspectorShown = true;
-                                    Later(state, [](State& state) {
-                                        if (state.view)
-                                            state.view->OpenDevToolsWindow();
-                                    });
-                                }
-                                return S_OK;
-                            }).get(),
-                            &token);
+    view.add_ContentLoading(
+        ContentLoading::Make([current](ICoreWebView2* sender,
+                                       ICoreWebView2ContentLoadingEventArgs* args) {
+            const std::shared_ptr<State> state = current();
+            if (!state || !sender || !state->confinement.AwaitingHostCommit())
+                return S_OK;
+            // The runtime's error page for the host's failed navigation loads as a document too,
+            // at the address that failed; it is no page of the host's, and the failure follows.
+            BOOL errorPage = FALSE;
+            if (args && SUCCEEDED(args->get_IsErrorPage(&errorPage)) && errorPage)
+                return S_OK;
+            LPWSTR source = nullptr;
+            if (SUCCEEDED(sender->get_Source(&source)))
+                state->confinement.Committed(TakeString(source));
+            // Opened once the page has a document, so that the tools show it from the start.
+            if (state->inspect && !state->inspectorShown) {
+                state->inspectorShown = true;
+                Later(state, [](State& state) {
+                    if (state.view)
+                        state.view->OpenDevToolsWindow();
+                });
+            }
+            return S_OK;
+        }).get(),
+        &token);
     // The page gets none of the camera, microphone, location, notifications, sensors or the
     // clipboard, and the user is never asked: an installer's page has no use for them, and the
     // Linux view refuses them too.

@@ -99,11 +99,21 @@ struct ICoreWebView2NavigationCompletedEventHandler : IUnknown {
                                              ICoreWebView2NavigationCompletedEventArgs* args) = 0;
 };
 
-// {364471e7-f2be-4910-bdba-d72077d51c4b}; the arguments are not read.
+// {0c8a1275-9b6b-4901-87ad-70df25bafa6e}: the arguments of a document that starts loading:
+// whether it is the runtime's own error page, and the navigation's number.
+inline constexpr IID kIidContentLoadingEventArgs = {
+    0x0c8a1275, 0x9b6b, 0x4901, {0x87, 0xad, 0x70, 0xdf, 0x25, 0xba, 0xfa, 0x6e}};
+struct ICoreWebView2ContentLoadingEventArgs : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE get_IsErrorPage(BOOL* errorPage) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* id) = 0;
+};
+
+// {364471e7-f2be-4910-bdba-d72077d51c4b}
 inline constexpr IID kIidContentLoadingHandler = {
     0x364471e7, 0xf2be, 0x4910, {0xbd, 0xba, 0xd7, 0x20, 0x77, 0xd5, 0x1c, 0x4b}};
 struct ICoreWebView2ContentLoadingEventHandler : IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, IUnknown* args) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
+                                             ICoreWebView2ContentLoadingEventArgs* args) = 0;
 };
 
 // {b96d755e-0319-4e92-a296-23436f46a1fc}

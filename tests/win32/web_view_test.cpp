@@ -243,6 +243,17 @@ TEST_F(WebViewTest, NoticesReachOnlyTheHostsPage) {
     TakeRecords();
     platform.webView.PostJson("{\"msg_type\":\"between\"}");
     EXPECT_EQ(TakeRecords(), (std::vector<std::wstring>{}));
+    // It fails, and the runtime shows its error page at the address that failed: no page of the
+    // host's, for notices or messages.
+    const uint64_t id =
+        StandIn().StartNavigation(L"https://vendor.example/start", false, false, 0, nullptr);
+    StandIn().Commit(L"https://vendor.example/start", true);
+    StandIn().Complete(id, false, kCannotConnect, 0);
+    platform.webView.PostJson("{\"msg_type\":\"after\"}");
+    StandIn().Message(L"https://vendor.example/start", L"from the error page");
+    PumpQueued();
+    EXPECT_EQ(TakeRecords(), (std::vector<std::wstring>{}));
+    EXPECT_EQ(TakeHeard(), (std::vector<std::string>{"load failed"}));
 }
 
 // The host's navigation may be redirected, also to another origin: the page is the document it

@@ -108,7 +108,7 @@ public:
     int Creations() const override { return creations; }
     uint64_t StartNavigation(const wchar_t* uri, bool userInitiated, bool redirect, uint64_t id,
                              bool* cancelled) override;
-    void Commit(const wchar_t* uri) override;
+    void Commit(const wchar_t* uri, bool errorPage) override;
     void Complete(uint64_t id, bool success, int webErrorStatus, int httpStatus) override;
     void Message(const wchar_t* source, const wchar_t* text) override;
     bool NewWindow(const wchar_t* uri, bool userInitiated) override;
@@ -613,6 +613,20 @@ public:
     }
 };
 
+class ContentLoadingArgs final
+    : public Object<ICoreWebView2ContentLoadingEventArgs, kIidContentLoadingEventArgs> {
+public:
+    BOOL errorPage = FALSE;
+    HRESULT STDMETHODCALLTYPE get_IsErrorPage(BOOL* out) override {
+        *out = errorPage;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_NavigationId(UINT64* out) override {
+        *out = 0;
+        return S_OK;
+    }
+};
+
 class MessageArgs final
     : public Object<ICoreWebView2WebMessageReceivedEventArgs, kIidWebMessageReceivedEventArgs> {
 public:
@@ -726,12 +740,14 @@ uint64_t Runtime::StartNavigation(const wchar_t* uri, bool userInitiated, bool r
     return args->id;
 }
 
-void Runtime::Commit(const wchar_t* uri) {
+void Runtime::Commit(const wchar_t* uri, bool errorPage) {
     if (!view)
         return;
     view->source = uri ? uri : L"";
+    const auto args = ComPtr<ContentLoadingArgs>::Adopt(new ContentLoadingArgs);
+    args->errorPage = errorPage ? TRUE : FALSE;
     if (view->contentLoading.handler)
-        view->contentLoading.handler->Invoke(view, nullptr);
+        view->contentLoading.handler->Invoke(view, args.get());
 }
 
 void Runtime::Complete(uint64_t id, bool success, int webErrorStatus, int httpStatus) {

@@ -49,8 +49,9 @@ public:
     // A top-level navigation starts; answers its number, and whether the host cancelled it.
     virtual uint64_t StartNavigation(const wchar_t* uri, bool userInitiated, bool redirect,
                                      uint64_t id, bool* cancelled) = 0;
-    // The navigation's document starts loading: the view's source becomes its address.
-    virtual void Commit(const wchar_t* uri) = 0;
+    // The navigation's document starts loading: the view's source becomes its address. The
+    // runtime's own error page for a navigation that failed starts loading in the same way.
+    virtual void Commit(const wchar_t* uri, bool errorPage = false) = 0;
     virtual void Complete(uint64_t id, bool success, int webErrorStatus, int httpStatus) = 0;
     // A message from the top document; `text` null for one that is not a string.
     virtual void Message(const wchar_t* source, const wchar_t* text) = 0;
