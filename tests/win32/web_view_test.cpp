@@ -245,6 +245,7 @@ TEST_F(WebViewTest, NoticesReachOnlyTheHostsPage) {
     EXPECT_EQ(TakeRecords(), (std::vector<std::wstring>{}));
     // It fails, and the runtime shows its error page at the address that failed: no page of the
     // host's, for notices or messages.
+    TakeHeard();
     const uint64_t id =
         StandIn().StartNavigation(L"https://vendor.example/start", false, false, 0, nullptr);
     StandIn().Commit(L"https://vendor.example/start", true);
