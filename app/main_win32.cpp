@@ -45,6 +45,10 @@ void Answer(const std::string& text) {
 } // namespace
 
 int main() {
+    // DLLs loaded from now on come from the system's folder only, or from the folder of the one
+    // being loaded where that is asked for (the web view runtime's): never from the program's own
+    // folder, usually Downloads, where a planted DLL would otherwise be taken.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     // The same options as on Linux; --help and --version answer before anything else starts.
     std::vector<std::string> arguments = Arguments();
     std::vector<char*> argv;

@@ -43,6 +43,33 @@ bool IsControl(wchar_t c) {
     return c < 0x20 || (c >= 0x7F && c <= 0x9F);
 }
 
+// Characters Windows refuses in a file name; ':' would also name a drive ("D:Setup.exe", relative
+// to that drive's current folder) or an alternate stream of a file ("Setup.exe:x").
+bool IsForbiddenOnWindows(wchar_t c) {
+    return std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos;
+}
+
+// Names Windows keeps for its devices, with any extension and in any case: "nul.exe" opens the
+// null device, not a file in the folder.
+bool IsDeviceName(std::wstring_view name) {
+    std::wstring base(name.substr(0, name.find(L'.')));
+    // The device is found also with blanks before the dot ("CON .exe").
+    while (!base.empty() && base.back() == L' ')
+        base.pop_back();
+    for (wchar_t& c : base)
+        c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+    for (const std::wstring_view device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+        if (base == device)
+            return true;
+    }
+    // COM and LPT with a digit 1 to 9, or a superscript 1, 2 or 3.
+    if (base.size() != 4 || (base.compare(0, 3, L"COM") != 0 && base.compare(0, 3, L"LPT") != 0))
+        return false;
+    const wchar_t digit = base[3];
+    return (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' ||
+           digit == L'\u00B3';
+}
+
 // Where `text` may be cut at or before `size` without splitting a UTF-8 character.
 size_t CharacterBoundary(std::string_view text, size_t size) {
     size = std::min(size, text.size());
@@ -53,6 +80,13 @@ size_t CharacterBoundary(std::string_view text, size_t size) {
 }
 
 } // namespace
+
+std::string NumberedTarget(std::string_view target, unsigned number) {
+    const size_t separator = target.find_last_of("/\\");
+    const size_t nameStart = separator == std::string_view::npos ? 0 : separator + 1;
+    return std::string(target.substr(0, nameStart)) +
+           NumberedFileName(target.substr(nameStart), number);
+}
 
 std::string NumberedFileName(std::string_view name, unsigned number, size_t longest) {
     const std::string mark = number == 0 ? std::string() : " (" + std::to_string(number) + ")";
@@ -79,11 +113,17 @@ std::string InstallerFileName(std::string_view url) {
     // name is checked character by character, as wide text, which also replaces what is no UTF-8.
     std::wstring name = WideFromNarrow(PercentDecoded(segment));
     for (wchar_t& c : name) {
-        if (c == L'/' || c == L'\\' || IsControl(c))
+        if (c == L'/' || c == L'\\' || IsControl(c) || IsForbiddenOnWindows(c))
             c = L'_';
     }
-    if (name.empty() || name == L"." || name == L"..")
+    // Windows drops trailing dots and blanks from a name it is given, so that the file would not
+    // be the one named; this also leaves nothing of "." and "..".
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' '))
+        name.pop_back();
+    if (name.empty())
         return "setup";
+    if (IsDeviceName(name))
+        name.insert(0, 1, L'_');
     return NarrowFromWide(name);
 }
 

@@ -762,13 +762,9 @@ std::optional<std::string> TransferJob::State::Commit() {
             return std::nullopt;
         return target;
     }
-    const size_t slash = target.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string name = target.substr(folder.size());
     // Browsers give up numbering at some point too; past it the folder is no place to save in.
     for (unsigned number = 0; number < 10'000; ++number) {
-        const std::string candidate = folder + NumberedFileName(name, number);
+        const std::string candidate = NumberedTarget(target, number);
         switch (file->CommitWithoutReplacing(candidate)) {
         case platform::CommitOutcome::Committed:
             return candidate;

@@ -4,16 +4,104 @@
 #include "settings/ini_text.h"
 
 #include <optional>
+#include <string_view>
 
 namespace tarvik::settings {
 namespace {
 
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+
+// The file's text as UTF-8, and how to give text back in the file's own encoding. The Windows
+// profile functions read and write UTF-16LE files that start with their byte-order mark; every
+// other file is taken as UTF-8 (a UTF-8 mark stays part of the text, which the INI rules skip).
+struct FileText {
+    std::string utf8;
+    bool utf16 = false;
+};
+
+// A lone surrogate, or a last odd byte, becomes U+FFFD, as everywhere text is converted.
+std::string Utf8FromUtf16Le(std::string_view bytes) {
+    std::u32string code;
+    code.reserve(bytes.size() / 2);
+    std::optional<char32_t> high;
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        if (i + 1 == bytes.size()) {
+            code.push_back(U'\uFFFD');
+            break;
+        }
+        const auto unit = static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
+                                                (static_cast<unsigned char>(bytes[i + 1]) << 8));
+        if (high && unit >= 0xDC00 && unit <= 0xDFFF) {
+            code.push_back(0x10000 + ((*high - 0xD800) << 10) + (unit - 0xDC00));
+            high.reset();
+            continue;
+        }
+        if (high)
+            code.push_back(U'\uFFFD');
+        high.reset();
+        if (unit >= 0xD800 && unit <= 0xDBFF)
+            high = unit;
+        else
+            code.push_back(unit >= 0xDC00 && unit <= 0xDFFF ? U'\uFFFD' : unit);
+    }
+    if (high)
+        code.push_back(U'\uFFFD');
+    std::string utf8;
+    utf8.reserve(code.size());
+    for (const char32_t c : code) {
+        if (c < 0x80) {
+            utf8.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            utf8.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            utf8.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            utf8.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            utf8.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            utf8.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            utf8.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return utf8;
+}
+
+std::string Utf16LeFromUtf8(std::string_view utf8) {
+    // Through wide text, which is UTF-32 or UTF-16 by system; either is made UTF-16 here.
+    const std::wstring wide = WideFromNarrow(utf8);
+    std::string bytes(kUtf16LeMark);
+    bytes.reserve(kUtf16LeMark.size() + wide.size() * 2);
+    const auto unit = [&bytes](char32_t value) {
+        bytes.push_back(static_cast<char>(value & 0xFF));
+        bytes.push_back(static_cast<char>((value >> 8) & 0xFF));
+    };
+    for (const wchar_t c : wide) {
+        const auto value = static_cast<char32_t>(c);
+        if (value >= 0x10000) {
+            unit(0xD800 + ((value - 0x10000) >> 10));
+            unit(0xDC00 + ((value - 0x10000) & 0x3FF));
+        } else {
+            unit(value);
+        }
+    }
+    return bytes;
+}
+
+FileText TextOf(std::string bytes) {
+    if (std::string_view(bytes).starts_with(kUtf16LeMark))
+        return {Utf8FromUtf16Le(std::string_view(bytes).substr(kUtf16LeMark.size())), true};
+    return {std::move(bytes), false};
+}
+
 std::optional<std::string> ReadValue(platform::System& system, const std::string& file,
                                      std::wstring_view section, std::wstring_view key) {
-    const platform::FileContents contents = system.ReadWholeFile(file, kMaxSettingsFileBytes);
+    platform::FileContents contents = system.ReadWholeFile(file, kMaxSettingsFileBytes);
     if (contents.outcome != platform::ReadOutcome::Read)
         return std::nullopt;
-    const auto value = FindIniValue(contents.bytes, NarrowFromWide(section), NarrowFromWide(key));
+    const FileText text = TextOf(std::move(contents.bytes));
+    const auto value = FindIniValue(text.utf8, NarrowFromWide(section), NarrowFromWide(key));
     if (!value)
         return std::nullopt;
     return std::string(*value);
@@ -60,9 +148,15 @@ bool WriteProfileValue(platform::System& system, const std::string& file, std::w
         contents.outcome != platform::ReadOutcome::Missing)
         return false;
     const bool existed = contents.outcome == platform::ReadOutcome::Read;
-    const std::string text = SetIniValue(contents.bytes, narrowSection, narrowKey, narrowValue);
+    FileText old = TextOf(std::move(contents.bytes));
+    std::string text = SetIniValue(old.utf8, narrowSection, narrowKey, narrowValue);
     // The old text is not needed any more; letting it go halves the peak for a large file.
+    old.utf8 = {};
     contents = {};
+    // Back in the file's own encoding: a UTF-8 line in a UTF-16 file is text no reader of that
+    // file can read.
+    if (old.utf16)
+        text = Utf16LeFromUtf8(text);
     if (text.size() > kMaxSettingsFileBytes)
         return false;
 

@@ -14,7 +14,9 @@ namespace tarvik::settings {
 // and values trimmed, one pair of matching quotes around a value dropped (see ini_text.h), lines
 // starting with ';' are comments, the first matching key of the first matching section wins,
 // integers are read from the leading decimal digits (0 when there are none). Files go through
-// `system`; `file` is a UTF-8 path.
+// `system`; `file` is a UTF-8 path. A file is UTF-8 (with or without a byte-order mark), or
+// UTF-16LE when it starts with that byte-order mark, as the Windows profile functions write it; a
+// write keeps the file's encoding.
 //
 // Reading follows symbolic links (a vendor may link a shared file). A write replaces or adds just
 // that key, keeps every other line as it was, and goes only into a regular file of that very name

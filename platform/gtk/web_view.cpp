@@ -206,7 +206,9 @@ void WebView::WarmUp(const std::string& url) {
 }
 
 void WebView::PostJson(const std::string& json) {
-    if (!view_)
+    // Only to the host's page, by the same rule as its messages: no other document reads the
+    // host's notices.
+    if (!view_ || !confinement_.AcceptsMessagesFrom(committedUri_))
         return;
     GVariantDict arguments;
     g_variant_dict_init(&arguments, nullptr);

@@ -16,8 +16,9 @@ namespace tarvik::platform::win32 {
 namespace {
 
 constexpr wchar_t kClassName[] = L"TarvikBuiltInPage";
-constexpr int kRetryId = 1;
-constexpr int kCloseId = 2;
+// The ids a dialog's Enter and Esc press: "try again" is the page's OK, "close" its Cancel.
+constexpr int kRetryId = IDOK;
+constexpr int kCloseId = IDCANCEL;
 
 // A text field of the host's data; empty when missing or not a text.
 std::string Field(const nlohmann::json& data, const std::string& name) {
@@ -47,8 +48,10 @@ bool BuiltInPage::Make() {
     static const bool registered = RegisterWindowClass(kClassName, &BuiltInPage::WindowProc);
     (void)registered;
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    page_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"", WS_CHILD | WS_CLIPCHILDREN, 0,
-                              0, 0, 0, window_.Handle(), nullptr, instance, this);
+    // Clipped against its siblings and above them: the web view's own window is a sibling too.
+    page_ = ::CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, L"",
+                              WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 0, 0,
+                              window_.Handle(), nullptr, instance, this);
     if (!page_)
         return false;
     const auto control = [&](const wchar_t* kind, DWORD style, int id) {
@@ -82,12 +85,16 @@ bool BuiltInPage::Make() {
     if (titleFont_)
         ::SendMessageW(title_, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont_), FALSE);
     window_.WhenResized([this] { Layout(); });
+    window_.WhenFocused([this] { FocusDefault(); });
     window_.WhenDestroyed([this] { Destroy(); });
+    window_.SetDialogKeysWindow(page_);
     return true;
 }
 
 void BuiltInPage::Destroy() {
     onCommand_ = nullptr;
+    if (page_)
+        window_.SetDialogKeysWindow(nullptr);
     shown_ = false;
     if (page_ && ::IsWindow(page_))
         ::DestroyWindow(page_);
@@ -128,6 +135,7 @@ void BuiltInPage::Layout() {
 void BuiltInPage::Show(const std::string& json) {
     if (!Make())
         return;
+    const bool shown = shown_;
     // The host builds the data; anything unreadable shows the connecting state without texts.
     nlohmann::json data = nlohmann::json::parse(json, nullptr, false);
     if (!data.is_object())
@@ -149,10 +157,20 @@ void BuiltInPage::Show(const std::string& json) {
         webView_.SetVisible(false);
         ::ShowWindow(page_, SW_SHOWNA);
         shown_ = true;
-        // The button that answers Enter: "try again" after a failure, "close" while connecting.
-        if (::GetActiveWindow() == window_.Handle())
-            ::SetFocus(connecting ? close_ : retry_);
     }
+    // The focus may have been on the retry button, which the connecting state hides.
+    if (::GetActiveWindow() == window_.Handle() && (!shown || !::IsWindowVisible(::GetFocus())))
+        FocusDefault();
+}
+
+HWND BuiltInPage::DefaultButton() const {
+    return RetryOffered() ? retry_ : close_;
+}
+
+void BuiltInPage::FocusDefault() {
+    // The button that answers Enter: "try again" after a failure, "close" while connecting.
+    if (shown_ && page_)
+        ::SetFocus(DefaultButton());
 }
 
 void BuiltInPage::Hide() {
@@ -209,12 +227,19 @@ LRESULT CALLBACK BuiltInPage::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
 
 LRESULT BuiltInPage::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+    case DM_GETDEFID: {
+        // Enter presses the button that has the focus, else the default one. Plain child windows
+        // have no dialog manager to move the default along with the focus.
+        const HWND focus = ::GetFocus();
+        const HWND button = focus == retry_ || focus == close_ ? focus : DefaultButton();
+        return MAKELRESULT(::GetDlgCtrlID(button), DC_HASDEFID);
+    }
     case WM_COMMAND:
         if (HIWORD(wParam) == BN_CLICKED && shown_ && onCommand_) {
             const int id = LOWORD(wParam);
             // A copy: the handler may replace itself or destroy the window.
             const auto onCommand = onCommand_;
-            if (id == kRetryId)
+            if (id == kRetryId && RetryOffered())
                 onCommand("retry");
             else if (id == kCloseId)
                 onCommand("close");

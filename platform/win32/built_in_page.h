@@ -22,6 +22,10 @@ class WebView;
 // close button is offered, beside a progress bar that runs without an end, as on the other
 // platforms' page.
 //
+// Keyboard: the host window's loop gives the page the dialog keys, so Tab moves between the
+// buttons, Enter presses the focused one (else "try again" where offered, else "close") and Esc
+// presses "close". The page takes the focus whenever the host window gets it while it is shown.
+//
 // Threads: user-interface thread only; the command handler runs there. Lifetime: made on the
 // first Show, destroyed with the host window; no command reaches the host after that.
 class BuiltInPage final : public platform::BuiltInPage {
@@ -49,6 +53,8 @@ private:
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     bool Make();
     void Layout();
+    HWND DefaultButton() const;
+    void FocusDefault();
     void Destroy();
 
     HostWindow& window_;

@@ -19,8 +19,11 @@ public:
         kFailed,      // no page: the connection, the name, TLS, or an HTTP error status
     };
 
-    // The runtime's value for a cancelled navigation (COREWEBVIEW2_WEB_ERROR_STATUS).
+    // The runtime's values (COREWEBVIEW2_WEB_ERROR_STATUS) for a cancelled navigation, and for
+    // one whose connection was aborted, which is also what window.stop() gives once the answer
+    // has come.
     static constexpr int kOperationCancelled = 14;
+    static constexpr int kConnectionAborted = 9;
 
     // The host asks for a navigation: the next one to start is the host's.
     void Begin() {
@@ -43,8 +46,15 @@ public:
         if (!hostKnown_ || host_ != id)
             return End::kNotTheHosts;
         hostKnown_ = false;
-        if (!success)
-            return webErrorStatus == kOperationCancelled ? End::kLoaded : End::kFailed;
+        if (!success) {
+            if (webErrorStatus == kOperationCancelled)
+                return End::kLoaded;
+            // The page stopped its own load after the server had answered with a page: the
+            // document is there. Without an answer (no status) the abort is the connection's.
+            if (webErrorStatus == kConnectionAborted && httpStatus && *httpStatus < 400)
+                return End::kLoaded;
+            return End::kFailed;
+        }
         return httpStatus && *httpStatus >= 400 ? End::kFailed : End::kLoaded;
     }
 

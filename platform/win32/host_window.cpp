@@ -15,6 +15,10 @@ constexpr wchar_t kClassName[] = L"TarvikHostWindow";
 // A size change, queued again so that the host hears of it from the loop (WM_APP and above are
 // the window class's own).
 constexpr UINT kQueuedSize = WM_APP + 1;
+// One action of RunFromLoop is due.
+constexpr UINT kQueuedAction = WM_APP + 2;
+// The system's move loop for the page's drag has ended.
+constexpr UINT kMoveLoopEnded = WM_APP + 3;
 
 // The host's own messages: WM_USER up to the class's private range.
 bool IsHostMessage(UINT message) {
@@ -35,6 +39,24 @@ void HostWindow::WhenDestroyed(std::function<void()> teardown) {
 
 void HostWindow::WhenResized(std::function<void()> action) {
     resized_.push_back(std::move(action));
+}
+
+void HostWindow::WhenMoved(std::function<void()> action) {
+    moved_.push_back(std::move(action));
+}
+
+void HostWindow::WhenFocused(std::function<void()> action) {
+    focused_.push_back(std::move(action));
+}
+
+void HostWindow::RunFromLoop(std::function<void()> action) {
+    if (!hwnd_ || !action)
+        return;
+    // One message for each action, so that actions keep their place among the other messages
+    // posted to the window.
+    queued_.push_back(std::move(action));
+    if (!::PostMessageW(hwnd_, kQueuedAction, 0, 0))
+        queued_.pop_back();
 }
 
 void HostWindow::Post(const HostMessage& message) {
@@ -65,7 +87,7 @@ LRESULT CALLBACK HostWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
         return ::DefWindowProcW(hwnd, message, wParam, lParam);
     // No C++ exception may cross the system's frames: a failure there ends the program plainly.
     try {
-        return self->Handle(message, wParam, lParam);
+        return self->Handle(hwnd, message, wParam, lParam);
     } catch (...) {
         std::terminate();
     }
@@ -76,7 +98,7 @@ void HostWindow::Deliver(uint32_t id, uint64_t wParam, int64_t lParam) {
         events_->OnHostMessage(HostMessage{id, wParam, lParam});
 }
 
-LRESULT HostWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT HostWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
         Deliver(WM_CREATE, 0, 0);
@@ -91,6 +113,24 @@ LRESULT HostWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_CLOSE:
         Deliver(WM_CLOSE, 0, 0);
+        return 0;
+    case WM_MOVE:
+        for (const auto& action : moved_)
+            action();
+        return 0;
+    case WM_SETFOCUS:
+        for (const auto& action : focused_)
+            action();
+        return 0;
+    case kQueuedAction:
+        if (!queued_.empty()) {
+            std::function<void()> action = std::move(queued_.front());
+            queued_.pop_front();
+            action();
+        }
+        return 0;
+    case kMoveLoopEnded:
+        Deliver(WM_LBUTTONUP, 0, 0);
         return 0;
     case WM_TIMER:
         // The system's timers repeat; the seam's run out once.
@@ -112,6 +152,7 @@ LRESULT HostWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_NCDESTROY:
         postTarget_ = nullptr;
         hwnd_ = nullptr;
+        queued_.clear();
         break;
     default:
         if (IsHostMessage(message)) {
@@ -120,12 +161,14 @@ LRESULT HostWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     }
-    return ::DefWindowProcW(hwnd_ ? hwnd_ : ::GetActiveWindow(), message, wParam, lParam);
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 int HostWindow::RunModalLoop() {
+    // Activated, so that the keyboard reaches the page from the start (it is off-screen until the
+    // page sizes it, and the user has just started the program).
     if (hwnd_ && !::IsWindowVisible(hwnd_))
-        ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+        ::ShowWindow(hwnd_, SW_SHOW);
     MSG msg{};
     while (!ended_) {
         const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
@@ -136,6 +179,9 @@ int HostWindow::RunModalLoop() {
         }
         if (got < 0)
             break;
+        // Tab, Enter and Esc among the built-in page's buttons, as in a dialog.
+        if (dialogKeys_ && ::IsWindowVisible(dialogKeys_) && ::IsDialogMessageW(dialogKeys_, &msg))
+            continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
@@ -159,6 +205,10 @@ void HostWindow::Destroy() {
         (*teardown)();
     teardowns_.clear();
     resized_.clear();
+    moved_.clear();
+    focused_.clear();
+    queued_.clear();
+    dialogKeys_ = nullptr;
     events_ = nullptr;
     ::DestroyWindow(hwnd_);
     hwnd_ = nullptr;
@@ -278,8 +328,18 @@ bool HostWindow::IsActive() {
 }
 
 void HostWindow::CapturePointer() {
+    if (!hwnd_)
+        return;
+    // The button went down in the web view, whose window belongs to the runtime's own process:
+    // SetCapture there takes nothing, and the window would not follow the pointer. The system's
+    // move loop follows the pointer wherever it went down, and returns once the button is up.
+    // It starts from the pointer's position, which it takes from the message.
+    POINT pointer{};
+    ::GetCursorPos(&pointer);
+    ::ReleaseCapture();
+    ::SendMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pointer.x, pointer.y));
     if (hwnd_)
-        ::SetCapture(hwnd_);
+        ::PostMessageW(hwnd_, kMoveLoopEnded, 0, 0);
 }
 
 void HostWindow::ReleasePointer() {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -30,6 +31,10 @@ HICON ProgramIcon(int size);
 // the seam promises; WM_CLOSE (Alt+F4, the taskbar) goes to the host and leaves the window; mouse
 // moves and the button release reach the host while the pointer is captured. WM_DPICHANGED takes
 // the size Windows suggests for the new monitor.
+//
+// Pointer capture is the system's own move loop (see CapturePointer): the page's drag starts with
+// the button pressed inside the web view, whose window belongs to the runtime's process, where
+// SetCapture cannot take it.
 class HostWindow final : public Window {
 public:
     HostWindow();
@@ -45,6 +50,20 @@ public:
     void WhenDestroyed(std::function<void()> teardown);
     // Runs `action` once the window has been resized, from the loop (the web view fits itself).
     void WhenResized(std::function<void()> action);
+    // Runs `action` after the window moved (WM_MOVE), so that a child that places popups of its
+    // own (the web view's dropdowns, input method and accessibility positions) follows.
+    void WhenMoved(std::function<void()> action);
+    // Runs `action` when the window receives the keyboard focus (WM_SETFOCUS, also on activation),
+    // so that the child shown in it takes the focus on.
+    void WhenFocused(std::function<void()> action);
+    // Runs `action` from the loop, after what is queued already, in the order of the calls; never
+    // inside the caller's frame. What the web view runtime reports from its event handlers is
+    // acted on this way, since the runtime does not support being called again from inside them.
+    // Dropped when the window goes first.
+    void RunFromLoop(std::function<void()> action);
+    // The child window whose controls take the dialog keys in the loop (Tab, Enter, Esc), as in a
+    // dialog; null for none.
+    void SetDialogKeysWindow(HWND page) { dialogKeys_ = page; }
 
     void Post(const HostMessage& message) override;
     void Create(WindowEvents& events) override;
@@ -64,6 +83,9 @@ public:
     void Show(ShowCommand command) override;
     Dpi ScreenDpi() override;
     bool IsActive() override;
+    // The system's move loop (WM_NCLBUTTONDOWN on the caption) moves the window with the pointer
+    // until the button is released, then the host hears WM_LBUTTONUP from the loop, as after a
+    // capture of its own, and the drag ends there.
     void CapturePointer() override;
     void ReleasePointer() override;
     std::optional<Point> CapturedPointerPosition() override;
@@ -73,7 +95,7 @@ public:
 
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void Deliver(uint32_t id, uint64_t wParam, int64_t lParam);
     // The work area of the monitor that holds the window, or of the primary monitor.
     RECT WorkArea() const;
@@ -84,6 +106,10 @@ private:
     WindowEvents* events_ = nullptr;
     std::vector<std::function<void()>> teardowns_;
     std::vector<std::function<void()>> resized_;
+    std::vector<std::function<void()>> moved_;
+    std::vector<std::function<void()>> focused_;
+    std::deque<std::function<void()>> queued_;
+    HWND dialogKeys_ = nullptr;
     bool ended_ = false;
     int result_ = 0;
 };

@@ -1,10 +1,11 @@
 #include "platform/win32/web_view.h"
 
-#include "common/curl/web_url.h"
 #include "common/text_conversion.h"
 #include "common/translation.h"
+#include "platform/page_confinement.h"
 #include "platform/win32/host_navigation.h"
 #include "platform/win32/host_window.h"
+#include "platform/win32/runtime_search.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -19,39 +20,22 @@ using namespace webview2;
 
 namespace {
 
-std::wstring ExecutableFolder() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            return {};
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-// The loader, loaded once for the process and never unloaded: the runtime's objects call into it
-// until the process ends. Only the executable's own folder is searched, so that no copy
-// elsewhere on the search path is picked up.
-HMODULE Loader() {
-    static const HMODULE module = [] {
-        const std::wstring path = ExecutableFolder() + L"\\WebView2Loader.dll";
-        return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    }();
-    return module;
-}
-
-template <typename Function> Function LoaderFunction(const char* name) {
-    const HMODULE module = Loader();
-    return module
-               ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
-               : nullptr;
+// The runtime's library, loaded once for the process and never unloaded: the runtime's objects
+// call into it until the process ends. Its own folder and the system's are the only places its
+// dependencies are taken from.
+CreateEnvironmentInternal RuntimeEntryPoint(const std::wstring& library) {
+    static std::wstring loadedFrom;
+    static CreateEnvironmentInternal entry = nullptr;
+    if (entry && loadedFrom == library)
+        return entry;
+    const HMODULE module = ::LoadLibraryExW(
+        library.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module)
+        return nullptr;
+    entry = reinterpret_cast<CreateEnvironmentInternal>(
+        reinterpret_cast<void*>(::GetProcAddress(module, kCreateEnvironmentExport)));
+    loadedFrom = entry ? library : std::wstring();
+    return entry;
 }
 
 std::string Utf8(LPCWSTR text) {
@@ -126,13 +110,22 @@ using NavigationCompleted =
     Callback<ICoreWebView2NavigationCompletedEventHandler, kIidNavigationCompletedHandler,
              ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*>;
 using ContentLoading = Callback<ICoreWebView2ContentLoadingEventHandler, kIidContentLoadingHandler,
-                                ICoreWebView2*, IUnknown*>;
+                                ICoreWebView2*, ICoreWebView2ContentLoadingEventArgs*>;
+using PermissionRequested =
+    Callback<ICoreWebView2PermissionRequestedEventHandler, kIidPermissionRequestedHandler,
+             ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs*>;
+using ProcessFailed = Callback<ICoreWebView2ProcessFailedEventHandler, kIidProcessFailedHandler,
+                               ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs*>;
 
+// The runtime keeps the user's data (cookies, caches, its own logs) in the local application data
+// folder; nothing when that folder is unknown. Never the runtime's default, the program's own
+// folder: that is usually Downloads, shared with whatever else the user downloaded, and may not be
+// writable at all.
 std::wstring UserDataFolder() {
     CoTaskPtr<PWSTR> local;
     if (FAILED(
             ::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, local.Put())) ||
-        !local.get())
+        !local.get() || !*local.get())
         return {};
     return std::wstring(local.get()) + L"\\Tarvik\\WebView2";
 }
@@ -166,22 +159,16 @@ void OfferThePageOnly(ICoreWebView2& view, bool inspect) {
 } // namespace
 
 std::optional<std::string> WebViewUnavailable() {
-    if (!Loader())
-        return N_("WebView2Loader.dll was not found beside the program.");
-    const auto version = LoaderFunction<GetAvailableBrowserVersionString>(
-        "GetAvailableCoreWebView2BrowserVersionString");
-    if (!version ||
-        !LoaderFunction<CreateEnvironmentWithOptions>("CreateCoreWebView2EnvironmentWithOptions"))
-        return N_("WebView2Loader.dll does not offer the functions this program needs.");
-    LPWSTR found = nullptr;
-    const HRESULT result = version(nullptr, &found);
-    const std::string text = TakeString(found);
-    if (FAILED(result) || text.empty())
+    const std::optional<FoundRuntime> runtime = FindRuntime(SystemRuntimeSources());
+    if (!runtime)
         return N_("The WebView2 runtime is not installed.");
+    if (!RuntimeEntryPoint(runtime->library))
+        return N_("The installed WebView2 runtime could not be started.");
     return std::nullopt;
 }
 
 struct WebView::State {
+    HostWindow* host = nullptr;
     HWND window = nullptr;
     bool closed = false;
     std::function<void()> onReady;
@@ -190,31 +177,344 @@ struct WebView::State {
     std::function<void()> onLoadFailed;
     ComPtr<ICoreWebView2Controller> controller;
     ComPtr<ICoreWebView2> view;
-    // The origin of the host's page once its navigation committed; nothing before.
-    std::optional<std::string> hostOrigin;
-    bool awaitingHostCommit = false;
+    // Which creation the runtime's callbacks belong to: those of a view given up (its browser
+    // process died, or it was made again) find another number and do nothing.
+    unsigned generation = 0;
+    bool creating = false;
+    // The host's page, asked for while there was no view; loaded once the view exists.
+    std::optional<std::string> pendingUrl;
+    // The host's latest page, loaded again in a view made again after its browser process died.
+    std::string hostUrl;
+    // What the host asked for, kept for a controller that comes later.
+    bool visible = true;
+    // Which documents may stay in the window and speak to the host: the shared page rule, told
+    // what the runtime reports.
+    PageConfinement confinement;
     // Only the outcome of the host's own navigation is a load failure.
     HostNavigation hostLoad;
     bool inspect = false;
     bool inspectorShown = false;
 
-    bool LeavesThePage(const std::string& uri) const {
-        // Until the host's own page has been committed, its navigation and its redirects are
-        // free.
-        if (awaitingHostCommit || !hostOrigin)
-            return false;
-        return OriginOf(uri) != hostOrigin;
-    }
-    void Leave(const std::string& uri) const {
-        if (onLeave && !uri.empty())
-            onLeave(uri);
+    // Whether the document the view shows now is the host's page.
+    bool ShowsTheHostsPage() const {
+        LPWSTR source = nullptr;
+        return view && SUCCEEDED(view->get_Source(&source)) &&
+               confinement.AcceptsMessagesFrom(TakeString(source));
     }
     void Fit() const {
         RECT client{};
         if (controller && window && ::GetClientRect(window, &client))
             controller->put_Bounds(client);
     }
+    // Gives up the current view, if any: its callbacks are ignored from now on.
+    void DropView() {
+        ++generation;
+        ComPtr<ICoreWebView2Controller> old = std::move(controller);
+        view.Reset();
+        // A view made again shows no page of the host's until the host's navigation commits.
+        confinement = PageConfinement();
+        if (old)
+            old->Close();
+    }
 };
+
+namespace {
+
+using State = WebView::State;
+
+// Runs `action` on the state from the window's loop, unless the view was closed meanwhile.
+void Later(const std::shared_ptr<State>& state, std::function<void(State&)> action) {
+    if (!state->host)
+        return;
+    const std::weak_ptr<State> weak = state;
+    state->host->RunFromLoop([weak, action = std::move(action)] {
+        if (const std::shared_ptr<State> alive = weak.lock(); alive && !alive->closed)
+            action(*alive);
+    });
+}
+
+void StartCreation(const std::shared_ptr<State>& state);
+
+// Loads the host's page in the view that exists now.
+void LoadHostPage(State& state, const std::string& url) {
+    if (!state.confinement.BeginHostNavigation(url))
+        return;
+    state.hostUrl = url;
+    state.hostLoad.Begin();
+    state.view->Navigate(WideFromNarrow(url).c_str());
+}
+
+// The view could not be made: the first time the host is told that the view is there (so that it
+// navigates, and learns of the failure as a failed load); after a navigation was asked for, that
+// load failed.
+void CreationFailed(const std::shared_ptr<State>& state) {
+    state->DropView();
+    state->creating = false;
+    Later(state, [](State& state) {
+        if (std::function<void()> ready = std::move(state.onReady)) {
+            ready();
+            return;
+        }
+        if (state.pendingUrl) {
+            state.pendingUrl.reset();
+            if (state.onLoadFailed)
+                state.onLoadFailed();
+        }
+    });
+}
+
+// The runtime's events, each handled by copying what it says and acting on it from the loop: the
+// runtime does not support being called again from inside its handlers, and the host's reactions
+// include modal dialogs, the elevation prompt and the shell.
+void Connect(const std::shared_ptr<State>& state, ICoreWebView2& view) {
+    const std::weak_ptr<State> weak = state;
+    const unsigned generation = state->generation;
+    const auto current = [weak, generation]() -> std::shared_ptr<State> {
+        std::shared_ptr<State> state = weak.lock();
+        return state && !state->closed && state->generation == generation ? state : nullptr;
+    };
+    EventRegistrationToken token{};
+    view.add_WebMessageReceived(
+        MessageReceived::Make([current](ICoreWebView2*,
+                                        ICoreWebView2WebMessageReceivedEventArgs* args) {
+            const std::shared_ptr<State> state = current();
+            if (!state || !args)
+                return S_OK;
+            LPWSTR source = nullptr;
+            if (FAILED(args->get_Source(&source)))
+                return S_OK;
+            if (!state->confinement.AcceptsMessagesFrom(TakeString(source)))
+                return S_OK;
+            // Not a string: the page sent something else, which the host reads as empty.
+            LPWSTR text = nullptr;
+            std::string message =
+                SUCCEEDED(args->TryGetWebMessageAsString(&text)) ? TakeString(text) : std::string();
+            Later(state, [message = std::move(message)](State& state) {
+                if (state.onMessage)
+                    state.onMessage(message);
+            });
+            return S_OK;
+        }).get(),
+        &token);
+    view.add_NewWindowRequested(
+        NewWindowRequested::Make([current](ICoreWebView2*,
+                                           ICoreWebView2NewWindowRequestedEventArgs* args) {
+            if (!args)
+                return S_OK;
+            // Never a window of the runtime's own: the desktop decides what opens it, and only
+            // when the user asked for it; a script opening windows by itself gets nothing.
+            args->put_Handled(TRUE);
+            const std::shared_ptr<State> state = current();
+            BOOL byUser = FALSE;
+            LPWSTR uri = nullptr;
+            if (!state || FAILED(args->get_IsUserInitiated(&byUser)) || !byUser ||
+                FAILED(args->get_Uri(&uri)))
+                return S_OK;
+            std::string target = TakeString(uri);
+            Later(state, [target = std::move(target)](State& state) {
+                if (state.onLeave && !target.empty())
+                    state.onLeave(target);
+            });
+            return S_OK;
+        }).get(),
+        &token);
+    view.add_NavigationStarting(
+        NavigationStarting::Make([current](ICoreWebView2*,
+                                           ICoreWebView2NavigationStartingEventArgs* args) {
+            const std::shared_ptr<State> state = current();
+            if (!state || !args)
+                return S_OK;
+            UINT64 id = 0;
+            if (SUCCEEDED(args->get_NavigationId(&id)))
+                state->hostLoad.Started(id);
+            LPWSTR uri = nullptr;
+            if (FAILED(args->get_Uri(&uri)))
+                return S_OK;
+            std::string target = TakeString(uri);
+            if (state->confinement.LeavesThePage(target)) {
+                args->put_Cancel(TRUE);
+                Later(state, [target = std::move(target)](State& state) {
+                    if (state.onLeave && !target.empty())
+                        state.onLeave(target);
+                });
+            }
+            return S_OK;
+        }).get(),
+        &token);
+    // The runtime shows its own error page for a page it could not load (no connection, a TLS
+    // error, no such host, a 4xx answer) and reports the navigation as unsuccessful; a 5xx answer
+    // shows the server's page and only its status tells.
+    view.add_NavigationCompleted(
+        NavigationCompleted::Make([current](ICoreWebView2*,
+                                            ICoreWebView2NavigationCompletedEventArgs* args) {
+            const std::shared_ptr<State> state = current();
+            UINT64 id = 0;
+            BOOL success = TRUE;
+            int error = 0;
+            if (!state || !args || FAILED(args->get_NavigationId(&id)) ||
+                FAILED(args->get_IsSuccess(&success)) || FAILED(args->get_WebErrorStatus(&error)))
+                return S_OK;
+            std::optional<int> httpStatus;
+            ComPtr<ICoreWebView2NavigationCompletedEventArgs2> withStatus;
+            int status = 0;
+            if (SUCCEEDED(args->QueryInterface(kIidNavigationCompletedEventArgs2,
+                                               reinterpret_cast<void**>(withStatus.Put()))) &&
+                withStatus && SUCCEEDED(withStatus->get_HttpStatusCode(&status)) && status > 0)
+                httpStatus = status;
+            if (state->hostLoad.Completed(id, success, error, httpStatus) !=
+                HostNavigation::End::kFailed)
+                return S_OK;
+            // Failed before its document: the runtime's error page, if shown, is no page of the
+            // host's. (After a commit the rule has its origin and this changes nothing.)
+            state->confinement.HostNavigationEnded();
+            Later(state, [](State& state) {
+                if (state.onLoadFailed)
+                    state.onLoadFailed();
+            });
+            return S_OK;
+        }).get(),
+        &token);
+    view.add_ContentLoading(
+        ContentLoading::Make([current](ICoreWebView2* sender,
+                                       ICoreWebView2ContentLoadingEventArgs* args) {
+            const std::shared_ptr<State> state = current();
+            if (!state || !sender || !state->confinement.AwaitingHostCommit())
+                return S_OK;
+            // The runtime's error page for the host's failed navigation loads as a document too,
+            // at the address that failed; it is no page of the host's, and the failure follows.
+            BOOL errorPage = FALSE;
+            if (args && SUCCEEDED(args->get_IsErrorPage(&errorPage)) && errorPage)
+                return S_OK;
+            LPWSTR source = nullptr;
+            if (SUCCEEDED(sender->get_Source(&source)))
+                state->confinement.Committed(TakeString(source));
+            // Opened once the page has a document, so that the tools show it from the start.
+            if (state->inspect && !state->inspectorShown) {
+                state->inspectorShown = true;
+                Later(state, [](State& state) {
+                    if (state.view)
+                        state.view->OpenDevToolsWindow();
+                });
+            }
+            return S_OK;
+        }).get(),
+        &token);
+    // The page gets none of the camera, microphone, location, notifications, sensors or the
+    // clipboard, and the user is never asked: an installer's page has no use for them, and the
+    // Linux view refuses them too.
+    view.add_PermissionRequested(
+        PermissionRequested::Make([](ICoreWebView2*,
+                                     ICoreWebView2PermissionRequestedEventArgs* args) {
+            if (args)
+                args->put_State(kPermissionDeny);
+            return S_OK;
+        }).get(),
+        &token);
+    // Without its browser process the view is gone: it is made again and the host's page loaded
+    // again. A renderer that ended or hangs leaves the view, which loads the page again.
+    view.add_ProcessFailed(
+        ProcessFailed::Make([current](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+            const std::shared_ptr<State> state = current();
+            int kind = -1;
+            if (!state || !args || FAILED(args->get_ProcessFailedKind(&kind)))
+                return S_OK;
+            if (kind == kBrowserProcessExited) {
+                const unsigned generation = state->generation;
+                Later(state, [generation](State& state) {
+                    if (state.generation != generation)
+                        return;
+                    if (!state.hostUrl.empty() && !state.pendingUrl)
+                        state.pendingUrl = state.hostUrl;
+                    state.DropView();
+                });
+                const std::weak_ptr<State> weak = state;
+                state->host->RunFromLoop([weak] {
+                    if (const std::shared_ptr<State> alive = weak.lock();
+                        alive && !alive->closed && !alive->creating && !alive->view)
+                        StartCreation(alive);
+                });
+            } else if (kind == kRenderProcessExited || kind == kRenderProcessUnresponsive) {
+                const unsigned generation = state->generation;
+                Later(state, [generation](State& state) {
+                    if (state.generation == generation && state.view)
+                        state.view->Reload();
+                });
+            }
+            return S_OK;
+        }).get(),
+        &token);
+}
+
+// The controller has arrived: the view is set up, and the host told (the first time) or its
+// page loaded (after a view was made again).
+void ControllerReady(const std::shared_ptr<State>& state, ICoreWebView2Controller& controller) {
+    state->controller = ComPtr<ICoreWebView2Controller>::Share(&controller);
+    if (FAILED(controller.get_CoreWebView2(state->view.Put())) || !state->view) {
+        CreationFailed(state);
+        return;
+    }
+    state->creating = false;
+    OfferThePageOnly(*state->view.get(), state->inspect);
+    Connect(state, *state->view.get());
+    state->Fit();
+    // The host may have shown its built-in page meanwhile.
+    controller.put_IsVisible(state->visible ? TRUE : FALSE);
+    const unsigned generation = state->generation;
+    Later(state, [generation](State& state) {
+        if (state.generation != generation)
+            return;
+        if (std::function<void()> ready = std::move(state.onReady))
+            ready();
+        if (state.pendingUrl && state.view) {
+            const std::string url = std::move(*state.pendingUrl);
+            state.pendingUrl.reset();
+            LoadHostPage(state, url);
+        }
+    });
+}
+
+void StartCreation(const std::shared_ptr<State>& state) {
+    state->DropView();
+    state->creating = true;
+    const unsigned generation = state->generation;
+    const std::weak_ptr<State> weak = state;
+    const auto current = [weak, generation]() -> std::shared_ptr<State> {
+        std::shared_ptr<State> state = weak.lock();
+        return state && !state->closed && state->generation == generation ? state : nullptr;
+    };
+    const auto onController = [current](HRESULT result, ICoreWebView2Controller* controller) {
+        const std::shared_ptr<State> state = current();
+        if (!state)
+            return S_OK;
+        if (FAILED(result) || !controller)
+            CreationFailed(state);
+        else
+            ControllerReady(state, *controller);
+        return S_OK;
+    };
+    const auto onEnvironment = [current, onController](HRESULT result,
+                                                       ICoreWebView2Environment* environment) {
+        const std::shared_ptr<State> state = current();
+        if (!state)
+            return S_OK;
+        if (FAILED(result) || !environment ||
+            FAILED(environment->CreateCoreWebView2Controller(
+                state->window, ControllerCompleted::Make(onController).get())))
+            CreationFailed(state);
+        return S_OK;
+    };
+    const std::wstring userData = UserDataFolder();
+    const std::optional<FoundRuntime> runtime = FindRuntime(SystemRuntimeSources());
+    const CreateEnvironmentInternal create =
+        runtime ? RuntimeEntryPoint(runtime->library) : nullptr;
+    // A failure reported at once is as final as one reported through the handler.
+    if (userData.empty() || !create ||
+        FAILED(create(true, runtime->runtimeType, userData.c_str(), nullptr,
+                      EnvironmentCompleted::Make(onEnvironment).get())))
+        CreationFailed(state);
+}
+
+} // namespace
 
 WebView::WebView(HostWindow& window) : window_(window), state_(std::make_shared<State>()) {}
 
@@ -231,152 +531,28 @@ void WebView::Close() {
     state.onMessage = nullptr;
     state.onLeave = nullptr;
     state.onLoadFailed = nullptr;
-    if (state.controller)
-        state.controller->Close();
-    state.view.Reset();
-    state.controller.Reset();
+    state.DropView();
+    state.host = nullptr;
 }
 
 void WebView::Create(std::function<void()> onReady) {
-    const auto create =
-        LoaderFunction<CreateEnvironmentWithOptions>("CreateCoreWebView2EnvironmentWithOptions");
     State& state = *state_;
-    if (!create || !window_.Handle() || state.closed)
+    if (!window_.Handle() || state.closed || state.host)
         return;
+    state.host = &window_;
     state.window = window_.Handle();
     state.onReady = std::move(onReady);
     window_.WhenDestroyed([this] { Close(); });
-
-    const std::weak_ptr<State> weak = state_;
-    const auto onController = [weak](HRESULT result, ICoreWebView2Controller* controller) {
-        const std::shared_ptr<State> state = weak.lock();
-        if (!state || state->closed || FAILED(result) || !controller)
-            return S_OK;
-        state->controller = ComPtr<ICoreWebView2Controller>::Share(controller);
-        if (FAILED(controller->get_CoreWebView2(state->view.Put())) || !state->view)
-            return S_OK;
-        OfferThePageOnly(*state->view.get(), state->inspect);
-        EventRegistrationToken token{};
-        state->view->add_WebMessageReceived(
-            MessageReceived::Make([weak](ICoreWebView2*,
-                                         ICoreWebView2WebMessageReceivedEventArgs* args) {
-                const std::shared_ptr<State> state = weak.lock();
-                if (!state || state->closed || !args || !state->onMessage)
-                    return S_OK;
-                LPWSTR source = nullptr;
-                if (FAILED(args->get_Source(&source)))
-                    return S_OK;
-                const std::string origin = TakeString(source);
-                if (!state->hostOrigin || OriginOf(origin) != state->hostOrigin)
-                    return S_OK;
-                // Not a string: the page sent something else, which the host reads as empty.
-                LPWSTR text = nullptr;
-                std::string message = SUCCEEDED(args->TryGetWebMessageAsString(&text))
-                                          ? TakeString(text)
-                                          : std::string();
-                state->onMessage(message);
-                return S_OK;
-            }).get(),
-            &token);
-        state->view->add_NewWindowRequested(
-            NewWindowRequested::Make([weak](ICoreWebView2*,
-                                            ICoreWebView2NewWindowRequestedEventArgs* args) {
-                const std::shared_ptr<State> state = weak.lock();
-                if (!args)
-                    return S_OK;
-                // Never a window of the runtime's own: the desktop decides what opens it.
-                args->put_Handled(TRUE);
-                LPWSTR uri = nullptr;
-                if (state && !state->closed && SUCCEEDED(args->get_Uri(&uri)))
-                    state->Leave(TakeString(uri));
-                return S_OK;
-            }).get(),
-            &token);
-        state->view->add_NavigationStarting(
-            NavigationStarting::Make([weak](ICoreWebView2*,
-                                            ICoreWebView2NavigationStartingEventArgs* args) {
-                const std::shared_ptr<State> state = weak.lock();
-                if (!state || state->closed || !args)
-                    return S_OK;
-                UINT64 id = 0;
-                if (SUCCEEDED(args->get_NavigationId(&id)))
-                    state->hostLoad.Started(id);
-                LPWSTR uri = nullptr;
-                if (FAILED(args->get_Uri(&uri)))
-                    return S_OK;
-                const std::string target = TakeString(uri);
-                if (state->LeavesThePage(target)) {
-                    args->put_Cancel(TRUE);
-                    state->Leave(target);
-                }
-                return S_OK;
-            }).get(),
-            &token);
-        // The runtime shows its own error page for a page it could not load (no connection, a
-        // TLS error, no such host, a 4xx answer) and reports the navigation as unsuccessful; a
-        // 5xx answer shows the server's page and only its status tells.
-        state->view->add_NavigationCompleted(
-            NavigationCompleted::Make([weak](ICoreWebView2*,
-                                             ICoreWebView2NavigationCompletedEventArgs* args) {
-                const std::shared_ptr<State> state = weak.lock();
-                UINT64 id = 0;
-                BOOL success = TRUE;
-                int error = 0;
-                if (!state || state->closed || !args || FAILED(args->get_NavigationId(&id)) ||
-                    FAILED(args->get_IsSuccess(&success)) ||
-                    FAILED(args->get_WebErrorStatus(&error)))
-                    return S_OK;
-                std::optional<int> httpStatus;
-                ComPtr<ICoreWebView2NavigationCompletedEventArgs2> withStatus;
-                int status = 0;
-                if (SUCCEEDED(args->QueryInterface(kIidNavigationCompletedEventArgs2,
-                                                   reinterpret_cast<void**>(withStatus.Put()))) &&
-                    withStatus && SUCCEEDED(withStatus->get_HttpStatusCode(&status)) && status > 0)
-                    httpStatus = status;
-                if (state->hostLoad.Completed(id, success, error, httpStatus) ==
-                        HostNavigation::End::kFailed &&
-                    state->onLoadFailed)
-                    state->onLoadFailed();
-                return S_OK;
-            }).get(),
-            &token);
-        state->view->add_ContentLoading(
-            ContentLoading::Make([weak](ICoreWebView2* sender, IUnknown*) {
-                const std::shared_ptr<State> state = weak.lock();
-                if (!state || state->closed || !sender || !state->awaitingHostCommit)
-                    return S_OK;
-                LPWSTR source = nullptr;
-                if (SUCCEEDED(sender->get_Source(&source))) {
-                    state->awaitingHostCommit = false;
-                    state->hostOrigin = OriginOf(TakeString(source));
-                }
-                // Opened once the page has a document, so that the tools show it from the start.
-                if (state->inspect && !state->inspectorShown) {
-                    state->inspectorShown = true;
-                    sender->OpenDevToolsWindow();
-                }
-                return S_OK;
-            }).get(),
-            &token);
-        state->Fit();
-        controller->put_IsVisible(TRUE);
-        std::function<void()> ready = std::move(state->onReady);
-        if (ready)
-            ready();
-        return S_OK;
-    };
-    const auto onEnvironment = [weak, onController](HRESULT result,
-                                                    ICoreWebView2Environment* environment) {
-        const std::shared_ptr<State> state = weak.lock();
-        if (!state || state->closed || FAILED(result) || !environment)
-            return S_OK;
-        environment->CreateCoreWebView2Controller(state->window,
-                                                  ControllerCompleted::Make(onController).get());
-        return S_OK;
-    };
-    const std::wstring userData = UserDataFolder();
-    create(nullptr, userData.empty() ? nullptr : userData.c_str(), nullptr,
-           EnvironmentCompleted::Make(onEnvironment).get());
+    window_.WhenMoved([state = state_] {
+        if (state->controller)
+            state->controller->NotifyParentWindowPositionChanged();
+    });
+    // The keyboard goes on into the page, which the runtime's own window holds.
+    window_.WhenFocused([state = state_] {
+        if (state->controller && state->visible)
+            state->controller->MoveFocus(kMoveFocusProgrammatic);
+    });
+    StartCreation(state_);
 }
 
 void WebView::ShowInspector(bool on) {
@@ -389,13 +565,17 @@ void WebView::FitToWindow() {
 
 void WebView::Navigate(const std::string& url) {
     State& state = *state_;
-    // An address without an origin cannot be the host's page.
-    if (!state.view || !OriginOf(url))
+    // An address without an origin cannot be the host's page, and loads nothing.
+    if (state.closed || !state.host || !state.confinement.BeginHostNavigation(url))
         return;
-    state.hostOrigin.reset();
-    state.awaitingHostCommit = true;
-    state.hostLoad.Begin();
-    state.view->Navigate(WideFromNarrow(url).c_str());
+    if (state.view) {
+        LoadHostPage(state, url);
+        return;
+    }
+    // No view: one is being made, or the last attempt failed and this one makes it again.
+    state.pendingUrl = url;
+    if (!state.creating)
+        StartCreation(state_);
 }
 
 void WebView::SetMessageHandler(std::function<void(const std::string& text)> onMessage) {
@@ -405,7 +585,9 @@ void WebView::SetMessageHandler(std::function<void(const std::string& text)> onM
 
 void WebView::PostJson(const std::string& json) {
     // Delivered as data: the page's listeners get the parsed object, no script is built from it.
-    if (state_->view)
+    // Only to the host's page: the view may show another document by now (the host's next
+    // navigation, or one of the page's own), which must not read the host's notices.
+    if (state_->ShowsTheHostsPage())
         state_->view->PostWebMessageAsJson(WideFromNarrow(json).c_str());
 }
 
@@ -420,6 +602,7 @@ void WebView::SetLoadFailureHandler(std::function<void()> onFailed) {
 }
 
 void WebView::SetVisible(bool visible) {
+    state_->visible = visible;
     if (state_->controller)
         state_->controller->put_IsVisible(visible ? TRUE : FALSE);
 }

@@ -43,8 +43,28 @@ TEST(InstallerFileName, TakesASafeNameFromTheUrl) {
         {L"https://example.test/%2E%2E?x", L"setup"},
         {L"no-slash-at-all", L"setup"},
         {L"", L"setup"},
-        // A name made only of dots beyond ".." is an ordinary file name.
-        {L"https://example.test/...", L"..."},
+        // What Windows would read as a drive, a stream or a device, or refuses in a name, or
+        // drops from its end: the same safe name inside the folder on every system.
+        {L"https://example.test/D%3ASetup.exe", L"D_Setup.exe"},
+        {L"https://example.test/C%3A%5CWindows%5Cx.exe", L"C__Windows_x.exe"},
+        {L"https://example.test/Setup.exe%3Ahidden", L"Setup.exe_hidden"},
+        {L"https://example.test/a%3Cb%3Ec%22d%7Ce%3Ff%2Ag.exe", L"a_b_c_d_e_f_g.exe"},
+        {L"https://example.test/Setup.exe.", L"Setup.exe"},
+        {L"https://example.test/Setup.exe%20%20.%20", L"Setup.exe"},
+        {L"https://example.test/...", L"setup"},
+        {L"https://example.test/%20", L"setup"},
+        {L"https://example.test/CON", L"_CON"},
+        {L"https://example.test/nul.exe", L"_nul.exe"},
+        {L"https://example.test/Com1.tar.gz", L"_Com1.tar.gz"},
+        {L"https://example.test/LPT9", L"_LPT9"},
+        {L"https://example.test/COM%C2%B9.exe", L"_COM\u00b9.exe"},
+        {L"https://example.test/aux%20.exe", L"_aux .exe"},
+        {L"https://example.test/CONOUT$", L"_CONOUT$"},
+        // Only the whole base name is a device.
+        {L"https://example.test/CONSOLE.exe", L"CONSOLE.exe"},
+        {L"https://example.test/COM10.exe", L"COM10.exe"},
+        {L"https://example.test/COM0", L"COM0"},
+        {L"https://example.test/my.nul", L"my.nul"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.url);
@@ -82,6 +102,29 @@ TEST(NumberedFileName, NumbersAndShortensKeepingTheExtension) {
         const std::string name = NumberedFileName(c.name, c.number, c.longest);
         EXPECT_EQ(name, c.expected);
         EXPECT_LE(name.size(), c.longest);
+    }
+}
+
+// Only the file name is numbered, whatever dots the folders have, in Windows paths as in POSIX
+// ones.
+TEST(NumberedTarget, NumbersTheFileNameOnly) {
+    const struct {
+        std::string target;
+        unsigned number;
+        std::string expected;
+    } cases[] = {
+        {R"(C:\Users\first.last\Downloads\setup)", 1, R"(C:\Users\first.last\Downloads\setup (1))"},
+        {R"(C:\Users\first.last\Downloads\Setup.exe)", 2,
+         R"(C:\Users\first.last\Downloads\Setup (2).exe)"},
+        {R"(\\server\share.d\Setup.exe)", 1, R"(\\server\share.d\Setup (1).exe)"},
+        {R"(C:/Users/first.last/Downloads/setup)", 1, R"(C:/Users/first.last/Downloads/setup (1))"},
+        {"/home/first.last/Downloads/setup", 3, "/home/first.last/Downloads/setup (3)"},
+        {"/home/u/Downloads/Setup.exe", 0, "/home/u/Downloads/Setup.exe"},
+        {"Setup.exe", 1, "Setup (1).exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.target << " #" << c.number);
+        EXPECT_EQ(NumberedTarget(c.target, c.number), c.expected);
     }
 }
 

@@ -19,6 +19,16 @@ using tarvik::testing::ReadFileBytes;
 using tarvik::testing::TempFolder;
 using tarvik::testing::WriteFileBytes;
 
+// A file as the Windows profile functions write it: UTF-16LE after its byte-order mark.
+std::string Utf16LeFile(std::u16string_view text) {
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    return bytes;
+}
+
 class ProfileFileTest : public ::testing::Test {
 protected:
     TempFolder folder;
@@ -57,6 +67,14 @@ TEST_F(ProfileFileTest, ReadsStringsWithTheRulesDistributorsFilesRelyOn) {
         {"last line without line break", "[root]\nk=v", L"root", L"k", L"v"},
         {"section header without ']'", "[root\nk=v\n", L"root", L"k", L"v"},
         {"UTF-8 value", "[user]\nuuid=Grüße-✓\n", L"user", L"uuid", L"Grüße-✓"},
+        {"UTF-16LE with its mark, quoted", Utf16LeFile(u"[root]\r\napi_url=\"http://a/b\"\r\n"),
+         L"root", L"api_url", L"http://a/b"},
+        {"UTF-16LE beyond the basic plane", Utf16LeFile(u"[user]\r\nuuid=Grüße-\U0001F600\r\n"),
+         L"user", L"uuid", L"Grüße-\U0001F600"},
+        {"UTF-16LE lone surrogate and odd last byte become U+FFFD",
+         Utf16LeFile(u"[user]\nuuid=a") + std::string("\x00\xD8", 2) +
+             std::string("b\x00\n\x00", 4) + "x",
+         L"user", L"uuid", L"a\uFFFDb"},
         {"invalid UTF-8 becomes U+FFFD",
          "[user]\nuuid=a\xFF"
          "b\n",
@@ -154,6 +172,11 @@ TEST_F(ProfileFileTest, WriteChangesOnlyThatKey) {
         {"byte-order mark kept", "\xEF\xBB\xBF[user]\nuuid=\n", "\xEF\xBB\xBF[user]\nuuid=NEW\n"},
         {"a commented-out key stays a comment", "[user]\n;uuid=old\n",
          "[user]\nuuid=NEW\n;uuid=old\n"},
+        {"a UTF-16LE file stays UTF-16LE",
+         Utf16LeFile(u"[root]\r\nname=Grüße\U0001F600\r\n[user]\r\nuuid=old\r\n"),
+         Utf16LeFile(u"[root]\r\nname=Grüße\U0001F600\r\n[user]\r\nuuid=NEW\r\n")},
+        {"a UTF-16LE file gains its section in UTF-16LE", Utf16LeFile(u"[root]\r\nb=2\r\n"),
+         Utf16LeFile(u"[root]\r\nb=2\r\n[user]\r\nuuid=NEW\r\n")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

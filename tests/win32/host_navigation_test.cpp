@@ -18,6 +18,7 @@ using End = HostNavigation::End;
 constexpr int kUnknown = 0;
 constexpr int kCannotConnect = 12;
 constexpr int kCancelled = HostNavigation::kOperationCancelled;
+constexpr int kAborted = HostNavigation::kConnectionAborted;
 
 struct Step {
     enum Kind { kBegin, kStarted, kCompleted } kind;
@@ -73,6 +74,19 @@ TEST(HostNavigation, OnlyTheHostsOwnNavigationEndsAndOnlyWithoutAPageItFails) {
         {"a 503 page, runtime without the status",
          {Begin(), Started(5), Completed(5, true, kUnknown, {})},
          {"loaded"}},
+        // window.stop() once the answer came: the runtime says the connection was aborted.
+        {"stopped after a 200 answer",
+         {Begin(), Started(5), Completed(5, false, kAborted, 200)},
+         {"loaded"}},
+        {"stopped after a 302 answer",
+         {Begin(), Started(5), Completed(5, false, kAborted, 302)},
+         {"loaded"}},
+        {"aborted before any answer",
+         {Begin(), Started(5), Completed(5, false, kAborted, {})},
+         {"failed"}},
+        {"aborted with an error answer",
+         {Begin(), Started(5), Completed(5, false, kAborted, 500)},
+         {"failed"}},
         {"cancelled by the page moving on",
          {Begin(), Started(5), Started(6), Completed(5, false, kCancelled, 200),
           Completed(6, false, kCannotConnect, {})},

@@ -1,11 +1,17 @@
 // The program itself without the system web view (as under Wine, which has no WebView2 runtime):
 // it says so in a real message box and ends with status 1 once the box is closed. Its own
 // options are answered before that: in a message box, or into the output a caller redirected;
-// any other argument changes nothing and is only named on the step log.
+// any other argument changes nothing and is only named on the step log. And with the stand-in
+// runtime registered in the prefix as an installed runtime is: the program finds it by itself,
+// with no DLL beside it, and opens its window.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -164,6 +170,95 @@ TEST(Startup, AnswersItsCommandLineAndWithoutTheWebViewRuntimeSaysSo) {
         }
         EXPECT_EQ(run.status, c.status) << name;
     }
+}
+
+struct ProcessWindow {
+    DWORD process = 0;
+    HWND window = nullptr;
+    bool box = false;
+};
+
+BOOL CALLBACK FindProcessWindow(HWND hwnd, LPARAM found) {
+    auto* search = reinterpret_cast<ProcessWindow*>(found);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(hwnd, &process);
+    if (process != search->process)
+        return TRUE;
+    wchar_t className[64] = {};
+    ::GetClassNameW(hwnd, className, 64);
+    if (std::wstring(className) == L"#32770" && ::IsWindowVisible(hwnd))
+        search->box = true;
+    if (std::wstring(className) == L"TarvikHostWindow")
+        search->window = hwnd;
+    return TRUE;
+}
+
+std::wstring ReadRecords(const std::wstring& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const std::string raw = bytes.str();
+    std::wstring text(raw.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), raw.data(), text.size() * sizeof(wchar_t));
+    return text;
+}
+
+TEST(Startup, FindsTheRegisteredRuntimeWithNoDllBesideIt) {
+    const std::filesystem::path program = Beside(TARVIK_EXECUTABLE_FROM_TEST);
+    for (const auto& entry : std::filesystem::directory_iterator(program.parent_path()))
+        EXPECT_NE(entry.path().extension(), ".dll") << entry.path().string();
+    const std::wstring folder =
+        std::filesystem::weakly_canonical(Beside(TARVIK_STAND_IN_FROM_TEST)).wstring();
+    // Where the runtime's updater registers an installed runtime, per user, in the 32-bit view.
+    const std::wstring key =
+        L"Software\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+    HKEY opened = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &opened, nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExW(opened, L"EBWebView", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                     static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+    ::RegCloseKey(opened);
+    const std::wstring records = Beside(L"stand_in_records.txt");
+    ::DeleteFileW(records.c_str());
+    ::SetEnvironmentVariableW(L"TARVIK_STAND_IN_RECORDS", records.c_str());
+
+    std::wstring command = L"\"" + program.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &process));
+    ProcessWindow found;
+    found.process = process.dwProcessId;
+    // Until the web view's controller was asked for, in the program's window.
+    for (int attempt = 0; attempt < 300; ++attempt) {
+        found.window = nullptr;
+        ::EnumWindows(&FindProcessWindow, reinterpret_cast<LPARAM>(&found));
+        if (found.box ||
+            (found.window && ReadRecords(records).find(L"controller\n") != std::wstring::npos))
+            break;
+        if (::WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0)
+            break;
+    }
+    EXPECT_FALSE(found.box) << "the program said the runtime is missing";
+    ASSERT_NE(found.window, nullptr) << "no window";
+    ::PostMessageW(found.window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(::WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0) << "still running";
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    ::SetEnvironmentVariableW(L"TARVIK_STAND_IN_RECORDS", nullptr);
+    ::RegDeleteKeyExW(HKEY_CURRENT_USER, key.c_str(), KEY_WOW64_32KEY, 0);
+
+    PWSTR local = nullptr;
+    ::SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &local);
+    const std::wstring userData = std::wstring(local ? local : L"") + L"\\Tarvik\\WebView2";
+    ::CoTaskMemFree(local);
+    const std::wstring seen = ReadRecords(records);
+    // An installed runtime (type 0), joined if already running, the user's data in its place.
+    EXPECT_EQ(seen.substr(0, seen.find(L'\n')), L"environment 1 0 " + userData);
+    EXPECT_NE(seen.find(L"\ncontroller\n"), std::wstring::npos);
+    ::DeleteFileW(records.c_str());
 }
 
 } // namespace

@@ -303,6 +303,76 @@ TEST_F(Win32WindowTest, BuiltInPageShowsTheTextsOfItsStateAndSendsItsTwoCommands
     EXPECT_EQ(page.Handle(), nullptr);
 }
 
+// The page's drag runs the system's move loop, which takes the pointer wherever the button went
+// down (also in the runtime's window); once the button is up the host hears the release from the
+// loop, which ends its drag, and nothing keeps the pointer.
+TEST_F(Win32WindowTest, PageDragRunsTheSystemsMoveLoopAndEndsWithTheRelease) {
+    const HWND hwnd = platform.window.Handle();
+    platform.window.SetBounds({100, 100, 500, 400});
+    platform.window.Show(ShowCommand::Normal);
+    ::SetForegroundWindow(hwnd);
+    const DWORD thread = ::GetCurrentThreadId();
+    // The user lets go of the button once the move loop holds the pointer.
+    std::thread user([hwnd, thread] {
+        const ULONGLONG end = ::GetTickCount64() + 5000;
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        while (::GetTickCount64() < end &&
+               !(::GetGUIThreadInfo(thread, &info) && info.hwndCapture == hwnd))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::PostMessageW(hwnd, WM_LBUTTONUP, 0, 0);
+    });
+    platform.window.CapturePointer();
+    user.join();
+    EXPECT_TRUE(host.WithId(WM_LBUTTONUP).empty()) << "heard from the loop, not from inside";
+    EXPECT_TRUE(PumpUntil([&] { return !host.WithId(WM_LBUTTONUP).empty(); }));
+    EXPECT_EQ(host.WithId(WM_LBUTTONUP).size(), 1u);
+    EXPECT_EQ(::GetCapture(), nullptr);
+    EXPECT_FALSE(platform.window.CapturedPointerPosition().has_value());
+}
+
+// The built-in page's buttons take the keys as a dialog's do, in the window's own loop: Tab moves
+// between them, Enter presses the focused one, Esc closes. The keys are posted as the keyboard
+// would post them, to the control that has the focus.
+TEST_F(Win32WindowTest, BuiltInPageTakesTheDialogKeys) {
+    BuiltInPage& page = platform.builtInPage;
+    std::vector<std::string> commands;
+    page.SetCommandHandler([&](const std::string& command) {
+        commands.push_back(command);
+        platform.window.EndDialog(0);
+    });
+    platform.window.Show(ShowCommand::Normal);
+    ::SetForegroundWindow(platform.window.Handle());
+    struct Case {
+        const char* state;
+        std::vector<WPARAM> keys;
+        const char* pressed;
+    };
+    const std::vector<Case> cases = {
+        {"service", {VK_RETURN}, "retry"},
+        {"service", {VK_TAB, VK_RETURN}, "close"},
+        {"service", {VK_TAB, VK_TAB, VK_RETURN}, "retry"},
+        {"service", {VK_ESCAPE}, "close"},
+        // While connecting only "close" is offered: Enter cannot ask to try again.
+        {"connecting", {VK_RETURN}, "close"},
+        {"connecting", {VK_TAB, VK_RETURN}, "close"},
+    };
+    for (const Case& c : cases) {
+        commands.clear();
+        page.Show(std::string(R"({"retry":"Retry","close":"Close","state":")") + c.state + "\"}");
+        ::SetFocus(platform.window.Handle());
+        // To the focused button; which button a key acts on is the focus when the loop takes it.
+        const HWND focus = ::GetFocus();
+        ASSERT_EQ(::GetParent(focus), page.Handle()) << c.state;
+        for (const WPARAM key : c.keys) {
+            ::PostMessageW(focus, WM_KEYDOWN, key, 1);
+            ::PostMessageW(focus, WM_KEYUP, key, 0xC0000001);
+        }
+        platform.window.RunModalLoop();
+        EXPECT_EQ(commands, std::vector<std::string>{c.pressed}) << c.state << " " << c.keys.size();
+    }
+}
+
 // A notice while the window is not the active one: the icon goes up with its balloon, a click
 // raises the window and takes the icon away, and the window's end takes away a notice left.
 TEST_F(Win32WindowTest, NoticeWhileInactiveAndAClickRaisesTheWindow) {
