@@ -1,6 +1,7 @@
 # The front door: `make demo` runs the assistant against the bundled demo service, `make test`
 # runs every test. Both install what they need on a fresh Debian machine. `make build` makes the
-# program a vendor ships, for the service at ORIGIN (make build ORIGIN=https://downloads.example.com).
+# program a vendor ships, for the service at ORIGIN (make build ORIGIN=https://downloads.example.com),
+# with the vendor's minisign public key when INSTALLER_KEY is given (INSTALLER_KEY=RW...).
 
 BUILD      ?= build
 BUILD_TEST ?= build-test
@@ -23,6 +24,10 @@ TEST_CMAKE_ARGS := -DTARVIK_SERVICE_ORIGIN=http://127.0.0.1:$(SERVICE_PORT) \
                    -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_ARGS)
 # Without ORIGIN the cached origin is dropped, so the default applies again.
 ORIGIN_ARG := $(if $(ORIGIN),-DTARVIK_SERVICE_ORIGIN=$(ORIGIN),-UTARVIK_SERVICE_ORIGIN)
+# The installer key is set every time, so a build without INSTALLER_KEY carries none, whatever an
+# earlier configure of the folder had.
+INSTALLER_KEY ?=
+KEY_ARG := -DTARVIK_INSTALLER_KEY=$(INSTALLER_KEY)
 # How long each fuzz entry point runs in `make fuzz-smoke`, in seconds.
 FUZZ_SECONDS ?= 20
 
@@ -47,7 +52,8 @@ page-deps: test-deps
 # Configured every time, so that a changed ORIGIN, SERVICE_PORT or WERROR reaches an existing
 # folder. Only the program: the tests build in $(BUILD_TEST).
 build: build-deps
-	cmake -S . -B $(BUILD) -G Ninja $(ORIGIN_ARG) -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -G Ninja $(ORIGIN_ARG) $(KEY_ARG) -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) \
+	  $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS) --target tarvik
 	@echo "$(BUILD)/tarvik: $$($(BUILD)/tarvik --version | tr '\n' ' ')"
 

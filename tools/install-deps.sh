@@ -20,7 +20,7 @@ run=(bubblewrap xdg-dbus-proxy)
 # xwininfo, session buses (dbus-daemon, dbus-run-session) for the web view and the stand-in
 # package installer, pkexec for the elevation tests, and the reference page in headless Chromium
 # (Node.js and npm are checked separately).
-test=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec chromium)
+test=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec chromium minisign)
 # Running the demo: a virtual X server when there is no display, its own session bus, pkexec for
 # "install", and xdotool and x11-utils to drive and look at the window as the demo suggests.
 demo=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec)
