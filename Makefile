@@ -104,9 +104,11 @@ fuzz-smoke: build-deps
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
 	tests/fuzz/smoke.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
-# DEMO_ARGS go to the demo service, e.g. make demo DEMO_ARGS="--drop-after 4M".
+# DEMO_ARGS go to the demo service, e.g. make demo DEMO_ARGS="--drop-after 4M". SIGNED=1 shows
+# a build with an installer key and a service that signs the installer (tools/run-demo.sh).
+SIGNED ?=
 demo: demo-deps
-	BUILD=$(BUILD_TEST) tools/run-demo.sh -- $(DEMO_ARGS)
+	BUILD=$(BUILD_TEST) tools/run-demo.sh $(if $(SIGNED),--signed) -- $(DEMO_ARGS)
 
 # The benchmarks answer the program's event reports on loopback, so they use the test build.
 bench: build-test
