@@ -3,7 +3,6 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 namespace tarvik::download {
@@ -92,11 +91,11 @@ std::optional<MinisignKey> ParseMinisignKey(std::string_view text) {
 
 std::string KeyIdText(const std::array<uint8_t, 8>& id) {
     // The tool prints the id as a little-endian number.
+    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    for (auto byte = id.rbegin(); byte != id.rend(); ++byte) {
-        char digits[3];
-        std::snprintf(digits, sizeof digits, "%02X", *byte);
-        text += digits;
+    for (size_t i = id.size(); i-- > 0;) {
+        text += kDigits[id[i] >> 4];
+        text += kDigits[id[i] & 0xF];
     }
     return text;
 }

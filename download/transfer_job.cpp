@@ -27,6 +27,9 @@ using Clock = std::chrono::steady_clock;
 
 // The piece size in which parts of the file are read back for the hash.
 constexpr size_t kReadBackPiece = 1024 * 1024;
+// How much of another connection's bytes the hash reads back between two turns of the
+// transfer's loop, so that the connections are still served promptly meanwhile.
+constexpr uint64_t kChaseStep = 4 * kReadBackPiece;
 
 // A signature file holds four short lines; anything much longer is no signature.
 constexpr size_t kSignatureFileLimit = 64 * 1024;
@@ -230,6 +233,12 @@ struct TransferJob::State {
     // Feeds the hash with the file's bytes that it has not taken in yet, up to `upTo`; false on
     // a read error or when the job is stopped meanwhile.
     bool CatchUpHash(uint64_t upTo);
+    // With several connections, the bytes right after the hashed part belong to a range another
+    // connection is writing: they are read back while the transfer goes on, a step at a time, up
+    // to where that connection has come, and from there its writes are hashed as they come. So
+    // the end of the download does not wait for most of the file to be read back. False as for
+    // CatchUpHash.
+    bool ChaseHash();
     uint64_t Received() const;
     void OfferProgress();
     // Decides the outcome, once: false when the job was cancelled or let go first.
@@ -493,6 +502,16 @@ bool TransferJob::State::CatchUpHash(uint64_t upTo) {
             return false;
         hash.Update(buffer);
         hashedUpTo += buffer.size();
+    }
+    return true;
+}
+
+bool TransferJob::State::ChaseHash() {
+    if (!hash.active())
+        return true;
+    for (const auto& piece : pieces) {
+        if (piece->start <= hashedUpTo && hashedUpTo < piece->next)
+            return CatchUpHash(std::min(piece->next, hashedUpTo + kChaseStep));
     }
     return true;
 }
@@ -811,6 +830,8 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
                 break;
             }
         }
+        if (!ChaseHash())
+            return abort.load() ? std::nullopt : std::optional(DownloadFailure::File);
         // An answer that ended is followed at once by what comes next (another attempt, or the
         // end of the download), not after the wait below.
         if (answered)
@@ -1117,8 +1138,8 @@ void TransferJob::State::RunTransfer() {
         return;
 
     const uint64_t length = total ? *total : Received();
-    // One connection fed the hash as it wrote; only ranges written out of order (several
-    // connections) are read back here.
+    // One connection fed the hash as it wrote; of the ranges written out of order (several
+    // connections), what the hash has not chased down yet is read back here.
     if (!CatchUpHash(length)) {
         if (abort.load())
             return;

@@ -112,7 +112,7 @@ TEST(TransferSignature, OnlyTheRightlySignedFileIsFinished) {
     const std::vector<std::string> early{"/setup.exe.minisig"};
     const std::vector<std::string> whole{"/setup.exe.minisig", "/setup.exe"};
     struct Case {
-        const char* name;
+        const char* name = "";
         std::optional<std::string> served;
         Observed expected;
     };
@@ -166,8 +166,8 @@ TEST(TransferSignature, ASignatureFromThePageIsCheckedOverEveryRange) {
     std::string other = body;
     other[3 * 1024 * 1024] ^= 1;
     struct Case {
-        const char* name;
-        int connections;
+        const char* name = "";
+        int connections = 1;
         std::string signature;
         std::optional<DownloadFailure> failure;
     };

@@ -783,10 +783,10 @@ TEST_F(DownloadFlowTest, WithAKeyBuiltInOnlyASignedInstallerIsStarted) {
     const std::string verifyFailed =
         R"({"msg_type":"dnld","reason":"verify","status":0,"status_text":"dnld_failed"})";
     struct Case {
-        const char* name;
+        const char* name = "";
         std::optional<std::string> served;
         std::optional<std::string> given; // the "minisig" member's text
-        bool started;
+        bool started = false;
     };
     const Case cases[] = {
         {"signature beside the file", vendor.Sign(installer), std::nullopt, true},
