@@ -58,7 +58,7 @@ std::string SignWithMinisign(const std::string& installer, const std::string& ke
                      quoted(signature.string()) + " -t " + quoted("the demo installer") + " >&2")
                         .c_str());
     std::ifstream in(signature, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     if (status != 0 || text.empty())
