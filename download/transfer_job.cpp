@@ -1063,7 +1063,7 @@ bool TransferJob::State::SignatureHolds(uint64_t length) {
     }
     TARVIK_LOG("download: signature: verified, key ", KeyIdText(signature->keyId),
                signature->prehashed ? ", pre-hashed" : ", legacy",
-               ", trusted comment: ", signature->trustedComment);
+               ", trusted comment: ", log::Clipped(signature->trustedComment, 120));
     return true;
 }
 
