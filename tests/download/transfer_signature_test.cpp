@@ -115,10 +115,13 @@ TEST(TransferSignature, OnlyTheRightlySignedFileIsFinished) {
         const char* name = "";
         std::optional<std::string> served;
         Observed expected;
+        // Added to the installer's URL: the signature's name goes before it.
+        const char* query = "";
     };
     const Case cases[] = {
         {"pre-hashed", good, finished("verified")},
         {"legacy", vendor.Sign(body, /*legacy=*/true), finished("verified")},
+        {"a URL with a query", good, finished("verified"), "?t=1#top"},
         {"another key", stranger.Sign(body), refused(early, "no key id match")},
         {"another file", vendor.Sign(other), refused(whole, "bad signature")},
         {"another file, legacy", vendor.Sign(other, true), refused(whole, "bad signature")},
@@ -136,7 +139,7 @@ TEST(TransferSignature, OnlyTheRightlySignedFileIsFinished) {
         LogLines log;
 
         const Outcome outcome =
-            Download(server.Url("/setup.exe"), target, TestLimits(), 0ms, RealSystem(),
+            Download(server.Url("/setup.exe") + c.query, target, TestLimits(), 0ms, RealSystem(),
                      [&](TransferJob& job) {
                          job.RequireSignature(ParseMinisignKey(vendor.publicKey()), std::nullopt);
                      });
