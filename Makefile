@@ -1,6 +1,7 @@
 # The front door: `make demo` runs the assistant against the bundled demo service, `make test`
 # runs every test. Both install what they need on a fresh Debian machine. `make build` makes the
-# program a vendor ships, for the service at ORIGIN (make build ORIGIN=https://downloads.example.com).
+# program a vendor ships, for the service at ORIGIN (make build ORIGIN=https://downloads.example.com),
+# with the vendor's minisign public key when INSTALLER_KEY is given (INSTALLER_KEY=RW...).
 
 BUILD      ?= build
 BUILD_TEST ?= build-test
@@ -23,6 +24,10 @@ TEST_CMAKE_ARGS := -DTARVIK_SERVICE_ORIGIN=http://127.0.0.1:$(SERVICE_PORT) \
                    -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_ARGS)
 # Without ORIGIN the cached origin is dropped, so the default applies again.
 ORIGIN_ARG := $(if $(ORIGIN),-DTARVIK_SERVICE_ORIGIN=$(ORIGIN),-UTARVIK_SERVICE_ORIGIN)
+# The installer key is set every time, so a build without INSTALLER_KEY carries none, whatever an
+# earlier configure of the folder had.
+INSTALLER_KEY ?=
+KEY_ARG := -DTARVIK_INSTALLER_KEY=$(INSTALLER_KEY)
 # How long each fuzz entry point runs in `make fuzz-smoke`, in seconds.
 FUZZ_SECONDS ?= 20
 
@@ -47,7 +52,8 @@ page-deps: test-deps
 # Configured every time, so that a changed ORIGIN, SERVICE_PORT or WERROR reaches an existing
 # folder. Only the program: the tests build in $(BUILD_TEST).
 build: build-deps
-	cmake -S . -B $(BUILD) -G Ninja $(ORIGIN_ARG) -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -G Ninja $(ORIGIN_ARG) $(KEY_ARG) -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) \
+	  $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS) --target tarvik
 	@echo "$(BUILD)/tarvik: $$($(BUILD)/tarvik --version | tr '\n' ' ')"
 
@@ -98,9 +104,11 @@ fuzz-smoke: build-deps
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
 	tests/fuzz/smoke.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
 
-# DEMO_ARGS go to the demo service, e.g. make demo DEMO_ARGS="--drop-after 4M".
+# DEMO_ARGS go to the demo service, e.g. make demo DEMO_ARGS="--drop-after 4M". SIGNED=1 shows
+# a build with an installer key and a service that signs the installer (tools/run-demo.sh).
+SIGNED ?=
 demo: demo-deps
-	BUILD=$(BUILD_TEST) tools/run-demo.sh -- $(DEMO_ARGS)
+	BUILD=$(BUILD_TEST) tools/run-demo.sh $(if $(SIGNED),--signed) -- $(DEMO_ARGS)
 
 # The page in an ordinary browser with the page kit's simulator, served by the demo service:
 # edit page/, reload the browser. DEMO_ARGS go to the demo service as for `make demo`.

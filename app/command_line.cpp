@@ -2,9 +2,11 @@
 
 #include "common/endpoints.h"
 #include "common/log.h"
+#include "download/minisign.h"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace tarvik {
 
@@ -63,7 +65,8 @@ std::string HelpText() {
                        "  --inspect   open the web inspector beside the page (also "
                        "TARVIK_INSPECTOR=1)\n"
                        "  --help      print this text\n"
-                       "  --version   print the version and the service this copy talks to\n"
+                       "  --version   print the version, the service this copy talks to and the "
+                       "installer key\n"
                        "\n"
 #ifndef _WIN32
                        "GTK's own options (--display, ...) are taken as well; any other\n"
@@ -76,7 +79,14 @@ std::string HelpText() {
 }
 
 std::string VersionText() {
-    return std::string("tarvik ") + kTarvikVersion + "\nservice origin: " + kServiceOrigin + "\n";
+    std::string key = "none (installers are not signature-checked)";
+    if (*kInstallerKey != '\0') {
+        const std::optional<download::MinisignKey> parsed =
+            download::ParseMinisignKey(kInstallerKey);
+        key = parsed ? "minisign key " + download::KeyIdText(parsed->id) : "unusable";
+    }
+    return std::string("tarvik ") + kTarvikVersion + "\nservice origin: " + kServiceOrigin +
+           "\ninstaller key: " + key + "\n";
 }
 
 } // namespace tarvik

@@ -53,7 +53,7 @@ void CTarvikDlg::operator()(const bridge::RevealDownload& /*command*/) {
 }
 
 void CTarvikDlg::operator()(const bridge::Download& command) {
-    download_.Request({command.url, command.silent, command.sha256});
+    download_.Request({command.url, command.silent, command.sha256, command.minisig});
 }
 
 void CTarvikDlg::operator()(const bridge::AskDownloadState& /*command*/) {

@@ -21,6 +21,8 @@ struct HostOptions {
     std::string logEndpoint = LOG_ENDPOINT;
     service::ServiceLimits serviceLimits;
     download::TransferLimits transferLimits;
+    // The vendor's minisign public key; empty: installers are not signature-checked.
+    std::string installerKey = kInstallerKey;
     // How long the window may stay without the vendor's page before the built-in page says that
     // the program is connecting, and how long the page has after its navigation started to size
     // the window before the built-in page says it could not be loaded.

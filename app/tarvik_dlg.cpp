@@ -20,6 +20,10 @@ CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
     // Before any request: the event sender's thread makes none until a report is queued.
     const platform::SystemName name = system_.Name();
     SetUserAgentSystem(name.os, name.machine);
+    // The key was checked when the program was built; should it still not parse, no download
+    // can be verified, and none is started.
+    if (!options_.installerKey.empty())
+        download_.RequireSignatures(download::ParseMinisignKey(options_.installerKey));
 }
 
 CTarvikDlg::~CTarvikDlg() {

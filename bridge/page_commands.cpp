@@ -25,7 +25,7 @@ std::optional<PageCommand> ReadDownload(const json& data) {
     const json& silent = data["silent"];
     if (!url.is_string() || !silent.is_boolean())
         return AskDownloadState{};
-    Download download{url.get<std::string>(), silent.get<bool>(), std::nullopt};
+    Download download{url.get<std::string>(), silent.get<bool>(), std::nullopt, std::nullopt};
     // Optional; when present it must be 64 hexadecimal digits.
     if (HasMember(data, "sha256")) {
         const json& sha256 = data["sha256"];
@@ -34,6 +34,13 @@ std::optional<PageCommand> ReadDownload(const json& data) {
         download.sha256 = download::ParseSha256(sha256.get_ref<const std::string&>());
         if (!download.sha256)
             return AskDownloadState{};
+    }
+    // Optional: the text of the installer's signature file, checked only by a build with a key.
+    if (HasMember(data, "minisig")) {
+        const json& minisig = data["minisig"];
+        if (!minisig.is_string())
+            return AskDownloadState{};
+        download.minisig = minisig.get<std::string>();
     }
     return download;
 }

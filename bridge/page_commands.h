@@ -31,6 +31,7 @@ struct Download {
     std::string url;
     bool silent = false;
     std::optional<download::Sha256Digest> sha256;
+    std::optional<std::string> minisig;
     bool operator==(const Download&) const = default;
 };
 // "dnld" without usable arguments. While a download runs or after it finished, a "dnld" only

@@ -6,12 +6,16 @@
 #ifndef TARVIK_VERSION
 #error "TARVIK_VERSION must be defined by the build"
 #endif
+#ifndef TARVIK_INSTALLER_KEY
+#error "TARVIK_INSTALLER_KEY must be defined by the build (empty for none)"
+#endif
 
 namespace tarvik {
 
 // Constant-initialised, so they are set before any other object's constructor could read them.
 const char* const kServiceOrigin = TARVIK_SERVICE_ORIGIN;
 const char* const kTarvikVersion = TARVIK_VERSION;
+const char* const kInstallerKey = TARVIK_INSTALLER_KEY;
 const char* const INFO_ENDPOINT = TARVIK_SERVICE_ORIGIN "/downloader.php/index/info";
 const char* const LOG_ENDPOINT = TARVIK_SERVICE_ORIGIN "/downloader.php/index/log";
 

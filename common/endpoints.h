@@ -8,6 +8,9 @@ namespace tarvik {
 extern const char* const kServiceOrigin;
 // The project's version (CMake's project version), for --version.
 extern const char* const kTarvikVersion;
+// The vendor's minisign public key (TARVIK_INSTALLER_KEY), checked at configure time; empty when
+// the build has none and installers are not signature-checked.
+extern const char* const kInstallerKey;
 extern const char* const INFO_ENDPOINT;
 extern const char* const LOG_ENDPOINT;
 

@@ -57,6 +57,11 @@ void DownloadSession::SetLimits(const TransferLimits& limits) {
     limits_ = limits;
 }
 
+void DownloadSession::RequireSignatures(std::optional<MinisignKey> key) {
+    signaturesRequired_ = true;
+    installerKey_ = key;
+}
+
 void DownloadSession::Tell(const SessionEvent& event) const {
     if (listener_)
         listener_(event);
@@ -89,6 +94,7 @@ void DownloadSession::AskState() {
 void DownloadSession::Start(const DownloadRequest& request) {
     url_ = request.url;
     expectedSha256_ = request.sha256;
+    minisig_ = request.minisig;
     filePath_.clear();
     // A name longer than the file system takes is shortened here, keeping its extension.
     const std::string fileName = NumberedFileName(InstallerFileName(url_), 0);
@@ -127,6 +133,9 @@ void DownloadSession::Start(const DownloadRequest& request) {
     }
     if (expectedSha256_)
         transfer_->ExpectSha256(*expectedSha256_);
+    // Without a key built in, a signature the page sends has nothing to be checked against.
+    if (signaturesRequired_)
+        transfer_->RequireSignature(installerKey_, minisig_);
     // A silent download never replaces a file the user has; the save dialog already asked.
     if (request.silent)
         transfer_->KeepExistingFiles();

@@ -4,6 +4,7 @@
 #include "common/download_state.h"
 #include "common/host_message.h"
 #include "common/translation.h"
+#include "download/minisign.h"
 #include "download/partial_download.h"
 #include "download/progress_figures.h"
 #include "download/sha256.h"
@@ -52,6 +53,8 @@ struct DownloadRequest {
     std::string url; // UTF-8
     bool silent = false;
     std::optional<Sha256Digest> sha256;
+    // The text of the installer's minisign signature file, when the page gave it.
+    std::optional<std::string> minisig;
 };
 
 // The installer download of one program run: its whole state and every rule about it, in one
@@ -90,6 +93,9 @@ public:
 
     // The limits of the transfers started from now on.
     void SetLimits(const TransferLimits& limits);
+    // From now on a download is finished only when its minisign signature by `key` holds (see
+    // TransferJob::RequireSignature); nothing: the built-in key is unusable, and none is.
+    void RequireSignatures(std::optional<MinisignKey> key);
 
     // The page asked for a download. While one runs its start is told again; after one finished,
     // its end (without news for the user); while one is being set up (its save dialog is open,
@@ -142,6 +148,9 @@ private:
     // Where the user last saved an installer with the save dialog; the next dialog opens there.
     std::string lastSaveFolder_;
     std::optional<Sha256Digest> expectedSha256_;
+    std::optional<std::string> minisig_;
+    bool signaturesRequired_ = false;
+    std::optional<MinisignKey> installerKey_;
     DownloadState state_ = DownloadState::Idle;
     // A download start has been posted but its start message is not handled yet (or its save
     // dialog is still open); further requests are dropped meanwhile.

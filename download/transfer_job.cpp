@@ -27,6 +27,75 @@ using Clock = std::chrono::steady_clock;
 
 // The piece size in which parts of the file are read back for the hash.
 constexpr size_t kReadBackPiece = 1024 * 1024;
+// How much of another connection's bytes the hash reads back between two turns of the
+// transfer's loop, so that the connections are still served promptly meanwhile.
+constexpr uint64_t kChaseStep = 4 * kReadBackPiece;
+
+// A signature file holds four short lines; anything much longer is no signature.
+constexpr size_t kSignatureFileLimit = 64 * 1024;
+// A legacy signature signs the whole file, which the check needs in memory at once (Ed25519
+// cannot take a file in pieces); larger files need the pre-hashed form, the tool's default.
+constexpr uint64_t kLegacySignedLimit = 256ull * 1024 * 1024;
+
+// The digests of the file, fed in one pass as the bytes are written: SHA-256 when the page named
+// one, BLAKE2b-512 for a pre-hashed signature.
+struct FileDigests {
+    std::optional<Sha256> sha256;
+    std::optional<Blake2b512> blake2b;
+
+    bool active() const { return sha256 || blake2b; }
+    bool ok() const { return (!sha256 || sha256->ok()) && (!blake2b || blake2b->ok()); }
+    void Update(std::string_view bytes) {
+        if (sha256)
+            sha256->Update(bytes);
+        if (blake2b)
+            blake2b->Update(bytes);
+    }
+    void Reset() {
+        if (sha256)
+            sha256->Reset();
+        if (blake2b)
+            blake2b->Reset();
+    }
+};
+
+// The signature file's download: its body, and the rules of the installer's own transfer about
+// https.
+struct SignatureFetch {
+    CURL* handle = nullptr;
+    std::string body;
+    bool tooLarge = false;
+    bool reachedHttps = false;
+    bool refusedDowngrade = false;
+    char errorText[CURL_ERROR_SIZE] = {};
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* context) {
+        auto& fetch = *static_cast<SignatureFetch*>(context);
+        const size_t bytes = size * count;
+        if (fetch.body.size() + bytes > kSignatureFileLimit) {
+            fetch.tooLarge = true;
+            return 0;
+        }
+        try {
+            fetch.body.append(data, bytes);
+        } catch (...) {
+            return 0;
+        }
+        return bytes;
+    }
+    static int BeforeRequest(void* context, char*, char*, int, int) {
+        auto& fetch = *static_cast<SignatureFetch*>(context);
+        char* current = nullptr;
+        curl_easy_getinfo(fetch.handle, CURLINFO_EFFECTIVE_URL, &current);
+        if (current && UrlScheme(current) == "https") {
+            fetch.reachedHttps = true;
+        } else if (fetch.reachedHttps) {
+            fetch.refusedDowngrade = true;
+            return CURL_PREREQFUNC_ABORT;
+        }
+        return CURL_PREREQFUNC_OK;
+    }
+};
 
 // The easy handle takes part in the multi handle only while this object lives.
 class MultiMembership {
@@ -172,6 +241,12 @@ struct TransferJob::State {
     // Feeds the hash with the file's bytes that it has not taken in yet, up to `upTo`; false on
     // a read error or when the job is stopped meanwhile.
     bool CatchUpHash(uint64_t upTo);
+    // With several connections, the bytes right after the hashed part belong to a range another
+    // connection is writing: they are read back while the transfer goes on, a step at a time, up
+    // to where that connection has come, and from there its writes are hashed as they come. So
+    // the end of the download does not wait for most of the file to be read back. False as for
+    // CatchUpHash.
+    bool ChaseHash();
     uint64_t Received() const;
     void OfferProgress();
     // Decides the outcome, once: false when the job was cancelled or let go first.
@@ -180,6 +255,14 @@ struct TransferJob::State {
     // then the message, unless the job was cancelled or let go.
     void Fail(DownloadFailure failure, std::unique_ptr<platform::DownloadFile>& downloadFile);
     std::optional<PartialDownload> TakeHeld(std::unique_ptr<platform::DownloadFile> downloadFile);
+    // Before the transfer: the signature is at hand, readable and by the right key. Nothing when
+    // it is (or the job was stopped), else the download's failure.
+    std::optional<DownloadFailure> PrepareSignature();
+    // The signature file beside the installer; nothing when it could not be fetched (`failure`
+    // says why) or the job was stopped.
+    std::optional<std::string> FetchSignature(DownloadFailure& failure);
+    // After the point of no return: whether the complete file's signature holds.
+    bool SignatureHolds(uint64_t length);
     // Puts the file in place; the path it got, or nothing.
     std::optional<std::string> Commit();
 
@@ -216,6 +299,9 @@ struct TransferJob::State {
     // Set before Start.
     std::optional<PartialDownload> resume;
     std::optional<Sha256Digest> expected;
+    bool signatureRequired = false;
+    std::optional<MinisignKey> signingKey;
+    std::optional<std::string> signatureText;
     bool keepExisting = false;
 
     // Worker only, valid during Run.
@@ -229,8 +315,9 @@ struct TransferJob::State {
     bool anyBytes = false;
     // Several connections may still be used; off once the server showed it cannot serve them.
     bool mayAddConnections = false;
-    std::optional<Sha256> hash;
+    FileDigests hash;
     uint64_t hashedUpTo = 0;
+    std::optional<MinisignSignature> signature;
     std::string effectiveUrl;
     int attempts = 0;
     int retriesUsed = 0;
@@ -402,15 +489,15 @@ bool TransferJob::State::Write(uint64_t offset, std::string_view bytes) {
         return false;
     // Bytes that continue the hashed part go into the hash as they are written; any others are
     // read back once the part before them is complete.
-    if (hash && offset == hashedUpTo) {
-        hash->Update(bytes);
+    if (hash.active() && offset == hashedUpTo) {
+        hash.Update(bytes);
         hashedUpTo += bytes.size();
     }
     return true;
 }
 
 bool TransferJob::State::CatchUpHash(uint64_t upTo) {
-    if (!hash)
+    if (!hash.active())
         return true;
     std::string buffer;
     while (hashedUpTo < upTo) {
@@ -421,8 +508,18 @@ bool TransferJob::State::CatchUpHash(uint64_t upTo) {
             static_cast<size_t>(std::min<uint64_t>(kReadBackPiece, upTo - hashedUpTo));
         if (!file->ReadAt(hashedUpTo, size, buffer) || buffer.empty())
             return false;
-        hash->Update(buffer);
+        hash.Update(buffer);
         hashedUpTo += buffer.size();
+    }
+    return true;
+}
+
+bool TransferJob::State::ChaseHash() {
+    if (!hash.active())
+        return true;
+    for (const auto& piece : pieces) {
+        if (piece->start <= hashedUpTo && hashedUpTo < piece->next)
+            return CatchUpHash(std::min(piece->next, hashedUpTo + kChaseStep));
     }
     return true;
 }
@@ -457,8 +554,7 @@ bool TransferJob::State::ForgetWhatWasWritten() {
     validator.clear();
     total.reset();
     reserved = false;
-    if (hash)
-        hash->Reset();
+    hash.Reset();
     hashedUpTo = 0;
     return file->Discard();
 }
@@ -742,6 +838,8 @@ std::optional<DownloadFailure> TransferJob::State::Transfer() {
                 break;
             }
         }
+        if (!ChaseHash())
+            return abort.load() ? std::nullopt : std::optional(DownloadFailure::File);
         // An answer that ended is followed at once by what comes next (another attempt, or the
         // end of the download), not after the wait below.
         if (answered)
@@ -811,6 +909,168 @@ void TransferJob::State::Fail(DownloadFailure failure,
     post(HostMessage{WM_DNLD_FAILED, static_cast<uint64_t>(failure), 0});
 }
 
+std::optional<DownloadFailure> TransferJob::State::PrepareSignature() {
+    if (!signingKey) {
+        TARVIK_LOG("download: signature: the built-in installer key is unusable");
+        return DownloadFailure::Verify;
+    }
+    if (!signatureText) {
+        DownloadFailure failure = DownloadFailure::Verify;
+        signatureText = FetchSignature(failure);
+        if (!signatureText)
+            return failure;
+    } else {
+        TARVIK_LOG("download: signature: given by the page");
+    }
+    std::string why;
+    signature = ParseMinisignSignature(*signatureText, why);
+    if (!signature) {
+        TARVIK_LOG("download: signature: not a minisign signature (", why, ")");
+        return DownloadFailure::Verify;
+    }
+    // A signature by another key can never hold: the download ends before its bytes come.
+    if (signature->keyId != signingKey->id) {
+        TARVIK_LOG("download: signature: ", SignatureCheckText(SignatureCheck::KeyIdMismatch),
+                   " (signed by key ", KeyIdText(signature->keyId), ", built-in key ",
+                   KeyIdText(signingKey->id), ")");
+        return DownloadFailure::Verify;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> TransferJob::State::FetchSignature(DownloadFailure& failure) {
+    // Beside the URL the page named, not beside where its redirects end: the page's URL is the
+    // one the vendor publishes, and a redirect to a mirror need not carry the signature along.
+    std::string signatureUrl = url;
+    const size_t fragment = signatureUrl.find('#');
+    if (fragment != std::string::npos)
+        signatureUrl.erase(fragment);
+    const size_t query = signatureUrl.find('?');
+    signatureUrl.insert(query == std::string::npos ? signatureUrl.size() : query, ".minisig");
+
+    const CurlEasy handle(curl_easy_init());
+    if (!handle) {
+        failure = DownloadFailure::Network;
+        return std::nullopt;
+    }
+    SignatureFetch fetch;
+    fetch.handle = handle.get();
+    const CheckedOptions rules =
+        CheckedOptions(handle.get())
+            .Set(CURLOPT_URL, signatureUrl.c_str())
+            .Set(CURLOPT_PROTOCOLS_STR, "http,https")
+            .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
+            .Set(CURLOPT_FOLLOWLOCATION, 1L)
+            .Set(CURLOPT_MAXREDIRS, limits.maxRedirects)
+            .Set(CURLOPT_FAILONERROR, 1L)
+            .Set(CURLOPT_NOSIGNAL, 1L)
+            .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()))
+            .Set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits.lowSpeedBytesPerSecond))
+            .Set(CURLOPT_LOW_SPEED_TIME,
+                 static_cast<long>(std::max<int64_t>(
+                     1, std::chrono::ceil<std::chrono::seconds>(limits.lowSpeedTime).count())))
+            .Set(CURLOPT_WRITEFUNCTION, &SignatureFetch::OnBody)
+            .Set(CURLOPT_WRITEDATA, &fetch)
+            .Set(CURLOPT_PREREQFUNCTION, &SignatureFetch::BeforeRequest)
+            .Set(CURLOPT_PREREQDATA, &fetch)
+            .Set(CURLOPT_ERRORBUFFER, fetch.errorText);
+    if (!rules.ok() || !ApplyProxyAndUserAgent(
+                           handle.get(), system.ProxyFor(signatureUrl, stopLookups.get_token()))) {
+        failure = DownloadFailure::Network;
+        return std::nullopt;
+    }
+    if (abort.load())
+        return std::nullopt;
+    const MultiMembership membership(multi.get(), handle.get());
+    if (!membership.added()) {
+        failure = DownloadFailure::Network;
+        return std::nullopt;
+    }
+    std::optional<CURLcode> result;
+    while (!result) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            failure = DownloadFailure::Network;
+            return std::nullopt;
+        }
+        if (abort.load())
+            return std::nullopt;
+        int queued = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == handle.get())
+                result = message->data.result;
+        }
+        // The owner's wake-up ends the wait at once when the job is stopped.
+        if (!result &&
+            curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(limits.longestWait.count()),
+                            nullptr) != CURLM_OK) {
+            failure = DownloadFailure::Network;
+            return std::nullopt;
+        }
+        if (abort.load())
+            return std::nullopt;
+    }
+    long status = 0;
+    curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &status);
+    const std::string detail =
+        fetch.errorText[0] != '\0' ? fetch.errorText : curl_easy_strerror(*result);
+    if (*result == CURLE_OK) {
+        TARVIK_LOG("download: signature: fetched ", LoggedUrl(signatureUrl), " (HTTP ", status,
+                   ", ", fetch.body.size(), " bytes)");
+        return std::move(fetch.body);
+    }
+    // The server answered, but without a signature (none published, refused, too large, or a
+    // fall-back from https): no signed installer. A connection that failed is a network failure
+    // the page may retry.
+    const bool answered = status >= 400 || fetch.tooLarge || fetch.refusedDowngrade ||
+                          *result == CURLE_HTTP_RETURNED_ERROR;
+    failure = answered ? DownloadFailure::Verify : DownloadFailure::Network;
+    TARVIK_LOG("download: signature: ", LoggedUrl(signatureUrl), " could not be fetched (HTTP ",
+               status, ", \"", detail, "\"", fetch.tooLarge ? ", too large" : "", ")");
+    return std::nullopt;
+}
+
+bool TransferJob::State::SignatureHolds(uint64_t length) {
+    std::string message;
+    if (signature->prehashed) {
+        const std::optional<Blake2b512Digest> digest = hash.blake2b->Finish();
+        if (!digest) {
+            TARVIK_LOG("download: signature: the file's digest could not be computed");
+            return false;
+        }
+        message.assign(digest->begin(), digest->end());
+    } else {
+        if (length > kLegacySignedLimit) {
+            TARVIK_LOG("download: signature: a legacy signature over ", length,
+                       " bytes is not checked; sign large files in the pre-hashed form");
+            return false;
+        }
+        // The legacy form signs the file itself, so it is read back whole.
+        message.reserve(static_cast<size_t>(length));
+        std::string buffer;
+        while (message.size() < length) {
+            if (abort.load())
+                return false;
+            const size_t size =
+                static_cast<size_t>(std::min<uint64_t>(kReadBackPiece, length - message.size()));
+            if (!file->ReadAt(message.size(), size, buffer) || buffer.empty()) {
+                TARVIK_LOG("download: signature: the file could not be read back");
+                return false;
+            }
+            message += buffer;
+        }
+    }
+    const SignatureCheck check = CheckMinisignSignature(*signingKey, *signature, message);
+    if (check != SignatureCheck::Good) {
+        TARVIK_LOG("download: signature: ", SignatureCheckText(check));
+        return false;
+    }
+    TARVIK_LOG("download: signature: verified, key ", KeyIdText(signature->keyId),
+               signature->prehashed ? ", pre-hashed" : ", legacy",
+               ", trusted comment: ", log::Clipped(signature->trustedComment, 120));
+    return true;
+}
+
 void TransferJob::State::Run() {
     try {
         RunTransfer();
@@ -853,11 +1113,21 @@ void TransferJob::State::RunTransfer() {
         return Fail(DownloadFailure::File, downloadFile);
     file = downloadFile.get();
     mayAddConnections = limits.connections > 1 && pieces.size() == 1 && pieces.front()->next == 0;
-    if (expected) {
-        hash.emplace();
-        if (!hash->ok())
-            return Fail(DownloadFailure::Network, downloadFile);
+    if (expected)
+        hash.sha256.emplace();
+    if (signatureRequired) {
+        if (const std::optional<DownloadFailure> refused = PrepareSignature()) {
+            if (abort.load())
+                return;
+            return Fail(*refused, downloadFile);
+        }
+        if (abort.load())
+            return;
+        if (signature->prehashed)
+            hash.blake2b.emplace();
     }
+    if (!hash.ok())
+        return Fail(DownloadFailure::Network, downloadFile);
 
     const std::optional<DownloadFailure> failure = Transfer();
     // Every attempt leaves the multi handle before the file may go.
@@ -872,19 +1142,26 @@ void TransferJob::State::RunTransfer() {
         return;
 
     const uint64_t length = total ? *total : Received();
+    // One connection fed the hash as it wrote; of the ranges written out of order (several
+    // connections), what the hash has not chased down yet is read back here.
+    if (!CatchUpHash(length)) {
+        if (abort.load())
+            return;
+        return Fail(DownloadFailure::File, downloadFile);
+    }
     if (expected) {
-        // One connection fed the hash as it wrote; only ranges written out of order (several
-        // connections) are read back here.
-        if (!CatchUpHash(length)) {
-            if (abort.load())
-                return;
-            return Fail(DownloadFailure::File, downloadFile);
-        }
-        const std::optional<Sha256Digest> digest = hash->Finish();
+        const std::optional<Sha256Digest> digest = hash.sha256->Finish();
         if (!digest)
             return Fail(DownloadFailure::Network, downloadFile);
-        if (*digest != *expected)
+        if (*digest != *expected) {
+            TARVIK_LOG("download: the file's SHA-256 is not the one the page named");
             return Fail(DownloadFailure::Verify, downloadFile);
+        }
+    }
+    if (signature && !SignatureHolds(length)) {
+        if (abort.load())
+            return;
+        return Fail(DownloadFailure::Verify, downloadFile);
     }
 
     RecordOrigin(*file, effectiveUrl.empty() ? url : effectiveUrl);
@@ -934,6 +1211,13 @@ void TransferJob::ResumeFrom(PartialDownload partial) {
 
 void TransferJob::ExpectSha256(const Sha256Digest& digest) {
     state_->expected = digest;
+}
+
+void TransferJob::RequireSignature(std::optional<MinisignKey> key,
+                                   std::optional<std::string> signature) {
+    state_->signatureRequired = true;
+    state_->signingKey = key;
+    state_->signatureText = std::move(signature);
 }
 
 void TransferJob::KeepExistingFiles() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/host_message.h"
+#include "download/minisign.h"
 #include "download/partial_download.h"
 #include "download/progress_figures.h"
 #include "download/sha256.h"
@@ -59,6 +60,12 @@ public:
     // Before Start: the file must have this SHA-256, or the job fails with "verify" and leaves
     // nothing behind.
     void ExpectSha256(const Sha256Digest& digest);
+    // Before Start: the file must carry a minisign signature by `key`, or the job fails with
+    // "verify" and leaves nothing behind; without a key (the built-in one is unusable) every
+    // download fails so. `signature` is the text of the signature file, when the page gave it;
+    // otherwise the worker first fetches it from the URL the page named with ".minisig" added,
+    // so that a missing or foreign signature fails the download before its bytes are fetched.
+    void RequireSignature(std::optional<MinisignKey> key, std::optional<std::string> signature);
     // Before Start: never replace a file; when `target`'s name is taken, the download is saved
     // as "name (1).ext", "name (2).ext" and so on (see NumberedFileName). Without this the
     // target is replaced, as after the user confirmed it in the save dialog.

@@ -19,12 +19,14 @@ run=(bubblewrap xdg-dbus-proxy)
 # Running the tests: windows on a virtual X server driven by xdotool and inspected with
 # xwininfo, session buses (dbus-daemon, dbus-run-session) for the web view and the stand-in
 # package installer, pkexec for the elevation tests, the reference page in headless Chromium
-# (Node.js and npm are checked separately), and a window manager (openbox), without which nothing
-# maximises or minimises a window on the virtual X server, for the page kit's scenarios.
-test=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec chromium openbox)
+# (Node.js and npm are checked separately), a window manager (openbox), without which nothing
+# maximises or minimises a window on the virtual X server, for the page kit's scenarios, and
+# minisign, whose keys and signatures the signed installer tests check against.
+test=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec chromium openbox minisign)
 # Running the demo: a virtual X server when there is no display, its own session bus, pkexec for
-# "install", and xdotool and x11-utils to drive and look at the window as the demo suggests.
-demo=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec)
+# "install", xdotool and x11-utils to drive and look at the window as the demo suggests, and
+# minisign for the signed demo (SIGNED=1).
+demo=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec minisign)
 # The static checks: clang-tidy over the C++ sources, shellcheck over the scripts.
 lint=(clang-tidy shellcheck)
 # The libFuzzer entry points need clang and its sanitizer and fuzzer runtimes, which clang only

@@ -4,7 +4,10 @@
 # Every event the page reports is printed by the service. With no display, an Xvfb server is
 # started for the run.
 #
-# usage: tools/run-demo.sh [-- SERVICE_OPTIONS...]
+# usage: tools/run-demo.sh [--signed] [-- SERVICE_OPTIONS...]
+#   --signed: the whole road of a signed installer. A key pair is made once in demo-run/ with
+#   minisign, the assistant is built with its public key (in BUILD-signed), and the service signs
+#   the installer with its secret key and serves the signature beside it (`make demo SIGNED=1`).
 #   Options after "--" go to the demo service (see `build-test/tarvik-demo-service --help`), e.g.
 #     tools/run-demo.sh -- --drop-after 4M          every download breaks at 4 MiB
 #     tools/run-demo.sh -- --no-length --rate 200K  no length, so no progress figures
@@ -14,10 +17,12 @@
 set -euo pipefail
 
 service_args=()
+signed=false
 while (($#)); do
   case "$1" in
     --) shift; service_args+=("$@"); break ;;
-    -h | --help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --signed) signed=true; shift ;;
+    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) printf 'demo: unknown argument %s (service options go after --)\n' "$1" >&2; exit 2 ;;
   esac
 done
@@ -30,17 +35,30 @@ run_dir=demo-run
 
 say() { printf 'demo: %s\n' "$*"; }
 
+mkdir -p "$run_dir"
+key_args=()
+if $signed; then
+  # The tests' build carries no key (they give the host theirs), so the signed program has a
+  # build folder of its own.
+  build="$build-signed"
+  if [[ ! -f "$run_dir/minisign.key" ]]; then
+    say "making the demo's signing key pair in $run_dir (minisign -G)"
+    minisign -G -W -p "$run_dir/minisign.pub" -s "$run_dir/minisign.key" >/dev/null
+  fi
+  key_args=("-DTARVIK_INSTALLER_KEY=$(sed -n 2p "$run_dir/minisign.pub")")
+  service_args=(--sign "$run_dir/minisign.key" "${service_args[@]}")
+fi
 # The service origin is compiled in, so a build folder made for another origin is reconfigured.
 if [[ ! -f "$build/build.ninja" ]]; then
-  cmake -S . -B "$build" -G Ninja "-DTARVIK_SERVICE_ORIGIN=$origin"
-elif ! grep -qx "TARVIK_SERVICE_ORIGIN:STRING=$origin" "$build/CMakeCache.txt"; then
-  say "reconfiguring $build for the service at $origin"
-  cmake -S . -B "$build" "-DTARVIK_SERVICE_ORIGIN=$origin"
+  cmake -S . -B "$build" -G Ninja "-DTARVIK_SERVICE_ORIGIN=$origin" "${key_args[@]}"
+elif ! grep -qx "TARVIK_SERVICE_ORIGIN:STRING=$origin" "$build/CMakeCache.txt" ||
+  ((${#key_args[@]})); then
+  say "configuring $build for the service at $origin"
+  cmake -S . -B "$build" "-DTARVIK_SERVICE_ORIGIN=$origin" "${key_args[@]}"
 fi
 # Only what the demo runs: the tests need not build for the demo to work.
 cmake --build "$build" --target tarvik tarvik-demo-service
 
-mkdir -p "$run_dir"
 cp -f "$build/tarvik" "$run_dir/tarvik"
 # Kept between runs so the installation id the assistant writes back stays the same.
 if [[ ! -f "$run_dir/config.ini" ]]; then

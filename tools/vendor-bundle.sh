@@ -4,23 +4,30 @@
 # two beside them. Prints what it made and how large it is.
 #
 # usage: tools/vendor-bundle.sh --origin https://downloads.example.com --downloader-id N
-#          [--api-url URL] [--build DIR] [--dist DIR]
-#   --origin         the service's origin (https only: the page it serves commands the program)
-#   --downloader-id  which package of the service this copy stands for (digits; 0 needs --api-url)
-#   --api-url        the complete info URL, used when the downloader id is 0
-#   --build          the build folder (build-release; reconfigured for each origin)
-#   --dist           where tarvik-<N>/ goes (dist)
+#          [--api-url URL] [--installer-key KEY | --installer-key-file FILE] [--build DIR]
+#          [--dist DIR]
+#   --origin              the service's origin (https only: the page it serves commands the program)
+#   --downloader-id       which package of the service this copy stands for (digits; 0 needs
+#                         --api-url)
+#   --api-url             the complete info URL, used when the downloader id is 0
+#   --installer-key       the vendor's minisign public key (the "RW..." line): installers are
+#                         started only when their signature by it holds
+#   --installer-key-file  the same key from its file as `minisign -G` writes it (minisign.pub)
+#   --build               the build folder (build-release; reconfigured for each origin)
+#   --dist                where tarvik-<N>/ goes (dist)
 set -euo pipefail
 
-usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; }
 die() { printf 'vendor-bundle: %s\n' "$*" >&2; exit 2; }
 
-origin='' id='' api_url='' build=build-release dist=dist
+origin='' id='' api_url='' key='' key_file='' build=build-release dist=dist
 while (($#)); do
   case "$1" in
     --origin) origin=${2-}; shift 2 || die "--origin needs a value" ;;
     --downloader-id) id=${2-}; shift 2 || die "--downloader-id needs a value" ;;
     --api-url) api_url=${2-}; shift 2 || die "--api-url needs a value" ;;
+    --installer-key) key=${2-}; shift 2 || die "--installer-key needs a value" ;;
+    --installer-key-file) key_file=${2-}; shift 2 || die "--installer-key-file needs a value" ;;
     --build) build=${2-}; shift 2 || die "--build needs a value" ;;
     --dist) dist=${2-}; shift 2 || die "--dist needs a value" ;;
     -h | --help) usage; exit 0 ;;
@@ -43,14 +50,24 @@ elif [[ -n "$api_url" && ! "$api_url" =~ ^https://[^[:space:]]+$ ]]; then
   die "the api URL must be an https:// URL, not \"$api_url\""
 fi
 
+if [[ -n "$key_file" ]]; then
+  [[ -z "$key" ]] || die "give the installer key or its file, not both"
+  [[ -r "$key_file" ]] || die "cannot read the installer key file \"$key_file\""
+  # The file's second line is the key; the first is an untrusted comment.
+  key=$(sed -n 2p "$key_file" | tr -d '[:space:]')
+fi
+# The configure step checks the key's form again and says what is wrong with it.
+[[ -z "$key" || "$key" =~ ^RW[A-Za-z0-9+/]{54}$ ]] ||
+  die "the installer key must be a minisign public key (\"RW\" and 54 more base64 characters), not \"$key\""
+
 cd "$(dirname "$0")/.."
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
-# Only the program; a changed origin rebuilds the one file that holds it.
+# Only the program; a changed origin or key rebuilds the one file that holds them.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-  "-DTARVIK_SERVICE_ORIGIN=$origin" "${launcher[@]}" >/dev/null
+  "-DTARVIK_SERVICE_ORIGIN=$origin" "-DTARVIK_INSTALLER_KEY=$key" "${launcher[@]}" >/dev/null
 cmake --build "$build" --target tarvik
 
 name="tarvik-$id"

@@ -4,13 +4,16 @@
 //   transfer_bench <folder> [rounds]   the whole comparison (3 rounds unless told); files go
 //                                      to <folder>
 //   transfer_bench serve               only the server, until killed; prints its URL
-//   transfer_bench job <url> <target> [connections]
-//                                      one transfer, reporting its progress messages
+//   transfer_bench job <url> <target> [connections [key signature-file]]
+//                                      one transfer, reporting its progress messages; with a
+//                                      minisign key and signature, the signature is checked
 //
-// Three measurements: unthrottled 1 GiB (one and four connections against `curl -o`, beside the
+// Four measurements: unthrottled 1 GiB (one and four connections against `curl -o`, beside the
 // disk's own pace from `dd ... conv=fsync`, and the peak memory for 64 MiB and 1 GiB); a server
-// that caps each connection at 4 MiB/s (64 MiB); and a server that drops every connection after 16
-// MiB (256 MiB), counting the bytes it sent, beside the same download without drops.
+// that caps each connection at 4 MiB/s (64 MiB); a server that drops every connection after 16 MiB
+// (256 MiB), counting the bytes it sent, beside the same download without drops; and 1 GiB with
+// its minisign signature checked beside the same download without the check (key and signature
+// made by the minisign tool).
 
 #include "common/curl/curl_handle.h"
 #include "download/transfer_job.h"
@@ -31,7 +34,11 @@
 #include <deque>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,7 +51,8 @@ using Clock = std::chrono::steady_clock;
 constexpr uint64_t kMiB = 1024 * 1024;
 
 // Runs one transfer the way the host does: progress messages are handled on this thread.
-int RunJob(const std::string& url, const fs::path& target, int connections) {
+int RunJob(const std::string& url, const fs::path& target, int connections,
+           const std::optional<std::string>& key = {}, const fs::path& signatureFile = {}) {
     std::mutex mutex;
     std::condition_variable arrived;
     std::deque<tarvik::HostMessage> queue;
@@ -60,6 +68,11 @@ int RunJob(const std::string& url, const fs::path& target, int connections) {
     limits.connections = connections;
     tarvik::download::TransferWorkers workers(system);
     tarvik::download::TransferJob job(workers, url, target.string(), limits, post);
+    if (key) {
+        std::ifstream in(signatureFile, std::ios::binary);
+        job.RequireSignature(tarvik::download::ParseMinisignKey(*key),
+                             std::string(std::istreambuf_iterator<char>(in), {}));
+    }
     const auto started = Clock::now();
     if (!job.Start())
         return 2;
@@ -317,6 +330,38 @@ int Compare(const fs::path& folder, int rounds) {
     allOk = allOk && allFinished(droppedJob) && allFinished(undroppedJob) &&
             allFinished(droppedJob4[0]);
 
+    // 4. The signature check beside the same download without it. The tool signs a copy of the
+    // 1 GiB file once, in the pre-hashed form it makes by default.
+    std::printf("4. minisign signature checked, 1 GiB, %d rounds\n", rounds);
+    const fs::path publicKey = folder / "bench.pub";
+    const fs::path secretKey = folder / "bench.key";
+    const fs::path signature = folder / "blob.minisig";
+    const std::string signCommand =
+        "minisign -G -W -p '" + publicKey.string() + "' -s '" + secretKey.string() +
+        "' >/dev/null && curl -s -o '" + target + "' '" + url(large) + "' && minisign -S -s '" +
+        secretKey.string() + "' -m '" + target + "' -x '" + signature.string() + "' >/dev/null";
+    if (std::system(signCommand.c_str()) != 0)
+        throw std::runtime_error("could not sign the file with minisign (is it installed?)");
+    fs::remove(target);
+    std::ifstream publicKeyFile(publicKey);
+    std::string key;
+    std::getline(publicKeyFile, key);
+    std::getline(publicKeyFile, key);
+    const auto signedJob = [&](uint64_t size, int connections) {
+        std::vector<std::string> command = job(size, connections);
+        command.push_back(key);
+        command.push_back(signature);
+        return command;
+    };
+    const auto signedRuns = measure("1 GiB", large,
+                                    {{"tarvik, 1 connection", job(large, 1)},
+                                     {"tarvik, 1 connection, signature", signedJob(large, 1)},
+                                     {"tarvik, 4 connections", job(large, 4)},
+                                     {"tarvik, 4 connections, signature", signedJob(large, 4)}},
+                                    rounds);
+    for (const auto& runs : signedRuns)
+        allOk = allOk && allFinished(runs);
+
     std::printf("\nsummary (2 shared cores; medians of %d rounds)\n", rounds);
     const double one = medianRate(plain[0], large);
     const double four = medianRate(plain[1], large);
@@ -358,6 +403,21 @@ int Compare(const fs::path& folder, int rounds) {
                 droppedJob4[0][0].ok ? "finished" : "FAILED", droppedJob4[0][0].seconds,
                 wire(job4Wire), droppedCurl[0][0].ok ? "finished" : "failed",
                 static_cast<double>(curlWire) / static_cast<double>(kMiB));
+    const auto signatureCost = [&](const std::vector<ChildRun>& without,
+                                   const std::vector<ChildRun>& with) {
+        const double plainSeconds = medianSeconds(without);
+        const double checkedSeconds = medianSeconds(with);
+        std::printf("%.2f s without, %.2f s with the check (%.2fx, %+.2f s; %.0f against %.0f "
+                    "MiB/s)",
+                    plainSeconds, checkedSeconds, checkedSeconds / plainSeconds,
+                    checkedSeconds - plainSeconds, medianRate(with, large),
+                    medianRate(without, large));
+    };
+    std::printf("signature checked, 1 GiB: 1 connection ");
+    signatureCost(signedRuns[0], signedRuns[1]);
+    std::printf("; 4 connections ");
+    signatureCost(signedRuns[2], signedRuns[3]);
+    std::printf("\n");
     if (!allOk) {
         std::printf("a Tarvik download failed\n");
         return 1;
@@ -376,6 +436,8 @@ int main(int argc, char** argv) {
     try {
         if ((argc == 4 || argc == 5) && std::string(argv[1]) == "job")
             return RunJob(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : 4);
+        if (argc == 7 && std::string(argv[1]) == "job")
+            return RunJob(argv[2], argv[3], std::atoi(argv[4]), std::string(argv[5]), argv[6]);
         if (argc == 2 && std::string(argv[1]) == "serve") {
             // For measuring by hand: serves until killed.
             const std::string pattern = BlobPattern();

@@ -14,6 +14,8 @@ export interface DownloadOptions {
   silent?: boolean;
   /** The installer's SHA-256 as 64 hexadecimal digits: the host keeps only a file that has it. */
   sha256?: string;
+  /** The text of the installer's minisign signature file, for a program built with the vendor's key. */
+  minisig?: string;
 }
 
 type Listener<T, E> = ((this: T, event: E) => unknown) | { handleEvent(event: E): unknown };
@@ -161,7 +163,7 @@ export interface CloseCommand {
   };
 }
 
-/** downloads the installer, silently into the Downloads folder (never over an existing file, see below) or where the user chooses in a save dialog; with `sha256`, the file must have that SHA-256 or the download fails with reason `verify`; while a download runs or after it finished, repeats the current notice */
+/** downloads the installer, silently into the Downloads folder (never over an existing file, see below) or where the user chooses in a save dialog; with `sha256`, the file must have that SHA-256 or the download fails with reason `verify`; in a program built with an installer key, the file must carry a signature by that key, given in `minisig` or fetched from the URL with `.minisig` added (see [Signed installers](#signed-installers)); while a download runs or after it finished, repeats the current notice */
 export interface DownloadCommand {
   msg_type: "dnld";
   msg_data: {
@@ -171,6 +173,8 @@ export interface DownloadCommand {
     silent: boolean;
     /** 64 hexadecimal digits, either case */
     sha256?: string;
+    /** the text of the installer's minisign signature file */
+    minisig?: string;
   };
 }
 
@@ -239,7 +243,7 @@ export interface DownloadFinishedNotice {
   status_text: "dnld_finished";
 }
 
-/** download failed (`reason`: `network`, `http`, `file`, `verify` when the file's SHA-256 is not the `sha256` the page gave, or `cancelled` after `dnld_cancel`); a new `dnld` may follow */
+/** download failed (`reason`: `network`, `http`, `file`, `verify` when the file's SHA-256 is not the `sha256` the page gave or, in a program built with an installer key, its signature does not hold, or `cancelled` after `dnld_cancel`); a new `dnld` may follow */
 export interface DownloadFailedNotice {
   msg_type: "dnld";
   reason: "network" | "http" | "file" | "verify" | "cancelled";

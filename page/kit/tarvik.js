@@ -274,18 +274,23 @@ class Tarvik extends EventTarget {
 
   // Downloads the installer: silently into the Downloads folder, or where the user chooses in
   // the host's save dialog when `silent` is false. With `sha256`, the host keeps the file only if
-  // it has that SHA-256 (reason "verify" otherwise). The host runs one download at a time: while
+  // it has that SHA-256 (reason "verify" otherwise); `minisig`, the text of the installer's
+  // signature file, is checked by a program built with the vendor's key (without it, that program
+  // fetches the signature beside the installer). The host runs one download at a time: while
   // one runs, this returns it and asks nothing; one that was asked for but has not started (its
   // save dialog is open, or was cancelled) is asked for again and returned. After a finished
   // download the host only repeats that it finished.
-  download(url, { silent = true, sha256 } = {}) {
+  download(url, { silent = true, sha256, minisig } = {}) {
     if (typeof url !== 'string') throw typeError('the installer address must be a string');
     if (typeof silent !== 'boolean') throw typeError('silent must be a boolean');
     if (sha256 !== undefined && (typeof sha256 !== 'string' || !SHA256.test(sha256))) {
       throw typeError('sha256 must be 64 hexadecimal digits');
     }
+    if (minisig !== undefined && typeof minisig !== 'string') throw typeError('minisig must be a string');
     if (current && current.state === 'running') return current;
-    const request = sha256 === undefined ? { url, silent } : { url, silent, sha256 };
+    const request = { url, silent };
+    if (sha256 !== undefined) request.sha256 = sha256;
+    if (minisig !== undefined) request.minisig = minisig;
     if (current && current.state === 'requested') {
       Object.assign(current, { sha256: null }, request);
     } else {

@@ -88,13 +88,18 @@ TEST(DecodePageMessage, ReadsEachMessageIntoOneCommandOrNone) {
 
         // A "dnld" that names no download is the page asking for the current notice.
         {R"({"msg_type":"dnld","msg_data":{"url":"https://a.test/S.exe","silent":false}})",
-         {Outcome::Command, "dnld", Download{"https://a.test/S.exe", false, {}}}},
+         {Outcome::Command, "dnld", Download{"https://a.test/S.exe", false, {}, {}}}},
         {R"({"msg_type":"dnld","msg_data":{"url":"u","silent":true,"sha256":"ab)" + zeros +
              R"("}})",
-         {Outcome::Command, "dnld", Download{"u", true, DigestOf(0xAB)}}},
+         {Outcome::Command, "dnld", Download{"u", true, DigestOf(0xAB), {}}}},
         {R"({"msg_type":"dnld","msg_data":{"url":"u","silent":true,"sha256":"AB)" + zeros +
              R"("}})",
-         {Outcome::Command, "dnld", Download{"u", true, DigestOf(0xAB)}}},
+         {Outcome::Command, "dnld", Download{"u", true, DigestOf(0xAB), {}}}},
+        // The signature file's text is taken as it is; the transfer reads it.
+        {R"({"msg_type":"dnld","msg_data":{"url":"u","silent":true,"minisig":"a\nb"}})",
+         {Outcome::Command, "dnld", Download{"u", true, {}, "a\nb"}}},
+        {R"({"msg_type":"dnld","msg_data":{"url":"u","silent":true,"minisig":7}})",
+         {Outcome::Command, "dnld", AskDownloadState{}}},
         {R"({"msg_type":"dnld"})", {Outcome::Command, "dnld", AskDownloadState{}}},
         {R"({"msg_type":"dnld","msg_data":{"url":"u"}})",
          {Outcome::Command, "dnld", AskDownloadState{}}},

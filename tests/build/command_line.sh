@@ -6,7 +6,7 @@
 # signal ends it with status 0.
 # usage: command_line.sh TARVIK ORIGIN VERSION   (on an X display of its own: xvfb_run.sh)
 set -euo pipefail
-tarvik=$1 origin=$2 version=$3
+tarvik=$1 origin=$2 version=$3 key=${4:-none (installers are not signature-checked)}
 failures=0
 rows=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -24,7 +24,7 @@ trap cleanup EXIT
 
 run() { env -u DISPLAY -u WAYLAND_DISPLAY "$tarvik" "$@" 2>&1; }
 
-expected=$(printf 'tarvik %s\nservice origin: %s' "$version" "$origin")
+expected=$(printf 'tarvik %s\nservice origin: %s\ninstaller key: %s' "$version" "$origin" "$key")
 status=0
 output=$(run --version) || status=$?
 [[ $status == 0 && "$output" == "$expected" ]] || fail "--version: status $status: $output"

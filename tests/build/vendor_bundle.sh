@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # tools/vendor-bundle.sh: what it refuses before building anything, and the bundle it makes: a
-# stripped program whose --version names the origin, a config.ini for the package, and a .tar.gz
-# of exactly the two. The build folder is kept between runs, so only the first one compiles.
+# stripped program whose --version names the origin and the installer key's id (from a key file
+# made by Debian's minisign), a config.ini for the package, and a .tar.gz of exactly the two. The build folder is kept between runs, so only the first one compiles.
 # usage: vendor_bundle.sh SOURCE_DIR SCRATCH_DIR
 set -euo pipefail
 source_dir=$1 scratch=$2
@@ -19,6 +19,8 @@ refusals=(
   "--origin https://downloads.example.test --downloader-id 0"
   "--origin https://downloads.example.test --downloader-id 0 --api-url http://downloads.example.test/info"
   "--downloader-id 42"
+  "--origin https://downloads.example.test --downloader-id 42 --installer-key RWQnotakey"
+  "--origin https://downloads.example.test --downloader-id 42 --installer-key-file /nonexistent"
 )
 for arguments in "${refusals[@]}"; do
   status=0
@@ -31,15 +33,19 @@ done
 
 origin=https://downloads.example.test:8443
 api_url="$origin/custom/info?id=42"
+rm -f "$scratch/key.pub" "$scratch/key.sec"
+minisign -G -W -p "$scratch/key.pub" -s "$scratch/key.sec" >/dev/null
+key_id=$(sed -n 's/^untrusted comment: minisign public key //p' "$scratch/key.pub")
 status=0
-output=$("$bundle" --origin "$origin" --downloader-id 42 --api-url "$api_url" --build "$build" \
-  --dist "$dist" 2>&1) || status=$?
+output=$("$bundle" --origin "$origin" --downloader-id 42 --api-url "$api_url" \
+  --installer-key-file "$scratch/key.pub" --build "$build" --dist "$dist" 2>&1) || status=$?
 folder="$dist/tarvik-42"
 if ((status != 0)); then
   fail "the bundle was not made (status $status): $output"
 else
   version=$(env -u DISPLAY "$folder/tarvik" --version)
-  [[ "$version" == *$'\n'"service origin: $origin" ]] || fail "--version: $version"
+  [[ "$version" == *$'\n'"service origin: $origin"$'\n'"installer key: minisign key $key_id" ]] ||
+    fail "--version: $version"
   grep -qx 'downloader_id=42' "$folder/config.ini" || fail "config.ini lacks downloader_id=42"
   grep -qxF "api_url=$api_url" "$folder/config.ini" || fail "config.ini lacks the api URL"
   if grep -q '^\[user\]' "$folder/config.ini"; then fail "config.ini holds a [user] section"; fi

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/log.h"
 #include "download/transfer_job.h"
 #include "platform/system.h"
 #include "support/closed_port.h"
@@ -126,6 +127,38 @@ public:
 private:
     const Hold hold_;
     std::shared_ptr<Gate> gate_;
+};
+
+// Takes the step log's lines while it lives.
+class LogLines {
+public:
+    LogLines() {
+        log::SetSink([this](std::string_view line) {
+            const std::lock_guard lock(mutex_);
+            lines_.emplace_back(line);
+        });
+        log::Enable(true);
+    }
+    ~LogLines() {
+        log::Enable(false);
+        log::SetSink({});
+    }
+    LogLines(const LogLines&) = delete;
+    LogLines& operator=(const LogLines&) = delete;
+
+    std::vector<std::string> Starting(std::string_view prefix) const {
+        const std::lock_guard lock(mutex_);
+        std::vector<std::string> lines;
+        for (const auto& line : lines_) {
+            if (line.starts_with(prefix))
+                lines.push_back(line);
+        }
+        return lines;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
 };
 
 // Sets a job up before it starts (a part to continue, a hash, keeping existing files).

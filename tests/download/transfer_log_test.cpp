@@ -1,49 +1,14 @@
 #include "transfer_fixture.h"
 
-#include "common/log.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <mutex>
 
 namespace tarvik::download::testing {
 namespace {
 
 namespace fs = std::filesystem;
 using Rule = RangeServer::Rule;
-
-// Takes the step log's lines while it lives.
-class LogLines {
-public:
-    LogLines() {
-        log::SetSink([this](std::string_view line) {
-            const std::lock_guard lock(mutex_);
-            lines_.emplace_back(line);
-        });
-        log::Enable(true);
-    }
-    ~LogLines() {
-        log::Enable(false);
-        log::SetSink({});
-    }
-    LogLines(const LogLines&) = delete;
-    LogLines& operator=(const LogLines&) = delete;
-
-    std::vector<std::string> Starting(std::string_view prefix) const {
-        const std::lock_guard lock(mutex_);
-        std::vector<std::string> lines;
-        for (const auto& line : lines_) {
-            if (line.starts_with(prefix))
-                lines.push_back(line);
-        }
-        return lines;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 // A vendor who turns the log on sees how each attempt ended: the range it asked for, the HTTP
 // status, the library's own words, the bytes it brought, what the answer meant for the bytes

@@ -3,7 +3,10 @@
 #include "common/log.h"
 #include "common/text_conversion.h"
 #include "download/sha256.h"
+#include "support/minisign_tool.h"
 #include "support/range_server.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
@@ -757,6 +760,67 @@ TEST_F(DownloadFlowTest, TheHashThePageGivesDecidesTheOutcome) {
         EXPECT_EQ(NamesIn(Downloads()).size(), c.saved ? 1u : 0u);
         std::error_code ignored;
         std::filesystem::remove(Downloads() / "Setup.exe", ignored);
+    }
+}
+
+// A build with the vendor's key starts only an installer whose signature by that key holds,
+// whether the signature is fetched beside the file or given by the page; any other download
+// fails with "verify", leaves nothing in Downloads, and "install" starts nothing.
+TEST_F(DownloadFlowTest, WithAKeyBuiltInOnlyASignedInstallerIsStarted) {
+    const MinisignTool vendor;
+    const MinisignTool stranger;
+    std::mutex signatureMutex;
+    std::optional<std::string> served;
+    files.server.Get("/files/Setup.exe.minisig", [&](const auto&, auto& response) {
+        const std::lock_guard lock(signatureMutex);
+        if (served) {
+            response.set_content(*served, "text/plain");
+        } else {
+            response.status = 404;
+        }
+    });
+    options.installerKey = vendor.publicKey();
+    const std::string verifyFailed =
+        R"({"msg_type":"dnld","reason":"verify","status":0,"status_text":"dnld_failed"})";
+    struct Case {
+        const char* name = "";
+        std::optional<std::string> served;
+        std::optional<std::string> given; // the "minisig" member's text
+        bool started = false;
+    };
+    const Case cases[] = {
+        {"signature beside the file", vendor.Sign(installer), std::nullopt, true},
+        {"signature from the page", std::nullopt, vendor.Sign(installer), true},
+        {"the page's signature wins", vendor.Sign(installer), stranger.Sign(installer), false},
+        {"another key's signature beside the file", stranger.Sign(installer), std::nullopt, false},
+        {"no signature anywhere", std::nullopt, std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            const std::lock_guard lock(signatureMutex);
+            served = c.served;
+        }
+        host.reset();
+        platform.webView.notices.clear();
+        platform.desktop.startedInstallers.clear();
+        StartHost();
+        nlohmann::json data = {{"url", files.Url("/files/Setup.exe")}, {"silent", true}};
+        if (c.given)
+            data["minisig"] = *c.given;
+        Send(nlohmann::json{{"msg_type", "dnld"}, {"msg_data", data}}.dump());
+        ASSERT_TRUE(WaitForNotice(c.started ? "dnld_finished" : "dnld_failed"));
+        Send(R"({"msg_type":"install"})");
+
+        EXPECT_EQ(Notices().back(), c.started ? kFinished : verifyFailed);
+        const std::filesystem::path saved = Downloads() / "Setup.exe";
+        EXPECT_EQ(NamesIn(Downloads()),
+                  c.started ? std::set<std::string>{"Setup.exe"} : std::set<std::string>{});
+        EXPECT_EQ(platform.desktop.startedInstallers, c.started
+                                                          ? std::vector<std::string>{saved.string()}
+                                                          : std::vector<std::string>{});
+        std::error_code ignored;
+        std::filesystem::remove(saved, ignored);
     }
 }
 

@@ -51,6 +51,8 @@ describe('commands', () => {
     // Asked again before the host has started it (a cancelled save dialog): asked again.
     ['download to a chosen place, with a checksum', 'kit.download(URL_, {silent: false, sha256: "AB".repeat(32)})',
       [`{"msg_type":"dnld","msg_data":{"url":"${URL_}","silent":false,"sha256":"${'AB'.repeat(32)}"}}`]],
+    ['download with its signature', 'kit.download(URL_, {minisig: "untrusted comment: x\\nRW..."})',
+      [`{"msg_type":"dnld","msg_data":{"url":"${URL_}","silent":true,"minisig":"untrusted comment: x\\nRW..."}}`]],
     ['cancel', 'kit.currentDownload.cancel()', ['{"msg_type":"dnld_cancel"}']],
     ['install', 'kit.install()', ['{"msg_type":"install"}']],
     ['reveal', 'kit.reveal()', ['{"msg_type":"open_dnld_dir"}']],
@@ -87,6 +89,7 @@ describe('commands', () => {
     ['an address that is not a string', 'kit.download(42)'],
     ['silent that is not a boolean', 'kit.download(URL_, {silent: "yes"})'],
     ['a short checksum', 'kit.download(URL_, {sha256: "ab"})'],
+    ['a signature that is not text', 'kit.download(URL_, {minisig: 7})'],
     ['a checksum that is not hex', 'kit.download(URL_, {sha256: "xy".repeat(32)})'],
     ['a file link', 'kit.openUrl("file:///etc/passwd")'],
     ['a script link', 'kit.openUrl("javascript:alert(1)")'],

@@ -65,6 +65,9 @@ const char* DemoUsage() {
            "far\n"
            "  --no-length              send it chunked, without a length: no progress figures, "
            "no ranges\n"
+           "  --sign KEYFILE           sign it with this minisign secret key and serve the "
+           "signature\n"
+           "                           at /files/NAME.minisig (404 without --sign)\n"
            "Without --no-length, a range request (Range, If-Range) is answered with 206 and "
            "Content-Range.\n"
            "The service:\n"
@@ -112,6 +115,8 @@ DemoOptions ParseDemoOptions(int argc, const char* const argv[]) {
             options.downloaderId = value;
         } else if (option == "--product-name") {
             options.productName = value;
+        } else if (option == "--sign") {
+            options.signKeyFile = value;
         } else if (option == "--events-file") {
             options.eventsFile = value;
         } else {

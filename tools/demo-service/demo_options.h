@@ -23,6 +23,8 @@ struct DemoOptions {
     bool dropOnce = false;
     bool noLength = false; // installer responses chunked, without a length (nor ranges)
     uint64_t delayMs = 0;  // before answering the info and event requests
+    // A minisign secret key: the installer's signature is served beside it, at NAME.minisig.
+    std::string signKeyFile;
     bool showHelp = false;
 };
 

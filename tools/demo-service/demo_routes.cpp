@@ -306,11 +306,20 @@ void AddDemoRoutes(httplib::Server& server, const DemoContext& context) {
                                        {"installer", InstallerUrl(context)}});
                });
 
-    server.Get(R"(/files/[^/]+)",
-               [&context, state = MakeInstallerState(context.installer)](
-                   const httplib::Request& request, httplib::Response& response) {
-                   ServeInstaller(context, state, request, response);
-               });
+    server.Get(R"(/files/[^/]+)", [&context, state = MakeInstallerState(context.installer)](
+                                      const httplib::Request& request,
+                                      httplib::Response& response) {
+        if (request.path.ends_with(".minisig")) {
+            if (context.signature.empty()) {
+                response.status = 404;
+                response.set_content("no signature (start the service with --sign)", "text/plain");
+            } else {
+                response.set_content(context.signature, "text/plain");
+            }
+            return;
+        }
+        ServeInstaller(context, state, request, response);
+    });
 }
 
 } // namespace tarvik::demo

@@ -15,6 +15,7 @@ struct DemoContext {
     const DemoOptions& options;
     int port; // the port really bound, for the URLs the service hands out
     std::string installer;
+    std::string signature; // the installer's minisign signature file; empty: none
     EventSink& events;
     const std::atomic<bool>& stopping; // ends slow downloads promptly on shutdown
 };
@@ -30,6 +31,7 @@ std::string PageUrl(const DemoContext& context);
 // GET  /files/NAME                       the demo installer at --rate, cut off by --drop-after,
 //                                        chunked with --no-length, otherwise with byte ranges;
 //                                        ?fail_after=N and ?length=0 do the same for one request
+// GET  /files/NAME.minisig               the installer's signature with --sign, 404 without
 void AddDemoRoutes(httplib::Server& server, const DemoContext& context);
 
 } // namespace tarvik::demo

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 int main(int argc, char* argv[]) {
     using namespace tarvik::demo;
@@ -46,9 +47,18 @@ int main(int argc, char* argv[]) {
     }
 
     EventSink events(options.eventsFile);
-    const DemoContext context{options, port,
-                              MakeDemoInstaller(options.installerSize, options.productName), events,
-                              stopping};
+    std::string installer = MakeDemoInstaller(options.installerSize, options.productName);
+    std::string signature;
+    if (!options.signKeyFile.empty()) {
+        try {
+            signature = SignWithMinisign(installer, options.signKeyFile);
+        } catch (const std::runtime_error& error) {
+            std::fprintf(stderr, "tarvik-demo-service: %s\n", error.what());
+            return 1;
+        }
+    }
+    const DemoContext context{options, port,    std::move(installer), std::move(signature),
+                              events,  stopping};
     AddDemoRoutes(server, context);
 
     std::printf("demo service listening on http://127.0.0.1:%d\n"
@@ -67,6 +77,8 @@ int main(int argc, char* argv[]) {
                     static_cast<unsigned long long>(options.dropAfterBytes),
                     options.dropOnce ? "once" : "every time");
     std::printf("\n");
+    if (!context.signature.empty())
+        std::printf("  signature:    %s.minisig\n", InstallerUrl(context).c_str());
     if (options.delayMs != 0)
         std::printf("  info and event requests wait %llu ms\n",
                     static_cast<unsigned long long>(options.delayMs));
