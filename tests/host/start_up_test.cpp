@@ -99,7 +99,8 @@ TEST_F(StartUpTest, ThePageIsNavigatedOnceBothTheViewAndTheAnswerAreThere) {
 TEST_F(StartUpTest, ANewIdentifierIsStoredByTheEndOfTheRun) {
     for (const bool answered : {true, false}) {
         SCOPED_TRACE(answered ? "service answered" : "service never answered");
-        std::ofstream(options.configPath) << "[root]\ndownloader_id=1001\n";
+        // Binary, so that the file holds these very bytes on Windows too.
+        std::ofstream(options.configPath, std::ios::binary) << "[root]\ndownloader_id=1001\n";
         holdInfo = !answered;
         Begin();
         if (answered)

@@ -148,7 +148,7 @@ TEST(Startup, AnswersItsCommandLineAndWithoutTheWebViewRuntimeSaysSo) {
         // Not plain ASCII: the argument travels as UTF-16, UTF-8 and back into the log.
         {"an unknown option", L"--b\u00f6gus", false, true, L"WebView2", "", "", 1},
         {"an unknown option, logged", L"--verbose --b\u00f6gus", true, true, L"WebView2",
-         "tarvik: command line: \"--b\xC3\xB6gus\" ignored (see tarvik --help)", "", 1},
+         "ms] command line: \"--b\xC3\xB6gus\" ignored (see tarvik --help)", "", 1},
         {"an unknown argument, redirected without the log", L"extra", true, true, L"WebView2", "",
          "extra", 1},
     };
