@@ -267,7 +267,19 @@ async function startXvfb() {
   return display;
 }
 
+// Whether a server could listen on the service's port now. The port lies in the system's range
+// for outgoing connections, so another test's client connection may hold it for a while as its
+// local port (a CI run failed with "cannot listen" while the transfer tests ran beside this one).
+function portCanBeTaken() {
+  return new Promise((resolve) => {
+    const probe = net.createServer();
+    probe.once('error', () => resolve(false));
+    probe.listen(port, '127.0.0.1', () => probe.close(() => resolve(true)));
+  });
+}
+
 async function startService() {
+  await waitFor(`the port ${port} to be free`, portCanBeTaken, 120000);
   const entry = start('the demo service', demoServiceBinary, [
     '--port', String(port), '--page-dir', files.page, '--rate', String(RATE),
     '--installer-size', String(INSTALLER_SIZE), '--downloader-id', DOWNLOADER_ID,
