@@ -1,5 +1,7 @@
 #include "download/minisign.h"
 
+#include "download/evp_digest.h"
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -174,42 +176,27 @@ SignatureCheck CheckMinisignSignature(const MinisignKey& key, const MinisignSign
 }
 
 struct Blake2b512::Context {
-    std::unique_ptr<EVP_MD_CTX, MdContextFree> evp{EVP_MD_CTX_new()};
-    bool ready = false;
+    EvpDigest<64> digest{EVP_blake2b512()};
 };
 
-Blake2b512::Blake2b512() : context_(std::make_unique<Context>()) {
-    Reset();
-}
+Blake2b512::Blake2b512() : context_(std::make_unique<Context>()) {}
 
 Blake2b512::~Blake2b512() = default;
 
 bool Blake2b512::ok() const {
-    return context_->ready;
+    return context_->digest.ok();
 }
 
 void Blake2b512::Reset() {
-    context_->ready =
-        context_->evp && EVP_DigestInit_ex(context_->evp.get(), EVP_blake2b512(), nullptr) == 1;
+    context_->digest.Reset();
 }
 
 bool Blake2b512::Update(std::string_view bytes) {
-    if (!context_->ready)
-        return false;
-    context_->ready = EVP_DigestUpdate(context_->evp.get(), bytes.data(), bytes.size()) == 1;
-    return context_->ready;
+    return context_->digest.Update(bytes);
 }
 
 std::optional<Blake2b512Digest> Blake2b512::Finish() {
-    Blake2b512Digest digest{};
-    unsigned int length = 0;
-    const bool done = context_->ready &&
-                      EVP_DigestFinal_ex(context_->evp.get(), digest.data(), &length) == 1 &&
-                      length == digest.size();
-    Reset();
-    if (!done)
-        return std::nullopt;
-    return digest;
+    return context_->digest.Finish();
 }
 
 } // namespace tarvik::download
