@@ -580,15 +580,12 @@ void TransferJob::State::SplitInto(uint64_t length) {
 
 namespace {
 
-// Every easy handle the job makes is set up here, and only here.
-bool ConfigureTransfer(CURL* h, const std::string& url, const TransferLimits& limits, void* attempt,
-                       char* errorText, curl_write_callback onBody, curl_write_callback onHeader,
-                       curl_xferinfo_callback onProgress, curl_prereq_callback beforeRequest,
-                       curl_slist* headers, const std::optional<std::string>& proxy) {
-    // Each of these carries a rule: only http and https, also for redirects; a bounded redirect
-    // chain; error statuses fail; time limits; no signals on a worker thread; where the body
-    // goes; the stall check; no fall-back from https to http. A library that refuses one would
-    // make a transfer that breaks it, so none is made.
+// The rules every request of a download keeps, the installer's own and its signature's alike:
+// only http and https, also for redirects; a bounded redirect chain; error statuses fail; a time
+// limit on connecting; no signals on a worker thread; the system's proxy and the program's user
+// agent. A library that refuses one would make a request that breaks it, so none is made.
+bool ApplyRequestRules(CURL* h, const std::string& url, const TransferLimits& limits,
+                       const std::optional<std::string>& proxy) {
     const CheckedOptions rules =
         CheckedOptions(h)
             .Set(CURLOPT_URL, url.c_str())
@@ -598,18 +595,31 @@ bool ConfigureTransfer(CURL* h, const std::string& url, const TransferLimits& li
             .Set(CURLOPT_MAXREDIRS, limits.maxRedirects)
             .Set(CURLOPT_FAILONERROR, 1L)
             .Set(CURLOPT_NOSIGNAL, 1L)
-            .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()))
-            .Set(CURLOPT_WRITEFUNCTION, onBody)
-            .Set(CURLOPT_WRITEDATA, attempt)
-            .Set(CURLOPT_HEADERFUNCTION, onHeader)
-            .Set(CURLOPT_HEADERDATA, attempt)
-            .Set(CURLOPT_NOPROGRESS, 0L)
-            .Set(CURLOPT_XFERINFOFUNCTION, onProgress)
-            .Set(CURLOPT_XFERINFODATA, attempt)
-            .Set(CURLOPT_PREREQFUNCTION, beforeRequest)
-            .Set(CURLOPT_PREREQDATA, attempt)
-            .Set(CURLOPT_HTTPHEADER, headers);
-    if (!rules.ok() || !ApplyProxyAndUserAgent(h, proxy))
+            .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
+    return rules.ok() && ApplyProxyAndUserAgent(h, proxy);
+}
+
+// Every easy handle of the installer's transfer is set up here, and only here.
+bool ConfigureTransfer(CURL* h, const std::string& url, const TransferLimits& limits, void* attempt,
+                       char* errorText, curl_write_callback onBody, curl_write_callback onHeader,
+                       curl_xferinfo_callback onProgress, curl_prereq_callback beforeRequest,
+                       curl_slist* headers, const std::optional<std::string>& proxy) {
+    // Besides the common rules, each of these carries one too: where the body goes; the stall
+    // check; no fall-back from https to http.
+    if (!ApplyRequestRules(h, url, limits, proxy))
+        return false;
+    const CheckedOptions rules = CheckedOptions(h)
+                                     .Set(CURLOPT_WRITEFUNCTION, onBody)
+                                     .Set(CURLOPT_WRITEDATA, attempt)
+                                     .Set(CURLOPT_HEADERFUNCTION, onHeader)
+                                     .Set(CURLOPT_HEADERDATA, attempt)
+                                     .Set(CURLOPT_NOPROGRESS, 0L)
+                                     .Set(CURLOPT_XFERINFOFUNCTION, onProgress)
+                                     .Set(CURLOPT_XFERINFODATA, attempt)
+                                     .Set(CURLOPT_PREREQFUNCTION, beforeRequest)
+                                     .Set(CURLOPT_PREREQDATA, attempt)
+                                     .Set(CURLOPT_HTTPHEADER, headers);
+    if (!rules.ok())
         return false;
     // Larger chunks than the library's 16 KiB mean fewer callbacks and writes per megabyte;
     // the command-line tool uses the same size. Only speed depends on it, so a refusal is
@@ -955,16 +965,13 @@ std::optional<std::string> TransferJob::State::FetchSignature(DownloadFailure& f
     }
     SignatureFetch fetch;
     fetch.handle = handle.get();
+    if (!ApplyRequestRules(handle.get(), signatureUrl, limits,
+                           system.ProxyFor(signatureUrl, stopLookups.get_token()))) {
+        failure = DownloadFailure::Network;
+        return std::nullopt;
+    }
     const CheckedOptions rules =
         CheckedOptions(handle.get())
-            .Set(CURLOPT_URL, signatureUrl.c_str())
-            .Set(CURLOPT_PROTOCOLS_STR, "http,https")
-            .Set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https")
-            .Set(CURLOPT_FOLLOWLOCATION, 1L)
-            .Set(CURLOPT_MAXREDIRS, limits.maxRedirects)
-            .Set(CURLOPT_FAILONERROR, 1L)
-            .Set(CURLOPT_NOSIGNAL, 1L)
-            .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()))
             .Set(CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(limits.lowSpeedBytesPerSecond))
             .Set(CURLOPT_LOW_SPEED_TIME,
                  static_cast<long>(std::max<int64_t>(
@@ -974,8 +981,7 @@ std::optional<std::string> TransferJob::State::FetchSignature(DownloadFailure& f
             .Set(CURLOPT_PREREQFUNCTION, &SignatureFetch::BeforeRequest)
             .Set(CURLOPT_PREREQDATA, &fetch)
             .Set(CURLOPT_ERRORBUFFER, fetch.errorText);
-    if (!rules.ok() || !ApplyProxyAndUserAgent(
-                           handle.get(), system.ProxyFor(signatureUrl, stopLookups.get_token()))) {
+    if (!rules.ok()) {
         failure = DownloadFailure::Network;
         return std::nullopt;
     }
