@@ -16,8 +16,7 @@ namespace tarvik::download {
 // so both are this class; Linux only (Windows hashes with CNG and checks no signatures).
 //
 // Threads: one thread at a time.
-template <std::size_t Size>
-class EvpDigest {
+template <std::size_t Size> class EvpDigest {
 public:
     using Digest = std::array<uint8_t, Size>;
 
@@ -28,8 +27,8 @@ public:
     bool ok() const { return ready_; }
 
     void Reset() {
-        ready_ = context_ && algorithm_ &&
-                 EVP_DigestInit_ex(context_.get(), algorithm_, nullptr) == 1;
+        ready_ =
+            context_ && algorithm_ && EVP_DigestInit_ex(context_.get(), algorithm_, nullptr) == 1;
     }
 
     bool Update(std::string_view bytes) {
@@ -43,7 +42,8 @@ public:
     std::optional<Digest> Finish() {
         Digest digest{};
         unsigned int length = 0;
-        const bool done = ready_ && EVP_DigestFinal_ex(context_.get(), digest.data(), &length) == 1 &&
+        const bool done = ready_ &&
+                          EVP_DigestFinal_ex(context_.get(), digest.data(), &length) == 1 &&
                           length == digest.size();
         Reset();
         if (!done)

@@ -98,7 +98,17 @@ std::string NumberedFileName(std::string_view name, unsigned number, size_t long
     std::string_view stem = name.substr(0, dot);
     const size_t room =
         longest > extension.size() + mark.size() ? longest - extension.size() - mark.size() : 0;
-    stem = stem.substr(0, CharacterBoundary(stem, room));
+    const size_t kept = CharacterBoundary(stem, room);
+    const bool cut = kept < stem.size();
+    stem = stem.substr(0, kept);
+    // A cut name that ends the file name must not end in a dot or a blank: Windows drops them
+    // from a name it is given, and the file saved would not be the one named.
+    if (cut && mark.empty() && extension.empty()) {
+        while (!stem.empty() && (stem.back() == '.' || stem.back() == ' '))
+            stem.remove_suffix(1);
+        if (stem.empty())
+            return "setup";
+    }
     return std::string(stem) + mark + std::string(extension);
 }
 

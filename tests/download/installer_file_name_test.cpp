@@ -96,6 +96,12 @@ TEST(NumberedFileName, NumbersAndShortensKeepingTheExtension) {
         {wide + ".exe", 0, 236, wide.substr(0, 230) + ".exe"},
         // An "extension" too long to be one is cut with the rest.
         {"a." + longStem, 0, 255, ("a." + longStem).substr(0, 255)},
+        // A cut that would end the name in dots or blanks, which Windows drops, ends before them;
+        // a name that is only those gets the name for no name.
+        {std::string(251, 'a') + ". . " + longStem, 0, 255, std::string(251, 'a')},
+        {std::string(260, ' ') + "x", 0, 255, "setup"},
+        // With a number after it, the blank before the number is harmless and stays.
+        {std::string(250, 'a') + "  " + longStem, 1, 255, std::string(250, 'a') + "  (1)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << c.name << " #" << c.number);
