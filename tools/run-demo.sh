@@ -81,6 +81,12 @@ trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# A server already listening on the port would answer the check below in place of the demo
+# service, which then fails to start, so the assistant would talk to somebody else's server.
+if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+  say "port $port is in use (another demo or test?); choose another with SERVICE_PORT=..."
+  exit 1
+fi
 # shellcheck disable=SC2086 # the extra options are meant to be split into words
 "$build/tarvik-demo-service" --port "$port" --page-dir "$PWD/page" ${DEMO_SERVICE_ARGS:-} \
   "${service_args[@]}" &
