@@ -12,9 +12,34 @@
 #include <cstdio>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace tarvik::platform::gtk {
 
 namespace {
+
+// Gives the heap that start-up freed back to the system, once, when the first page has loaded and
+// the program waits for the user. Reading the configuration and the service's answer and making
+// the views leave about 2 MiB of freed memory that the allocator keeps for later requests the
+// waiting program does not make (the program's own process, measured in /proc/PID/smaps: 30.6 MiB
+// private dirty before a trim, 28.7 after).
+void ReturnFreedStartUpMemory() {
+#ifdef __GLIBC__
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    g_idle_add_full(
+        G_PRIORITY_LOW,
+        [](gpointer) -> gboolean {
+            malloc_trim(0);
+            return G_SOURCE_REMOVE;
+        },
+        nullptr, nullptr);
+#endif
+}
 
 // Web content is confined to a sandbox where the platform allows it: the page is remote content
 // one click away from an elevated launch. Decided once, before the first web process starts.
@@ -232,8 +257,10 @@ gboolean WebView::OnReadyIdle(gpointer self) {
 
 void WebView::OnLoadChanged(WebKitWebView* webView, WebKitLoadEvent event, gpointer self) {
     auto* view = static_cast<WebView*>(self);
-    if (event == WEBKIT_LOAD_FINISHED)
+    if (event == WEBKIT_LOAD_FINISHED) {
         RunGuarded("page load finished", [] { TARVIK_LOG("page: load finished"); });
+        ReturnFreedStartUpMemory();
+    }
     if (event != WEBKIT_LOAD_COMMITTED)
         return;
     RunGuarded("page commit", [&] {
