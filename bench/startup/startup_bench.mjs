@@ -422,8 +422,8 @@ function prepare(program, runId, options, world, scratch) {
   return { home, command, args: [page], env };
 }
 
-// The assistant's step log: "tarvik: [<ms> ms] <step>", the first line naming the monotonic
-// clock's reading at the log's zero. Returns each step's first time, in ms since the spawn.
+// The assistant's step log (and the floor's lines in its form): "tarvik: [<ms> ms] <step>", the
+// first line naming the monotonic clock's reading at the log's zero. Returns each step's first time, in ms since the spawn.
 function stepTimes(stderr, spawnedMonotonic) {
   const lines = [...stderr.matchAll(/^tarvik: \[ *([\d.]+) ms\] (.*)$/gm)];
   const start = lines.map((m) => /^log: started at ([\d.]+) ms/.exec(m[2])).find(Boolean);
@@ -539,7 +539,7 @@ async function runOnce(program, runId, options, world, log, scratch) {
       // The late ones, with when they came, for the JSON output.
       result.lateTicks = busy.filter((t) => t.late > 8).map((t) => ({ ...t, at: t.at - entry.phases.start }));
     }
-    if (program.startsWith('tarvik')) {
+    if (program.startsWith('tarvik') || program.startsWith('floor')) {
       result.steps = stepTimes(stderr, spawnedMonotonic);
     }
     await sleep(options.settle);
@@ -629,7 +629,7 @@ function printTable(results, options, sink) {
 
   // 2. Where the time goes: each step's median time since the spawn, from the assistant's log,
   // the server's clock (requests) and the page's (load, paint, showing).
-  console.log('\nwhere the time goes, median ms since the spawn (log: the assistant\'s step log; ' +
+  console.log('\nwhere the time goes, median ms since the spawn (log: the step log, which the floor writes too; ' +
               'server: the request arrived; page: the page\'s own clock):');
   const timeline = [
     ['log starts (program loaded)', 'log', (r) => r.steps?.['log zero']],
