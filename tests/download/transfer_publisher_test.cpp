@@ -53,9 +53,9 @@ TEST(TransferPublisher, OnlyAFileTheSystemTrustsAsThePublishersIsFinished) {
                         {std::string("download: publisher: ") + PublisherCheckText(check)}};
     };
     struct Case {
-        const char* name;
-        bool required;
-        PublisherCheck answer;
+        const char* name = "";
+        bool required = false;
+        PublisherCheck answer = PublisherCheck::Unavailable;
         Observed expected;
     };
     const Case cases[] = {

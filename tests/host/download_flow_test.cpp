@@ -838,9 +838,9 @@ TEST_F(DownloadFlowTest, WithAPublisherBuiltInOnlyATrustedInstallerIsStarted) {
     const std::string verifyFailed =
         R"({"msg_type":"dnld","reason":"verify","status":0,"status_text":"dnld_failed"})";
     struct Case {
-        const char* name;
-        platform::PublisherCheck answer;
-        bool started;
+        const char* name = "";
+        platform::PublisherCheck answer = platform::PublisherCheck::Unavailable;
+        bool started = false;
     };
     const Case cases[] = {
         {"signed by the publisher", platform::PublisherCheck::Trusted, true},

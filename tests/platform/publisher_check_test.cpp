@@ -11,10 +11,10 @@ using namespace std::string_literals;
 
 TEST(SignerName, MatchesOnlyTheSameCharacters) {
     struct Case {
-        const char* name;
+        const char* name = "";
         std::string signer;
         std::string publisher;
-        bool matches;
+        bool matches = false;
     };
     const Case cases[] = {
         {"the same name", "Tarvik Test Vendor", "Tarvik Test Vendor", true},
@@ -40,9 +40,9 @@ TEST(SignerName, MatchesOnlyTheSameCharacters) {
 TEST(TrustAnswer, IsJudgedAgainstTheBuiltInPublisher) {
     const std::string publisher = "Tarvik Test Vendor";
     struct Case {
-        const char* name;
+        const char* name = "";
         TrustAnswer answer;
-        PublisherCheck expected;
+        PublisherCheck expected = PublisherCheck::Unavailable;
     };
     const Case cases[] = {
         {"accepted, by the publisher", {0, publisher}, PublisherCheck::Trusted},

@@ -34,7 +34,7 @@ std::string Slurp(const fs::path& path) {
 }
 
 struct Verdict {
-    PublisherCheck check;
+    PublisherCheck check = PublisherCheck::Unavailable;
     std::string reason;
     bool operator==(const Verdict&) const = default;
     friend std::ostream& operator<<(std::ostream& out, const Verdict& v) {
@@ -68,7 +68,7 @@ Verdict CheckFile(const fs::path& path, const std::string& publisher) {
 // reason tells the others apart.
 TEST_F(PublisherTrustTest, OnlyThePublishersSoundSignaturePasses) {
     struct Case {
-        const char* file;
+        const char* file = "";
         std::string publisher;
         Verdict expected;
     };
@@ -103,8 +103,8 @@ TEST_F(PublisherTrustTest, OnlyThePublishersSoundSignaturePasses) {
 TEST_F(PublisherTrustTest, TheDownloadFileIsJudgedThroughItsOwnHandle) {
     Win32System system;
     struct Case {
-        const char* file;
-        PublisherCheck expected;
+        const char* file = "";
+        PublisherCheck expected = PublisherCheck::Unavailable;
     };
     for (const Case& c : {Case{"vendor.exe", PublisherCheck::Trusted},
                           Case{"other.exe", PublisherCheck::PublisherMismatch},
@@ -133,8 +133,8 @@ TEST_F(PublisherTrustTest, AHeldInstallerCannotChangeButStillStarts) {
     ASSERT_EQ(CheckFile(installer, kPublisher).check, PublisherCheck::Trusted);
 
     struct Attempt {
-        const char* name;
-        bool succeeded;
+        const char* name = "";
+        bool succeeded = false;
         bool operator==(const Attempt&) const = default;
     };
     const auto write = [&] {

@@ -470,7 +470,7 @@ TEST_F(Win32WindowTest, InstallerStartsOnlyWithThePublishersSignature) {
         bool operator==(const Observed&) const = default;
     };
     struct Case {
-        const char* file;
+        const char* file = "";
         Observed expected;
     };
     for (const Case& c : {Case{"unsigned.exe", {true, false}}, Case{"other.exe", {true, false}},
