@@ -92,7 +92,9 @@ if $windows; then
     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     "-DTARVIK_SERVICE_ORIGIN=$origin" "-DTARVIK_INSTALLER_PUBLISHER=$publisher" \
     "${launcher[@]}" >/dev/null
-  env -u DISPLAY "TARVIK_WINE_ROOT=$PWD/$build/wine" cmake --build "$build" --target tarvik
+  wine_root=$build/wine
+  [[ "$build" == /* ]] || wine_root=$PWD/$build/wine
+  env -u DISPLAY "TARVIK_WINE_ROOT=$wine_root" cmake --build "$build" --target tarvik
   program=tarvik.exe
   rm -rf "$folder"
   mkdir -p "$folder"
