@@ -139,7 +139,7 @@ WINDOWS_JOBS  ?= 2
 ifdef TARVIK_WINDOWS_DEPS
 export TARVIK_WINDOWS_PREFIX := $(abspath $(TARVIK_WINDOWS_DEPS))/prefix
 endif
-.PHONY: windows-deps windows test-windows
+.PHONY: windows-deps windows test-windows build-windows
 windows-deps:
 	tools/install-deps.sh --windows
 	JOBS=$(WINDOWS_JOBS) tools/windows-deps.sh $(BUILD_WINDOWS)
@@ -150,6 +150,23 @@ windows: windows-deps
 	# the test programs list their tests only when CTest starts (tests/CMakeLists.txt).
 	env -u DISPLAY TARVIK_WINE_ROOT=$(abspath $(BUILD_WINDOWS))/wine \
 	  cmake --build $(BUILD_WINDOWS) -j $(WINDOWS_JOBS)
+# The Windows program a vendor ships: tarvik.exe for ORIGIN, a release build in
+# $(BUILD_WINDOWS_RELEASE), with the libraries `windows-deps` built. With INSTALLER_PUBLISHER (the
+# display name of the vendor's code signing certificate) an installer is started only when its
+# code signature holds and is that publisher's: make build-windows ORIGIN=https://... \
+# INSTALLER_PUBLISHER="Example Software Ltd". Set every time, like the installer key.
+BUILD_WINDOWS_RELEASE ?= build-windows-release
+INSTALLER_PUBLISHER ?=
+build-windows: windows-deps
+	TARVIK_WINDOWS_PREFIX=$${TARVIK_WINDOWS_PREFIX:-$(abspath $(BUILD_WINDOWS))/deps/prefix} \
+	  cmake -S . -B $(BUILD_WINDOWS_RELEASE) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(ORIGIN_ARG) \
+	  "-DTARVIK_INSTALLER_PUBLISHER=$(INSTALLER_PUBLISHER)" -DTARVIK_WERROR=$(WERROR) $(LAUNCHER) \
+	  $(CMAKE_ARGS)
+	env -u DISPLAY TARVIK_WINE_ROOT=$(abspath $(BUILD_WINDOWS_RELEASE))/wine \
+	  cmake --build $(BUILD_WINDOWS_RELEASE) -j $(WINDOWS_JOBS) --target tarvik
+	@echo "$(BUILD_WINDOWS_RELEASE)/tarvik.exe built"
+
 # Console tests without a display; the window tests start their own virtual X server.
 # A Wine server left running in this build folder by an earlier, interrupted run once made every
 # test wait out its time limit; it is ended first. Should Wine still hang, the run stops after

@@ -65,8 +65,13 @@ std::string HelpText() {
                        "  --inspect   open the web inspector beside the page (also "
                        "TARVIK_INSPECTOR=1)\n"
                        "  --help      print this text\n"
+#ifndef _WIN32
                        "  --version   print the version, the service this copy talks to and the "
                        "installer key\n"
+#else
+                       "  --version   print the version, the service this copy talks to and the "
+                       "installers' publisher\n"
+#endif
                        "\n"
 #ifndef _WIN32
                        "GTK's own options (--display, ...) are taken as well; any other\n"
@@ -79,6 +84,15 @@ std::string HelpText() {
 }
 
 std::string VersionText() {
+#ifdef _WIN32
+    // The Windows program checks code signatures instead of minisign ones (a key is refused when
+    // it is built).
+    const std::string publisher = *kInstallerPublisher != '\0'
+                                      ? std::string("\"") + kInstallerPublisher + "\""
+                                      : "none (installers' code signatures are not checked)";
+    return std::string("tarvik ") + kTarvikVersion + "\nservice origin: " + kServiceOrigin +
+           "\ninstaller publisher: " + publisher + "\n";
+#else
     std::string key = "none (installers are not signature-checked)";
     if (*kInstallerKey != '\0') {
         const std::optional<download::MinisignKey> parsed =
@@ -87,6 +101,7 @@ std::string VersionText() {
     }
     return std::string("tarvik ") + kTarvikVersion + "\nservice origin: " + kServiceOrigin +
            "\ninstaller key: " + key + "\n";
+#endif
 }
 
 } // namespace tarvik

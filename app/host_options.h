@@ -23,6 +23,8 @@ struct HostOptions {
     download::TransferLimits transferLimits;
     // The vendor's minisign public key; empty: installers are not signature-checked.
     std::string installerKey = kInstallerKey;
+    // The publisher whose code signature every installer must carry (Windows); empty: none.
+    std::string installerPublisher = kInstallerPublisher;
     // How long the window may stay without the vendor's page before the built-in page says that
     // the program is connecting, and how long the page has after its navigation started to size
     // the window before the built-in page says it could not be loaded.

@@ -24,6 +24,7 @@ CTarvikDlg::CTarvikDlg(const platform::Platform& platform, HostOptions options)
     // can be verified, and none is started.
     if (!options_.installerKey.empty())
         download_.RequireSignatures(download::ParseMinisignKey(options_.installerKey));
+    download_.RequirePublisher(options_.installerPublisher);
 }
 
 CTarvikDlg::~CTarvikDlg() {

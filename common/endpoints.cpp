@@ -9,6 +9,9 @@
 #ifndef TARVIK_INSTALLER_KEY
 #error "TARVIK_INSTALLER_KEY must be defined by the build (empty for none)"
 #endif
+#ifndef TARVIK_INSTALLER_PUBLISHER
+#error "TARVIK_INSTALLER_PUBLISHER must be defined by the build (empty for none)"
+#endif
 
 namespace tarvik {
 
@@ -16,6 +19,7 @@ namespace tarvik {
 const char* const kServiceOrigin = TARVIK_SERVICE_ORIGIN;
 const char* const kTarvikVersion = TARVIK_VERSION;
 const char* const kInstallerKey = TARVIK_INSTALLER_KEY;
+const char* const kInstallerPublisher = TARVIK_INSTALLER_PUBLISHER;
 const char* const INFO_ENDPOINT = TARVIK_SERVICE_ORIGIN "/downloader.php/index/info";
 const char* const LOG_ENDPOINT = TARVIK_SERVICE_ORIGIN "/downloader.php/index/log";
 

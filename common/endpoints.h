@@ -11,6 +11,9 @@ extern const char* const kTarvikVersion;
 // The vendor's minisign public key (TARVIK_INSTALLER_KEY), checked at configure time; empty when
 // the build has none and installers are not signature-checked.
 extern const char* const kInstallerKey;
+// The publisher whose code signature an installer must carry on Windows
+// (TARVIK_INSTALLER_PUBLISHER): the signing certificate's display name; empty for none.
+extern const char* const kInstallerPublisher;
 extern const char* const INFO_ENDPOINT;
 extern const char* const LOG_ENDPOINT;
 

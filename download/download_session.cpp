@@ -62,6 +62,10 @@ void DownloadSession::RequireSignatures(std::optional<MinisignKey> key) {
     installerKey_ = key;
 }
 
+void DownloadSession::RequirePublisher(std::string publisher) {
+    publisher_ = std::move(publisher);
+}
+
 void DownloadSession::Tell(const SessionEvent& event) const {
     if (listener_)
         listener_(event);
@@ -136,6 +140,8 @@ void DownloadSession::Start(const DownloadRequest& request) {
     // Without a key built in, a signature the page sends has nothing to be checked against.
     if (signaturesRequired_)
         transfer_->RequireSignature(installerKey_, minisig_);
+    if (!publisher_.empty())
+        transfer_->RequirePublisher(publisher_);
     // A silent download never replaces a file the user has; the save dialog already asked.
     if (request.silent)
         transfer_->KeepExistingFiles();

@@ -96,6 +96,9 @@ public:
     // From now on a download is finished only when its minisign signature by `key` holds (see
     // TransferJob::RequireSignature); nothing: the built-in key is unusable, and none is.
     void RequireSignatures(std::optional<MinisignKey> key);
+    // From now on every download must carry a code signature the system accepts, by
+    // `publisher` (TransferJob::RequirePublisher); empty: none is asked for.
+    void RequirePublisher(std::string publisher);
 
     // The page asked for a download. While one runs its start is told again; after one finished,
     // its end (without news for the user); while one is being set up (its save dialog is open,
@@ -151,6 +154,7 @@ private:
     std::optional<std::string> minisig_;
     bool signaturesRequired_ = false;
     std::optional<MinisignKey> installerKey_;
+    std::string publisher_;
     DownloadState state_ = DownloadState::Idle;
     // A download start has been posted but its start message is not handled yet (or its save
     // dialog is still open); further requests are dropped meanwhile.

@@ -302,6 +302,7 @@ struct TransferJob::State {
     bool signatureRequired = false;
     std::optional<MinisignKey> signingKey;
     std::optional<std::string> signatureText;
+    std::string publisher;
     bool keepExisting = false;
 
     // Worker only, valid during Run.
@@ -1169,6 +1170,16 @@ void TransferJob::State::RunTransfer() {
             return;
         return Fail(DownloadFailure::Verify, downloadFile);
     }
+    if (!publisher.empty()) {
+        std::string reason;
+        if (file->CheckPublisher(publisher, reason) != platform::PublisherCheck::Trusted) {
+            TARVIK_LOG("download: publisher: ", reason);
+            if (abort.load())
+                return;
+            return Fail(DownloadFailure::Verify, downloadFile);
+        }
+        TARVIK_LOG("download: publisher: ", reason);
+    }
 
     RecordOrigin(*file, effectiveUrl.empty() ? url : effectiveUrl);
     // A job let go before its commit began leaves nothing behind; a commit once begun ends.
@@ -1224,6 +1235,10 @@ void TransferJob::RequireSignature(std::optional<MinisignKey> key,
     state_->signatureRequired = true;
     state_->signingKey = key;
     state_->signatureText = std::move(signature);
+}
+
+void TransferJob::RequirePublisher(std::string publisher) {
+    state_->publisher = std::move(publisher);
 }
 
 void TransferJob::KeepExistingFiles() {

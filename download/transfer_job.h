@@ -66,6 +66,10 @@ public:
     // otherwise the worker first fetches it from the URL the page named with ".minisig" added,
     // so that a missing or foreign signature fails the download before its bytes are fetched.
     void RequireSignature(std::optional<MinisignKey> key, std::optional<std::string> signature);
+    // Before Start: once every byte is in, the system's trust provider must accept the file's
+    // code signature and its signer must be `publisher` (DownloadFile::CheckPublisher, through
+    // the download file's own handle), or the job fails with "verify" and leaves nothing behind.
+    void RequirePublisher(std::string publisher);
     // Before Start: never replace a file; when `target`'s name is taken, the download is saved
     // as "name (1).ext", "name (2).ext" and so on (see NumberedFileName). Without this the
     // target is replaced, as after the user confirmed it in the save dialog.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/publisher_check.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -99,6 +101,12 @@ public:
     // and security tools can tell a downloaded program. False where the file system keeps no such
     // attributes; that is no failure of the download.
     virtual bool RecordOriginUrl(std::string_view url) = 0;
+    // Whether the system's trust provider accepts the file's code signature and its signer is
+    // `publisher` (see publisher_check.h), with the reason for the step log in `reason`. The file
+    // is read through this object's own handle, which nobody else may write, so the bytes judged
+    // are the bytes Commit puts under the target's name. Unavailable where the system has no such
+    // provider (Linux).
+    virtual PublisherCheck CheckPublisher(std::string_view publisher, std::string& reason) = 0;
     // Puts the file in the target's place: its data is made durable first, then it is renamed
     // over the target (an existing file of that name is replaced; a folder is not), then the
     // folder's entry is made durable, so that after a power loss the target's name holds either

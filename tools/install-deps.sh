@@ -35,11 +35,12 @@ fuzz=(clang libclang-rt-dev)
 format=(clang-format)
 # The Windows build: the MinGW-w64 cross compiler (its "-posix" flavour, with std::thread), Wine
 # for the tests, a virtual X server for the window tests, dpkg-dev to unpack Debian's curl and
-# cpp-httplib sources, and the sources and headers tools/windows-deps.sh builds from.
+# cpp-httplib sources, the sources and headers tools/windows-deps.sh builds from, and openssl
+# and osslsigncode, which make the code-signed programs the signature tests judge.
 windows=(
   cmake ninja-build pkg-config dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine wine64 xvfb xauth xdotool googletest
-  libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
+  libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev openssl osslsigncode
 )
 
 packages=()

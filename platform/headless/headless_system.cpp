@@ -24,6 +24,7 @@ struct HeadlessSystem::Shared {
     std::function<void()> whileCommitting;
     std::optional<std::string> proxy;
     bool holdProxy = false;
+    std::optional<PublisherCheck> publisherCheck;
     HeldLookups held;
     // Tells of every change to `held`, and wakes held lookups whose stop was requested.
     mutable std::condition_variable_any heldChanged;
@@ -88,6 +89,18 @@ public:
         shared_->Ask("DownloadFile::RecordOriginUrl", std::string(url));
         return real_->RecordOriginUrl(url);
     }
+    PublisherCheck CheckPublisher(std::string_view publisher, std::string& reason) override {
+        shared_->Ask("DownloadFile::CheckPublisher", std::string(publisher));
+        std::optional<PublisherCheck> scripted;
+        {
+            const std::lock_guard lock(shared_->mutex);
+            scripted = shared_->publisherCheck;
+        }
+        if (!scripted)
+            return real_->CheckPublisher(publisher, reason);
+        reason = PublisherCheckText(*scripted);
+        return *scripted;
+    }
     bool Commit() override {
         shared_->Committing();
         if (shared_->Ask("DownloadFile::Commit", path(), Fault::DownloadCommitFails))
@@ -139,6 +152,11 @@ std::vector<HeadlessSystem::Call> HeadlessSystem::Calls() const {
 void HeadlessSystem::WhileCommitting(std::function<void()> hook) {
     const std::lock_guard lock(shared_->mutex);
     shared_->whileCommitting = std::move(hook);
+}
+
+void HeadlessSystem::AnswerPublisherCheck(std::optional<PublisherCheck> answer) {
+    const std::lock_guard lock(shared_->mutex);
+    shared_->publisherCheck = answer;
 }
 
 void HeadlessSystem::AnswerProxy(std::optional<std::string> answer) {

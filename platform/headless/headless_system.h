@@ -69,6 +69,10 @@ public:
     // at its very end. Empty: none.
     void WhileCommitting(std::function<void()> hook);
 
+    // The answer every download file's CheckPublisher gives from now on (recorded as a call all
+    // the same); nothing: the real system's (on Linux always Unavailable).
+    void AnswerPublisherCheck(std::optional<PublisherCheck> answer);
+
     // The answer ProxyFor gives from now on, for every URL; UseRealProxyResolver asks the real
     // system (GIO) instead.
     void AnswerProxy(std::optional<std::string> answer);

@@ -234,6 +234,11 @@ public:
                ::fsetxattr(fd_.get(), "user.xdg.origin.url", url.data(), url.size(), 0) == 0;
     }
 
+    PublisherCheck CheckPublisher(std::string_view, std::string& reason) override {
+        reason = "code signatures are checked on Windows only";
+        return PublisherCheck::Unavailable;
+    }
+
     bool Commit() override {
         const std::string name = Split(target_).name;
         if (!MakeDurable() || !folder_.StillAtItsPath())

@@ -1,8 +1,10 @@
 #include "platform/win32/desktop.h"
 
+#include "common/log.h"
 #include "common/text_conversion.h"
 #include "platform/win32/com_ptr.h"
 #include "platform/win32/host_window.h"
+#include "platform/win32/publisher_trust.h"
 
 #include <windows.h>
 
@@ -42,7 +44,8 @@ ComPtr<IShellItem> ItemFromPath(const std::wstring& path) {
 
 } // namespace
 
-Desktop::Desktop(HostWindow& window) : window_(window) {}
+Desktop::Desktop(HostWindow& window, std::string publisher)
+    : window_(window), publisher_(std::move(publisher)) {}
 
 void Desktop::OpenUri(const std::string& uri) {
     ::ShellExecuteW(window_.Handle(), L"open", Wide(uri).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
@@ -147,17 +150,45 @@ void Desktop::StartInstaller(const std::string& path, std::function<void()> onFa
     const size_t slash = file.find_last_of(L'\\');
     const std::wstring folder =
         slash == std::wstring::npos ? std::wstring() : file.substr(0, slash);
+    ReleaseEndedStarts();
+    UniqueHandle held;
+    if (!publisher_.empty()) {
+        held = OpenInstallerForStart(file);
+        const PublisherVerdict verdict = CheckPublisher(held.get(), file, publisher_);
+        if (verdict.check != PublisherCheck::Trusted) {
+            TARVIK_LOG("install: not started: ", verdict.reason);
+            if (onFailure)
+                onFailure();
+            return;
+        }
+        TARVIK_LOG("install: ", verdict.reason);
+    }
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
-    // No error box of the shell's own: the host shows its message and the file's folder.
-    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    // No error box of the shell's own: the host shows its message and the file's folder. The
+    // process handle tells when the held file may be let go.
+    info.fMask =
+        SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | (held.valid() ? SEE_MASK_NOCLOSEPROCESS : 0);
     info.hwnd = window_.Handle();
     info.lpVerb = L"runas";
     info.lpFile = file.c_str();
     info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info) && onFailure)
-        onFailure();
+    if (!::ShellExecuteExW(&info)) {
+        if (onFailure)
+            onFailure();
+        return;
+    }
+    // Without a process handle (the start was handed to a running program), nothing tells when
+    // the installer is done with the file, and it is let go now.
+    if (held.valid() && info.hProcess)
+        held_.push_back({UniqueHandle(info.hProcess), std::move(held)});
+}
+
+void Desktop::ReleaseEndedStarts() {
+    std::erase_if(held_, [](const HeldStart& start) {
+        return ::WaitForSingleObject(start.process.get(), 0) != WAIT_TIMEOUT;
+    });
 }
 
 void Desktop::ShowMessageBox(const std::string& text, const std::string& caption) {

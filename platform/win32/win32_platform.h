@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/endpoints.h"
 #include "platform/platform.h"
 #include "platform/win32/built_in_page.h"
 #include "platform/win32/desktop.h"
@@ -43,7 +44,7 @@ public:
     HostWindow window;
     WebView webView{window};
     BuiltInPage builtInPage{window, webView};
-    Desktop desktop{window};
+    Desktop desktop{window, kInstallerPublisher};
     Win32System system;
 };
 

@@ -1,6 +1,8 @@
 #include "platform/win32/win32_system.h"
 
 #include "common/text_conversion.h"
+#include "platform/win32/publisher_trust.h"
+#include "platform/win32/unique_handle.h"
 
 #include <windows.h>
 
@@ -13,28 +15,6 @@
 
 namespace tarvik::platform::win32 {
 namespace {
-
-class UniqueHandle {
-public:
-    explicit UniqueHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-    ~UniqueHandle() { Close(); }
-    UniqueHandle(UniqueHandle&& other) noexcept
-        : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
-    UniqueHandle& operator=(UniqueHandle&&) = delete;
-
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    bool Close() {
-        if (!valid())
-            return true;
-        const bool closed = ::CloseHandle(handle_) != 0;
-        handle_ = INVALID_HANDLE_VALUE;
-        return closed;
-    }
-
-private:
-    HANDLE handle_;
-};
 
 std::wstring Wide(const std::string& utf8) {
     return WideFromNarrow(utf8);
@@ -266,6 +246,17 @@ public:
             return false;
         zoneText_ = std::move(text);
         return WriteZoneIdentifier(widePath_, zoneText_);
+    }
+
+    // Through the handle the file was written with, which shares the file with readers only.
+    PublisherCheck CheckPublisher(std::string_view publisher, std::string& reason) override {
+        if (!file_.valid() || committed_) {
+            reason = PublisherCheckText(PublisherCheck::Unavailable);
+            return PublisherCheck::Unavailable;
+        }
+        PublisherVerdict verdict = win32::CheckPublisher(file_.get(), widePath_, publisher);
+        reason = std::move(verdict.reason);
+        return verdict.check;
     }
 
     bool Commit() override { return RenameTo(target_, true) == CommitOutcome::Committed; }

@@ -21,6 +21,8 @@ refusals=(
   "--downloader-id 42"
   "--origin https://downloads.example.test --downloader-id 42 --installer-key RWQnotakey"
   "--origin https://downloads.example.test --downloader-id 42 --installer-key-file /nonexistent"
+  "--origin https://downloads.example.test --downloader-id 42 --installer-publisher Tarvik"
+  "--origin https://downloads.example.test --downloader-id 42 --windows --installer-key RWQnotakey"
 )
 for arguments in "${refusals[@]}"; do
   status=0

@@ -9,7 +9,7 @@ set -euo pipefail
 objdump=$1 program=$2
 
 allowed=(advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll crypt32.dll gdi32.dll kernel32.dll
-  msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll winhttp.dll ws2_32.dll)
+  msvcrt.dll ole32.dll oleaut32.dll shell32.dll user32.dll winhttp.dll wintrust.dll ws2_32.dll)
 
 mapfile -t imports < <("$objdump" -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' |
   tr '[:upper:]' '[:lower:]')

@@ -229,6 +229,10 @@ public:
     bool Reserve(uint64_t bytes) override { return real_->Reserve(bytes); }
     bool Flush() override { return real_->Flush(); }
     bool RecordOriginUrl(std::string_view url) override { return real_->RecordOriginUrl(url); }
+    platform::PublisherCheck CheckPublisher(std::string_view publisher,
+                                            std::string& reason) override {
+        return real_->CheckPublisher(publisher, reason);
+    }
     bool Commit() override {
         if (gate_)
             gate_->Pass();

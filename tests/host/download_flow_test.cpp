@@ -829,6 +829,58 @@ TEST_F(DownloadFlowTest, WithAKeyBuiltInOnlyASignedInstallerIsStarted) {
 }
 #endif
 
+// A build with the vendor's publisher built in starts only an installer whose code signature the
+// system accepts as that publisher's (the system's answer is scripted here; the real one is
+// tested on Windows); any other answer fails the download with "verify", leaves nothing in
+// Downloads, and "install" starts nothing.
+TEST_F(DownloadFlowTest, WithAPublisherBuiltInOnlyATrustedInstallerIsStarted) {
+    options.installerPublisher = "Tarvik Test Vendor";
+    const std::string verifyFailed =
+        R"({"msg_type":"dnld","reason":"verify","status":0,"status_text":"dnld_failed"})";
+    struct Case {
+        const char* name = "";
+        platform::PublisherCheck answer = platform::PublisherCheck::Unavailable;
+        bool started = false;
+    };
+    const Case cases[] = {
+        {"signed by the publisher", platform::PublisherCheck::Trusted, true},
+        {"unsigned", platform::PublisherCheck::Unsigned, false},
+        {"signed by someone else", platform::PublisherCheck::PublisherMismatch, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform.system.AnswerPublisherCheck(c.answer);
+        const size_t callsBefore = platform.system.Calls().size();
+        host.reset();
+        platform.webView.notices.clear();
+        platform.desktop.startedInstallers.clear();
+        StartHost();
+        Send(
+            nlohmann::json{{"msg_type", "dnld"},
+                           {"msg_data", {{"url", files.Url("/files/Setup.exe")}, {"silent", true}}}}
+                .dump());
+        ASSERT_TRUE(WaitForNotice(c.started ? "dnld_finished" : "dnld_failed"));
+        Send(R"({"msg_type":"install"})");
+
+        EXPECT_EQ(Notices().back(), c.started ? kFinished : verifyFailed);
+        const std::filesystem::path saved = Downloads() / "Setup.exe";
+        EXPECT_EQ(NamesIn(Downloads()),
+                  c.started ? std::set<std::string>{"Setup.exe"} : std::set<std::string>{});
+        EXPECT_EQ(platform.desktop.startedInstallers, c.started
+                                                          ? std::vector<std::string>{saved.string()}
+                                                          : std::vector<std::string>{});
+        // Asked once, for the built-in name.
+        std::vector<std::string> asked;
+        const auto calls = platform.system.Calls();
+        for (size_t i = callsBefore; i < calls.size(); ++i)
+            if (calls[i].operation == "DownloadFile::CheckPublisher")
+                asked.push_back(calls[i].argument);
+        EXPECT_EQ(asked, std::vector<std::string>{"Tarvik Test Vendor"});
+        std::error_code ignored;
+        std::filesystem::remove(saved, ignored);
+    }
+}
+
 // After retries run out the page hears "network"; its own retry of the same URL continues the
 // part that was kept, and the part never outlives the host.
 TEST_F(DownloadFlowTest, ThePagesRetryContinuesTheKeptPart) {

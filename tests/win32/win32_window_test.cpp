@@ -9,6 +9,9 @@
 #include <shellapi.h>
 
 #include <chrono>
+#include <filesystem>
+#include <memory>
+#include <random>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -448,6 +451,45 @@ TEST(LanguageTags, BecomeTheCataloguesLocaleNames) {
     };
     for (const auto& [tag, locale] : cases)
         EXPECT_EQ(LocaleNameFromLanguageTag(tag), locale) << tag;
+}
+
+// With a publisher, the desktop starts only an installer whose code signature the system accepts
+// as that publisher's (the programs signed for the tests, see signed/sign_fixtures.sh); the
+// others are not started and the host hears of a failed start at once. The started one leaves
+// its mark beside itself.
+TEST_F(Win32WindowTest, InstallerStartsOnlyWithThePublishersSignature) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::absolute(
+        fs::temp_directory_path() / ("tarvik-start-" + std::to_string(std::random_device()())));
+    fs::create_directories(folder);
+    // The desktop holds the started installer's file until it goes.
+    auto desktop = std::make_unique<Desktop>(platform.window, "Tarvik Test Vendor");
+    struct Observed {
+        bool failed = false;
+        bool ran = false;
+        bool operator==(const Observed&) const = default;
+    };
+    struct Case {
+        const char* file = "";
+        Observed expected;
+    };
+    for (const Case& c : {Case{"unsigned.exe", {true, false}}, Case{"other.exe", {true, false}},
+                          Case{"tampered.exe", {true, false}}, Case{"vendor.exe", {false, true}}}) {
+        SCOPED_TRACE(c.file);
+        const fs::path installer = folder / (std::string("setup-") + c.file);
+        fs::copy_file(fs::path(TARVIK_SIGNED_FROM_TEST) / c.file, installer);
+        const fs::path mark = installer.string() + ".ran";
+        Observed observed;
+        desktop->StartInstaller(NarrowFromWide(installer.wstring()),
+                                [&] { observed.failed = true; });
+        if (!observed.failed)
+            PumpUntil([&] { return fs::exists(mark); });
+        observed.ran = fs::exists(mark);
+        EXPECT_EQ(observed, c.expected) << "failed " << observed.failed << ", ran " << observed.ran;
+    }
+    desktop.reset();
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
 }
 
 } // namespace
