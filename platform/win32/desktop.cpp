@@ -142,7 +142,8 @@ std::optional<std::string> Desktop::ShowSaveDialog(const SaveDialogRequest& requ
     return NarrowFromWide(path.get());
 }
 
-void Desktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+void Desktop::StartInstaller(const std::string& path,
+                             std::function<void(InstallerStart)> onOutcome) {
     const std::wstring file = WindowsPath(path);
     const size_t slash = file.find_last_of(L'\\');
     const std::wstring folder =
@@ -156,8 +157,22 @@ void Desktop::StartInstaller(const std::string& path, std::function<void()> onFa
     info.lpFile = file.c_str();
     info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info) && onFailure)
-        onFailure();
+    if (::ShellExecuteExW(&info)) {
+        if (onOutcome)
+            onOutcome(InstallerStart::Started);
+        return;
+    }
+    const DWORD error = ::GetLastError();
+    InstallerStart reason = InstallerStart::Failed;
+    if (error == ERROR_CANCELLED)
+        reason = InstallerStart::Dismissed; // the elevation prompt was dismissed
+    else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        reason = InstallerStart::NoFile;
+    else if (error == ERROR_BAD_EXE_FORMAT || error == ERROR_NO_ASSOCIATION ||
+             error == ERROR_ACCESS_DENIED)
+        reason = InstallerStart::NotExecutable;
+    if (onOutcome)
+        onOutcome(reason);
 }
 
 void Desktop::ShowMessageBox(const std::string& text, const std::string& caption) {

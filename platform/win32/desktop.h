@@ -35,7 +35,8 @@ public:
     std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) override;
     // Answers a refused or failed start at once: ShellExecuteExW returns only after the consent
     // prompt has been answered.
-    void StartInstaller(const std::string& path, std::function<void()> onFailure) override;
+    void StartInstaller(const std::string& path,
+                        std::function<void(InstallerStart)> onOutcome) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     // While the window is not the active one: a notification balloon from the program's icon in
     // the notification area (clicking it raises the window), and the taskbar entry flashes until

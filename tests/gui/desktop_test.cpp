@@ -55,7 +55,9 @@ TEST_F(DesktopTest, ElevatedRunWithoutPkexecFailsAtOnce) {
     setenv("PATH", folder.c_str(), 1);
     int failures = 0;
     const fs::path installer = MakeInstaller();
-    platform->desktop.StartInstaller(installer.string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(installer.string(), [&](InstallerStart outcome) {
+        failures += outcome != InstallerStart::Started;
+    });
     setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(failures, 1);
     // The file was still made executable for its owner first.
@@ -67,7 +69,9 @@ TEST_F(DesktopTest, ElevatedRunEitherStartsOrReportsTheRefusalLater) {
         GTEST_SKIP() << "pkexec is not installed";
     int failures = 0;
     const fs::path installer = MakeInstaller();
-    platform->desktop.StartInstaller(installer.string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(installer.string(), [&](InstallerStart outcome) {
+        failures += outcome != InstallerStart::Started;
+    });
     EXPECT_EQ(failures, 0) << "a refusal is only known once pkexec has finished";
     // Without a polkit agent pkexec refuses; with one (a root session) the program runs.
     ASSERT_TRUE(RunUntil(*platform, [&] { return failures > 0 || fs::exists(folder / "ran"); }));
@@ -79,7 +83,9 @@ TEST_F(DesktopTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
     if (!HasPkexec())
         GTEST_SKIP() << "pkexec is not installed";
     int failures = 0;
-    platform->desktop.StartInstaller(MakeInstaller().string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(MakeInstaller().string(), [&](InstallerStart outcome) {
+        failures += outcome != InstallerStart::Started;
+    });
     platform->window.Destroy();
     const auto until = std::chrono::steady_clock::now() + 2s;
     while (std::chrono::steady_clock::now() < until)
@@ -92,7 +98,7 @@ TEST_F(DesktopTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
 // or clears the environment and runs the program like it. An AppImage never goes through it.
 TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
     struct Observed {
-        int failures = 0;
+        std::vector<InstallerStart> outcomes;
         bool ran = false;
         std::vector<std::string> environment; // the display variables the installer saw
         bool operator==(const Observed&) const = default;
@@ -102,15 +108,16 @@ TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
         const char* fileName;
         const char* pkexec; // what the stand-in does
         int exitStatus;     // the installer's own
-        bool expectRun;
+        InstallerStart outcome;
     };
+    constexpr InstallerStart kStarted = InstallerStart::Started;
     const Case cases[] = {
-        {"authorisation refused or dismissed", "setup.run", "refuse", 0, false},
-        {"no authentication possible", "setup.run", "no-agent", 0, false},
-        {"installer succeeds", "setup.run", "run", 0, true},
-        {"installer exits 126", "setup.run", "run", 126, true},
-        {"installer exits 127", "setup.run", "run", 127, true},
-        {"an AppImage runs as the user", "Tool-x86_64.AppImage", "refuse", 0, true},
+        {"authorisation refused or dismissed", "setup.run", "refuse", 0, InstallerStart::Dismissed},
+        {"no authentication possible", "setup.run", "no-agent", 0, InstallerStart::NotAuthorized},
+        {"installer succeeds", "setup.run", "run", 0, kStarted},
+        {"installer exits 126", "setup.run", "run", 126, kStarted},
+        {"installer exits 127", "setup.run", "run", 127, kStarted},
+        {"an AppImage runs as the user", "Tool-x86_64.AppImage", "refuse", 0, kStarted},
     };
 
     const fs::path bin = folder / "bin";
@@ -145,8 +152,13 @@ TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
                                  << seen.string() << ".tmp'\nmv '" << seen.string() << ".tmp' '"
                                  << seen.string() << "'\nexit " << c.exitStatus << "\n";
         Observed observed;
-        platform->desktop.StartInstaller(installer.string(), [&] { ++observed.failures; });
-        ASSERT_TRUE(RunUntil(*platform, [&] { return observed.failures > 0 || fs::exists(seen); }));
+        platform->desktop.StartInstaller(installer.string(), [&](InstallerStart outcome) {
+            observed.outcomes.push_back(outcome);
+        });
+        ASSERT_TRUE(RunUntil(*platform, [&] {
+            return (!observed.outcomes.empty() && observed.outcomes[0] != kStarted) ||
+                   fs::exists(seen);
+        }));
         // Whatever is still to come from the ended run (a failure reported late) arrives here.
         RunFor(*platform, 300ms);
         observed.ran = fs::exists(seen);
@@ -155,9 +167,9 @@ TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
             observed.environment.push_back(line);
 
         Observed expected;
-        expected.failures = c.expectRun ? 0 : 1;
-        expected.ran = c.expectRun;
-        if (c.expectRun)
+        expected.outcomes = {c.outcome};
+        expected.ran = c.outcome == kStarted;
+        if (expected.ran)
             expected.environment = displayEnvironment;
         EXPECT_EQ(observed, expected);
     }
@@ -276,7 +288,7 @@ TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler)
     ASSERT_TRUE(bus) << (error ? error->message : "");
 
     struct Observed {
-        int failures = 0;
+        std::vector<InstallerStart> outcomes;
         std::vector<std::string> installed; // files the package installer was asked for
         bool opened = false;                // the default handler got the file
         bool operator==(const Observed&) const = default;
@@ -289,10 +301,15 @@ TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler)
     };
     const fs::path package = folder / "tool_1.0_amd64.deb";
     std::ofstream(package) << "!<arch>\n";
+    constexpr InstallerStart kStarted = InstallerStart::Started;
     const Case cases[] = {
-        {"installed by the service", true, false, {0, {package.string()}, false}},
-        {"cancelled in the service", true, true, {1, {package.string()}, false}},
-        {"no service", false, false, {0, {}, true}},
+        // Started when handed over; the service's refusal follows when the user is done.
+        {"installed by the service", true, false, {{kStarted}, {package.string()}, false}},
+        {"cancelled in the service",
+         true,
+         true,
+         {{kStarted, InstallerStart::Failed}, {package.string()}, false}},
+        {"no service", false, false, {{kStarted}, {}, true}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -305,9 +322,11 @@ TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler)
         }
         Observed observed;
         bool answered = false;
-        platform->desktop.StartInstaller(package.string(), [&] { ++observed.failures; });
+        platform->desktop.StartInstaller(package.string(), [&](InstallerStart outcome) {
+            observed.outcomes.push_back(outcome);
+        });
         ASSERT_TRUE(RunUntil(*platform, [&] {
-            answered = observed.failures > 0 || (service && !service->files.empty()) ||
+            answered = observed.outcomes.size() > 1 || (service && !service->files.empty()) ||
                        fs::exists(package.string() + ".opened");
             return answered;
         }));
