@@ -1201,9 +1201,11 @@ void TransferJob::State::RunTransfer() {
     if (released)
         return;
     // The progress callback need not run after the last bytes, so the final figures are
-    // handed over here, ahead of the finished message.
-    if (total && *total > 0) {
-        if (auto message = progress.Final(Received(), static_cast<int64_t>(*total)))
+    // handed over here, ahead of the finished message (with a total of 0 without a length).
+    const uint64_t received = Received();
+    if (received > 0) {
+        const int64_t length = total ? static_cast<int64_t>(*total) : 0;
+        if (auto message = progress.Final(received, length))
             post(*message);
     }
     post(HostMessage{WM_DNLD_FINISHED, 0, 0});

@@ -1022,6 +1022,8 @@ TEST_F(DownloadFlowTest, ReconnectionsAndBytesWithoutALengthAreToldToThePage) {
         last = now;
     }
     EXPECT_GT(received, 0u);
+    EXPECT_EQ(Notices()[Notices().size() - 2], R"({"dl_now":200000,"msg_type":"dl_received"})")
+        << "the last figures come before the end";
 }
 
 // "install" tells the page how the start ended; a failure's box keeps its first line and adds
