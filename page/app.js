@@ -228,17 +228,117 @@ TEXTS.zh = {
   restore: '还原',
 };
 
-// Chinese for a user whose first language among English and Chinese is Chinese (any zh tag:
-// zh-CN, zh-TW, zh-Hans-SG); English otherwise, also for a language the page does not speak.
+TEXTS.de = {
+  static: {
+    minimise: 'Minimieren',
+    close: 'Schließen',
+    download: 'Herunterladen',
+    saveAs: 'Speichern unter…',
+    idleHintBefore: 'Speichert ',
+    idleHintAfter: ' in Ihrem Download-Ordner. Mit „Speichern unter…“ wählen Sie einen anderen Ort.',
+    progress: 'Fortschritt des Downloads',
+    complete: 'Download abgeschlossen',
+    showInFolder: 'Im Ordner zeigen',
+    install: 'Installieren',
+    retry: 'Erneut versuchen',
+    links: 'Links',
+    website: 'Website',
+    privacy: 'Datenschutz',
+    help: 'Hilfe',
+    confirmTitle: 'Das Installationsprogramm wird noch heruntergeladen',
+    confirmText: 'Wenn Sie das Fenster schließen, wird der Download beendet und die unvollständige Datei entfernt. Sie können den Download auch abbrechen und das Fenster offen lassen.',
+    keepDownloading: 'Weiter herunterladen',
+    cancelDownload: 'Download abbrechen',
+  },
+  tagline: 'Holen Sie sich das Installationsprogramm und richten Sie alles in einer Minute ein.',
+  time: { s: (n) => `${n} s`, min: (n) => `${n} min`, h: (n) => `${n} h` },
+  failure: {
+    network: {
+      title: (c) => ({ yes: 'Der Download wurde unterbrochen', no: 'Der Download konnte nicht beginnen' })[c.reached]
+        ?? 'Die Verbindung wurde getrennt',
+      text: (c) => (c.reached === 'no'
+        ? 'Der Download-Server war nicht erreichbar. Prüfen Sie, ob dieser Computer online ist, und versuchen Sie es erneut: Der Server kann auch kurz ausgelastet sein.'
+        : `Die Verbindung zum Download-Server wurde${c.progress ? ` nach ${c.progress}` : ''} getrennt. Das kann am Server oder irgendwo auf dem Weg liegen, nicht nur an Ihrer Verbindung. Versuchen Sie es erneut.`),
+    },
+    http: {
+      title: (c) => (c.reached === 'yes' ? 'Der Download wurde nicht abgeschlossen' : 'Der Download konnte nicht beginnen'),
+      text: () => 'Der Download-Server hat das Installationsprogramm nicht ausgeliefert. Das ist ein Problem des Servers, nicht Ihres: Versuchen Sie es in einigen Minuten erneut.',
+    },
+    file: {
+      title: () => 'Das Installationsprogramm konnte nicht gespeichert werden',
+      text: (c) => `Das Schreiben in ${c.place} ist fehlgeschlagen. Stellen Sie sicher, dass auf dem Datenträger Platz ist und der Ordner beschreibbar ist, und versuchen Sie es erneut.`,
+    },
+    verify: {
+      title: () => 'Der Download war beschädigt',
+      text: () => 'Die empfangene Datei ist nicht das Installationsprogramm, das der Hersteller veröffentlicht hat, und wurde daher nicht behalten. Sie wurde vielleicht unterwegs beschädigt: Versuchen Sie es erneut.',
+    },
+    cancelled: {
+      title: () => 'Download abgebrochen',
+      text: () => 'Der Download wurde beendet und die unvollständige Datei entfernt. Laden Sie erneut herunter, wann immer Sie bereit sind.',
+    },
+    other: {
+      title: (c) => ({ yes: 'Der Download wurde nicht abgeschlossen', no: 'Der Download konnte nicht beginnen' })[c.reached]
+        ?? 'Der Download ist fehlgeschlagen',
+      text: () => 'Beim Herunterladen ist etwas schiefgegangen. Bitte versuchen Sie es erneut.',
+    },
+  },
+  noInstaller: 'Für diese Seite ist keine Adresse des Installationsprogramms festgelegt.',
+  badChecksum: 'Die SHA-256-Einstellung des Installationsprogramms hat nicht 64 Hexadezimalziffern, daher ist der Download abgeschaltet.',
+  downloading: 'Wird heruntergeladen…',
+  downloadingSizeUnknown: 'Wird heruntergeladen… (Größe unbekannt)',
+  attempt: (n) => `Versuch ${n}`,
+  elapsed: (duration) => `seit ${duration}`,
+  goesTo: (silent) => (silent ? 'in Ihren Download-Ordner' : 'an den gewählten Ort'),
+  goesToFolder: (folder) => `in den Ordner „${folder}“`,
+  finishedPlace: (silent) => `Gespeichert ${silent ? 'in Ihrem Download-Ordner' : 'am gewählten Ort'}. Installieren Sie es jetzt oder später von dort.`,
+  finishedIn: (folder) => `Gespeichert im Ordner „${folder}“. Installieren Sie es jetzt oder später von dort.`,
+  place: (silent) => (silent ? 'Ihren Download-Ordner' : 'den gewählten Ort'),
+  placeFolder: (folder) => `den Ordner „${folder}“`,
+  reconnecting: 'Verbindung wird wiederhergestellt…',
+  announceReconnecting: 'Die Verbindung wurde getrennt. Sie wird wiederhergestellt…',
+  bytesSoFar: (done) => `${done} bisher`,
+  installStarting: 'Das Installationsprogramm wird gestartet…',
+  installStarted: 'Das Installationsprogramm wurde gestartet. Folgen Sie seinen Schritten.',
+  installFailed: {
+    dismissed: 'Das Installationsprogramm wurde nicht gestartet: Die Anfrage nach Administratorrechten wurde abgebrochen.',
+    not_authorized: 'Das Installationsprogramm wurde nicht gestartet: Administratorrechte konnten nicht erteilt werden.',
+    not_executable: 'Das Installationsprogramm kann an seinem Speicherort nicht ausgeführt werden. Öffnen Sie seinen Ordner und starten Sie es selbst.',
+    no_file: 'Die Datei des Installationsprogramms ist nicht mehr da. Laden Sie sie erneut herunter.',
+    other: 'Das Installationsprogramm konnte nicht gestartet werden. Öffnen Sie seinen Ordner und starten Sie es selbst.',
+  },
+  retry: 'Erneut versuchen',
+  downloadAgain: 'Erneut herunterladen',
+  cancel: 'Abbrechen',
+  cancelling: 'Wird abgebrochen…',
+  announceStart: 'Der Download hat begonnen.',
+  announceAttempt: (n) => `Der Download hat erneut begonnen, Versuch ${n}.`,
+  announceSizeUnknown: 'Der Server hat die Größe des Installationsprogramms nicht genannt.',
+  announceProgress: (percent) => `${percent} Prozent heruntergeladen.`,
+  announceFinished: 'Download abgeschlossen. Das Installationsprogramm ist bereit.',
+  bytesOf: (done, total) => `${done} von ${total}`,
+  speed: (perSecond) => `${perSecond}/s`,
+  timeLeft: (duration) => `noch ${duration}`,
+  maximise: 'Maximieren',
+  restore: 'Wiederherstellen',
+};
+
+// The user's first language among those the page speaks (any zh tag: zh-CN, zh-TW,
+// zh-Hans-SG; any de tag: de-DE, de-AT, de-CH); English otherwise.
 export function pickLanguage(languages) {
   for (const tag of languages) {
     const primary = String(tag).toLowerCase().split('-')[0];
-    if (primary === 'zh' || primary === 'en') return primary;
+    if (Object.hasOwn(TEXTS, primary)) return primary;
   }
   return 'en';
 }
-const LANGUAGE = pickLanguage(navigator.languages?.length ? navigator.languages : [navigator.language ?? '']);
+const USER_LANGUAGES = navigator.languages?.length ? navigator.languages : [navigator.language ?? ''];
+const LANGUAGE = pickLanguage(USER_LANGUAGES);
 const TEXT = TEXTS[LANGUAGE];
+// Numbers as the user writes them ("1,2 MB/s" in German), with no grouping (a size has at most
+// four digits before its unit), in the user's own locale when it is one of the page's language.
+const NUMBER_LOCALE = USER_LANGUAGES.find((tag) => String(tag).toLowerCase().split('-')[0] === LANGUAGE) ?? LANGUAGE;
+const NUMBERS = [0, 1].map((digits) => new Intl.NumberFormat(NUMBER_LOCALE,
+  { minimumFractionDigits: digits, maximumFractionDigits: digits, useGrouping: false }));
 // How long the page waits for its JSON settings before it shows itself with what it has.
 const CONFIG_TIMEOUT_MS = 2000;
 // The host sends figures only when the server gave a length. With none this long after the
@@ -336,7 +436,8 @@ function formatBytes(bytes) {
     unit += 1;
   }
   if (unit === 0) return `${Math.round(value)} B`;
-  return `${value < 100 ? value.toFixed(1) : Math.round(value)} ${units[unit]}`;
+  const digits = value < 100 ? 1 : 0;
+  return `${NUMBERS[digits].format(value)} ${units[unit]}`;
 }
 
 function formatDuration(seconds) {
@@ -1002,7 +1103,7 @@ function wireControls() {
 
 // The wording of index.html in the page's language.
 function applyLanguage() {
-  document.documentElement.lang = LANGUAGE === 'zh' ? 'zh-CN' : 'en';
+  document.documentElement.lang = { zh: 'zh-CN', de: 'de' }[LANGUAGE] ?? 'en';
   for (const element of document.querySelectorAll('[data-text]')) {
     element.textContent = TEXT.static[element.dataset.text];
   }

@@ -135,6 +135,18 @@ describe('language', () => {
         confirm: '安装程序仍在下载',
       },
     },
+    {
+      locale: 'de-DE',
+      expected: {
+        lang: 'de', tagline: 'Holen Sie sich das Installationsprogramm und richten Sie alles in einer Minute ein.',
+        download: 'Herunterladen', saveAs: 'Speichern unter…',
+        hint: 'Speichert setup.run in Ihrem Download-Ordner. Mit „Speichern unter…“ wählen Sie einen anderen Ort.',
+        minimise: 'Minimieren', maximise: 'Maximieren', progressLabel: 'Fortschritt des Downloads',
+        downloading: 'Wird heruntergeladen… (Größe unbekannt)', elapsed: 'seit 1 min 15 s',
+        failureTitle: 'Der Download konnte nicht beginnen', retry: 'Erneut versuchen',
+        confirm: 'Das Installationsprogramm wird noch heruntergeladen',
+      },
+    },
   ];
   for (const { locale, expected } of cases) {
     it(`speaks ${locale}`, async () => {
@@ -175,8 +187,18 @@ describe('language', () => {
         ['de-DE', 'zh-CN'], ['zh-Hant-TW'], ['ZH'], ['en-GB', 'zh-CN'], ['de-DE', 'fr'], [],
       ].map((languages) => pickLanguage(languages));
     });
-    assert.deepEqual(picked, ['zh', 'zh', 'zh', 'en', 'en', 'en']);
+    assert.deepEqual(picked, ['de', 'zh', 'zh', 'en', 'de', 'en']);
   });
+
+  for (const [locale, bytes] of [['de-DE', '1,5 MB von 12,0 MB'], ['en-US', '1.5 MB of 12.0 MB']]) {
+    it(`writes numbers as ${locale} does: ${bytes}`, async () => {
+      view = await openDemo({}, { locale });
+      await view.page.click('#download-button');
+      await view.notify(notices.start);
+      await view.notify(notices.progress(1.5 * 1024 * 1024, 12 * 1024 * 1024));
+      assert.equal(await view.text('#progress-bytes'), bytes);
+    });
+  }
 
   it('keeps a vendor\'s tagline, and none when it is empty', async () => {
     view = await openDemo({ tagline: '自定义' }, { locale: 'zh-CN' });
