@@ -1050,7 +1050,22 @@ function applySettings(settings) {
   }
 }
 
+// Tab from the last control goes round to the first, and Shift+Tab the other way: leaving the
+// page would put the focus on the window around the web view, where nothing shows it.
+function keepTabInPage(event) {
+  if (event.key !== 'Tab' || event.defaultPrevented || !ui.confirm.hidden) return;
+  const controls = [...document.querySelectorAll('button, a[href]')]
+    .filter((control) => !control.disabled && !control.closest('[hidden], [inert]') && control.getClientRects().length);
+  if (!controls.length) return;
+  const index = controls.indexOf(document.activeElement);
+  if (event.shiftKey ? index <= 0 : index === controls.length - 1) {
+    event.preventDefault();
+    (event.shiftKey ? controls.at(-1) : controls[0]).focus();
+  }
+}
+
 function wireControls() {
+  document.addEventListener('keydown', keepTabInPage);
   $('minimize-button').addEventListener('click', () => tarvik.window.minimize());
   $('maximize-button').addEventListener('click', toggleMaximized);
   // When nothing is downloading the host simply closes; otherwise it answers with the close

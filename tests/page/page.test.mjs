@@ -659,6 +659,27 @@ describe('keyboard focus', () => {
     ]);
   });
 
+  it('Tab goes round inside the page, both ways, with no stop outside it', async () => {
+    view = await openDemo();
+    await view.page.focus('#save-as-button'); // the last control: the page has no links
+    await view.page.keyboard.press('Tab');
+    const forward = await focused();
+    await view.page.keyboard.press('Shift+Tab');
+    assert.deepEqual([forward, await focused()], ['minimize-button', 'save-as-button']);
+  });
+
+  it('Ctrl+A selects the texts worth copying, not the buttons', async () => {
+    view = await openDemo();
+    await view.page.focus('#content');
+    await view.page.keyboard.press('Control+A');
+    const selected = await view.page.evaluate(() => window.getSelection().toString());
+    assert.match(selected, /setup\.run/);
+    // The hint names “Save as…”; the buttons themselves are not in the selection.
+    const lines = selected.split('\n').map((line) => line.trim());
+    assert.deepEqual(['Download', 'Save as…', 'Tarvik Demo Minimise'].filter((label) => lines.includes(label)), []);
+    assert.doesNotMatch(selected, /Minimise|Maximise/);
+  });
+
   it('the close question opened with the mouse shows the focus ring on Tab, and keeps the focus inside', async () => {
     await openDownloading();
     await view.page.click('#close-button');
