@@ -22,7 +22,8 @@ platform::SaveDialogRequest InstallerSaveDialog(const std::string& fileName,
     if (!extension.empty())
         extension.erase(0, 1);
     const std::filesystem::path proposed = folder.empty() ? name : PathFromUtf8(folder) / name;
-    return {Utf8FromPath(proposed), extension, SaveDialogFilters(extension, texts)};
+    return {Utf8FromPath(proposed), extension, SaveDialogFilters(extension, texts),
+            texts.Translate("Save the installer")};
 }
 
 // The name of a download's folder as the user knows it: its own name, not the path to it.

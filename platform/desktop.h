@@ -19,6 +19,7 @@ struct SaveDialogRequest {
     std::string proposedName;     // file name offered in the name field
     std::string defaultExtension; // appended when the user types a name without one
     std::vector<FileFilter> filters;
+    std::string title; // what the dialog saves, in the user's language; empty: the toolkit's own
 };
 
 // The desktop around the window: default handlers, the Downloads folder, modal dialogs, the file

@@ -126,6 +126,8 @@ std::optional<std::string> Desktop::ShowSaveDialog(const SaveDialogRequest& requ
 
     const std::wstring proposed = WindowsPath(request.proposedName);
     const size_t slash = proposed.find_last_of(L'\\');
+    if (!request.title.empty())
+        dialog->SetTitle(Wide(request.title).c_str());
     dialog->SetFileName(slash == std::wstring::npos ? proposed.c_str()
                                                     : proposed.c_str() + slash + 1);
     if (slash != std::wstring::npos)

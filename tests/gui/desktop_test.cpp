@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -396,6 +397,9 @@ TEST_F(DesktopTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
         SCOPED_TRACE(c.typed.size());
         std::optional<std::string> chosen;
         std::vector<std::string> filterNames;
+        std::string title;
+        int width = 0;
+        int height = 0;
         bool done = false;
         // Answers from inside the dialog's own loop, as the user would; again a little later
         // should the chooser not have taken an answer yet (on a busy machine it may still be
@@ -407,6 +411,8 @@ TEST_F(DesktopTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
                     !gtk_widget_get_visible(GTK_WIDGET(item->data)))
                     continue;
                 GtkFileChooser* chooser = GTK_FILE_CHOOSER(item->data);
+                title = gtk_window_get_title(GTK_WINDOW(item->data));
+                gtk_window_get_default_size(GTK_WINDOW(item->data), &width, &height);
                 filterNames.clear();
                 GSList* filters = gtk_file_chooser_list_filters(chooser);
                 for (GSList* f = filters; f; f = f->next)
@@ -431,13 +437,20 @@ TEST_F(DesktopTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
             chosen = platform->desktop.ShowSaveDialog(platform::SaveDialogRequest{
                 "proposed-setup.run",
                 "run",
-                {{"安装程序(*.run)", "*.run"}, {"所有文件(*.*)", "*.*"}}});
+                {{"安装程序(*.run)", "*.run"}, {"所有文件(*.*)", "*.*"}},
+                "Save the installer"});
             g_source_remove(answering);
             done = true;
         };
         platform->window.Post(HostMessage{kOpenDialog, 0, 0});
         ASSERT_TRUE(RunUntil(*platform, [&] { return done; }));
         EXPECT_EQ(filterNames, (std::vector<std::string>{"安装程序(*.run)", "所有文件(*.*)"}));
+        EXPECT_EQ(title, "Save the installer");
+        // A share of the screen, within the bounds a file list reads well in.
+        GdkRectangle area{};
+        gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &area);
+        EXPECT_EQ(width, std::clamp(area.width * 55 / 100, std::min(area.width, 640), 1100));
+        EXPECT_EQ(height, std::clamp(area.height * 60 / 100, std::min(area.height, 420), 800));
         ASSERT_TRUE(chosen);
         EXPECT_EQ(*chosen, (folder / c.expected).string());
     }

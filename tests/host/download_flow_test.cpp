@@ -234,6 +234,7 @@ TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {
     ASSERT_EQ(platform.desktop.saveDialogs.size(), 1u);
     EXPECT_EQ(platform.desktop.saveDialogs[0].proposedName, (Downloads() / "Setup.exe").string());
     EXPECT_EQ(platform.desktop.saveDialogs[0].defaultExtension, "exe");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].title, "Save the installer");
     ASSERT_EQ(platform.desktop.saveDialogs[0].filters.size(), 2u);
     EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "Applications (*.exe)");
     EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "All files (*.*)");
