@@ -327,7 +327,12 @@ void DownloadSession::Launch() {
 
 void DownloadSession::OnLaunched(InstallerStart outcome) {
     launching_ = false;
-    TARVIK_LOG("install: ", ReasonText(outcome));
+    if (outcome == InstallerStart::Started) {
+        TARVIK_LOG("install: the installer was started");
+    } else {
+        TARVIK_LOG("install: the installer could not be started");
+        TARVIK_LOG("install: why: ", ReasonText(outcome));
+    }
     // The page hears first, so that it shows the outcome behind the box.
     Tell(Launched{outcome});
     if (outcome != InstallerStart::Started)
