@@ -36,6 +36,18 @@ void CTarvikDlg::OnDownloadEvent(const download::SessionEvent& event) {
                 if (!finished.repeated)
                     NotifyIfAway(texts_.Translate("The download has finished."));
             },
+            [this](const download::SavedAs& saved) {
+                PostNoticeToPage(bridge::DownloadFileNotice(saved.fileName, saved.folderName));
+            },
+            [this](const download::Received& received) {
+                PostNoticeToPage(bridge::DownloadReceivedNotice(received.bytes));
+            },
+            [this](const download::Reconnecting& reconnecting) {
+                PostNoticeToPage(bridge::DownloadRetryNotice(reconnecting.attempt));
+            },
+            [this](const download::Launched& launched) {
+                PostNoticeToPage(bridge::InstallNotice(launched.outcome));
+            },
             [this](const download::Failed& failed) {
                 PostNoticeToPage(bridge::DownloadFailedNotice(failed.reason));
                 // A download the user cancelled needs no telling.

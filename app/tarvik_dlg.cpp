@@ -99,6 +99,7 @@ void CTarvikDlg::OnHostMessage(const HostMessage& message) {
         break;
     case WM_DNLD_START:
     case WM_DL_PROGRESS:
+    case WM_DL_RETRY:
     case WM_DNLD_FINISHED:
     case WM_DNLD_FAILED:
         download_.OnHostMessage(message);

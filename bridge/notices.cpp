@@ -34,6 +34,20 @@ std::string DownloadProgressNotice(const download::ProgressFigures& figures) {
         .dump();
 }
 
+std::string DownloadReceivedNotice(uint64_t received) {
+    return json{{"dl_now", received}, {"msg_type", "dl_received"}}.dump();
+}
+
+std::string DownloadRetryNotice(uint64_t attempt) {
+    return json{{"attempt", attempt}, {"msg_type", "dl_retry"}}.dump();
+}
+
+std::string DownloadFileNotice(const std::string& fileName, const std::string& folderName) {
+    // A name that is not UTF-8 (a file system may hold any bytes) must not make dump() throw.
+    return json{{"file_name", fileName}, {"folder_name", folderName}, {"msg_type", "dl_file"}}.dump(
+        -1, ' ', false, json::error_handler_t::replace);
+}
+
 std::string DownloadFinishedNotice() {
     return json{{"msg_type", "dnld"},
                 {"status", Status(DownloadState::Finished)},
@@ -47,6 +61,15 @@ std::string DownloadFailedNotice(DownloadFailure reason) {
                 {"reason", std::string(ReasonText(reason))},
                 {"status", Status(DownloadState::Idle)},
                 {"status_text", "dnld_failed"}}
+        .dump();
+}
+
+std::string InstallNotice(InstallerStart outcome) {
+    if (outcome == InstallerStart::Started)
+        return json{{"msg_type", "install"}, {"status_text", "install_started"}}.dump();
+    return json{{"msg_type", "install"},
+                {"reason", std::string(ReasonText(outcome))},
+                {"status_text", "install_failed"}}
         .dump();
 }
 

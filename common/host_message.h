@@ -50,6 +50,9 @@ inline constexpr uint32_t WM_DNLD_FAILED = WM_USER + 4;
 // The product info request has its answer; wParam: which request (the host counts them, so that
 // the answer of a request that was replaced is ignored).
 inline constexpr uint32_t WM_INFO_ANSWER = WM_USER + 5;
+// The transfer lost its connection and tries again; wParam: the reconnection's number in this
+// download, 1 for the first.
+inline constexpr uint32_t WM_DL_RETRY = WM_USER + 16;
 
 // WM_DNLD_START's wParam when the message only repeats the start notice. Such a message never
 // changes the download state: the transfer may have ended between the page's request and the

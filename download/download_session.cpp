@@ -22,7 +22,15 @@ platform::SaveDialogRequest InstallerSaveDialog(const std::string& fileName,
     if (!extension.empty())
         extension.erase(0, 1);
     const std::filesystem::path proposed = folder.empty() ? name : PathFromUtf8(folder) / name;
-    return {Utf8FromPath(proposed), extension, SaveDialogFilters(extension, texts)};
+    return {Utf8FromPath(proposed), extension, SaveDialogFilters(extension, texts),
+            texts.Translate("Save the installer")};
+}
+
+// The name of a download's folder as the user knows it: its own name, not the path to it.
+std::string FolderName(const std::string& path) {
+    const std::filesystem::path folder = PathFromUtf8(path).parent_path();
+    const std::filesystem::path name = folder.filename();
+    return Utf8FromPath(name.empty() ? folder : name);
 }
 
 // The generation a message of the session carries.
@@ -143,8 +151,12 @@ void DownloadSession::Start(const DownloadRequest& request) {
     if (!publisher_.empty())
         transfer_->RequirePublisher(publisher_);
     // A silent download never replaces a file the user has; the save dialog already asked.
-    if (request.silent)
+    if (request.silent) {
         transfer_->KeepExistingFiles();
+        // The name the file will most likely get; the end tells again if another file took it.
+        for (unsigned number = 1; number < 10'000 && system_.IsRegularFile(filePath_); ++number)
+            filePath_ = NumberedTarget(*target, number);
+    }
     if (!transfer_->Start()) {
         // No worker could be started; the page hears so after the start, and may try again.
         transfer_.reset();
@@ -198,6 +210,7 @@ bool DownloadSession::OnHostMessage(const HostMessage& message) {
     switch (message.id) {
     case WM_DNLD_START:
     case WM_DL_PROGRESS:
+    case WM_DL_RETRY:
     case WM_DNLD_FINISHED:
     case WM_DNLD_FAILED:
         break;
@@ -213,6 +226,10 @@ bool DownloadSession::OnHostMessage(const HostMessage& message) {
         break;
     case WM_DL_PROGRESS:
         OnProgress();
+        break;
+    case WM_DL_RETRY:
+        if (state_ == DownloadState::Running && transfer_)
+            Tell(Reconnecting{message.wParam});
         break;
     case WM_DNLD_FINISHED:
         OnFinished();
@@ -236,6 +253,15 @@ void DownloadSession::OnStart(const HostMessage& message) {
     starting_ = false;
     state_ = DownloadState::Running;
     Tell(Started{});
+    toldPath_.clear();
+    TellSavedAs(filePath_);
+}
+
+void DownloadSession::TellSavedAs(const std::string& path) {
+    if (path.empty() || path == toldPath_)
+        return;
+    toldPath_ = path;
+    Tell(SavedAs{Utf8FromPath(PathFromUtf8(path).filename()), FolderName(path)});
 }
 
 void DownloadSession::OnProgress() {
@@ -244,9 +270,11 @@ void DownloadSession::OnProgress() {
     if (state_ != DownloadState::Running || !transfer_)
         return;
     const ProgressFigures figures = transfer_->TakeProgress();
+    // Without a length there is no total a page could divide by: only the bytes so far.
     if (figures.total <= 0)
-        return;
-    Tell(Progress{figures});
+        Tell(Received{figures.received});
+    else
+        Tell(Progress{figures});
 }
 
 void DownloadSession::OnFinished() {
@@ -259,6 +287,7 @@ void DownloadSession::OnFinished() {
         filePath_ = saved;
     transfer_.reset();
     TARVIK_LOG("download: finished: ", filePath_);
+    TellSavedAs(filePath_);
     Tell(Finished{filePath_});
 }
 
@@ -283,24 +312,71 @@ void DownloadSession::EndAsFailed(DownloadFailure reason) {
 }
 
 void DownloadSession::Launch() {
+    // The first start is still waiting for the user at its authorisation prompt.
+    if (launching_) {
+        TARVIK_LOG("install: already starting; the request is ignored");
+        return;
+    }
     // Only the file this run completed may be started. The name is known from the moment a
     // download starts and outlives a failed one, so before the end of a transfer, or after a
     // failure, whatever older file has that name would otherwise be run with administrator
-    // rights. Anything else is the same failure the user sees when elevation is refused.
+    // rights.
     if (state_ != DownloadState::Finished || filePath_.empty() ||
         !system_.IsRegularFile(filePath_)) {
-        ShowLaunchFailure();
+        OnLaunched(InstallerStart::NoFile);
         return;
     }
     TARVIK_LOG("install: starting ", filePath_);
-    desktop_.StartInstaller(filePath_, [this] { ShowLaunchFailure(); });
+    launching_ = true;
+    desktop_.StartInstaller(filePath_, [this](InstallerStart outcome) { OnLaunched(outcome); });
 }
 
-void DownloadSession::ShowLaunchFailure() {
-    TARVIK_LOG("install: the installer could not be started");
-    desktop_.ShowMessageBox(
-        texts_.Translate("Could not run the installer. Please run it yourself..."),
-        texts_.Translate("Run failed"));
+void DownloadSession::OnLaunched(InstallerStart outcome) {
+    launching_ = false;
+    if (outcome == InstallerStart::Started) {
+        TARVIK_LOG("install: the installer was started");
+    } else {
+        TARVIK_LOG("install: the installer could not be started");
+        TARVIK_LOG("install: why: ", ReasonText(outcome));
+    }
+    // The page hears first, so that it shows the outcome behind the box.
+    Tell(Launched{outcome});
+    if (outcome != InstallerStart::Started)
+        ShowLaunchFailure(outcome);
+}
+
+void DownloadSession::ShowLaunchFailure(InstallerStart reason) {
+    const char* cause = nullptr;
+    switch (reason) {
+    case InstallerStart::Dismissed:
+        cause = N_("The request for administrator rights was dismissed or refused.");
+        break;
+    case InstallerStart::NotAuthorized:
+        cause = N_("Administrator rights could not be asked for or were not given: no "
+                   "authentication agent is running, or the password was not accepted.");
+        break;
+    case InstallerStart::NotExecutable:
+        cause = N_("The installer cannot be run from where it is saved.");
+        break;
+    case InstallerStart::NoFile:
+        cause = N_("No download of the installer has finished.");
+        break;
+    case InstallerStart::Started:
+    case InstallerStart::Failed:
+        cause = N_("The desktop could not start it.");
+        break;
+    }
+    // The first line stays what it always was; the cause and the file's place follow it.
+    std::string text = texts_.Translate("Could not run the installer. Please run it yourself...");
+    text += "\n\n";
+    text += texts_.Translate(cause);
+    if (state_ == DownloadState::Finished && !filePath_.empty()) {
+        text += "\n\n";
+        text += texts_.Translate("The installer is saved here, and is shown in its folder next:");
+        text += "\n";
+        text += filePath_;
+    }
+    desktop_.ShowMessageBox(text, texts_.Translate("Run failed"));
     // The box has only OK and promises that the user can run the installer by hand, so where to
     // find it is always shown next.
     Reveal();

@@ -3,6 +3,7 @@
 #include "common/download_failure.h"
 #include "common/download_state.h"
 #include "common/host_message.h"
+#include "common/installer_start.h"
 #include "common/translation.h"
 #include "download/minisign.h"
 #include "download/partial_download.h"
@@ -46,7 +47,33 @@ struct Failed {
     DownloadFailure reason = DownloadFailure::Network;
     bool operator==(const Failed&) const = default;
 };
-using SessionEvent = std::variant<Started, Progress, Finished, Failed>;
+// Where the download is saved: the file's name and the name of its folder as the user knows it
+// (never the whole path, which is no business of web content). Told right after the start, and
+// again before the end when the file got another name (a silent download numbered past a file
+// that appeared meanwhile).
+struct SavedAs {
+    std::string fileName;
+    std::string folderName;
+    bool operator==(const SavedAs&) const = default;
+};
+// Bytes so far of a download whose length the server did not give.
+struct Received {
+    uint64_t bytes = 0;
+    bool operator==(const Received&) const = default;
+};
+// The transfer lost its connection and connects again; `attempt` counts these in the download,
+// 1 for the first.
+struct Reconnecting {
+    uint64_t attempt = 0;
+    bool operator==(const Reconnecting&) const = default;
+};
+// How the page's "install" ended: the installer was started, or why not.
+struct Launched {
+    InstallerStart outcome = InstallerStart::Started;
+    bool operator==(const Launched&) const = default;
+};
+using SessionEvent =
+    std::variant<Started, Progress, Finished, Failed, SavedAs, Received, Reconnecting, Launched>;
 
 // What the page asked to download.
 struct DownloadRequest {
@@ -111,15 +138,17 @@ public:
     // "cancelled". Nothing once the transfer is past the point where it can be stopped: its
     // outcome is on its way.
     void Cancel();
-    // Starts the installer this run completed; otherwise, or when it cannot be started, the
-    // failure box and then where the file is.
+    // Starts the installer this run completed and tells how that ended (Launched); when it cannot
+    // be started, the failure box with the reason and where the file is, and then the file in
+    // its folder. Nothing while an earlier start still waits for its outcome (its authorisation
+    // prompt is open): a second Enter must not start the installer twice.
     void Launch();
     // Shows the file this run completed; otherwise the folder a download goes to, or the
     // Downloads folder.
     void Reveal();
 
     // The messages of the session's own and of its workers: WM_DNLD_START, WM_DL_PROGRESS,
-    // WM_DNLD_FINISHED and WM_DNLD_FAILED. False for any other message.
+    // WM_DL_RETRY, WM_DNLD_FINISHED and WM_DNLD_FAILED. False for any other message.
     bool OnHostMessage(const HostMessage& message);
 
     DownloadState state() const { return state_; }
@@ -136,7 +165,10 @@ private:
     void OnFinished();
     void OnFailed(DownloadFailure reason);
     void EndAsFailed(DownloadFailure reason);
-    void ShowLaunchFailure();
+    void OnLaunched(InstallerStart outcome);
+    void ShowLaunchFailure(InstallerStart reason);
+    // Tells the page where the file goes, when that is news.
+    void TellSavedAs(const std::string& path);
     void Tell(const SessionEvent& event) const;
 
     platform::System& system_;
@@ -161,6 +193,10 @@ private:
     bool starting_ = false;
     // The save dialog is open.
     bool choosing_ = false;
+    // An installer start waits for its outcome.
+    bool launching_ = false;
+    // The path the page was last told about (SavedAs), so that only a change is told again.
+    std::string toldPath_;
     // The page cancelled the download while its save dialog was open: whatever the user chooses
     // there starts nothing.
     bool startAbandoned_ = false;

@@ -39,7 +39,10 @@ ProgressFigures ProgressGate::Take() {
     const uint64_t received = received_.load();
     const int64_t total = total_.load();
     taken_.received = std::max(taken_.received, received);
-    taken_.total = std::max({taken_.total, total, static_cast<int64_t>(taken_.received)});
+    // A total of 0 stands for a length the server never gave; it stays so, or a page would
+    // take the bytes so far for the whole file.
+    if (total > 0 || taken_.total > 0)
+        taken_.total = std::max({taken_.total, total, static_cast<int64_t>(taken_.received)});
     delivered_.store(taken_.received);
     return taken_;
 }

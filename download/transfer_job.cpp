@@ -249,6 +249,8 @@ struct TransferJob::State {
     bool ChaseHash();
     uint64_t Received() const;
     void OfferProgress();
+    // Tells the owner that a connection is being made again (WM_DL_RETRY, numbered).
+    void TellRetry();
     // Decides the outcome, once: false when the job was cancelled or let go first.
     bool PassPointOfNoReturn();
     // Ends with a failure: the temporary file goes first (unless kept for the page's retry),
@@ -432,8 +434,17 @@ int TransferJob::State::OnProgress(void* context, curl_off_t, curl_off_t downloa
         return 1; // ends the transfer with CURLE_ABORTED_BY_CALLBACK
     }
     // A redirect's or an error page's own length is no figure of the installer's.
-    if (!attempt.judgement || !self.total || *self.total == 0)
+    if (!attempt.judgement)
         return 0;
+    if (!self.total || *self.total == 0) {
+        // Without a length the page is still shown the bytes so far (with a total of 0).
+        try {
+            self.OfferProgress();
+        } catch (...) {
+            // A progress message that cannot be posted is only a figure the page misses.
+        }
+        return 0;
+    }
     // Once the length is known, the room for it is set aside: a full disk fails the download
     // at once instead of after gigabytes. A start-over cuts the file back and frees the room,
     // so it is set aside again then.
@@ -475,14 +486,25 @@ uint64_t TransferJob::State::Received() const {
 }
 
 void TransferJob::State::OfferProgress() {
-    if (!total || *total == 0)
+    const uint64_t received = Received();
+    // Without a length, a figure only says something once bytes of the installer came.
+    const int64_t length = total ? static_cast<int64_t>(*total) : 0;
+    if (length == 0 && received == 0)
         return;
-    const auto message = progress.Offer(Received(), static_cast<int64_t>(*total), Clock::now());
+    const auto message = progress.Offer(received, length, Clock::now());
     if (!message)
         return;
     const std::lock_guard lock(mutex);
     if (phase != Phase::Cancelled && !released)
         post(*message);
+}
+
+void TransferJob::State::TellRetry() {
+    const std::lock_guard lock(mutex);
+    if (phase == Phase::Cancelled || released)
+        return;
+    // Counted over the whole download, so that a page can tell one long outage from many.
+    post(HostMessage{WM_DL_RETRY, static_cast<uint64_t>(retriesUsed), 0});
 }
 
 bool TransferJob::State::Write(uint64_t offset, std::string_view bytes) {
@@ -744,6 +766,7 @@ std::optional<DownloadFailure> TransferJob::State::Retry(Piece& piece, Attempt& 
         if (!ChargeRetry())
             return giveUp("retry budget used up");
         LogEnd(attempt, result, "starts over at once, " + RetryCounts(failures));
+        TellRetry();
         if (!StartOver())
             return DownloadFailure::File;
         pieces.front()->failures = failures;
@@ -779,6 +802,7 @@ std::optional<DownloadFailure> TransferJob::State::Retry(Piece& piece, Attempt& 
                         : "retry in " + std::to_string(waitMs) + " ms, ") +
                RetryCounts(piece.failures));
     piece.attempt.reset();
+    TellRetry();
     // Without a validator a range could continue another version of the file; the file is
     // fetched again from its first byte instead.
     if (validator.empty() && piece.next > 0) {
@@ -1194,9 +1218,11 @@ void TransferJob::State::RunTransfer() {
     if (released)
         return;
     // The progress callback need not run after the last bytes, so the final figures are
-    // handed over here, ahead of the finished message.
-    if (total && *total > 0) {
-        if (auto message = progress.Final(Received(), static_cast<int64_t>(*total)))
+    // handed over here, ahead of the finished message (with a total of 0 without a length).
+    const uint64_t received = Received();
+    if (received > 0) {
+        const int64_t length = total ? static_cast<int64_t>(*total) : 0;
+        if (auto message = progress.Final(received, length))
             post(*message);
     }
     post(HostMessage{WM_DNLD_FINISHED, 0, 0});

@@ -37,9 +37,10 @@ namespace tarvik::download {
 // worker. The worker touches nothing of the owner's but `post`, which it calls under the job's
 // own lock and never after Cancel answered true or the job was destroyed, so `post` only has to
 // be safe from another thread: WM_DL_PROGRESS (at most one waiting at a time, at most one per
-// progress interval; only when the total is known), then WM_DNLD_FINISHED after the file is
-// complete and in place, or WM_DNLD_FAILED with a DownloadFailure in wParam after the temporary
-// file is gone (or kept, see TakePartial). `post` is destroyed on the owner's thread.
+// progress interval; with a total of 0 while the server gave no length), WM_DL_RETRY each time
+// the transfer connects again after losing its connection, then WM_DNLD_FINISHED after the file
+// is complete and in place, or WM_DNLD_FAILED with a DownloadFailure in wParam after the
+// temporary file is gone (or kept, see TakePartial). `post` is destroyed on the owner's thread.
 class TransferJob {
 public:
     using Post = std::function<void(const HostMessage&)>;
@@ -85,8 +86,9 @@ public:
     // is past the point of no return, and its finished or failed message is on its way.
     bool Cancel();
 
-    // For the WM_DL_PROGRESS handler: the latest figures, never lower than those taken before.
-    // Taking them allows the worker to post the next progress message.
+    // For the WM_DL_PROGRESS handler: the latest figures, never lower than those taken before;
+    // the total is 0 while no answer gave the file's length. Taking them allows the worker to
+    // post the next progress message.
     ProgressFigures TakeProgress();
 
     // After the failed message: the partly downloaded file, when the failure was a network one

@@ -104,8 +104,23 @@ TEXTS.en = {
   attempt: (n) => `Attempt ${n}`,
   elapsed: (duration) => `${duration} elapsed`,
   goesTo: (silent) => (silent ? 'to your Downloads folder' : 'to the place you chose'),
+  goesToFolder: (folder) => `to the folder “${folder}”`,
   finishedPlace: (silent) => `Saved ${silent ? 'in your Downloads folder' : 'in the place you chose'}. Install it now, or later from there.`,
+  finishedIn: (folder) => `Saved in the folder “${folder}”. Install it now, or later from there.`,
   place: (silent) => (silent ? 'your Downloads folder' : 'the place you chose'),
+  placeFolder: (folder) => `the folder “${folder}”`,
+  reconnecting: 'Reconnecting…',
+  announceReconnecting: 'The connection was lost. Reconnecting…',
+  bytesSoFar: (done) => `${done} so far`,
+  installStarting: 'Starting the installer…',
+  installStarted: 'The installer has started. Follow its steps to finish.',
+  installFailed: {
+    dismissed: 'The installer did not start: the request for administrator rights was dismissed.',
+    not_authorized: 'The installer did not start: administrator rights could not be given.',
+    not_executable: 'The installer cannot be run from where it was saved. Open its folder and start it yourself.',
+    no_file: 'The installer file is no longer there. Download it again.',
+    other: 'The installer could not be started. Open its folder and start it yourself.',
+  },
   retry: 'Try again',
   downloadAgain: 'Download again',
   cancel: 'Cancel',
@@ -180,8 +195,23 @@ TEXTS.zh = {
   attempt: (n) => `第 ${n} 次尝试`,
   elapsed: (duration) => `已用 ${duration}`,
   goesTo: (silent) => (silent ? '到“下载”文件夹' : '到您选择的位置'),
+  goesToFolder: (folder) => `到文件夹“${folder}”`,
   finishedPlace: (silent) => `已保存${silent ? '到“下载”文件夹' : '到您选择的位置'}。现在安装，或以后从那里安装。`,
+  finishedIn: (folder) => `已保存到文件夹“${folder}”。现在安装，或以后从那里安装。`,
   place: (silent) => (silent ? '“下载”文件夹' : '您选择的位置'),
+  placeFolder: (folder) => `文件夹“${folder}”`,
+  reconnecting: '正在重新连接…',
+  announceReconnecting: '连接已断开，正在重新连接…',
+  bytesSoFar: (done) => `已下载 ${done}`,
+  installStarting: '正在启动安装程序…',
+  installStarted: '安装程序已启动。请按照其步骤完成安装。',
+  installFailed: {
+    dismissed: '安装程序未启动：获取管理员权限的请求被取消。',
+    not_authorized: '安装程序未启动：无法获得管理员权限。',
+    not_executable: '安装程序无法在保存的位置运行。请打开其文件夹并手动启动。',
+    no_file: '安装程序文件已不存在。请重新下载。',
+    other: '无法启动安装程序。请打开其文件夹并手动启动。',
+  },
   retry: '重试',
   downloadAgain: '重新下载',
   cancel: '取消',
@@ -198,17 +228,117 @@ TEXTS.zh = {
   restore: '还原',
 };
 
-// Chinese for a user whose first language among English and Chinese is Chinese (any zh tag:
-// zh-CN, zh-TW, zh-Hans-SG); English otherwise, also for a language the page does not speak.
+TEXTS.de = {
+  static: {
+    minimise: 'Minimieren',
+    close: 'Schließen',
+    download: 'Herunterladen',
+    saveAs: 'Speichern unter…',
+    idleHintBefore: 'Speichert ',
+    idleHintAfter: ' in Ihrem Download-Ordner. Mit „Speichern unter…“ wählen Sie einen anderen Ort.',
+    progress: 'Fortschritt des Downloads',
+    complete: 'Download abgeschlossen',
+    showInFolder: 'Im Ordner zeigen',
+    install: 'Installieren',
+    retry: 'Erneut versuchen',
+    links: 'Links',
+    website: 'Website',
+    privacy: 'Datenschutz',
+    help: 'Hilfe',
+    confirmTitle: 'Das Installationsprogramm wird noch heruntergeladen',
+    confirmText: 'Wenn Sie das Fenster schließen, wird der Download beendet und die unvollständige Datei entfernt. Sie können den Download auch abbrechen und das Fenster offen lassen.',
+    keepDownloading: 'Weiter herunterladen',
+    cancelDownload: 'Download abbrechen',
+  },
+  tagline: 'Holen Sie sich das Installationsprogramm und richten Sie alles in einer Minute ein.',
+  time: { s: (n) => `${n} s`, min: (n) => `${n} min`, h: (n) => `${n} h` },
+  failure: {
+    network: {
+      title: (c) => ({ yes: 'Der Download wurde unterbrochen', no: 'Der Download konnte nicht beginnen' })[c.reached]
+        ?? 'Die Verbindung wurde getrennt',
+      text: (c) => (c.reached === 'no'
+        ? 'Der Download-Server war nicht erreichbar. Prüfen Sie, ob dieser Computer online ist, und versuchen Sie es erneut: Der Server kann auch kurz ausgelastet sein.'
+        : `Die Verbindung zum Download-Server wurde${c.progress ? ` nach ${c.progress}` : ''} getrennt. Das kann am Server oder irgendwo auf dem Weg liegen, nicht nur an Ihrer Verbindung. Versuchen Sie es erneut.`),
+    },
+    http: {
+      title: (c) => (c.reached === 'yes' ? 'Der Download wurde nicht abgeschlossen' : 'Der Download konnte nicht beginnen'),
+      text: () => 'Der Download-Server hat das Installationsprogramm nicht ausgeliefert. Das ist ein Problem des Servers, nicht Ihres: Versuchen Sie es in einigen Minuten erneut.',
+    },
+    file: {
+      title: () => 'Das Installationsprogramm konnte nicht gespeichert werden',
+      text: (c) => `Das Schreiben in ${c.place} ist fehlgeschlagen. Stellen Sie sicher, dass auf dem Datenträger Platz ist und der Ordner beschreibbar ist, und versuchen Sie es erneut.`,
+    },
+    verify: {
+      title: () => 'Der Download war beschädigt',
+      text: () => 'Die empfangene Datei ist nicht das Installationsprogramm, das der Hersteller veröffentlicht hat, und wurde daher nicht behalten. Sie wurde vielleicht unterwegs beschädigt: Versuchen Sie es erneut.',
+    },
+    cancelled: {
+      title: () => 'Download abgebrochen',
+      text: () => 'Der Download wurde beendet und die unvollständige Datei entfernt. Laden Sie erneut herunter, wann immer Sie bereit sind.',
+    },
+    other: {
+      title: (c) => ({ yes: 'Der Download wurde nicht abgeschlossen', no: 'Der Download konnte nicht beginnen' })[c.reached]
+        ?? 'Der Download ist fehlgeschlagen',
+      text: () => 'Beim Herunterladen ist etwas schiefgegangen. Bitte versuchen Sie es erneut.',
+    },
+  },
+  noInstaller: 'Für diese Seite ist keine Adresse des Installationsprogramms festgelegt.',
+  badChecksum: 'Die SHA-256-Einstellung des Installationsprogramms hat nicht 64 Hexadezimalziffern, daher ist der Download abgeschaltet.',
+  downloading: 'Wird heruntergeladen…',
+  downloadingSizeUnknown: 'Wird heruntergeladen… (Größe unbekannt)',
+  attempt: (n) => `Versuch ${n}`,
+  elapsed: (duration) => `seit ${duration}`,
+  goesTo: (silent) => (silent ? 'in Ihren Download-Ordner' : 'an den gewählten Ort'),
+  goesToFolder: (folder) => `in den Ordner „${folder}“`,
+  finishedPlace: (silent) => `Gespeichert ${silent ? 'in Ihrem Download-Ordner' : 'am gewählten Ort'}. Installieren Sie es jetzt oder später von dort.`,
+  finishedIn: (folder) => `Gespeichert im Ordner „${folder}“. Installieren Sie es jetzt oder später von dort.`,
+  place: (silent) => (silent ? 'Ihren Download-Ordner' : 'den gewählten Ort'),
+  placeFolder: (folder) => `den Ordner „${folder}“`,
+  reconnecting: 'Verbindung wird wiederhergestellt…',
+  announceReconnecting: 'Die Verbindung wurde getrennt. Sie wird wiederhergestellt…',
+  bytesSoFar: (done) => `${done} bisher`,
+  installStarting: 'Das Installationsprogramm wird gestartet…',
+  installStarted: 'Das Installationsprogramm wurde gestartet. Folgen Sie seinen Schritten.',
+  installFailed: {
+    dismissed: 'Das Installationsprogramm wurde nicht gestartet: Die Anfrage nach Administratorrechten wurde abgebrochen.',
+    not_authorized: 'Das Installationsprogramm wurde nicht gestartet: Administratorrechte konnten nicht erteilt werden.',
+    not_executable: 'Das Installationsprogramm kann an seinem Speicherort nicht ausgeführt werden. Öffnen Sie seinen Ordner und starten Sie es selbst.',
+    no_file: 'Die Datei des Installationsprogramms ist nicht mehr da. Laden Sie sie erneut herunter.',
+    other: 'Das Installationsprogramm konnte nicht gestartet werden. Öffnen Sie seinen Ordner und starten Sie es selbst.',
+  },
+  retry: 'Erneut versuchen',
+  downloadAgain: 'Erneut herunterladen',
+  cancel: 'Abbrechen',
+  cancelling: 'Wird abgebrochen…',
+  announceStart: 'Der Download hat begonnen.',
+  announceAttempt: (n) => `Der Download hat erneut begonnen, Versuch ${n}.`,
+  announceSizeUnknown: 'Der Server hat die Größe des Installationsprogramms nicht genannt.',
+  announceProgress: (percent) => `${percent} Prozent heruntergeladen.`,
+  announceFinished: 'Download abgeschlossen. Das Installationsprogramm ist bereit.',
+  bytesOf: (done, total) => `${done} von ${total}`,
+  speed: (perSecond) => `${perSecond}/s`,
+  timeLeft: (duration) => `noch ${duration}`,
+  maximise: 'Maximieren',
+  restore: 'Wiederherstellen',
+};
+
+// The user's first language among those the page speaks (any zh tag: zh-CN, zh-TW,
+// zh-Hans-SG; any de tag: de-DE, de-AT, de-CH); English otherwise.
 export function pickLanguage(languages) {
   for (const tag of languages) {
     const primary = String(tag).toLowerCase().split('-')[0];
-    if (primary === 'zh' || primary === 'en') return primary;
+    if (Object.hasOwn(TEXTS, primary)) return primary;
   }
   return 'en';
 }
-const LANGUAGE = pickLanguage(navigator.languages?.length ? navigator.languages : [navigator.language ?? '']);
+const USER_LANGUAGES = navigator.languages?.length ? navigator.languages : [navigator.language ?? ''];
+const LANGUAGE = pickLanguage(USER_LANGUAGES);
 const TEXT = TEXTS[LANGUAGE];
+// Numbers as the user writes them ("1,2 MB/s" in German), with no grouping (a size has at most
+// four digits before its unit), in the user's own locale when it is one of the page's language.
+const NUMBER_LOCALE = USER_LANGUAGES.find((tag) => String(tag).toLowerCase().split('-')[0] === LANGUAGE) ?? LANGUAGE;
+const NUMBERS = [0, 1].map((digits) => new Intl.NumberFormat(NUMBER_LOCALE,
+  { minimumFractionDigits: digits, maximumFractionDigits: digits, useGrouping: false }));
 // How long the page waits for its JSON settings before it shows itself with what it has.
 const CONFIG_TIMEOUT_MS = 2000;
 // The host sends figures only when the server gave a length. With none this long after the
@@ -219,6 +349,10 @@ const SIZE_UNKNOWN_AFTER_MS = 1500;
 const MIN_ATTEMPT_MS = 600;
 // A host that does not know "dnld_cancel" ignores it; after this long Cancel is offered again.
 const CANCEL_WAIT_MS = 3000;
+// With no new bytes for this long, speed and time left are no longer true, and are dropped.
+const STALL_MS = 2000;
+// A host that does not tell how an install start ended: Install is offered again after this long.
+const INSTALL_WAIT_MS = 5000;
 // Names longer than these are set smaller, so more of them fits in the heading's two lines.
 const LONG_NAME_CHARS = [30, 50];
 // -------------------------------------------------------------------------------------------
@@ -302,7 +436,8 @@ function formatBytes(bytes) {
     unit += 1;
   }
   if (unit === 0) return `${Math.round(value)} B`;
-  return `${value < 100 ? value.toFixed(1) : Math.round(value)} ${units[unit]}`;
+  const digits = value < 100 ? 1 : 0;
+  return `${NUMBERS[digits].format(value)} ${units[unit]}`;
 }
 
 function formatDuration(seconds) {
@@ -349,6 +484,21 @@ function installerFileName(url) {
   return name === '' || name === '.' || name === '..' ? 'setup' : name;
 }
 
+// A long file name cut in the middle, so that its version and extension at the end stay
+// visible; the whole name goes into the element's title.
+const FILE_NAME_CHARS = 44;
+export function middleCut(name, limit = FILE_NAME_CHARS) {
+  const chars = Array.from(name);
+  if (chars.length <= limit) return name;
+  const tail = Math.ceil((limit - 1) / 2);
+  return `${chars.slice(0, limit - 1 - tail).join('')}…${chars.slice(chars.length - tail).join('')}`;
+}
+
+function showFileName(element, name) {
+  element.textContent = middleCut(name);
+  element.title = name;
+}
+
 // ---- Download speed ----
 
 // Speed over the last few seconds, so a short stall or burst does not swing the time left.
@@ -391,6 +541,7 @@ const ui = {
   },
   announcer: $('announcer'),
   downloadTitle: $('download-title'),
+  downloadHeading: $('download-heading'),
   downloadAttempt: $('download-attempt'),
   bar: $('progress-bar'),
   fill: $('progress-fill'),
@@ -404,14 +555,20 @@ const ui = {
   failureTitle: $('failure-title'),
   failureAttempt: $('failure-attempt'),
   failureMessage: $('failure-message'),
+  failureOutcome: $('failure-outcome'),
   retry: $('retry-button'),
+  retrySaveAs: $('retry-save-as-button'),
+  install: $('install-button'),
+  installStatus: $('install-status'),
   confirm: $('confirm-close'),
 };
 
-// The control each state hands the keyboard focus to when it appears.
+// The control each state hands the keyboard focus to when it appears. Never a destructive one:
+// while downloading, the heading takes it, so that an Enter pressed twice on Download cannot
+// cancel the download it has just started.
 const PRIMARY_CONTROL = {
   idle: 'download-button',
-  downloading: 'cancel-button',
+  downloading: 'download-heading',
   finished: 'install-button',
   failed: 'retry-button',
 };
@@ -428,7 +585,10 @@ const page = {
   attemptShownAt: 0,
   figures: null, // { done, total } of the current download, once the host sends any
   sizeUnknown: false,
-  timers: { sizeUnknown: 0, elapsed: 0, failure: 0, cancel: 0 },
+  savedName: null, // the file's name and folder name as the host tells them (dl_file)
+  savedFolder: null,
+  reconnecting: false, // the host said it connects again, and no new bytes came since
+  timers: { sizeUnknown: 0, elapsed: 0, failure: 0, cancel: 0, stall: 0, install: 0 },
 };
 
 function announce(text) {
@@ -454,6 +614,7 @@ function stopDownloadClocks() {
   clearTimeout(page.timers.sizeUnknown);
   clearInterval(page.timers.elapsed);
   clearTimeout(page.timers.cancel);
+  clearTimeout(page.timers.stall);
 }
 
 function startDownload(silent) {
@@ -480,14 +641,23 @@ function sizeText() {
   return page.figures ? formatBytes(Math.max(page.figures.total, page.figures.done)) : '';
 }
 
+// The name the file is saved under: the host's word once it came, else the address's.
+function savedName() {
+  return page.savedName ?? page.fileName;
+}
+
 function describeDownload() {
-  $('download-file-name').textContent = page.fileName;
-  $('download-place').textContent = `· ${TEXT.goesTo(page.silent)}`;
-  $('download-file').title = `${page.fileName} ${TEXT.goesTo(page.silent)}`;
+  const place = page.savedFolder ? TEXT.goesToFolder(page.savedFolder) : TEXT.goesTo(page.silent);
+  showFileName($('download-file-name'), savedName());
+  $('download-place').textContent = `· ${place}`;
+  $('download-file').title = `${savedName()} ${place}`;
 }
 
 function renderDownloadHeading() {
-  ui.downloadTitle.textContent = page.sizeUnknown && !page.figures ? TEXT.downloadingSizeUnknown : TEXT.downloading;
+  let title = TEXT.downloading;
+  if (page.reconnecting) title = TEXT.reconnecting;
+  else if (page.sizeUnknown && !page.figures) title = TEXT.downloadingSizeUnknown;
+  ui.downloadTitle.textContent = title;
   ui.downloadAttempt.hidden = page.attempts < 2;
   ui.downloadAttempt.textContent = TEXT.attempt(page.attempts);
 }
@@ -506,13 +676,18 @@ function onDownloadStarted() {
   page.attemptShownAt = performance.now();
   page.figures = null;
   page.sizeUnknown = false;
+  page.savedName = null;
+  page.savedFolder = null;
+  page.reconnecting = false;
   page.speed.reset();
   page.announcedTenth = -1;
 
   // Until figures arrive, the time since the start is all there is to show; without a length
   // the host never sends any.
   ui.bar.hidden = true;
+  ui.bar.classList.remove('unknown');
   ui.bar.removeAttribute('aria-valuenow');
+  ui.bar.removeAttribute('aria-valuetext');
   ui.fill.style.width = '0%';
   for (const element of [ui.percent, ui.bytes, ui.speed, ui.eta]) element.textContent = '';
   ui.separator.hidden = true;
@@ -533,53 +708,103 @@ function onDownloadStarted() {
   announce(page.attempts > 1 ? TEXT.announceAttempt(page.attempts) : TEXT.announceStart);
 }
 
-function onProgress(notice) {
+// Speed and time left hold only while bytes come: after STALL_MS without any they are dropped.
+function watchForStall() {
+  clearTimeout(page.timers.stall);
+  page.timers.stall = setTimeout(() => {
+    page.speed.reset();
+    ui.speed.textContent = '';
+    ui.eta.textContent = '';
+    ui.separator.hidden = true;
+  }, STALL_MS);
+}
+
+// Figures of either kind: `total` is null when the server gave no length.
+function showFigures(done, total, percent) {
   if (page.timers.failure || page.state === 'finished') return; // late figures change nothing
   if (page.state !== 'downloading') onDownloadStarted();
-  const done = Number(notice.dl_now) || 0;
-  const total = Number(notice.dl_total) || 0;
-  // The host's percentage may pass 100 when the server's length was wrong.
-  const percent = Math.min(100, Math.max(0, Number(notice.dl_progress) || 0));
-  const shown = Math.floor(percent);
-
+  const grew = !page.figures || done > page.figures.done;
   if (!page.figures) {
     clearTimeout(page.timers.sizeUnknown);
     clearInterval(page.timers.elapsed);
     ui.elapsed.textContent = '';
     ui.bar.hidden = false;
   }
-  page.figures = { done, total };
+  page.figures = { done, total: total ?? 0 };
+  if (grew) {
+    page.reconnecting = false;
+    watchForStall();
+  }
   renderDownloadHeading();
-  ui.bar.setAttribute('aria-valuenow', String(shown));
-  ui.fill.style.width = `${percent}%`;
-  ui.percent.textContent = `${shown}%`;
-  ui.bytes.textContent = TEXT.bytesOf(formatBytes(done), formatBytes(Math.max(total, done)));
-
-  page.speed.add(done);
-  const perSecond = page.speed.bytesPerSecond();
-  if (perSecond === null) {
-    ui.speed.textContent = '';
-    ui.eta.textContent = '';
+  ui.bar.classList.toggle('unknown', total === null);
+  if (total === null) {
+    ui.bar.removeAttribute('aria-valuenow');
+    ui.fill.style.width = '';
+    ui.percent.textContent = '';
+    ui.bytes.textContent = TEXT.bytesSoFar(formatBytes(done));
   } else {
-    ui.speed.textContent = TEXT.speed(formatBytes(perSecond));
-    ui.eta.textContent = perSecond > 0 && total > done ? TEXT.timeLeft(formatDuration((total - done) / perSecond)) : '';
+    const shown = Math.floor(percent);
+    ui.bar.setAttribute('aria-valuenow', String(shown));
+    ui.fill.style.width = `${percent}%`;
+    ui.percent.textContent = `${shown}%`;
+    ui.bytes.textContent = TEXT.bytesOf(formatBytes(done), formatBytes(Math.max(total, done)));
+  }
+
+  if (grew) page.speed.add(done);
+  const perSecond = grew ? page.speed.bytesPerSecond() : null;
+  if (grew) {
+    ui.speed.textContent = perSecond === null ? '' : TEXT.speed(formatBytes(perSecond));
+    ui.eta.textContent = perSecond > 0 && total !== null && total > done
+      ? TEXT.timeLeft(formatDuration((total - done) / perSecond)) : '';
   }
   ui.separator.hidden = !(ui.speed.textContent && ui.eta.textContent);
+  // What a screen reader says for the bar: the same words the page shows.
+  ui.bar.setAttribute('aria-valuetext',
+    [ui.percent.textContent, ui.bytes.textContent, ui.speed.textContent, ui.eta.textContent].filter(Boolean).join(', '));
 
   // Screen readers hear every tenth, not every notice.
-  const tenth = Math.floor(shown / 10);
+  if (total === null) return;
+  const tenth = Math.floor(Math.floor(percent) / 10);
   if (tenth !== page.announcedTenth && tenth > 0 && tenth < 10) {
     page.announcedTenth = tenth;
     announce(TEXT.announceProgress(tenth * 10));
   }
 }
 
+function onProgress(notice) {
+  const done = Number(notice.dl_now) || 0;
+  const total = Number(notice.dl_total) || 0;
+  // The host's percentage may pass 100 when the server's length was wrong.
+  const percent = Math.min(100, Math.max(0, Number(notice.dl_progress) || 0));
+  showFigures(done, total > 0 ? total : null, percent);
+}
+
+function onReceived(notice) {
+  showFigures(Math.max(0, Number(notice.dl_now) || 0), null, 0);
+}
+
+function onReconnecting() {
+  if (page.state !== 'downloading' || page.timers.failure) return;
+  page.reconnecting = true;
+  renderDownloadHeading();
+  announce(TEXT.announceReconnecting);
+}
+
+function onSavedAs(notice) {
+  if (typeof notice.file_name !== 'string' || typeof notice.folder_name !== 'string') return;
+  page.savedName = notice.file_name;
+  page.savedFolder = notice.folder_name;
+  if (page.state === 'downloading') describeDownload();
+}
+
 function onFinished() {
   clearTimeout(page.timers.failure);
   page.timers.failure = 0;
-  $('finished-file-name').textContent = page.fileName;
+  showFileName($('finished-file-name'), savedName());
   $('finished-size').textContent = sizeText();
-  $('finished-place').textContent = TEXT.finishedPlace(page.silent);
+  $('finished-place').textContent = page.savedFolder ? TEXT.finishedIn(page.savedFolder) : TEXT.finishedPlace(page.silent);
+  ui.installStatus.hidden = true;
+  ui.install.disabled = false;
   showState('finished');
   announce(TEXT.announceFinished);
 }
@@ -594,7 +819,7 @@ function onFailed(reason) {
   else if (wasDownloading && !figures && page.sizeUnknown) reached = 'unknown';
   const context = {
     reached,
-    place: TEXT.place(page.silent),
+    place: page.savedFolder ? TEXT.placeFolder(page.savedFolder) : TEXT.place(page.silent),
     // A size stays on one line with its unit inside a sentence.
     progress: reached === 'yes' && figures.total > 0
       ? TEXT.bytesOf(formatBytes(figures.done), formatBytes(Math.max(figures.total, figures.done)))
@@ -609,12 +834,47 @@ function onFailed(reason) {
     ui.failureAttempt.hidden = page.attempts < 2;
     ui.failureAttempt.textContent = TEXT.attempt(page.attempts);
     ui.retry.textContent = reason === 'cancelled' ? TEXT.downloadAgain : TEXT.retry;
+    // A cancel the user chose is no fault.
+    ui.failureOutcome.classList.toggle('stopped', reason === 'cancelled');
     showState('failed');
     announce(`${ui.failureTitle.textContent}. ${ui.failureMessage.textContent}`);
   };
   const wait = wasDownloading ? page.attemptShownAt + MIN_ATTEMPT_MS - performance.now() : 0;
   if (wait > 0) page.timers.failure = setTimeout(show, wait);
   else show();
+}
+
+// ---- Installing ----
+
+// Install waits for the host's word on how the start ended, so that a second Enter does not ask
+// for a second start; a host that never says lets it be pressed again after a while.
+function startInstaller() {
+  if (ui.install.disabled) return;
+  reportEvent(EVENTS.installClicked);
+  ui.install.disabled = true;
+  ui.installStatus.textContent = TEXT.installStarting;
+  ui.installStatus.hidden = false;
+  clearTimeout(page.timers.install);
+  page.timers.install = setTimeout(() => {
+    ui.install.disabled = false;
+    ui.installStatus.hidden = true;
+  }, INSTALL_WAIT_MS);
+  tarvik.install();
+}
+
+function onInstallOutcome(notice) {
+  clearTimeout(page.timers.install);
+  ui.install.disabled = false;
+  if (notice.status_text === 'install_started') {
+    ui.installStatus.textContent = TEXT.installStarted;
+  } else if (notice.status_text === 'install_failed') {
+    ui.installStatus.textContent = TEXT.installFailed[notice.reason] ?? TEXT.installFailed.other;
+  } else {
+    return;
+  }
+  ui.installStatus.hidden = false;
+  // The button was disabled under the focus; it goes back to it.
+  if (page.state === 'finished' && (document.activeElement === document.body || !document.activeElement)) ui.install.focus();
 }
 
 // ---- Closing during a download ----
@@ -681,6 +941,9 @@ function watchDownload(download) {
   watched.add(download);
   download.addEventListener('start', () => onDownloadStarted());
   download.addEventListener('progress', (event) => onProgress(event.detail));
+  download.addEventListener('received', (event) => onReceived(event.detail));
+  download.addEventListener('retry', () => onReconnecting());
+  download.addEventListener('file', (event) => onSavedAs(event.detail));
   download.addEventListener('finished', () => onFinished());
   download.addEventListener('failed', (event) => onFailed(event.detail.reason));
 }
@@ -692,6 +955,7 @@ function listenToHost() {
     if (event.detail.status_text === 'dnld_running') openConfirm();
   });
   tarvik.addEventListener('window', (event) => onWindowState(event.detail.state));
+  tarvik.addEventListener('install', (event) => onInstallOutcome(event.detail));
 }
 
 // ---- Window dragging and size ----
@@ -767,11 +1031,14 @@ function applySettings(settings) {
     link.hidden = !isOpenableLink(settings[key]);
     if (!link.hidden) link.href = settings[key];
   }
+  // A landmark with nothing in it is still announced; the footer keeps its room in the layout.
+  const noLinks = ['homepage-link', 'privacy-link', 'help-link'].every((id) => $(id).hidden);
+  if (noLinks) $('footer').setAttribute('aria-hidden', 'true');
+  else $('footer').removeAttribute('aria-hidden');
   updateNameTooltips();
 
   page.fileName = installerFileName(settings.installer);
-  $('idle-file-name').textContent = page.fileName;
-  $('idle-file-name').title = page.fileName;
+  showFileName($('idle-file-name'), page.fileName);
   let problem = '';
   if (!isWebLink(settings.installer)) problem = TEXT.noInstaller;
   else if (settings.sha256 && !/^[0-9a-fA-F]{64}$/.test(settings.sha256)) problem = TEXT.badChecksum;
@@ -783,7 +1050,22 @@ function applySettings(settings) {
   }
 }
 
+// Tab from the last control goes round to the first, and Shift+Tab the other way: leaving the
+// page would put the focus on the window around the web view, where nothing shows it.
+function keepTabInPage(event) {
+  if (event.key !== 'Tab' || event.defaultPrevented || !ui.confirm.hidden) return;
+  const controls = [...document.querySelectorAll('button, a[href]')]
+    .filter((control) => !control.disabled && !control.closest('[hidden], [inert]') && control.getClientRects().length);
+  if (!controls.length) return;
+  const index = controls.indexOf(document.activeElement);
+  if (event.shiftKey ? index <= 0 : index === controls.length - 1) {
+    event.preventDefault();
+    (event.shiftKey ? controls.at(-1) : controls[0]).focus();
+  }
+}
+
 function wireControls() {
+  document.addEventListener('keydown', keepTabInPage);
   $('minimize-button').addEventListener('click', () => tarvik.window.minimize());
   $('maximize-button').addEventListener('click', toggleMaximized);
   // When nothing is downloading the host simply closes; otherwise it answers with the close
@@ -802,11 +1084,12 @@ function wireControls() {
     reportEvent(EVENTS.retryClicked);
     startDownload(page.silent);
   });
-  ui.cancel.addEventListener('click', cancelDownload);
-  $('install-button').addEventListener('click', () => {
-    reportEvent(EVENTS.installClicked);
-    tarvik.install();
+  ui.retrySaveAs.addEventListener('click', () => {
+    reportEvent(EVENTS.saveAsClicked);
+    startDownload(false);
   });
+  ui.cancel.addEventListener('click', cancelDownload);
+  ui.install.addEventListener('click', startInstaller);
   $('show-folder-button').addEventListener('click', () => tarvik.reveal());
 
   $('confirm-keep').addEventListener('click', () => closeConfirm());
@@ -835,7 +1118,7 @@ function wireControls() {
 
 // The wording of index.html in the page's language.
 function applyLanguage() {
-  document.documentElement.lang = LANGUAGE === 'zh' ? 'zh-CN' : 'en';
+  document.documentElement.lang = { zh: 'zh-CN', de: 'de' }[LANGUAGE] ?? 'en';
   for (const element of document.querySelectorAll('[data-text]')) {
     element.textContent = TEXT.static[element.dataset.text];
   }

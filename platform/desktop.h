@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/installer_start.h"
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,6 +19,7 @@ struct SaveDialogRequest {
     std::string proposedName;     // file name offered in the name field
     std::string defaultExtension; // appended when the user types a name without one
     std::vector<FileFilter> filters;
+    std::string title; // what the dialog saves, in the user's language; empty: the toolkit's own
 };
 
 // The desktop around the window: default handlers, the Downloads folder, modal dialogs, the file
@@ -40,11 +43,12 @@ public:
     virtual std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) = 0;
     // Starts the downloaded installer the way the desktop installs its kind of file: a program
     // with administrator rights, a package through the desktop's package installer, and so on.
-    // Does not wait for it. `onFailure` is called at most once when the installer could not be
-    // started: no way to elevate, the authorisation was refused or failed, nothing on the desktop
-    // takes the file, or the start failed. That may be known at once (then it is called before
-    // this returns) or only once the user has answered the authorisation prompt.
-    virtual void StartInstaller(const std::string& path, std::function<void()> onFailure) = 0;
+    // Does not wait for it. `onOutcome` is called once: Started when the installer runs (for an
+    // elevated one, once the authorisation was given), or why it could not be started (see
+    // InstallerStart). That may be known at once (then it is called before this returns) or only
+    // once the user has answered the authorisation prompt; never after the window is destroyed.
+    virtual void StartInstaller(const std::string& path,
+                                std::function<void(InstallerStart)> onOutcome) = 0;
     // A modal message box with one OK button.
     virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
     // A desktop notification with `title` and `body`; activating it raises the window. Nothing

@@ -144,11 +144,35 @@ function isMailLink(rest) {
   });
 }
 
+// The name the host saves a download under: the last segment of the address's path, decoded,
+// "setup" when nothing is left (as the reference page works it out).
+function fileNameOf(url) {
+  let path = '';
+  try {
+    path = new URL(url).pathname;
+  } catch {
+    return 'setup';
+  }
+  let name = path.slice(path.lastIndexOf('/') + 1);
+  try {
+    name = decodeURIComponent(name);
+  } catch {
+    // kept as written
+  }
+  name = name.replace(/[/\\]/g, '_');
+  return name === '' || name === '.' || name === '..' ? 'setup' : name;
+}
+
 // ---- Notices, in the host's member order ----
 
 const notices = {
   start: () => ({ msg_type: 'dnld', status: 1, status_text: 'dnld_start' }),
+  file: (name, folder) => ({ file_name: name, folder_name: folder, msg_type: 'dl_file' }),
   progress: (now, total) => ({ dl_now: now, dl_progress: (now / total) * 100, dl_total: total, msg_type: 'dl_progress', status: true }),
+  received: (now) => ({ dl_now: now, msg_type: 'dl_received' }),
+  retry: (attempt) => ({ attempt, msg_type: 'dl_retry' }),
+  installStarted: () => ({ msg_type: 'install', status_text: 'install_started' }),
+  installFailed: (reason) => ({ msg_type: 'install', reason, status_text: 'install_failed' }),
   finished: () => ({ msg_type: 'dnld', status: 2, status_text: 'dnld_finished' }),
   failed: (reason) => ({ msg_type: 'dnld', reason, status: 0, status_text: 'dnld_failed' }),
   closeQuestion: () => ({ msg_type: 'close', status: 1, status_text: 'dnld_running' }),
@@ -258,9 +282,13 @@ export class HostSimulator {
       return;
     }
     case 'install':
-      this.#note(this.download === 'finished'
-        ? 'the installer starts (elevated)'
-        : 'a message box says the installer could not be run; the file manager shows the Downloads folder');
+      if (this.download === 'finished') {
+        this.#note('the installer starts (elevated)');
+        this.#send(notices.installStarted());
+      } else {
+        this.#send(notices.installFailed('no_file'));
+        this.#note('a message box says the installer could not be run; the file manager shows the Downloads folder');
+      }
       return;
     case 'open_dnld_dir':
       this.#note(this.download === 'finished' ? 'the file manager shows the installer' : 'the file manager shows the Downloads folder');
@@ -350,6 +378,8 @@ export class HostSimulator {
       this.starting = false;
       this.download = 'running';
     });
+    // Where the file goes, by name and folder name: the host never tells the page a whole path.
+    this.#send(notices.file(fileNameOf(url), silent ? 'Downloads' : 'Chosen folder'));
     this.#startTransfer({ url, sha256 });
   }
 
@@ -368,6 +398,7 @@ export class HostSimulator {
       dropped: false,
       gone: false, // the server went away (fail:network after bytes)
       fruitless: 0, // attempts in a row that brought no new bytes
+      reconnections: 0, // told to the page, numbered over the download
       timer: 0,
       failAt: settings.fail && settings.fail !== 'verify' ? settings.failAfter ?? 0 : null,
     };
@@ -412,6 +443,7 @@ export class HostSimulator {
     transfer.received = next;
     transfer.anyBytes ||= next > 0;
     if (settings.length) this.#send(notices.progress(next, settings.size));
+    else if (next > 0) this.#send(notices.received(next));
     if (drops && next === dropAt) {
       transfer.dropped = true;
       this.#attemptBroke(transfer);
@@ -421,7 +453,7 @@ export class HostSimulator {
   }
 
   // A connection broke: after bytes have arrived the host tries again by itself, telling the
-  // page nothing, until three attempts in a row have brought nothing new.
+  // page each time it connects again, until three attempts in a row have brought nothing new.
   #attemptBroke(transfer) {
     if (transfer.received > transfer.furthest) {
       transfer.furthest = transfer.received;
@@ -435,6 +467,8 @@ export class HostSimulator {
     }
     const wait = RETRY_WAIT_MS * 2 ** transfer.fruitless;
     this.#note(`the connection broke at ${transfer.received} bytes; trying again in ${wait / 1000} s`);
+    transfer.reconnections += 1;
+    this.#send(notices.retry(transfer.reconnections));
     transfer.timer = setTimeout(() => {
       if (this.transfer !== transfer) return;
       // Without a length there is no validator, and so no resuming: the file starts over.

@@ -30,12 +30,18 @@ export class Download extends EventTarget {
   /** "requested" until the host's start notice (a cancelled save dialog leaves it there). */
   readonly state: DownloadState;
   readonly ended: boolean;
-  /** Bytes received, from the last progress notice. */
+  /** Bytes received, from the last progress or received notice. */
   readonly received: number;
-  /** The length the server gave; null while unknown (without one the host sends no figures). */
+  /** The length the server gave; null while unknown (then only received notices come). */
   readonly total: number | null;
   /** received ÷ total × 100, as the host computed it (above 100 when the length was wrong). */
   readonly percent: number | null;
+  /** The name the file is saved under, from the host's file notice; null until told. */
+  readonly fileName: string | null;
+  /** The name of the folder it is saved in (never a whole path); null until told. */
+  readonly folderName: string | null;
+  /** How often the host has connected again during this download. */
+  readonly reconnections: number;
   readonly reason: FailureReason | null;
   /** Resolves when the download has finished or failed; never rejects. */
   readonly done: Promise<DownloadOutcome>;
@@ -185,7 +191,7 @@ export interface CancelDownloadCommand {
   msg_data?: unknown;
 }
 
-/** starts the installer this run downloaded, once its download has finished (see the launch table below); otherwise, or on failure, a message box, then the file manager shows the file (or, with no finished download, the folder it goes to or the Downloads folder) */
+/** starts the installer this run downloaded, once its download has finished (see the launch table below), and answers with the install notice, started or failed and why; on failure, a message box with the cause and the file's place, then the file manager shows the file (or, with no finished download, the folder it goes to or the Downloads folder); a second `install` while the first waits for the user's authorisation is ignored */
 export interface InstallCommand {
   msg_type: "install";
   /** not read */
@@ -236,6 +242,29 @@ export interface ProgressNotice {
   status: true;
 }
 
+/** where the download is saved, right after the start notice and again before the end when the name changed (a silent download numbered past a file that appeared meanwhile): the file's name and its folder's name, never the whole path */
+export interface DownloadFileNotice {
+  /** the file's name, e.g. Setup (1).exe */
+  file_name: string;
+  /** the folder's own name, e.g. Downloads */
+  folder_name: string;
+  msg_type: "dl_file";
+}
+
+/** progress while the server gave no length (at most about 20 a second): only the bytes so far */
+export interface ReceivedNotice {
+  /** bytes received */
+  dl_now: number;
+  msg_type: "dl_received";
+}
+
+/** the connection was lost and the host is connecting again by itself (`attempt`: 1 for the first time in this download); progress or the end follows */
+export interface RetryNotice {
+  /** the reconnection's number in this download */
+  attempt: number;
+  msg_type: "dl_retry";
+}
+
 /** download finished */
 export interface DownloadFinishedNotice {
   msg_type: "dnld";
@@ -249,6 +278,19 @@ export interface DownloadFailedNotice {
   reason: "network" | "http" | "file" | "verify" | "cancelled";
   status: 0;
   status_text: "dnld_failed";
+}
+
+/** the installer was started after `install` (for one that needs administrator rights: once they were given) */
+export interface InstallStartedNotice {
+  msg_type: "install";
+  status_text: "install_started";
+}
+
+/** the installer could not be started (`reason`: `dismissed` the request for administrator rights, `not_authorized` when no authentication agent could ask or the password was refused, `not_executable`, `no_file` when no download of this run has finished, `failed` otherwise); the host's message box and the file's folder follow */
+export interface InstallFailedNotice {
+  msg_type: "install";
+  reason: "dismissed" | "not_authorized" | "not_executable" | "no_file" | "failed";
+  status_text: "install_failed";
 }
 
 /** close asked while downloading */
@@ -281,8 +323,13 @@ export type Command =
 export type Notice =
   | DownloadStartNotice
   | ProgressNotice
+  | DownloadFileNotice
+  | ReceivedNotice
+  | RetryNotice
   | DownloadFinishedNotice
   | DownloadFailedNotice
+  | InstallStartedNotice
+  | InstallFailedNotice
   | CloseQuestionNotice
   | WindowNotice;
 
@@ -290,12 +337,16 @@ export type Notice =
 export interface DownloadNoticeEventMap {
   start: CustomEvent<DownloadStartNotice>;
   progress: CustomEvent<ProgressNotice>;
+  file: CustomEvent<DownloadFileNotice>;
+  received: CustomEvent<ReceivedNotice>;
+  retry: CustomEvent<RetryNotice>;
   finished: CustomEvent<DownloadFinishedNotice>;
   failed: CustomEvent<DownloadFailedNotice>;
 }
 
 /** The events the kit itself gets from the notices that are not about the download. */
 export interface KitNoticeEventMap {
+  install: CustomEvent<InstallStartedNotice | InstallFailedNotice>;
   close: CustomEvent<CloseQuestionNotice>;
   window: CustomEvent<WindowNotice>;
 }

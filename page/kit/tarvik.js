@@ -19,8 +19,8 @@
 // How notices become events, so that a new notice needs no change here: a notice whose
 // msg_type is "dnld" goes to the download as an event named after its status_text without the
 // "dnld_" ("dnld_start" → "start"), one whose msg_type starts with "dl_" likewise
-// ("dl_progress" → "progress"); any other notice goes to the kit itself as an event named after
-// its msg_type ("window", "close"). Each event's `detail` is the notice as the host sent it, and
+// ("dl_progress" → "progress", "dl_file" → "file"); any other notice goes to the kit itself as
+// an event named after its msg_type ("window", "close", "install"). Each event's `detail` is the notice as the host sent it, and
 // every notice is also dispatched to the kit as a "notice" event.
 
 const SIMULATOR_PARAMETER = 'tarvik-sim';
@@ -66,8 +66,9 @@ const ENDED = new Set(['finished', 'failed']);
 
 // One installer download as the host reports it. States: "requested" (the command went out; a
 // cancelled save dialog leaves it there, as the host says nothing then), "running", "finished",
-// "failed". Events: "start", "progress", "finished", "failed", and whatever further "dnld"
-// notices the host sends.
+// "failed". Events: "start", "file" (where it is saved), "progress" (with a length), "received"
+// (without one), "retry" (the host connects again), "finished", "failed", and whatever further
+// "dnld" and "dl_" notices the host sends.
 export class Download extends EventTarget {
   #settle;
 
@@ -80,6 +81,11 @@ export class Download extends EventTarget {
     this.received = 0;
     this.total = null; // bytes; null until the host sends figures (never, without a length)
     this.percent = null;
+    // Where the file is saved, as the host tells it ("file" event): its name and its folder's
+    // name (never a whole path); null until told, and from a host that does not tell.
+    this.fileName = null;
+    this.folderName = null;
+    this.reconnections = 0; // how often the host connected again ("retry" event)
     this.reason = null; // why it failed: "network", "http", "file", "verify", "cancelled"
     this.done = new Promise((resolve) => { this.#settle = resolve; });
   }
@@ -106,6 +112,18 @@ export class Download extends EventTarget {
       this.received = notice.dl_now;
       this.total = notice.dl_total;
       this.percent = notice.dl_progress;
+    } else if (type === 'received') {
+      // Without a length only the bytes so far are known; total and percent stay null.
+      if (this.ended) return;
+      this.state = 'running';
+      this.received = notice.dl_now;
+    } else if (type === 'file') {
+      if (this.ended) return;
+      this.fileName = notice.file_name;
+      this.folderName = notice.folder_name;
+    } else if (type === 'retry') {
+      if (this.ended) return;
+      this.reconnections = notice.attempt;
     } else if (type === 'finished' || type === 'failed') {
       // Asked again after the end, the host repeats the finished notice.
       if (this.ended) return;

@@ -139,9 +139,10 @@ void Desktop::ShowMessageBox(const std::string& text, const std::string& caption
     RunMessageBox(DialogParent{window_.Widget(), window_.IsOnScreen()}, text, caption);
 }
 
-void Desktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+void Desktop::StartInstaller(const std::string& path,
+                             std::function<void(InstallerStart)> onOutcome) {
     if (launcher_)
-        launcher_->Run(path, std::move(onFailure));
+        launcher_->Run(path, std::move(onOutcome));
 }
 
 std::vector<std::string> Desktop::PreferredLanguages() {

@@ -34,7 +34,8 @@ public:
     // Empty when the desktop does not know one.
     std::string DownloadsFolder() override;
     std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) override;
-    void StartInstaller(const std::string& path, std::function<void()> onFailure) override;
+    void StartInstaller(const std::string& path,
+                        std::function<void(InstallerStart)> onOutcome) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     // Asks the file manager to show the file selected; when no file manager answers, opens the
     // folder that holds it instead.

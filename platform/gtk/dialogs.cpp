@@ -3,6 +3,7 @@
 #include "platform/gtk/gobject_ptr.h"
 #include "platform/gtk/save_name.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <system_error>
@@ -25,6 +26,26 @@ void PlaceOver(GtkWindow* dialog, const DialogParent& parent) {
     }
     gtk_window_set_position(dialog, parent.window && parent.onScreen ? GTK_WIN_POS_CENTER_ON_PARENT
                                                                      : GTK_WIN_POS_CENTER);
+}
+
+// GTK's own default for a file chooser is small on a large screen and larger than a small one:
+// the dialog takes a share of the screen the window is on, within bounds a file list reads well in.
+void SizeToScreen(GtkWindow* dialog, const DialogParent& parent) {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display)
+        return;
+    GdkWindow* under = parent.window ? gtk_widget_get_window(GTK_WIDGET(parent.window)) : nullptr;
+    GdkMonitor* monitor = under ? gdk_display_get_monitor_at_window(display, under)
+                                : gdk_display_get_primary_monitor(display);
+    if (!monitor)
+        monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor)
+        return;
+    GdkRectangle area{};
+    gdk_monitor_get_workarea(monitor, &area);
+    const int width = std::clamp(area.width * 55 / 100, std::min(area.width, 640), 1100);
+    const int height = std::clamp(area.height * 60 / 100, std::min(area.height, 420), 800);
+    gtk_window_set_default_size(dialog, width, height);
 }
 
 void AddFilter(GtkFileChooser* chooser, const FileFilter& filter) {
@@ -60,10 +81,12 @@ bool AskToReplace(GtkWindow* parent, const std::string& path) {
 std::optional<std::string> RunSaveDialog(const DialogParent& parent,
                                          const SaveDialogRequest& request) {
     GtkWidget* dialog = gtk_file_chooser_dialog_new(
-        GtkText("Save File"), parent.window, GTK_FILE_CHOOSER_ACTION_SAVE, GtkText("_Cancel"),
-        GTK_RESPONSE_CANCEL, GtkText("_Save"), GTK_RESPONSE_ACCEPT, nullptr);
+        request.title.empty() ? GtkText("Save File") : request.title.c_str(), parent.window,
+        GTK_FILE_CHOOSER_ACTION_SAVE, GtkText("_Cancel"), GTK_RESPONSE_CANCEL, GtkText("_Save"),
+        GTK_RESPONSE_ACCEPT, nullptr);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
     PlaceOver(GTK_WINDOW(dialog), parent);
+    SizeToScreen(GTK_WINDOW(dialog), parent);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
     gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
     for (const FileFilter& filter : request.filters)

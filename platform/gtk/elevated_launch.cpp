@@ -4,11 +4,13 @@
 #include "platform/gtk/launch_plan.h"
 
 #include <fcntl.h>
+#include <glib-unix.h>
 #include <glib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -58,17 +60,42 @@ private:
     int fd_;
 };
 
+using OnOutcome = std::function<void(InstallerStart)>;
+
 struct PendingElevation {
+    PendingElevation() = default;
+    PendingElevation(const PendingElevation&) = delete;
+    PendingElevation& operator=(const PendingElevation&) = delete;
+    // The marker's watch points at this object, so it goes first.
+    ~PendingElevation() {
+        if (markerWatch != 0)
+            g_source_remove(markerWatch);
+    }
     std::weak_ptr<int> launcherAlive;
-    std::function<void()> onFailure;
-    OwnedFd marker; // the read end of the marker pipe, non-blocking
+    OnOutcome onOutcome; // emptied once the outcome is told
+    OwnedFd marker;      // the read end of the marker pipe, non-blocking
+    guint markerWatch = 0;
 };
 
 struct PendingPackage {
     std::weak_ptr<int> launcherAlive;
     std::string path;
-    std::function<void()> onFailure;
+    OnOutcome onOutcome;
 };
+
+// Tells the outcome once; the callback is emptied first, so that nothing tells it twice.
+void Tell(OnOutcome& onOutcome, InstallerStart outcome) {
+    OnOutcome told = std::move(onOutcome);
+    onOutcome = nullptr;
+    if (told)
+        told(outcome);
+}
+
+// A file that cannot be run even after it was made executable: a file system mounted without
+// the right to run programs, or a file of another owner.
+bool CannotRun(const std::string& path) {
+    return access(path.c_str(), X_OK) != 0;
+}
 
 std::string ReadHead(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -83,41 +110,71 @@ void MakeExecutable(const std::string& path) {
                                  std::filesystem::perm_options::add, ignored);
 }
 
-void OpenWithDefaultHandler(const std::string& path, const std::function<void()>& onFailure) {
+void OpenWithDefaultHandler(const std::string& path, OnOutcome& onOutcome) {
     GCharPtr uri(g_filename_to_uri(path.c_str(), nullptr, nullptr));
     GError* rawError = nullptr;
     const bool opened = uri && g_app_info_launch_default_for_uri(uri.get(), nullptr, &rawError);
     GErrorPtr error(rawError);
-    if (!opened)
-        onFailure();
+    // Nothing on the desktop takes a file of its kind.
+    Tell(onOutcome, opened ? InstallerStart::Started : InstallerStart::NotExecutable);
 }
 
-void RunAsUser(const std::string& path, const std::function<void()>& onFailure) {
+void RunAsUser(const std::string& path, OnOutcome& onOutcome) {
     MakeExecutable(path);
+    if (CannotRun(path)) {
+        Tell(onOutcome, InstallerStart::NotExecutable);
+        return;
+    }
     gchar* argv[] = {const_cast<gchar*>(path.c_str()), nullptr};
     GError* rawError = nullptr;
     // Without G_SPAWN_DO_NOT_REAP_CHILD GLib reaps the program itself.
     const bool started = g_spawn_async(nullptr, argv, nullptr, G_SPAWN_DEFAULT, nullptr, nullptr,
                                        nullptr, &rawError);
     GErrorPtr error(rawError);
-    if (!started)
-        onFailure();
+    if (started)
+        Tell(onOutcome, InstallerStart::Started);
+    else if (g_error_matches(error.get(), G_SPAWN_ERROR, G_SPAWN_ERROR_NOEXEC) ||
+             g_error_matches(error.get(), G_SPAWN_ERROR, G_SPAWN_ERROR_ACCES))
+        Tell(onOutcome, InstallerStart::NotExecutable);
+    else
+        Tell(onOutcome, InstallerStart::Failed);
 }
 
-void OnElevatedExited(GPid pid, gint /*waitStatus*/, gpointer data) {
+// The marker came (or the pipe closed): the installer runs once the marker is there.
+gboolean OnMarker(gint fd, GIOCondition /*condition*/, gpointer data) {
+    auto* launch = static_cast<PendingElevation*>(data);
+    return RunGuarded("elevated run marker", gboolean{G_SOURCE_REMOVE}, [&]() -> gboolean {
+        char marker[16];
+        const ssize_t got = read(fd, marker, sizeof marker);
+        if (got < 0 && errno == EAGAIN)
+            return G_SOURCE_CONTINUE;
+        launch->markerWatch = 0;
+        if (got > 0 && !launch->launcherAlive.expired())
+            Tell(launch->onOutcome, InstallerStart::Started);
+        // At the end of the pipe without a marker, pkexec's exit status says why.
+        return G_SOURCE_REMOVE;
+    });
+}
+
+void OnElevatedExited(GPid pid, gint waitStatus, gpointer data) {
     auto* launch = static_cast<PendingElevation*>(data);
     g_spawn_close_pid(pid);
     RunGuarded("elevated run ended", [&] {
-        if (launch->launcherAlive.expired())
+        if (launch->launcherAlive.expired() || !launch->onOutcome)
             return;
         // Everything that could write has exited or closed the pipe by now.
         char marker[16];
-        if (read(launch->marker.get(), marker, sizeof marker) > 0)
-            return; // started: whatever its exit status, it is the installer's own
-        // The installer never ran: pkexec refused, could not authenticate or failed.
-        std::function<void()> onFailure = std::move(launch->onFailure);
-        if (onFailure)
-            onFailure();
+        if (read(launch->marker.get(), marker, sizeof marker) > 0) {
+            // Started: whatever its exit status, it is the installer's own.
+            Tell(launch->onOutcome, InstallerStart::Started);
+            return;
+        }
+        // The installer never ran. pkexec exits 126 when the prompt was dismissed or refused and
+        // 127 when no authorisation could be had (no authentication agent, a wrong password).
+        const int status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+        Tell(launch->onOutcome, status == 126   ? InstallerStart::Dismissed
+                                : status == 127 ? InstallerStart::NotAuthorized
+                                                : InstallerStart::Failed);
     });
 }
 
@@ -144,10 +201,16 @@ void OnPackageInstallerAnswered(GObject* connection, GAsyncResult* result, gpoin
         pending->launcherAlive.expired())
         return;
     RunGuarded("package installer answer", [&] {
-        if (ServiceIsAbsent(error.get()))
-            OpenWithDefaultHandler(pending->path, pending->onFailure);
-        else
-            pending->onFailure(); // refused, cancelled by the user, or the installation failed
+        if (ServiceIsAbsent(error.get())) {
+            // Started was told when the package was handed over; only a failure is news now.
+            OnOutcome onFailure = [told = std::move(pending->onOutcome)](InstallerStart outcome) {
+                if (outcome != InstallerStart::Started && told)
+                    told(outcome);
+            };
+            OpenWithDefaultHandler(pending->path, onFailure);
+        } else { // refused, cancelled by the user, or the installation failed
+            Tell(pending->onOutcome, InstallerStart::Failed);
+        }
     });
 }
 
@@ -178,35 +241,39 @@ ElevatedLauncher::~ElevatedLauncher() {
     g_cancellable_cancel(cancellable_.get());
 }
 
-void ElevatedLauncher::Run(const std::string& path, std::function<void()> onFailure) {
+void ElevatedLauncher::Run(const std::string& path, OnOutcome onOutcome) {
     std::error_code error;
     const std::string absolute = std::filesystem::absolute(path, error).string();
-    if (error) {
-        onFailure();
+    if (error || !std::filesystem::is_regular_file(absolute, error)) {
+        Tell(onOutcome, InstallerStart::NoFile);
         return;
     }
     const std::string fileName = std::filesystem::path(absolute).filename().string();
     switch (ChooseLaunchWay(fileName, ReadHead(absolute))) {
     case LaunchWay::Elevated:
-        RunWithPkexec(absolute, std::move(onFailure));
+        RunWithPkexec(absolute, std::move(onOutcome));
         break;
     case LaunchWay::PackageInstaller:
-        InstallPackage(absolute, std::move(onFailure));
+        InstallPackage(absolute, std::move(onOutcome));
         break;
     case LaunchWay::DefaultHandler:
-        OpenWithDefaultHandler(absolute, onFailure);
+        OpenWithDefaultHandler(absolute, onOutcome);
         break;
     case LaunchWay::AsUser:
-        RunAsUser(absolute, onFailure);
+        RunAsUser(absolute, onOutcome);
         break;
     }
 }
 
-void ElevatedLauncher::RunWithPkexec(const std::string& path, std::function<void()> onFailure) {
+void ElevatedLauncher::RunWithPkexec(const std::string& path, OnOutcome onOutcome) {
     MakeExecutable(path);
+    if (CannotRun(path)) {
+        Tell(onOutcome, InstallerStart::NotExecutable);
+        return;
+    }
     GCharPtr pkexec(g_find_program_in_path("pkexec"));
     if (!pkexec) {
-        onFailure();
+        Tell(onOutcome, InstallerStart::Failed);
         return;
     }
     // pkexec env NAME=value... /bin/sh -c SCRIPT installer
@@ -221,7 +288,7 @@ void ElevatedLauncher::RunWithPkexec(const std::string& path, std::function<void
 
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) {
-        onFailure();
+        Tell(onOutcome, InstallerStart::Failed);
         return;
     }
     OwnedFd marker(ends[0]);
@@ -238,23 +305,27 @@ void ElevatedLauncher::RunWithPkexec(const std::string& path, std::function<void
     // From here only the child holds the write end, so the pipe ends with it.
     markerWriter.reset();
     if (!started) {
-        onFailure();
+        Tell(onOutcome, InstallerStart::Failed);
         return;
     }
     auto pending = std::make_unique<PendingElevation>();
     pending->launcherAlive = alive_;
-    pending->onFailure = std::move(onFailure);
+    pending->onOutcome = std::move(onOutcome);
     pending->marker = std::move(marker);
+    // The marker tells that the installer runs as soon as it does, while pkexec waits for it.
+    pending->markerWatch =
+        g_unix_fd_add(pending->marker.get(), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP),
+                      OnMarker, pending.get());
     g_child_watch_add_full(G_PRIORITY_DEFAULT, pid, OnElevatedExited,
                            ReleaseToGLib(std::move(pending)), DestroyFromGLib<PendingElevation>);
 }
 
-void ElevatedLauncher::InstallPackage(const std::string& path, std::function<void()> onFailure) {
+void ElevatedLauncher::InstallPackage(const std::string& path, OnOutcome onOutcome) {
     GError* rawError = nullptr;
     GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
     GErrorPtr error(rawError);
     if (!bus) {
-        OpenWithDefaultHandler(path, onFailure);
+        OpenWithDefaultHandler(path, onOutcome);
         return;
     }
     // InstallPackageFiles(as files, s interaction, s desktop_id, a{sv} platform_data); empty
@@ -262,14 +333,16 @@ void ElevatedLauncher::InstallPackage(const std::string& path, std::function<voi
     const char* files[] = {path.c_str(), nullptr};
     GVariantBuilder platformData;
     g_variant_builder_init(&platformData, G_VARIANT_TYPE_VARDICT);
-    g_dbus_connection_call(bus.get(), "org.freedesktop.PackageKit", "/org/freedesktop/PackageKit",
-                           "org.freedesktop.PackageKit.Modify2", "InstallPackageFiles",
-                           g_variant_new("(^asssa{sv})", files, "", "", &platformData), nullptr,
-                           G_DBUS_CALL_FLAGS_NONE,
-                           // The answer comes when the user has finished with the installer.
-                           G_MAXINT, cancellable_.get(), OnPackageInstallerAnswered,
-                           ReleaseToGLib(std::make_unique<PendingPackage>(
-                               PendingPackage{alive_, path, std::move(onFailure)})));
+    g_dbus_connection_call(
+        bus.get(), "org.freedesktop.PackageKit", "/org/freedesktop/PackageKit",
+        "org.freedesktop.PackageKit.Modify2", "InstallPackageFiles",
+        g_variant_new("(^asssa{sv})", files, "", "", &platformData), nullptr,
+        G_DBUS_CALL_FLAGS_NONE,
+        // The answer comes when the user has finished with the installer.
+        G_MAXINT, cancellable_.get(), OnPackageInstallerAnswered,
+        ReleaseToGLib(std::make_unique<PendingPackage>(PendingPackage{alive_, path, onOutcome})));
+    // The package installer shows itself now; its answer comes only when the user is done.
+    Tell(onOutcome, InstallerStart::Started);
 }
 
 } // namespace tarvik::platform::gtk

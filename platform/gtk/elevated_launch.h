@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/installer_start.h"
 #include "platform/gtk/gobject_ptr.h"
 
 #include <gio/gio.h>
@@ -24,14 +25,17 @@ public:
     ElevatedLauncher(const ElevatedLauncher&) = delete;
     ElevatedLauncher& operator=(const ElevatedLauncher&) = delete;
 
-    // `onFailure` runs at most once: before Run returns when the start failed at once (no pkexec,
-    // no handler for the file, a program that cannot be started), or later from the main loop
-    // when pkexec refused, or the package installer failed or was cancelled.
-    void Run(const std::string& path, std::function<void()> onFailure);
+    // `onOutcome` runs once: before Run returns when that is known at once (a start as the user
+    // or by a default handler, no pkexec, no handler for the file, a program that cannot be
+    // started), or later from the main loop: Started when the elevated installer has begun to
+    // run, or why pkexec did not start it. A package is Started when it is handed to the
+    // desktop's package installer, which answers only when the user is done with it; a failure
+    // it reports then follows as a second call.
+    void Run(const std::string& path, std::function<void(InstallerStart)> onOutcome);
 
 private:
-    void RunWithPkexec(const std::string& path, std::function<void()> onFailure);
-    void InstallPackage(const std::string& path, std::function<void()> onFailure);
+    void RunWithPkexec(const std::string& path, std::function<void(InstallerStart)> onOutcome);
+    void InstallPackage(const std::string& path, std::function<void(InstallerStart)> onOutcome);
 
     // Watched through weak references by the pending child watches and calls.
     std::shared_ptr<int> alive_;

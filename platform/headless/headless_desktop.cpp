@@ -17,10 +17,23 @@ std::optional<std::string> HeadlessDesktop::ShowSaveDialog(const SaveDialogReque
     return saveDialogAnswer;
 }
 
-void HeadlessDesktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+void HeadlessDesktop::StartInstaller(const std::string& path,
+                                     std::function<void(InstallerStart)> onOutcome) {
     startedInstallers.push_back(path);
-    if (!installerStartSucceeds && onFailure)
-        onFailure();
+    if (!answerInstallerStartLater) {
+        if (onOutcome)
+            onOutcome(installerStart);
+        return;
+    }
+    pendingInstallerStarts.push_back(std::move(onOutcome));
+}
+
+void HeadlessDesktop::AnswerInstallerStarts() {
+    std::vector<std::function<void(InstallerStart)>> pending;
+    pending.swap(pendingInstallerStarts);
+    for (auto& onOutcome : pending)
+        if (onOutcome)
+            onOutcome(installerStart);
 }
 
 void HeadlessDesktop::ShowMessageBox(const std::string& text, const std::string& caption) {

@@ -22,7 +22,11 @@ public:
     std::optional<std::string> saveDialogAnswer;
     // Runs while the save dialog is "open", as its nested message loop would.
     std::function<void()> whileSaveDialogOpen;
-    bool installerStartSucceeds = true;
+    // How an installer start ends; told at once, or, with answerInstallerStartLater, only when
+    // the test calls AnswerInstallerStarts (the user is still at the authorisation prompt).
+    InstallerStart installerStart = InstallerStart::Started;
+    bool answerInstallerStartLater = false;
+    void AnswerInstallerStarts();
 
     // --- What the host asked for ---------------------------------------------------------------
     std::vector<std::string> openedUris;
@@ -42,13 +46,15 @@ public:
     };
     std::vector<NotificationShown> notifications;
     std::vector<std::string> openedFolders;
+    std::vector<std::function<void(InstallerStart)>> pendingInstallerStarts;
 
     // --- Desktop -------------------------------------------------------------------------------
     std::vector<std::string> PreferredLanguages() override { return languages; }
     void OpenUri(const std::string& uri) override;
     std::string DownloadsFolder() override;
     std::optional<std::string> ShowSaveDialog(const SaveDialogRequest& request) override;
-    void StartInstaller(const std::string& path, std::function<void()> onFailure) override;
+    void StartInstaller(const std::string& path,
+                        std::function<void(InstallerStart)> onOutcome) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     void RevealInFileManager(const std::string& path) override;
     void Notify(const std::string& title, const std::string& body) override {

@@ -129,6 +129,8 @@ std::optional<std::string> Desktop::ShowSaveDialog(const SaveDialogRequest& requ
 
     const std::wstring proposed = WindowsPath(request.proposedName);
     const size_t slash = proposed.find_last_of(L'\\');
+    if (!request.title.empty())
+        dialog->SetTitle(Wide(request.title).c_str());
     dialog->SetFileName(slash == std::wstring::npos ? proposed.c_str()
                                                     : proposed.c_str() + slash + 1);
     if (slash != std::wstring::npos)
@@ -145,7 +147,8 @@ std::optional<std::string> Desktop::ShowSaveDialog(const SaveDialogRequest& requ
     return NarrowFromWide(path.get());
 }
 
-void Desktop::StartInstaller(const std::string& path, std::function<void()> onFailure) {
+void Desktop::StartInstaller(const std::string& path,
+                             std::function<void(InstallerStart)> onOutcome) {
     const std::wstring file = WindowsPath(path);
     const size_t slash = file.find_last_of(L'\\');
     const std::wstring folder =
@@ -157,8 +160,8 @@ void Desktop::StartInstaller(const std::string& path, std::function<void()> onFa
         const PublisherVerdict verdict = CheckPublisher(held.get(), file, publisher_);
         if (verdict.check != PublisherCheck::Trusted) {
             TARVIK_LOG("install: not started: ", verdict.reason);
-            if (onFailure)
-                onFailure();
+            if (onOutcome)
+                onOutcome(InstallerStart::Failed);
             return;
         }
         TARVIK_LOG("install: ", verdict.reason);
@@ -175,10 +178,21 @@ void Desktop::StartInstaller(const std::string& path, std::function<void()> onFa
     info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     info.nShow = SW_SHOWNORMAL;
     if (!::ShellExecuteExW(&info)) {
-        if (onFailure)
-            onFailure();
+        const DWORD error = ::GetLastError();
+        InstallerStart reason = InstallerStart::Failed;
+        if (error == ERROR_CANCELLED)
+            reason = InstallerStart::Dismissed; // the elevation prompt was dismissed
+        else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            reason = InstallerStart::NoFile;
+        else if (error == ERROR_BAD_EXE_FORMAT || error == ERROR_NO_ASSOCIATION ||
+                 error == ERROR_ACCESS_DENIED)
+            reason = InstallerStart::NotExecutable;
+        if (onOutcome)
+            onOutcome(reason);
         return;
     }
+    if (onOutcome)
+        onOutcome(InstallerStart::Started);
     // Without a process handle (the start was handed to a running program), nothing tells when
     // the installer is done with the file, and it is let go now.
     if (held.valid() && info.hProcess)

@@ -45,8 +45,10 @@ public:
     // can write, replace or delete it between the check and the start. The handle stays open
     // while the started process runs (a package's installer reads the file after its start): it
     // is let go at the first start after that process ended, or when this object goes. A file
-    // that fails the check is not started, the step log says why, and `onFailure` is called.
-    void StartInstaller(const std::string& path, std::function<void()> onFailure) override;
+    // that fails the check is not started, the step log says why, and `onOutcome` hears
+    // InstallerStart::Failed.
+    void StartInstaller(const std::string& path,
+                        std::function<void(InstallerStart)> onOutcome) override;
     void ShowMessageBox(const std::string& text, const std::string& caption) override;
     // While the window is not the active one: a notification balloon from the program's icon in
     // the notification area (clicking it raises the window), and the taskbar entry flashes until

@@ -173,6 +173,10 @@ Outcome Download(const std::string& url, const std::filesystem::path& target,
                 messages.ProgressHandled();
                 continue;
             }
+            if (message->id == WM_DL_RETRY) {
+                outcome.retries.push_back(message->wParam);
+                continue;
+            }
             outcome.end = message;
             if (message->id == WM_DNLD_FAILED)
                 outcome.partial = job.TakePartial();

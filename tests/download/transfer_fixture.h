@@ -82,6 +82,8 @@ private:
 struct Outcome {
     // What each WM_DL_PROGRESS handler took, in order.
     std::vector<ProgressFigures> progress;
+    // The reconnection numbers WM_DL_RETRY carried, in order.
+    std::vector<uint64_t> retries;
     // WM_DNLD_FINISHED or WM_DNLD_FAILED; none when nothing came in time.
     std::optional<HostMessage> end;
     int mostWaitingProgress = 0;

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -55,7 +56,9 @@ TEST_F(DesktopTest, ElevatedRunWithoutPkexecFailsAtOnce) {
     setenv("PATH", folder.c_str(), 1);
     int failures = 0;
     const fs::path installer = MakeInstaller();
-    platform->desktop.StartInstaller(installer.string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(installer.string(), [&](InstallerStart outcome) {
+        failures += outcome != InstallerStart::Started;
+    });
     setenv("PATH", path.c_str(), 1);
     EXPECT_EQ(failures, 1);
     // The file was still made executable for its owner first.
@@ -67,7 +70,9 @@ TEST_F(DesktopTest, ElevatedRunEitherStartsOrReportsTheRefusalLater) {
         GTEST_SKIP() << "pkexec is not installed";
     int failures = 0;
     const fs::path installer = MakeInstaller();
-    platform->desktop.StartInstaller(installer.string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(installer.string(), [&](InstallerStart outcome) {
+        failures += outcome != InstallerStart::Started;
+    });
     EXPECT_EQ(failures, 0) << "a refusal is only known once pkexec has finished";
     // Without a polkit agent pkexec refuses; with one (a root session) the program runs.
     ASSERT_TRUE(RunUntil(*platform, [&] { return failures > 0 || fs::exists(folder / "ran"); }));
@@ -79,7 +84,9 @@ TEST_F(DesktopTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
     if (!HasPkexec())
         GTEST_SKIP() << "pkexec is not installed";
     int failures = 0;
-    platform->desktop.StartInstaller(MakeInstaller().string(), [&] { ++failures; });
+    platform->desktop.StartInstaller(MakeInstaller().string(), [&](InstallerStart outcome) {
+        failures += outcome != InstallerStart::Started;
+    });
     platform->window.Destroy();
     const auto until = std::chrono::steady_clock::now() + 2s;
     while (std::chrono::steady_clock::now() < until)
@@ -92,7 +99,7 @@ TEST_F(DesktopTest, NoLaunchFailureArrivesAfterTheWindowIsGone) {
 // or clears the environment and runs the program like it. An AppImage never goes through it.
 TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
     struct Observed {
-        int failures = 0;
+        std::vector<InstallerStart> outcomes;
         bool ran = false;
         std::vector<std::string> environment; // the display variables the installer saw
         bool operator==(const Observed&) const = default;
@@ -102,15 +109,16 @@ TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
         const char* fileName;
         const char* pkexec; // what the stand-in does
         int exitStatus;     // the installer's own
-        bool expectRun;
+        InstallerStart outcome;
     };
+    constexpr InstallerStart kStarted = InstallerStart::Started;
     const Case cases[] = {
-        {"authorisation refused or dismissed", "setup.run", "refuse", 0, false},
-        {"no authentication possible", "setup.run", "no-agent", 0, false},
-        {"installer succeeds", "setup.run", "run", 0, true},
-        {"installer exits 126", "setup.run", "run", 126, true},
-        {"installer exits 127", "setup.run", "run", 127, true},
-        {"an AppImage runs as the user", "Tool-x86_64.AppImage", "refuse", 0, true},
+        {"authorisation refused or dismissed", "setup.run", "refuse", 0, InstallerStart::Dismissed},
+        {"no authentication possible", "setup.run", "no-agent", 0, InstallerStart::NotAuthorized},
+        {"installer succeeds", "setup.run", "run", 0, kStarted},
+        {"installer exits 126", "setup.run", "run", 126, kStarted},
+        {"installer exits 127", "setup.run", "run", 127, kStarted},
+        {"an AppImage runs as the user", "Tool-x86_64.AppImage", "refuse", 0, kStarted},
     };
 
     const fs::path bin = folder / "bin";
@@ -145,8 +153,13 @@ TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
                                  << seen.string() << ".tmp'\nmv '" << seen.string() << ".tmp' '"
                                  << seen.string() << "'\nexit " << c.exitStatus << "\n";
         Observed observed;
-        platform->desktop.StartInstaller(installer.string(), [&] { ++observed.failures; });
-        ASSERT_TRUE(RunUntil(*platform, [&] { return observed.failures > 0 || fs::exists(seen); }));
+        platform->desktop.StartInstaller(installer.string(), [&](InstallerStart outcome) {
+            observed.outcomes.push_back(outcome);
+        });
+        ASSERT_TRUE(RunUntil(*platform, [&] {
+            return (!observed.outcomes.empty() && observed.outcomes[0] != kStarted) ||
+                   fs::exists(seen);
+        }));
         // Whatever is still to come from the ended run (a failure reported late) arrives here.
         RunFor(*platform, 300ms);
         observed.ran = fs::exists(seen);
@@ -155,9 +168,9 @@ TEST_F(DesktopTest, InstallersGetTheDisplayAndOnlyRefusalsFail) {
             observed.environment.push_back(line);
 
         Observed expected;
-        expected.failures = c.expectRun ? 0 : 1;
-        expected.ran = c.expectRun;
-        if (c.expectRun)
+        expected.outcomes = {c.outcome};
+        expected.ran = c.outcome == kStarted;
+        if (expected.ran)
             expected.environment = displayEnvironment;
         EXPECT_EQ(observed, expected);
     }
@@ -276,7 +289,7 @@ TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler)
     ASSERT_TRUE(bus) << (error ? error->message : "");
 
     struct Observed {
-        int failures = 0;
+        std::vector<InstallerStart> outcomes;
         std::vector<std::string> installed; // files the package installer was asked for
         bool opened = false;                // the default handler got the file
         bool operator==(const Observed&) const = default;
@@ -289,10 +302,15 @@ TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler)
     };
     const fs::path package = folder / "tool_1.0_amd64.deb";
     std::ofstream(package) << "!<arch>\n";
+    constexpr InstallerStart kStarted = InstallerStart::Started;
     const Case cases[] = {
-        {"installed by the service", true, false, {0, {package.string()}, false}},
-        {"cancelled in the service", true, true, {1, {package.string()}, false}},
-        {"no service", false, false, {0, {}, true}},
+        // Started when handed over; the service's refusal follows when the user is done.
+        {"installed by the service", true, false, {{kStarted}, {package.string()}, false}},
+        {"cancelled in the service",
+         true,
+         true,
+         {{kStarted, InstallerStart::Failed}, {package.string()}, false}},
+        {"no service", false, false, {{kStarted}, {}, true}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -305,9 +323,11 @@ TEST_F(PackageInstallTest, PackagesGoToThePackageInstallerOrTheirDefaultHandler)
         }
         Observed observed;
         bool answered = false;
-        platform->desktop.StartInstaller(package.string(), [&] { ++observed.failures; });
+        platform->desktop.StartInstaller(package.string(), [&](InstallerStart outcome) {
+            observed.outcomes.push_back(outcome);
+        });
         ASSERT_TRUE(RunUntil(*platform, [&] {
-            answered = observed.failures > 0 || (service && !service->files.empty()) ||
+            answered = observed.outcomes.size() > 1 || (service && !service->files.empty()) ||
                        fs::exists(package.string() + ".opened");
             return answered;
         }));
@@ -377,6 +397,9 @@ TEST_F(DesktopTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
         SCOPED_TRACE(c.typed.size());
         std::optional<std::string> chosen;
         std::vector<std::string> filterNames;
+        std::string title;
+        int width = 0;
+        int height = 0;
         bool done = false;
         // Answers from inside the dialog's own loop, as the user would; again a little later
         // should the chooser not have taken an answer yet (on a busy machine it may still be
@@ -388,6 +411,8 @@ TEST_F(DesktopTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
                     !gtk_widget_get_visible(GTK_WIDGET(item->data)))
                     continue;
                 GtkFileChooser* chooser = GTK_FILE_CHOOSER(item->data);
+                title = gtk_window_get_title(GTK_WINDOW(item->data));
+                gtk_window_get_default_size(GTK_WINDOW(item->data), &width, &height);
                 filterNames.clear();
                 GSList* filters = gtk_file_chooser_list_filters(chooser);
                 for (GSList* f = filters; f; f = f->next)
@@ -412,13 +437,20 @@ TEST_F(DesktopTest, SaveDialogOffersTheFiltersAndCompletesTheExtension) {
             chosen = platform->desktop.ShowSaveDialog(platform::SaveDialogRequest{
                 "proposed-setup.run",
                 "run",
-                {{"安装程序(*.run)", "*.run"}, {"所有文件(*.*)", "*.*"}}});
+                {{"安装程序(*.run)", "*.run"}, {"所有文件(*.*)", "*.*"}},
+                "Save the installer"});
             g_source_remove(answering);
             done = true;
         };
         platform->window.Post(HostMessage{kOpenDialog, 0, 0});
         ASSERT_TRUE(RunUntil(*platform, [&] { return done; }));
         EXPECT_EQ(filterNames, (std::vector<std::string>{"安装程序(*.run)", "所有文件(*.*)"}));
+        EXPECT_EQ(title, "Save the installer");
+        // A share of the screen, within the bounds a file list reads well in.
+        GdkRectangle area{};
+        gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &area);
+        EXPECT_EQ(width, std::clamp(area.width * 55 / 100, std::min(area.width, 640), 1100));
+        EXPECT_EQ(height, std::clamp(area.height * 60 / 100, std::min(area.height, 420), 800));
         ASSERT_TRUE(chosen);
         EXPECT_EQ(*chosen, (folder / c.expected).string());
     }

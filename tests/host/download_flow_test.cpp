@@ -47,6 +47,30 @@ protected:
             response.status = 404;
             response.set_content("not here", "text/plain");
         });
+        // No length: the body is sent in chunks.
+        files.server.Get("/files/nolength.exe", [this](const auto&, auto& response) {
+            response.set_chunked_content_provider(
+                "application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
+                    if (offset >= installer.size()) {
+                        sink.done();
+                        return true;
+                    }
+                    const size_t take = std::min<size_t>(20'000, installer.size() - offset);
+                    return sink.write(installer.data() + offset, take);
+                });
+        });
+        // Sends a little, then the rest once the test releases it.
+        files.server.Get("/files/held.exe", [this](const auto&, auto& response) {
+            response.set_content_provider(
+                installer.size(), "application/octet-stream",
+                [this](size_t offset, size_t length, httplib::DataSink& sink) {
+                    if (offset == 0)
+                        return sink.write(installer.data(), 3);
+                    while (!released && !stopStalling)
+                        std::this_thread::sleep_for(5ms);
+                    return sink.write(installer.data() + offset, length);
+                });
+        });
         // Sends a little, then stalls until the test ends.
         files.server.Get("/files/stall.exe", [this](const auto&, auto& response) {
             response.set_content_provider(1'000'000, "application/octet-stream",
@@ -99,6 +123,8 @@ protected:
     std::string installer;
     // The stalling installer has sent its first bytes and holds back the rest.
     std::atomic<bool> stalling = false;
+    // The held installer sends the rest of its bytes.
+    std::atomic<bool> released = false;
     std::atomic<bool> stopStalling = false;
 };
 
@@ -121,13 +147,15 @@ TEST_F(DownloadFlowTest, SilentDownloadLandsInDownloadsWithStartProgressFinished
     EXPECT_EQ(files, 1u);
 
     const auto notices = Notices();
-    ASSERT_GE(notices.size(), 3u);
+    ASSERT_GE(notices.size(), 4u);
     EXPECT_EQ(notices.front(), kStart);
+    EXPECT_EQ(notices[1],
+              R"({"file_name":"Setup.exe","folder_name":"Downloads","msg_type":"dl_file"})");
     EXPECT_EQ(notices.back(), kFinished);
     const std::string finalProgress =
         R"({"dl_now":200000,"dl_progress":100.0,"dl_total":200000,"msg_type":"dl_progress","status":true})";
     EXPECT_EQ(notices[notices.size() - 2], finalProgress);
-    for (size_t i = 1; i + 1 < notices.size(); ++i)
+    for (size_t i = 2; i + 1 < notices.size(); ++i)
         EXPECT_NE(notices[i].find("\"dl_progress\""), std::string::npos) << notices[i];
 
     // A second request after the end only repeats the finished notice.
@@ -157,7 +185,7 @@ TEST_F(DownloadFlowTest, RefusedElevationShowsTheBoxThenTheFile) {
     StartHost();
     RequestDownload("/files/Setup.exe", true);
     ASSERT_TRUE(WaitForNotice("dnld_finished"));
-    platform.desktop.installerStartSucceeds = false;
+    platform.desktop.installerStart = InstallerStart::Dismissed;
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "Run failed");
@@ -206,6 +234,7 @@ TEST_F(DownloadFlowTest, SaveDialogProposesTheNameAndItsChoiceIsUsed) {
     ASSERT_EQ(platform.desktop.saveDialogs.size(), 1u);
     EXPECT_EQ(platform.desktop.saveDialogs[0].proposedName, (Downloads() / "Setup.exe").string());
     EXPECT_EQ(platform.desktop.saveDialogs[0].defaultExtension, "exe");
+    EXPECT_EQ(platform.desktop.saveDialogs[0].title, "Save the installer");
     ASSERT_EQ(platform.desktop.saveDialogs[0].filters.size(), 2u);
     EXPECT_EQ(platform.desktop.saveDialogs[0].filters[0].label, "Applications (*.exe)");
     EXPECT_EQ(platform.desktop.saveDialogs[0].filters[1].label, "All files (*.*)");
@@ -298,6 +327,7 @@ TEST_F(DownloadFlowTest, NoRoomForTheInstallerFailsAtOnceAsAFileFailure) {
         Notices(),
         (std::vector<std::string>{
             R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})",
+            R"({"file_name":"Setup.exe","folder_name":"Downloads","msg_type":"dl_file"})",
             R"({"msg_type":"dnld","reason":"file","status":0,"status_text":"dnld_failed"})"}));
     EXPECT_TRUE(std::filesystem::is_empty(Downloads()));
 
@@ -357,16 +387,19 @@ TEST_F(DownloadFlowTest, HostTextsFollowTheUsersLanguages) {
         std::vector<std::string> notifications;
         bool operator==(const Texts&) const = default;
     };
-    const Texts chinese{"运行安装程序失败，请手动执行...",
+    // The box's first line is what it always said; the cause follows.
+    const Texts chinese{"运行安装程序失败，请手动执行...\n\n安装程序尚未下载完成。",
                         "运行失败",
                         {"应用程序(*.exe)", "所有文件(*.*)"},
                         {"下载未完成。", "下载已完成。"}};
     const Texts german{
-        "Das Installationsprogramm konnte nicht gestartet werden. Bitte starten Sie es selbst...",
+        "Das Installationsprogramm konnte nicht gestartet werden. Bitte starten Sie es "
+        "selbst...\n\nEs wurde noch kein Download des Installationsprogramms abgeschlossen.",
         "Start fehlgeschlagen",
         {"Anwendungen (*.exe)", "Alle Dateien (*.*)"},
         {"Der Download wurde nicht abgeschlossen.", "Der Download ist abgeschlossen."}};
-    const Texts english{"Could not run the installer. Please run it yourself...",
+    const Texts english{"Could not run the installer. Please run it yourself...\n\n"
+                        "No download of the installer has finished.",
                         "Run failed",
                         {"Applications (*.exe)", "All files (*.*)"},
                         {"The download did not finish.", "The download has finished."}};
@@ -814,9 +847,9 @@ TEST_F(DownloadFlowTest, WithAKeyBuiltInOnlyASignedInstallerIsStarted) {
             data["minisig"] = *c.given;
         Send(nlohmann::json{{"msg_type", "dnld"}, {"msg_data", data}}.dump());
         ASSERT_TRUE(WaitForNotice(c.started ? "dnld_finished" : "dnld_failed"));
+        EXPECT_EQ(Notices().back(), c.started ? kFinished : verifyFailed);
         Send(R"({"msg_type":"install"})");
 
-        EXPECT_EQ(Notices().back(), c.started ? kFinished : verifyFailed);
         const std::filesystem::path saved = Downloads() / "Setup.exe";
         EXPECT_EQ(NamesIn(Downloads()),
                   c.started ? std::set<std::string>{"Setup.exe"} : std::set<std::string>{});
@@ -920,6 +953,193 @@ TEST_F(DownloadFlowTest, ThePagesRetryContinuesTheKeptPart) {
         EXPECT_EQ(NamesIn(Downloads()), std::set<std::string>{"file"});
         std::filesystem::remove(Downloads() / "file");
     }
+}
+
+// The page is told the file's own name and its folder's name, as the file is saved: another
+// name chosen in the save dialog, or the next free number of a silent download.
+TEST_F(DownloadFlowTest, ThePageIsToldTheNameTheFileIsSavedUnder) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> existing; // files in Downloads before the download
+        bool silent;
+        std::string chosen;                // in the save dialog, under the test's folder
+        std::vector<std::string> expected; // the download's file notices
+        std::string saved; // the file that holds the installer, in Downloads or chosen
+    };
+    const auto file = [](const std::string& name, const std::string& folder) {
+        return nlohmann::json{{"file_name", name}, {"folder_name", folder}, {"msg_type", "dl_file"}}
+            .dump();
+    };
+    const Case cases[] = {
+        {"silent", {}, true, "", {file("Setup.exe", "Downloads")}, "Setup.exe"},
+        {"silent beside an older installer",
+         {"Setup.exe"},
+         true,
+         "",
+         {file("Setup (1).exe", "Downloads")},
+         "Setup (1).exe"},
+        {"save as another name",
+         {},
+         false,
+         "Chosen Folder/My Setup 2.exe",
+         {file("My Setup 2.exe", "Chosen Folder")},
+         "Chosen Folder/My Setup 2.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.reset();
+        platform.webView.notices.clear();
+        std::filesystem::remove_all(Downloads());
+        std::filesystem::create_directories(Downloads());
+        for (const std::string& name : c.existing)
+            WriteFileBytes(Downloads() / name, "older");
+        if (!c.chosen.empty()) {
+            std::filesystem::create_directories((folder / c.chosen).parent_path());
+            platform.desktop.saveDialogAnswer = Utf8FromPath(folder / c.chosen);
+        }
+        StartHost();
+        RequestDownload("/files/Setup.exe", c.silent);
+        ASSERT_TRUE(WaitForNotice("dnld_finished"));
+        std::vector<std::string> told;
+        for (const std::string& notice : Notices())
+            if (notice.find("dl_file") != std::string::npos)
+                told.push_back(notice);
+        EXPECT_EQ(told, c.expected);
+        EXPECT_EQ(Notices()[1], c.expected.front()) << "right after the start";
+        const std::filesystem::path saved =
+            c.chosen.empty() ? Downloads() / c.saved : folder / c.saved;
+        EXPECT_EQ(ReadFileIfPresent(saved), installer);
+    }
+}
+
+// A file that takes the predicted name while the download runs pushes it to the next number:
+// the page is told the new name before the end.
+TEST_F(DownloadFlowTest, ANameTakenDuringTheDownloadIsToldAgainBeforeTheEnd) {
+    StartHost();
+    RequestDownload("/files/held.exe", true);
+    ASSERT_TRUE(WaitForNotice("dl_file"));
+    WriteFileBytes(Downloads() / "held.exe", "the user's own");
+    released = true;
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    const auto notices = Notices();
+    ASSERT_GE(notices.size(), 4u);
+    EXPECT_EQ(notices[1],
+              R"({"file_name":"held.exe","folder_name":"Downloads","msg_type":"dl_file"})");
+    EXPECT_EQ(notices[notices.size() - 2],
+              R"({"file_name":"held (1).exe","folder_name":"Downloads","msg_type":"dl_file"})");
+    EXPECT_EQ(ReadFileIfPresent(Downloads() / "held (1).exe"), installer);
+    EXPECT_EQ(ReadFileIfPresent(Downloads() / "held.exe"), "the user's own");
+}
+
+// A lost connection is told to the page as it is made again, numbered in the download, and the
+// download goes on; a download without a length reports its bytes so far, never a total.
+TEST_F(DownloadFlowTest, ReconnectionsAndBytesWithoutALengthAreToldToThePage) {
+    using Rule = RangeServer::Rule;
+    std::string body(1'000'000, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i * 13 + i / 977);
+    // Two drops in a row: the first after bytes (retried at once), the second before any.
+    RangeServer server(body, {Rule::DropAfter(300'000), Rule::DropAfter(0)});
+    StartHost();
+    Send(R"({"msg_type":"dnld","msg_data":{"url":")" + server.Url() + R"(","silent":true}})");
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    std::vector<std::string> road;
+    for (const std::string& notice : Notices())
+        if (notice.find("dl_progress") == std::string::npos)
+            road.push_back(notice);
+    EXPECT_EQ(road,
+              (std::vector<std::string>{
+                  kStart, R"({"file_name":"file","folder_name":"Downloads","msg_type":"dl_file"})",
+                  R"({"attempt":1,"msg_type":"dl_retry"})",
+                  R"({"attempt":2,"msg_type":"dl_retry"})", kFinished}));
+    EXPECT_EQ(ReadFileIfPresent(Downloads() / "file"), body);
+
+    host.reset();
+    platform.webView.notices.clear();
+    StartHost();
+    RequestDownload("/files/nolength.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    uint64_t last = 0;
+    size_t received = 0;
+    for (const std::string& notice : Notices()) {
+        EXPECT_EQ(notice.find("dl_progress"), std::string::npos) << notice;
+        const nlohmann::json parsed = nlohmann::json::parse(notice);
+        if (parsed["msg_type"] != "dl_received")
+            continue;
+        ++received;
+        EXPECT_EQ(parsed.size(), 2u) << notice;
+        const uint64_t now = parsed["dl_now"].get<uint64_t>();
+        EXPECT_GT(now, 0u);
+        EXPECT_GE(now, last) << "never falling";
+        EXPECT_LE(now, installer.size());
+        last = now;
+    }
+    EXPECT_GT(received, 0u);
+    EXPECT_EQ(Notices()[Notices().size() - 2], R"({"dl_now":200000,"msg_type":"dl_received"})")
+        << "the last figures come before the end";
+}
+
+// "install" tells the page how the start ended; a failure's box keeps its first line and adds
+// why and where the file is, and a second "install" while the first waits at its authorisation
+// prompt starts nothing.
+TEST_F(DownloadFlowTest, InstallTellsThePageHowTheStartEndedAndNeverStartsTwice) {
+    struct Case {
+        InstallerStart outcome;
+        std::string notice;
+        std::string cause; // the box's second paragraph; none when it started
+    };
+    const Case cases[] = {
+        {InstallerStart::Started, R"({"msg_type":"install","status_text":"install_started"})", ""},
+        {InstallerStart::Dismissed,
+         R"({"msg_type":"install","reason":"dismissed","status_text":"install_failed"})",
+         "The request for administrator rights was dismissed or refused."},
+        {InstallerStart::NotAuthorized,
+         R"({"msg_type":"install","reason":"not_authorized","status_text":"install_failed"})",
+         "Administrator rights could not be asked for or were not given: no authentication agent "
+         "is running, or the password was not accepted."},
+        {InstallerStart::NotExecutable,
+         R"({"msg_type":"install","reason":"not_executable","status_text":"install_failed"})",
+         "The installer cannot be run from where it is saved."},
+    };
+    StartHost();
+    RequestDownload("/files/Setup.exe", true);
+    ASSERT_TRUE(WaitForNotice("dnld_finished"));
+    const std::string saved = Utf8FromPath(Downloads() / "Setup.exe");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(ReasonText(c.outcome)));
+        platform.desktop.messageBoxes.clear();
+        platform.desktop.revealedPaths.clear();
+        platform.desktop.startedInstallers.clear();
+        platform.desktop.installerStart = c.outcome;
+        platform.desktop.answerInstallerStartLater = true;
+        platform.webView.notices.clear();
+        Send(R"({"msg_type":"install"})");
+        Send(R"({"msg_type":"install"})"); // the second Enter, while the prompt is open
+        EXPECT_TRUE(Notices().empty());
+        platform.desktop.AnswerInstallerStarts();
+        platform.window.Pump();
+
+        EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{saved});
+        EXPECT_EQ(Notices(), std::vector<std::string>{c.notice});
+        std::vector<platform::headless::HeadlessDesktop::MessageBoxShown> boxes;
+        std::vector<std::string> revealed;
+        if (!c.cause.empty()) {
+            boxes.push_back({"Could not run the installer. Please run it yourself...\n\n" +
+                                 c.cause +
+                                 "\n\nThe installer is saved here, and is shown in its folder "
+                                 "next:\n" +
+                                 saved,
+                             "Run failed"});
+            revealed.push_back(saved);
+        }
+        EXPECT_EQ(platform.desktop.messageBoxes, boxes);
+        EXPECT_EQ(platform.desktop.revealedPaths, revealed);
+    }
+    // Once the outcome is known, the page may start the installer again.
+    platform.desktop.answerInstallerStartLater = false;
+    platform.desktop.startedInstallers.clear();
+    Send(R"({"msg_type":"install"})");
+    EXPECT_EQ(platform.desktop.startedInstallers, std::vector<std::string>{saved});
 }
 
 } // namespace

@@ -12,6 +12,11 @@ using namespace std::chrono_literals;
 const std::string kStart = R"({"msg_type":"dnld","status":1,"status_text":"dnld_start"})";
 const std::string kFinished = R"({"msg_type":"dnld","status":2,"status_text":"dnld_finished"})";
 
+// Where the download goes, told after its start.
+std::string FileNotice(const std::string& name) {
+    return R"({"file_name":")" + name + R"(","folder_name":"Downloads","msg_type":"dl_file"})";
+}
+
 std::string FailedNotice(const char* reason) {
     return std::string(R"({"msg_type":"dnld","reason":")") + reason +
            R"(","status":0,"status_text":"dnld_failed"})";
@@ -62,25 +67,31 @@ TEST_F(NoticesTest, EachRoadOfTheDownloadSendsExactlyItsNotices) {
         std::vector<std::string> notices;
     };
     const Case cases[] = {
-        {"finish", {"Setup.exe"}, {}, false, DownloadState::Finished, {kStart, kFinished}},
+        {"finish",
+         {"Setup.exe"},
+         {},
+         false,
+         DownloadState::Finished,
+         {kStart, FileNotice("Setup.exe"), kFinished}},
         {"fail over http",
          {"missing.exe"},
          {},
          false,
          DownloadState::Idle,
-         {kStart, FailedNotice("http")}},
+         {kStart, FileNotice("missing.exe"), FailedNotice("http")}},
         {"fail on the file",
          {"Setup.exe"},
          Fault::DownloadFileRefused,
          false,
          DownloadState::Idle,
-         {kStart, FailedNotice("file")}},
+         {kStart, FileNotice("Setup.exe"), FailedNotice("file")}},
         {"a new start after a failure",
          {"missing.exe", "Setup.exe"},
          {},
          false,
          DownloadState::Finished,
-         {kStart, FailedNotice("http"), kStart, kFinished}},
+         {kStart, FileNotice("missing.exe"), FailedNotice("http"), kStart, FileNotice("Setup.exe"),
+          kFinished}},
         // The worker's last word was queued before the repeat: the page has that notice, there
         // is no start to repeat, and a retry stays possible.
         {"asked again as it fails",
@@ -88,13 +99,13 @@ TEST_F(NoticesTest, EachRoadOfTheDownloadSendsExactlyItsNotices) {
          {},
          true,
          DownloadState::Idle,
-         {kStart, FailedNotice("http")}},
+         {kStart, FileNotice("missing.exe"), FailedNotice("http")}},
         {"asked again as it finishes",
          {"Setup.exe"},
          {},
          true,
          DownloadState::Finished,
-         {kStart, kFinished}},
+         {kStart, FileNotice("Setup.exe"), kFinished}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,8 +133,10 @@ TEST_F(NoticesTest, EachRoadOfTheDownloadSendsExactlyItsNotices) {
             }
             ASSERT_TRUE(platform.window.PumpUntil(
                 [&] {
-                    return !DownloadNotices().empty() &&
-                           DownloadNotices().back().find("dnld_start") == std::string::npos;
+                    const std::vector<std::string> notices = DownloadNotices();
+                    return !notices.empty() &&
+                           notices.back().find("dnld_start") == std::string::npos &&
+                           notices.back().find("dl_file") == std::string::npos;
                 },
                 10s));
         }
@@ -140,7 +153,7 @@ TEST_F(NoticesTest, ARunningDownloadRepeatsItsStartAndHoldsTheCloseUntilItEnds) 
     Send(R"({"msg_type":"dnld"})");
     Send(R"({"msg_type":"close","msg_data":{"force_close":false}})");
     EXPECT_EQ(Notices(), (std::vector<std::string>{
-                             kStart, kStart,
+                             kStart, FileNotice("stall.exe"), kStart,
                              R"({"msg_type":"close","status":1,"status_text":"dnld_running"})"}));
     EXPECT_FALSE(platform.window.endDialogResult.has_value());
 

@@ -143,15 +143,17 @@ Observed FolderOpened(const std::string& folder) {
     o.folders = {folder};
     return o;
 }
-// The failure box, then where to find the installer.
+// The page hears why, then the failure box, then where to find the installer.
 Observed LaunchFailed(const std::string& folder) {
     Observed o = FolderOpened(folder);
+    o.notices = {R"({"msg_type":"install","reason":"no_file","status_text":"install_failed"})"};
     o.messageBoxes = 1;
     return o;
 }
 Observed Launched(const std::string& path) {
     Observed o;
     o.installers = {path};
+    o.notices = {R"({"msg_type":"install","status_text":"install_started"})"};
     return o;
 }
 Observed Revealed(const std::string& path) {
@@ -389,7 +391,8 @@ TEST_F(PageCommandsTest, InstallBeforeAnyDownloadShowsTheBoxThenTheDownloadsFold
     Send(R"({"msg_type":"install"})");
     ASSERT_EQ(platform.desktop.messageBoxes.size(), 1u);
     EXPECT_EQ(platform.desktop.messageBoxes[0].text,
-              "Could not run the installer. Please run it yourself...");
+              "Could not run the installer. Please run it yourself...\n\n"
+              "No download of the installer has finished.");
     EXPECT_EQ(platform.desktop.messageBoxes[0].caption, "Run failed");
     EXPECT_EQ(platform.desktop.openedFolders,
               std::vector<std::string>{platform.desktop.downloadsFolder})

@@ -163,6 +163,11 @@ export const notices = {
   progress: (now, total) => ({
     dl_now: now, dl_progress: (now / total) * 100, dl_total: total, msg_type: 'dl_progress', status: true,
   }),
+  file: (name, folder) => ({ file_name: name, folder_name: folder, msg_type: 'dl_file' }),
+  received: (now) => ({ dl_now: now, msg_type: 'dl_received' }),
+  retry: (attempt) => ({ attempt, msg_type: 'dl_retry' }),
+  installStarted: { msg_type: 'install', status_text: 'install_started' },
+  installFailed: (reason) => ({ msg_type: 'install', reason, status_text: 'install_failed' }),
   closeRunning: { msg_type: 'close', status: 1, status_text: 'dnld_running' },
   window: (state) => ({ msg_type: 'window', state }),
 };

@@ -125,8 +125,8 @@ describe('notices', () => {
     return view.page.evaluate(() => {
       window.__events = [];
       const names = {
-        kit: ['notice', 'download', 'window', 'close'],
-        download: ['start', 'progress', 'finished', 'failed'],
+        kit: ['notice', 'download', 'window', 'close', 'install'],
+        download: ['start', 'file', 'progress', 'received', 'retry', 'finished', 'failed'],
       };
       const numbers = new Map();
       const follow = (download) => {
@@ -141,7 +141,8 @@ describe('notices', () => {
       for (const type of names.kit) {
         window.kit.addEventListener(type, (event) => {
           if (type === 'download') follow(event.detail);
-          window.__events.push(`kit:${type}${type === 'notice' ? `:${event.detail.msg_type}` : ''}`);
+          const detail = type === 'notice' ? event.detail.msg_type : event.detail?.reason;
+          window.__events.push(`kit:${type}${typeof detail === 'string' ? `:${detail}` : ''}`);
         });
       }
     });
@@ -173,7 +174,7 @@ describe('notices', () => {
 
   // A download's life as the host's notices tell it: each row's calls and notices in order, and
   // every event the page gets, with each download numbered.
-  const { start, progress, finished, failed } = notices;
+  const { start, progress, finished, failed, file, received, retry } = notices;
   const lives = [
     {
       name: 'a repeated start notice (asked again) is not a second start, and the figures stay',
@@ -216,6 +217,13 @@ describe('notices', () => {
       events: ['same:true', 'sent:2', 'download1:start', 'state:running 0/null null'],
     },
     {
+      name: 'where it is saved, reconnections, and bytes without a length: no total, no percent',
+      steps: [['call', 'return kit.download(URL_)'], start, file('Setup (1).run', 'Downloads'), received(4096),
+        retry(1), received(8192), ['where'], ['state']],
+      events: ['download1:start', 'download1:file', 'download1:received', 'download1:retry', 'download1:received',
+        'where:Setup (1).run in Downloads, 1 reconnection', 'state:running 8192/null null'],
+    },
+    {
       name: 'late figures after the end change nothing that ended',
       steps: [['call', 'return kit.download(URL_)'], start, failed('cancelled'), ['state'], ['done']],
       events: ['download1:start', 'download1:failed:cancelled', 'state:failed 0/null null', 'done:failed:cancelled'],
@@ -243,6 +251,11 @@ describe('notices', () => {
           seen.push(await view.page.evaluate(async () => {
             const outcome = await window.kit.currentDownload.done;
             return `done:${outcome.state}${outcome.reason ? `:${outcome.reason}` : ''}`;
+          }));
+        } else if (what === 'where') {
+          seen.push(await view.page.evaluate(() => {
+            const d = window.kit.currentDownload;
+            return `where:${d.fileName} in ${d.folderName}, ${d.reconnections} reconnection`;
           }));
         } else if (what === 'same') {
           seen.push(`same:${await view.page.evaluate(() => window.__same)}`);

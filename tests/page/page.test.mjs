@@ -135,6 +135,18 @@ describe('language', () => {
         confirm: '安装程序仍在下载',
       },
     },
+    {
+      locale: 'de-DE',
+      expected: {
+        lang: 'de', tagline: 'Holen Sie sich das Installationsprogramm und richten Sie alles in einer Minute ein.',
+        download: 'Herunterladen', saveAs: 'Speichern unter…',
+        hint: 'Speichert setup.run in Ihrem Download-Ordner. Mit „Speichern unter…“ wählen Sie einen anderen Ort.',
+        minimise: 'Minimieren', maximise: 'Maximieren', progressLabel: 'Fortschritt des Downloads',
+        downloading: 'Wird heruntergeladen… (Größe unbekannt)', elapsed: 'seit 1 min 15 s',
+        failureTitle: 'Der Download konnte nicht beginnen', retry: 'Erneut versuchen',
+        confirm: 'Das Installationsprogramm wird noch heruntergeladen',
+      },
+    },
   ];
   for (const { locale, expected } of cases) {
     it(`speaks ${locale}`, async () => {
@@ -175,8 +187,18 @@ describe('language', () => {
         ['de-DE', 'zh-CN'], ['zh-Hant-TW'], ['ZH'], ['en-GB', 'zh-CN'], ['de-DE', 'fr'], [],
       ].map((languages) => pickLanguage(languages));
     });
-    assert.deepEqual(picked, ['zh', 'zh', 'zh', 'en', 'en', 'en']);
+    assert.deepEqual(picked, ['de', 'zh', 'zh', 'en', 'de', 'en']);
   });
+
+  for (const [locale, bytes] of [['de-DE', '1,5 MB von 12,0 MB'], ['en-US', '1.5 MB of 12.0 MB']]) {
+    it(`writes numbers as ${locale} does: ${bytes}`, async () => {
+      view = await openDemo({}, { locale });
+      await view.page.click('#download-button');
+      await view.notify(notices.start);
+      await view.notify(notices.progress(1.5 * 1024 * 1024, 12 * 1024 * 1024));
+      assert.equal(await view.text('#progress-bytes'), bytes);
+    });
+  }
 
   it('keeps a vendor\'s tagline, and none when it is empty', async () => {
     view = await openDemo({ tagline: '自定义' }, { locale: 'zh-CN' });
@@ -628,13 +650,34 @@ describe('keyboard focus', () => {
     record.push(['finished while asking', await focused()]);
     assert.deepEqual(record, [
       ['start', 'download-button'],
-      ['started', 'cancel-button'],
+      ['started', 'download-heading'],
       ['close asked', 'confirm-keep'],
-      ['question dismissed', 'cancel-button'],
+      ['question dismissed', 'download-heading'],
       ['failed', 'retry-button'],
-      ['started again', 'cancel-button'],
+      ['started again', 'download-heading'],
       ['finished while asking', 'install-button'],
     ]);
+  });
+
+  it('Tab goes round inside the page, both ways, with no stop outside it', async () => {
+    view = await openDemo();
+    await view.page.focus('#save-as-button'); // the last control: the page has no links
+    await view.page.keyboard.press('Tab');
+    const forward = await focused();
+    await view.page.keyboard.press('Shift+Tab');
+    assert.deepEqual([forward, await focused()], ['minimize-button', 'save-as-button']);
+  });
+
+  it('Ctrl+A selects the texts worth copying, not the buttons', async () => {
+    view = await openDemo();
+    await view.page.focus('#content');
+    await view.page.keyboard.press('Control+A');
+    const selected = await view.page.evaluate(() => window.getSelection().toString());
+    assert.match(selected, /setup\.run/);
+    // The hint names “Save as…”; the buttons themselves are not in the selection.
+    const lines = selected.split('\n').map((line) => line.trim());
+    assert.deepEqual(['Download', 'Save as…', 'Tarvik Demo Minimise'].filter((label) => lines.includes(label)), []);
+    assert.doesNotMatch(selected, /Minimise|Maximise/);
   });
 
   it('the close question opened with the mouse shows the focus ring on Tab, and keeps the focus inside', async () => {
@@ -659,6 +702,126 @@ describe('keyboard focus', () => {
     assert.equal(await view.page.evaluate(() => document.getElementById('content').inert), true,
       'the page under the question is out of reach');
   });
+});
+
+describe('the first minute', () => {
+  it('Enter pressed twice starts the download and never cancels it', async () => {
+    view = await openDemo();
+    await view.mark();
+    await view.page.keyboard.press('Enter');
+    await view.notify(notices.start);
+    await view.page.keyboard.press('Enter');
+    const sent = (await view.commandsSinceMark()).map((m) => m.msg_type);
+    assert.deepEqual(sent, ['post_data', 'dnld']);
+    assert.equal(await focused(), 'download-heading');
+  });
+
+  const ends = [
+    { reason: 'cancelled', stopped: true, retry: 'Download again' },
+    { reason: 'network', stopped: false, retry: 'Try again' },
+  ];
+  for (const end of ends) {
+    it(`after ${end.reason}: ${end.stopped ? 'a neutral mark' : 'the failure mark'}, and both Download and Save as… again`, async () => {
+      await openDownloading();
+      await view.notify(notices.failed(end.reason));
+      await view.page.waitForSelector('#state-failed', { state: 'visible' });
+      const seen = await view.page.evaluate(() => ({
+        stopped: document.getElementById('failure-outcome').classList.contains('stopped'),
+        buttons: [...document.querySelectorAll('#state-failed button')].filter((b) => b.getClientRects().length)
+          .map((b) => b.textContent.trim()),
+      }));
+      assert.deepEqual(seen, { stopped: end.stopped, buttons: [end.retry, 'Save as…'] });
+      await view.mark();
+      await view.page.click('#retry-save-as-button');
+      assert.deepEqual((await view.commandsSinceMark()).at(-1), post('dnld', { silent: false, url: harness.installerUrl }));
+    });
+  }
+
+  const cuts = [
+    { name: 'setup.run', shown: 'setup.run' },
+    { name: 'Tarvik Demo Professional Edition Setup 2026.12.3-x86_64.run', shown: 'Tarvik Demo Professio…p 2026.12.3-x86_64.run' },
+  ];
+  for (const c of cuts) {
+    it(`a long name is cut in the middle, keeping its version and extension: ${c.name}`, async () => {
+      await openDownloading();
+      await view.notify(notices.file(c.name, 'Downloads'));
+      assert.deepEqual(await view.page.evaluate(() => {
+        const element = document.getElementById('download-file-name');
+        return [element.textContent, element.title];
+      }), [c.shown, c.name]);
+    });
+  }
+
+  it('announces no empty landmark when the page has no links', async () => {
+    view = await openDemo();
+    assert.equal(await view.page.getAttribute('#footer', 'aria-hidden'), 'true');
+  });
+
+  it('shows the name and folder the host saves under, from the start to the end', async () => {
+    await openDownloading();
+    await view.notify(notices.file('setup (1).run', 'Downloads'));
+    assert.equal(await view.text('#download-file'), 'setup (1).run · to the folder “Downloads”');
+    await view.notify(notices.file('setup (2).run', 'Downloads'));
+    await view.notify(notices.finished);
+    assert.deepEqual([await view.text('#finished-file-name'), await view.text('#finished-place')],
+      ['setup (2).run', 'Saved in the folder “Downloads”. Install it now, or later from there.']);
+  });
+
+  it('says Reconnecting… when the host connects again, drops speed and time left after 2 s without bytes, and goes on', async () => {
+    await openDownloadingOnClock();
+    const seen = async () => [await view.text('#download-title'), await view.text('#progress-speed'), await view.text('#progress-eta')];
+    await view.notify(notices.progress(1024 * 1024, 10 * 1024 * 1024));
+    await view.page.clock.runFor(1000);
+    await view.notify(notices.progress(2 * 1024 * 1024, 10 * 1024 * 1024));
+    assert.deepEqual(await seen(), ['Downloading…', '1.0 MB/s', '8 s left']);
+    await view.notify(notices.retry(1));
+    await view.page.clock.runFor(1900);
+    assert.deepEqual(await seen(), ['Reconnecting…', '1.0 MB/s', '8 s left']);
+    await view.page.clock.runFor(200);
+    assert.deepEqual(await seen(), ['Reconnecting…', '', '']);
+    await view.notify(notices.progress(3 * 1024 * 1024, 10 * 1024 * 1024));
+    assert.equal(await view.text('#download-title'), 'Downloading…');
+  });
+
+  it('without a length shows the bytes so far and the speed on a moving bar, and no percentage', async () => {
+    await openDownloadingOnClock();
+    await view.notify(notices.received(512 * 1024));
+    await view.page.clock.runFor(1000);
+    await view.notify(notices.received(1536 * 1024));
+    const seen = await view.page.evaluate(() => ({
+      bar: !document.getElementById('progress-bar').hidden,
+      moving: document.getElementById('progress-bar').classList.contains('unknown'),
+      valuenow: document.getElementById('progress-bar').getAttribute('aria-valuenow'),
+      valuetext: document.getElementById('progress-bar').getAttribute('aria-valuetext'),
+      percent: document.getElementById('progress-percent').textContent,
+      bytes: document.getElementById('progress-bytes').textContent,
+      speed: document.getElementById('progress-speed').textContent,
+    }));
+    assert.deepEqual(seen, {
+      bar: true, moving: true, valuenow: null, valuetext: '1.5 MB so far, 1.0 MB/s', percent: '', bytes: '1.5 MB so far', speed: '1.0 MB/s',
+    });
+  });
+
+  const installs = [
+    { notice: notices.installStarted, status: 'The installer has started. Follow its steps to finish.' },
+    { notice: notices.installFailed('dismissed'), status: 'The installer did not start: the request for administrator rights was dismissed.' },
+    { notice: notices.installFailed('something new'), status: 'The installer could not be started. Open its folder and start it yourself.' },
+  ];
+  for (const c of installs) {
+    it(`Install waits for the host's word, then says: ${c.status}`, async () => {
+      await openDownloading();
+      await view.notify(notices.finished);
+      await view.mark();
+      await view.page.keyboard.press('Enter');
+      await view.page.keyboard.press('Enter');
+      assert.deepEqual((await view.commandsSinceMark()).map((m) => m.msg_type), ['post_data', 'install']);
+      assert.deepEqual([await view.text('#install-status'), await view.page.isDisabled('#install-button')],
+        ['Starting the installer…', true]);
+      await view.notify(c.notice);
+      assert.deepEqual([await view.text('#install-status'), await view.page.isDisabled('#install-button'), await focused()],
+        [c.status, false, 'install-button']);
+    });
+  }
 });
 
 describe('what and where', () => {

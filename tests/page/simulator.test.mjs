@@ -113,15 +113,19 @@ describe('commands', () => {
     const afterCancel = await takeNotices();
     await inPage('sim.postMessage(JSON.stringify({msg_type: "dnld", msg_data: {url: "https://e.com/a.exe", silent: true}})); sim.postMessage(JSON.stringify({msg_type: "dnld", msg_data: {url: "https://e.com/b.exe", silent: true}}))');
     await view.page.waitForFunction(() => window.__notices.some((text) => text.includes('dnld_finished')));
-    assert.deepEqual([afterCancel, (await takeNotices()).map((text) => JSON.parse(text).status_text ?? 'progress')],
-      [[], ['dnld_start', 'progress', 'dnld_finished']]);
+    assert.deepEqual([afterCancel, (await takeNotices()).map((text) => JSON.parse(text).status_text ?? JSON.parse(text).msg_type)],
+      [[], ['dnld_start', 'dl_file', 'dl_progress', 'dnld_finished']]);
   });
 });
 
 describe('the host\'s timings', () => {
-  const figures = async () => (await takeNotices()).map((text) => JSON.parse(text)).map((n) => n.dl_now ?? n.status_text);
+  const figures = async () => (await takeNotices()).map((text) => JSON.parse(text)).map((n) => {
+    if (n.msg_type === 'dl_retry') return `retry:${n.attempt}`;
+    if (n.msg_type === 'dl_file') return `file:${n.file_name} in ${n.folder_name}`;
+    return n.dl_now ?? n.status_text;
+  });
 
-  it('a dropped connection: no figures for 1 s, then on from where it broke', async () => {
+  it('a dropped connection: told at once, no figures for 1 s, then on from where it broke', async () => {
     await openSimulator('size:100K,rate:200K,drop-after:20K,drop-once', { clock: true });
     await inPage('kit.download("https://e.com/a.exe")');
     await view.page.clock.runFor(150); // 10 KiB a tick: the second reaches the drop, at 100 ms
@@ -130,7 +134,7 @@ describe('the host\'s timings', () => {
     const during = await figures();
     await view.page.clock.runFor(20);
     assert.deepEqual([untilDrop, during, await figures()],
-      [['dnld_start', 10240, 20480], [], [30720]]);
+      [['dnld_start', 'file:a.exe in Downloads', 10240, 20480, 'retry:1'], [], [30720]]);
   });
 
   it('a server that goes away: given up after 1, 2 and 4 s more', async () => {
@@ -141,7 +145,8 @@ describe('the host\'s timings', () => {
     await view.page.clock.runFor(6990);
     const before = await figures();
     await view.page.clock.runFor(20);
-    assert.deepEqual([first, before, await figures()], [['dnld_start', 10240], [], ['dnld_failed']]);
+    assert.deepEqual([first, before, await figures()],
+      [['dnld_start', 'file:a.exe in Downloads', 10240], ['retry:1', 'retry:2', 'retry:3'], ['dnld_failed']]);
   });
 
   it('asked again after a network failure, the same address continues where it broke; another starts over', async () => {
@@ -156,7 +161,8 @@ describe('the host\'s timings', () => {
     await takeNotices();
     await inPage('kit.download("https://e.com/b.exe")');
     await view.page.clock.runFor(60);
-    assert.deepEqual([same, await figures()], [['dnld_start', 30720], ['dnld_start', 10240]]);
+    assert.deepEqual([same, await figures()],
+      [['dnld_start', 'file:a.exe in Downloads', 30720], ['dnld_start', 'file:b.exe in Downloads', 10240]]);
   });
 });
 
@@ -169,9 +175,9 @@ describe('the panel', () => {
     await panel.locator('#size').dispatchEvent('change');
     assert.equal(new URL(view.page.url()).searchParams.get('tarvik-sim'), 'size:2K,rate:0,fail:http');
     await inPage('kit.download("https://e.com/a.exe")');
-    await view.page.waitForFunction(() => window.__notices.length === 2);
-    assert.deepEqual((await takeNotices()).map((text) => JSON.parse(text).reason ?? JSON.parse(text).status_text),
-      ['dnld_start', 'http']);
+    await view.page.waitForFunction(() => window.__notices.length === 3);
+    assert.deepEqual((await takeNotices()).map((text) => JSON.parse(text)).map((n) => n.reason ?? n.status_text ?? n.msg_type),
+      ['dnld_start', 'dl_file', 'http']);
   });
 
   it('plays the desktop, and covers the page while the window is minimised or the program has ended', async () => {

@@ -480,8 +480,9 @@ TEST_F(Win32WindowTest, InstallerStartsOnlyWithThePublishersSignature) {
         fs::copy_file(fs::path(TARVIK_SIGNED_FROM_TEST) / c.file, installer);
         const fs::path mark = installer.string() + ".ran";
         Observed observed;
-        desktop->StartInstaller(NarrowFromWide(installer.wstring()),
-                                [&] { observed.failed = true; });
+        desktop->StartInstaller(NarrowFromWide(installer.wstring()), [&](InstallerStart outcome) {
+            observed.failed = outcome != InstallerStart::Started;
+        });
         if (!observed.failed)
             PumpUntil([&] { return fs::exists(mark); });
         observed.ran = fs::exists(mark);
