@@ -169,14 +169,15 @@ void CTarvikDlg::ShowBuiltInPage(StartState state) {
     nlohmann::json data = bridge::BuiltInPageTexts(texts_);
     data["state"] = StateName(state);
     builtInPage_.Show(data.dump());
-    // The window is still off-screen (the vendor's page never sized it): the built-in page gets
-    // the dialog's own size, centred, which brings it on screen.
+    // The window is still hidden (the vendor's page never sized it): the built-in page gets the
+    // dialog's own size, centred, and is shown so, once.
     if (!builtInPlaced_ && !pageSized_) {
         builtInPlaced_ = true;
         const platform::Dpi dpi = window_.ScreenDpi();
         window_.SetSize(dpi.x * platform::kInitialWindowWidth / 96u,
                         dpi.y * platform::kInitialWindowHeight / 96u);
         window_.Center();
+        window_.Present();
     }
 }
 

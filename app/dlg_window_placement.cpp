@@ -24,8 +24,10 @@ void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
     const uint32_t cx = (dpi.x * static_cast<uint32_t>(width)) / 96u;
     const uint32_t cy = (dpi.y * static_cast<uint32_t>(height)) / 96u;
     window_.SetSize(cx, cy);
-    // Centring is what first brings the window on screen after its off-screen start.
     window_.Center();
+    // Shown only now, at its place and size, with the page in it; the first time, this is what
+    // brings the window on screen.
+    window_.Present();
 }
 
 namespace {

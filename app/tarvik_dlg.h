@@ -118,7 +118,8 @@ private:
     // Message handlers.
     void OnCreate();
     void OnSize(const HostMessage& message);
-    void OnClose();
+    // A close request: from the desktop, or (`atOnce`) a stop signal or the session's end.
+    void OnClose(bool atOnce);
     void OnLButtonDown(int64_t pointParam);
     void OnMouseMove(int64_t pointParam);
     void OnLButtonUp(int64_t pointParam);

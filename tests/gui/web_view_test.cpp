@@ -138,6 +138,7 @@ protected:
         ASSERT_TRUE(platform);
         platform->window.Create(host);
         platform->window.MoveTo(platform::Point{-10000, 0});
+        platform->window.Present();
         bool ready = false;
         platform->webView.Create([&] { ready = true; });
         platform->webView.SetMessageHandler(
@@ -441,6 +442,7 @@ TEST(WebViewLanguagesTest, ThePageAndItsServiceSeeTheUsersLanguages) {
     RecordingHost host;
     platform->window.Create(host);
     platform->window.MoveTo(platform::Point{-10000, 0});
+    platform->window.Present();
     bool ready = false;
     std::vector<std::string> received;
     platform->webView.Create([&] { ready = true; });
@@ -471,6 +473,7 @@ TEST(WebViewInspectorTest, OpensBesideThePageOnlyWhenAsked) {
         RecordingHost host;
         platform->window.Create(host);
         platform->window.MoveTo(platform::Point{-10000, 0});
+        platform->window.Present();
         platform->webView.ShowInspector(inspect);
         bool ready = false;
         std::vector<std::string> received;

@@ -59,7 +59,7 @@ protected:
         Observed o;
         o.navigations = platform.webView.navigations;
         o.title = platform.window.title;
-        o.onScreen = platform.window.rect.left != -10000;
+        o.onScreen = platform.window.shown;
         if (platform.builtInPage.shown)
             o.builtIn = nlohmann::json::parse(platform.builtInPage.shownWith.back())["state"];
         o.events = Events();
