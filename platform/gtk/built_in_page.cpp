@@ -133,6 +133,18 @@ void BuiltInPage::Deliver() {
         nullptr);
 }
 
+void BuiltInPage::BeginMove() {
+    GtkWindow* window = window_.Widget();
+    GdkWindow* native = window ? gtk_widget_get_window(GTK_WIDGET(window)) : nullptr;
+    GdkSeat* seat = native ? gdk_display_get_default_seat(gdk_window_get_display(native)) : nullptr;
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    if (!pointer)
+        return;
+    int x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    gtk_window_begin_move_drag(window, GDK_BUTTON_PRIMARY, x, y, GDK_CURRENT_TIME);
+}
+
 void BuiltInPage::Close() {
     if (closed_)
         return;
@@ -167,6 +179,12 @@ void BuiltInPage::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
             return;
         GCharPtr text(jsc_value_to_string(value));
         const std::string command = text ? text.get() : "";
+        // A press on the title bar: the window system moves the window from here, as with a
+        // frame's title bar; the host has no part in it.
+        if (command == "drag") {
+            page->BeginMove();
+            return;
+        }
         // The page has two buttons and nothing else; any other text is not a command.
         if (command != "retry" && command != "close")
             return;

@@ -18,7 +18,8 @@ class HostWindow;
 // it is shown, with a content manager and a script message channel of its own (the vendor's view
 // has neither). Its document is the page compiled into the program, loaded from memory; every
 // other navigation, new window, permission and context menu is refused, so nothing leads into
-// or out of it. Only the messages "retry" and "close" from it reach the host.
+// or out of it. Only the messages "retry" and "close" from it reach the host; "drag" (a press on
+// its title bar) starts the window system's own move of the window.
 //
 // Light or dark: the page follows prefers-color-scheme, and is also told the desktop's choice
 // (GNOME's color-scheme setting, or a dark GTK theme), which WebKitGTK does not always pass on.
@@ -47,6 +48,8 @@ private:
     void Make();
     void Deliver();
     void Close();
+    // Lets the window system move the window with the pointer, from where it is now.
+    void BeginMove();
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                 gpointer self);
