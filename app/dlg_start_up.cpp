@@ -19,6 +19,51 @@
 // the vendor's page, and the built-in page shown while that page is not there.
 namespace tarvik {
 
+namespace {
+
+// A few words for support on why the service's answer was of no use.
+const char* AnswerDetail(service::ServiceFailure failure) {
+    using service::ServiceFailure;
+    switch (failure) {
+    case ServiceFailure::None:
+        return "no page"; // answered with a name but no page
+    case ServiceFailure::BadUrl:
+        return "bad address";
+    case ServiceFailure::Setup:
+        return "not set up";
+    case ServiceFailure::Network:
+        return "";
+    case ServiceFailure::Timeout:
+        return "timed out";
+    case ServiceFailure::TooLarge:
+        return "too large";
+    case ServiceFailure::HttpStatus:
+        return "HTTP status";
+    case ServiceFailure::Declined:
+        return "declined";
+    case ServiceFailure::Malformed:
+        return "malformed";
+    }
+    return "";
+}
+
+// What the built-in page says about a service's answer that leaves nothing to show: an answer
+// that came is the service refusing, whatever the connection did for it.
+bridge::StartProblem ProblemOfAnswer(const service::ProductInfo& answer) {
+    using Reason = bridge::StartProblem::Reason;
+    using service::ServiceFailure;
+    const bool noAnswer =
+        answer.failure == ServiceFailure::Network || answer.failure == ServiceFailure::Timeout ||
+        answer.failure == ServiceFailure::BadUrl || answer.failure == ServiceFailure::Setup;
+    const Reason reason = answer.certificate != CertificateProblem::None ? Reason::Certificate
+                          : noAnswer                                     ? Reason::NoConnection
+                                                                         : Reason::Refused;
+    return bridge::StartProblem{bridge::StartProblem::Where::Service, reason, answer.httpStatus,
+                                answer.certificate, AnswerDetail(answer.failure)};
+}
+
+} // namespace
+
 void CTarvikDlg::LoadConfig() {
     const std::string path = options_.configPath.empty()
                                  ? settings::ConfigPathBesideExecutable(system_)
@@ -84,13 +129,14 @@ void CTarvikDlg::OnInfoAnswer(const HostMessage& message) {
     // The title is set first, before any navigation: an answer with a good name and a bad page
     // URL still names the window.
     if (answer->name) {
-        window_.SetTitle(*answer->name);
+        SetWindowTitle(*answer->name);
         productName_ = *answer->name;
     }
     pageUrl_ = answer->pageUrl.value_or(std::string());
     // Without a page there is nothing the window could show.
     infoUsable_ = answer->failure == service::ServiceFailure::None && !pageUrl_.empty();
     if (!infoUsable_) {
+        problem_ = ProblemOfAnswer(*answer);
         ShowBuiltInPage(StartState::ServiceUnreachable);
         return;
     }
@@ -117,7 +163,8 @@ void CTarvikDlg::OnWebViewReady() {
     webView_.SetMessageHandler([this](const std::string& text) { OnWebMessage(text); });
     webView_.SetExternalNavigationHandler(
         [this](const std::string& url) { OpenOutsideThePage(url); });
-    webView_.SetLoadFailureHandler([this] { OnPageLoadFailed(); });
+    webView_.SetLoadFailureHandler(
+        [this](const platform::LoadFailure& failure) { OnPageLoadFailed(failure); });
     NavigateWhenReady();
 }
 
@@ -131,10 +178,19 @@ void CTarvikDlg::NavigateWhenReady() {
     window_.StartTimer(kPageTimer, options_.pageLimit);
 }
 
-void CTarvikDlg::OnPageLoadFailed() {
+void CTarvikDlg::OnPageLoadFailed(const platform::LoadFailure& failure) {
     // Only the host's own navigation counts, and only until the page has shown itself.
     if (!navigated_ || pageSized_)
         return;
+    using Reason = bridge::StartProblem::Reason;
+    problem_ =
+        bridge::StartProblem{bridge::StartProblem::Where::Page,
+                             failure.certificate != CertificateProblem::None ? Reason::Certificate
+                             : failure.httpStatus > 0                        ? Reason::HttpError
+                                                                             : Reason::NoConnection,
+                             failure.httpStatus,
+                             failure.certificate,
+                             {}};
     ShowBuiltInPage(StartState::PageFailed);
 }
 
@@ -160,23 +216,42 @@ void CTarvikDlg::ShowBuiltInPage(StartState state) {
         // The failure is final until the user asks again: no timer may replace what it says.
         window_.StopTimer(kConnectingTimer);
         window_.StopTimer(kPageTimer);
-        // The service learns that a start failed with an event like the page's own; it may be
-        // unreachable, and then the report is simply lost like any other.
-        if (startState_ != state)
-            ReportEvent(kEventStartFailed);
     }
+    // "Try again" shows "Connecting…" long enough to be seen: a failure that comes back at once
+    // would otherwise leave the page as it was, as if the button had done nothing.
+    if (failed && retriedAt_) {
+        const auto shown = std::chrono::steady_clock::now() - *retriedAt_;
+        if (shown < options_.retryShownAtLeast) {
+            pendingState_ = state;
+            window_.StartTimer(kRetryTimer, std::chrono::ceil<std::chrono::milliseconds>(
+                                                options_.retryShownAtLeast - shown));
+            return;
+        }
+    }
+    retriedAt_.reset();
+    pendingState_.reset();
+    // The service learns that a start failed with an event like the page's own; it may be
+    // unreachable, and then the report is simply lost like any other.
+    if (failed && startState_ != state)
+        ReportEvent(kEventStartFailed);
     startState_ = state;
-    nlohmann::json data = bridge::BuiltInPageTexts(texts_);
+    nlohmann::json data =
+        bridge::BuiltInPageTexts(texts_, failed ? problem_ : std::nullopt, productName_);
     data["state"] = StateName(state);
     builtInPage_.Show(data.dump());
-    // The window is still off-screen (the vendor's page never sized it): the built-in page gets
-    // the dialog's own size, centred, which brings it on screen.
+    // The window is named even before the service has named the product: a window without a
+    // title has no name a screen reader could say.
+    if (!titled_)
+        SetWindowTitle(texts_.Translate("Installer"));
+    // The window is still hidden (the vendor's page never sized it): the built-in page gets the
+    // dialog's own size, centred, and is shown so, once.
     if (!builtInPlaced_ && !pageSized_) {
         builtInPlaced_ = true;
         const platform::Dpi dpi = window_.ScreenDpi();
         window_.SetSize(dpi.x * platform::kInitialWindowWidth / 96u,
                         dpi.y * platform::kInitialWindowHeight / 96u);
         window_.Center();
+        window_.Present();
     }
 }
 
@@ -188,6 +263,7 @@ void CTarvikDlg::OnBuiltInCommand(const std::string& command) {
         if (!startState_ || startState_ == StartState::Connecting)
             return;
         ShowBuiltInPage(StartState::Connecting);
+        retriedAt_ = std::chrono::steady_clock::now();
         navigated_ = false;
         pageSized_ = false;
         FetchProductInfo();
@@ -198,12 +274,25 @@ void CTarvikDlg::OnTimer(uint64_t id) {
     // A timer's message may have been queued before the page sized the window.
     if (pageSized_ || (startState_ && startState_ != StartState::Connecting))
         return;
+    if (id == kRetryTimer) {
+        if (const std::optional<StartState> pending = pendingState_) {
+            retriedAt_.reset();
+            ShowBuiltInPage(*pending);
+        }
+        return;
+    }
     if (id == kConnectingTimer) {
         if (!builtInPage_.IsShown())
             ShowBuiltInPage(StartState::Connecting);
     } else if (id == kPageTimer) {
-        if (navigated_)
+        if (navigated_) {
+            problem_ = bridge::StartProblem{bridge::StartProblem::Where::Page,
+                                            bridge::StartProblem::Reason::TooSlow,
+                                            0,
+                                            CertificateProblem::None,
+                                            {}};
             ShowBuiltInPage(StartState::PageFailed);
+        }
     }
 }
 

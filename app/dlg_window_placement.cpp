@@ -12,11 +12,14 @@ void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
     // no timer may bring it back.
     pageSized_ = true;
     startState_.reset();
+    pendingState_.reset();
+    retriedAt_.reset();
     window_.StopTimer(kConnectingTimer);
     window_.StopTimer(kPageTimer);
+    window_.StopTimer(kRetryTimer);
     builtInPage_.Hide();
     if (title)
-        window_.SetTitle(*title);
+        SetWindowTitle(*title);
     // The page speaks in logical pixels at 96 dots per inch. The arithmetic is 32-bit unsigned on
     // purpose: pages rely on the same numbers on every platform, including the wrap-around of
     // a negative size.
@@ -24,8 +27,10 @@ void CTarvikDlg::ResizeWindow(int32_t width, int32_t height,
     const uint32_t cx = (dpi.x * static_cast<uint32_t>(width)) / 96u;
     const uint32_t cy = (dpi.y * static_cast<uint32_t>(height)) / 96u;
     window_.SetSize(cx, cy);
-    // Centring is what first brings the window on screen after its off-screen start.
     window_.Center();
+    // Shown only now, at its place and size, with the page in it; the first time, this is what
+    // brings the window on screen.
+    window_.Present();
 }
 
 namespace {
@@ -44,6 +49,11 @@ int32_t DraggedCoordinate(int32_t windowEdge, int32_t pointer, int32_t lastPoint
 }
 
 } // namespace
+
+void CTarvikDlg::SetWindowTitle(const std::string& title) {
+    window_.SetTitle(title);
+    titled_ = true;
+}
 
 platform::Point CTarvikDlg::ScreenPointFromParam(int64_t pointParam) {
     if (const std::optional<platform::Point> pointer = window_.CapturedPointerPosition())

@@ -30,6 +30,8 @@ struct HostOptions {
     // the window before the built-in page says it could not be loaded.
     std::chrono::milliseconds connectingDelay{3'000};
     std::chrono::milliseconds pageLimit{20'000};
+    // After "Try again", "Connecting…" stays at least this long before a failure replaces it.
+    std::chrono::milliseconds retryShownAtLeast{600};
     // Event reports: how many may wait to be sent, and how long those still waiting when the
     // dialog ends get, all together, before the program ends without them.
     size_t eventQueueLimit = 256;

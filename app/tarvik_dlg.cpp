@@ -1,5 +1,6 @@
 #include "app/tarvik_dlg.h"
 
+#include "bridge/notices.h"
 #include "common/curl/request_route.h"
 #include "service/event_sender.h"
 #include "service/info_request_job.h"
@@ -69,8 +70,8 @@ void CTarvikDlg::StopTransferAndDestroyWindow() {
 }
 
 void CTarvikDlg::OnInitDialog() {
-    // Off-screen until the page asks for its size; the window exists and has a taskbar entry.
-    window_.MoveTo({-10000, 0});
+    // The window stays hidden until there is something to show: the vendor's page sizing it, or
+    // the built-in page (see Present).
     window_.SetIcon();
     builtInPage_.SetCommandHandler(
         [this](const std::string& command) { OnBuiltInCommand(command); });
@@ -86,7 +87,7 @@ void CTarvikDlg::OnHostMessage(const HostMessage& message) {
         OnSize(message);
         break;
     case WM_CLOSE:
-        OnClose();
+        OnClose(message.wParam == kCloseAtOnce);
         break;
     case WM_LBUTTONDOWN:
         OnLButtonDown(message.lParam);
@@ -128,9 +129,14 @@ void CTarvikDlg::OnCreate() {
     webView_.WarmUp(infoUrl_);
 }
 
-void CTarvikDlg::OnClose() {
-    // A close request from the desktop ends the dialog whatever the download state, like the
-    // dialog's cancel.
+void CTarvikDlg::OnClose(bool atOnce) {
+    // The window has no frame of its own, so the desktop's close paths are the ones users know:
+    // they go the way of the page's own close button, and while a download runs the page asks
+    // before it is thrown away. A stop signal or the end of the session cannot wait for anyone.
+    if (!atOnce && download_.state() == DownloadState::Running) {
+        PostNoticeToPage(bridge::CloseWhileDownloadingNotice());
+        return;
+    }
     EndDialog(kEndedByCloseRequest);
 }
 

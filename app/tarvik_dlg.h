@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/host_options.h"
+#include "bridge/built_in_page_texts.h"
 #include "bridge/page_commands.h"
 #include "common/download_state.h"
 #include "common/host_message.h"
@@ -34,6 +35,8 @@ class InfoRequestJob;
 // The host's timers (WM_TIMER's wParam).
 inline constexpr uint32_t kConnectingTimer = 1; // the vendor's page is slow to appear
 inline constexpr uint32_t kPageTimer = 2;       // the vendor's page has not sized the window
+inline constexpr uint32_t kRetryTimer =
+    3; // "Connecting…" after "Try again" has been seen long enough
 
 // What the built-in page shows, when it is shown.
 enum class StartState {
@@ -118,7 +121,8 @@ private:
     // Message handlers.
     void OnCreate();
     void OnSize(const HostMessage& message);
-    void OnClose();
+    // A close request: from the desktop, or (`atOnce`) a stop signal or the session's end.
+    void OnClose(bool atOnce);
     void OnLButtonDown(int64_t pointParam);
     void OnMouseMove(int64_t pointParam);
     void OnLButtonUp(int64_t pointParam);
@@ -129,7 +133,9 @@ private:
     void OnWebViewReady();
     void OnInfoAnswer(const HostMessage& message);
     void OnTimer(uint64_t id);
-    void OnPageLoadFailed();
+    void OnPageLoadFailed(const platform::LoadFailure& failure);
+    // Sets the window's title (and so its accessible name).
+    void SetWindowTitle(const std::string& title);
     // A link that would take the window away from the host's page opens in the default browser,
     // under the same rule as "open_url", but reports no event: the page did not ask for it.
     void OpenOutsideThePage(const std::string& url);
@@ -173,6 +179,14 @@ private:
     // The built-in page has sized and centred the window itself.
     bool builtInPlaced_ = false;
     std::optional<StartState> startState_;
+    // Why the start failed last, for the built-in page's texts.
+    std::optional<bridge::StartProblem> problem_;
+    // When "Try again" was pressed, while its "Connecting…" has not been replaced yet; and a
+    // failure waiting until that has been seen long enough.
+    std::optional<std::chrono::steady_clock::time_point> retriedAt_;
+    std::optional<StartState> pendingState_;
+    // The window has been given a title.
+    bool titled_ = false;
     // Event reports go out from here, in order, never from the user-interface thread.
     std::unique_ptr<service::EventSender> events_;
     // WM_SIZE's kind last seen: the window's state as the page was last told it.

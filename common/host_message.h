@@ -54,6 +54,11 @@ inline constexpr uint32_t WM_INFO_ANSWER = WM_USER + 5;
 // download, 1 for the first.
 inline constexpr uint32_t WM_DL_RETRY = WM_USER + 16;
 
+// WM_CLOSE's wParam when the run must end at once, whatever the page would ask: a stop signal or
+// the end of the desktop session. A close request from the desktop (its close button, Alt+F4,
+// the taskbar) carries 0.
+inline constexpr uint64_t kCloseAtOnce = 1;
+
 // WM_DNLD_START's wParam when the message only repeats the start notice. Such a message never
 // changes the download state: the transfer may have ended between the page's request and the
 // message being handled, and a state set back to Running then would stand for no transfer at all.

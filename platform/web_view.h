@@ -1,9 +1,20 @@
 #pragma once
 
+#include "common/start_failure.h"
+
 #include <functional>
 #include <string>
 
 namespace tarvik::platform {
+
+// Why the host's own page could not be shown. Neither a status nor a certificate problem: no
+// connection (no such host, refused, dropped, timed out).
+struct LoadFailure {
+    // The HTTP error status the page was answered with (400 and above); 0 without an answer.
+    int httpStatus = 0;
+    CertificateProblem certificate = CertificateProblem::None;
+    bool operator==(const LoadFailure&) const = default;
+};
 
 // The embedded web view that fills the host window's client area, and the page bridge.
 //
@@ -39,10 +50,11 @@ public:
     // to `onLeave` instead, which decides what the desktop does with it.
     virtual void
     SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) = 0;
-    // `onFailed` is called when the main document of the host's own navigation cannot be loaded
-    // (no connection, a TLS error, no such host) or is answered with an HTTP error status (400 and
-    // above). Frames, sub-resources and the page's own later navigations do not count.
-    virtual void SetLoadFailureHandler(std::function<void()> onFailed) = 0;
+    // `onFailed` is called, with the reason, when the main document of the host's own navigation
+    // cannot be loaded (no connection, a refused certificate, no such host) or is answered with an
+    // HTTP error status (400 and above). Frames, sub-resources and the page's own later
+    // navigations do not count.
+    virtual void SetLoadFailureHandler(std::function<void(const LoadFailure&)> onFailed) = 0;
 };
 
 } // namespace tarvik::platform

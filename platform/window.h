@@ -24,7 +24,8 @@ public:
     // Every message for the host: those posted through Window::Post, and the system's own:
     // WM_CREATE while the window is made, WM_TIMER when a timer of StartTimer runs out, WM_SIZE
     // after its client size or its state (minimised, maximised, normal) changed (queued, as the
-    // window system reports it later), WM_CLOSE for a close request from the desktop, and
+    // window system reports it later), WM_CLOSE for a close request from the desktop
+    // (wParam kCloseAtOnce for a stop signal or the end of the session), and
     // WM_MOUSEMOVE / WM_LBUTTONUP while the pointer is captured.
     virtual void OnHostMessage(const HostMessage& message) = 0;
 };
@@ -34,9 +35,9 @@ public:
 // Threads: Post may be called from any thread; everything else only on the user-interface
 // thread, which runs the loop.
 //
-// Lifetime: Create, then placement, then RunModalLoop until EndDialog, then Destroy. Destroy also
-// ends what lives in the window (the web view, pending desktop callbacks): nothing is delivered
-// to the host afterwards.
+// Lifetime: Create, then RunModalLoop until EndDialog, then Destroy; the window stays hidden until
+// the host has something to show and calls Present. Destroy also ends what lives in the window
+// (the web view, pending desktop callbacks): nothing is delivered to the host afterwards.
 class Window {
 public:
     virtual ~Window() = default;
@@ -49,8 +50,8 @@ public:
     // kInitialWindowHeight) and delivers WM_CREATE to `events` before it returns. `events`
     // receives every message until the window is destroyed, and must outlive it.
     virtual void Create(WindowEvents& events) = 0;
-    // Shows the window where the host put it and runs the message loop until EndDialog; returns
-    // the code given to EndDialog. An EndDialog made before the loop runs ends it at once.
+    // Runs the message loop until EndDialog; returns the code given to EndDialog. An EndDialog
+    // made before the loop runs ends it at once. The window is not shown by it (see Present).
     virtual int RunModalLoop() = 0;
     virtual void EndDialog(int result) = 0;
     virtual void Destroy() = 0;
@@ -61,13 +62,18 @@ public:
     // Moves the window without changing its size (screen coordinates of its top-left corner).
     virtual void MoveTo(Point topLeft) = 0;
     // Changes the size in device pixels, clamped to what the display can show (at least 1 x 1),
-    // keeping the position; raises and activates the window.
+    // keeping the position; raises and activates the window once it has been presented.
     virtual void SetSize(uint32_t width, uint32_t height) = 0;
     // Moves and sizes in one step, without activating; at least 1 x 1.
     virtual void SetBounds(const Rect& rect) = 0;
     // Centres the window in the work area of the monitor that holds it (the primary monitor when
     // it lies on none), clamped into that work area.
     virtual void Center() = 0;
+    // Shows the window, where and as large as the host has placed it and with the title it has
+    // been given, raised and activated. Until the first call the window is not on any screen and
+    // has no taskbar entry, so the user never sees an empty window or one that jumps into place;
+    // later calls only raise and activate it.
+    virtual void Present() = 0;
     virtual Rect Bounds() = 0;
     virtual Point ClientToScreen(Point client) = 0;
     virtual void Show(ShowCommand command) = 0;

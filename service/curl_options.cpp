@@ -30,7 +30,9 @@ bool ApplyCommonOptions(CURL* handle, const std::string& url, const ServiceLimit
                .Set(CURLOPT_NOSIGNAL, 1L)
                .Set(CURLOPT_CONNECTTIMEOUT_MS, LimitMilliseconds(limits.connect))
                .Set(CURLOPT_TIMEOUT_MS, LimitMilliseconds(limits.total))
-               .ok();
+               .ok() &&
+           (limits.trustedAuthorities.empty() ||
+            CheckedOptions(handle).Set(CURLOPT_CAINFO, limits.trustedAuthorities.c_str()).ok());
 }
 
 CURLcode PerformRequest(CURL* handle, const RequestContext& context) {

@@ -59,26 +59,37 @@ ProductInfo RequestProductInfo(const std::string& infoUrl, const ServiceLimits& 
         return Failed(ServiceFailure::Setup);
 
     Body body;
+    // The library's own words for a failure: they tell a refused certificate's causes apart.
+    char errorText[CURL_ERROR_SIZE] = {};
     if (!ApplyCommonOptions(handle.get(), infoUrl, limits, context) ||
         !CheckedOptions(handle.get())
              .Set(CURLOPT_FOLLOWLOCATION, 0L)
              .Set(CURLOPT_WRITEFUNCTION, &CollectBody)
              .Set(CURLOPT_WRITEDATA, &body)
+             .Set(CURLOPT_ERRORBUFFER, errorText)
              .ok())
         return Failed(ServiceFailure::Setup);
     const CURLcode result = PerformRequest(handle.get(), context);
-    TARVIK_LOG("service: info answer: HTTP ", ResponseStatus(handle.get()), ", ",
-               curl_easy_strerror(result));
-    if (body.tooLarge)
-        return Failed(ServiceFailure::TooLarge);
-    // Only the body counts: an error page from the server is read like any other answer.
-    if (result != CURLE_OK)
-        return Failed(ServiceFailureFromCurl(result));
-    try {
-        return ParseInfoAnswer(body.text);
-    } catch (const std::bad_alloc&) {
-        return Failed(ServiceFailure::TooLarge);
+    const long status = ResponseStatus(handle.get());
+    TARVIK_LOG("service: info answer: HTTP ", status, ", ", curl_easy_strerror(result),
+               errorText[0] ? ": " : "", errorText);
+    ProductInfo info = Failed(ServiceFailure::TooLarge);
+    if (body.tooLarge) {
+        // as set
+    } else if (result != CURLE_OK) {
+        // Only the body counts: an error page from the server is read like any other answer.
+        info = Failed(ServiceFailureFromCurl(result));
+        if (result == CURLE_PEER_FAILED_VERIFICATION)
+            info.certificate = CertificateProblemFromText(errorText);
+    } else {
+        try {
+            info = ParseInfoAnswer(body.text);
+        } catch (const std::bad_alloc&) {
+            info = Failed(ServiceFailure::TooLarge);
+        }
     }
+    info.httpStatus = status;
+    return info;
 }
 
 } // namespace tarvik::service

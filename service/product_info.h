@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/start_failure.h"
 #include "service/curl_options.h"
 #include "service/service_failure.h"
 #include "service/service_limits.h"
@@ -16,6 +17,10 @@ struct ProductInfo {
     std::optional<std::string> name;    // UTF-8, becomes the window title
     std::optional<std::string> pageUrl; // becomes the page shown in the web view
     ServiceFailure failure = ServiceFailure::None;
+    // The final answer's HTTP status; 0 without an answer.
+    long httpStatus = 0;
+    // Set when the connection failed because the server's certificate was refused.
+    CertificateProblem certificate = CertificateProblem::None;
 
     bool operator==(const ProductInfo&) const = default;
 };

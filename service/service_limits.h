@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace tarvik::service {
 
@@ -9,6 +10,9 @@ namespace tarvik::service {
 struct ServiceLimits {
     std::chrono::milliseconds connect{10'000};
     std::chrono::milliseconds total{30'000};
+    // A file of certificate authorities trusted instead of the system's; empty for the system's.
+    // Only tests set it, to serve certificates of their own making.
+    std::string trustedAuthorities;
 };
 
 } // namespace tarvik::service

@@ -19,7 +19,8 @@ run=(bubblewrap xdg-dbus-proxy)
 # Running the tests: windows on a virtual X server driven by xdotool and inspected with
 # xwininfo, session buses (dbus-daemon, dbus-run-session) for the web view and the stand-in
 # package installer, pkexec for the elevation tests, the reference page in headless Chromium
-# (Node.js and npm are checked separately), a window manager (openbox), without which nothing
+# (Node.js and npm are checked separately), a window manager (openbox: the window tests run under
+# it too, tests/gui/with_window_manager.sh), without which nothing
 # maximises or minimises a window on the virtual X server, for the page kit's scenarios, and
 # minisign, whose keys and signatures the signed installer tests check against.
 test=("${run[@]}" xvfb xauth xdotool x11-utils dbus-daemon dbus-x11 pkexec chromium openbox minisign)

@@ -5,6 +5,7 @@
 #include "platform/gtk/host_window.h"
 #include "platform/gtk/web_view.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace tarvik::platform::gtk {
@@ -25,7 +26,10 @@ std::string BuiltInPageDocument() {
     return html;
 }
 
-bool DesktopPrefersDark() {
+ColourSchemeInputs ReadColourSchemeInputs() {
+    ColourSchemeInputs inputs;
+    if (const char* variable = std::getenv("GTK_THEME"))
+        inputs.gtkThemeVariable = variable;
     GSettingsSchemaSource* source = g_settings_schema_source_get_default();
     GSettingsSchema* schema =
         source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE)
@@ -36,24 +40,38 @@ bool DesktopPrefersDark() {
         if (hasKey) {
             GObjectPtr<GSettings> settings(g_settings_new("org.gnome.desktop.interface"));
             GCharPtr scheme(g_settings_get_string(settings.get(), "color-scheme"));
-            if (scheme && std::strcmp(scheme.get(), "default") != 0)
-                return std::strcmp(scheme.get(), "prefer-dark") == 0;
+            if (scheme)
+                inputs.colorScheme = scheme.get();
         }
     }
-    GtkSettings* gtkSettings = gtk_settings_get_default();
-    if (!gtkSettings)
-        return false;
-    gboolean preferDark = FALSE;
-    gchar* rawTheme = nullptr;
-    g_object_get(gtkSettings, "gtk-application-prefer-dark-theme", &preferDark, "gtk-theme-name",
-                 &rawTheme, nullptr);
-    GCharPtr theme(rawTheme);
-    if (preferDark)
-        return true;
-    if (!theme)
-        return false;
-    const std::string name(theme.get());
-    return name.size() >= 5 && (name.ends_with("-dark") || name.ends_with(":dark"));
+    if (GtkSettings* gtkSettings = gtk_settings_get_default()) {
+        gboolean preferDark = FALSE;
+        gchar* rawTheme = nullptr;
+        g_object_get(gtkSettings, "gtk-application-prefer-dark-theme", &preferDark,
+                     "gtk-theme-name", &rawTheme, nullptr);
+        GCharPtr theme(rawTheme);
+        inputs.gtkPrefersDark = preferDark;
+        if (theme)
+            inputs.gtkThemeName = theme.get();
+    }
+    return inputs;
+}
+
+namespace {
+// Decided once, when the platform is made (ApplyColourScheme), before any view exists.
+bool decidedDark = false;
+} // namespace
+
+void ApplyColourScheme(bool dark) {
+    decidedDark = dark;
+    // WebKit gives pages prefers-color-scheme: dark from GTK's dark preference (or a dark
+    // theme); set from the one decision, the vendor's view follows it like the built-in page.
+    if (GtkSettings* settings = gtk_settings_get_default())
+        g_object_set(settings, "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE, nullptr);
+}
+
+bool DecidedDark() {
+    return decidedDark;
 }
 
 BuiltInPage::BuiltInPage(HostWindow& window) : window_(window) {
@@ -125,12 +143,24 @@ void BuiltInPage::Deliver() {
     g_variant_dict_insert_value(&arguments, "json", g_variant_new_string(data_->c_str()));
     // As text: WebKit takes no boolean arguments.
     g_variant_dict_insert_value(&arguments, "scheme",
-                                g_variant_new_string(DesktopPrefersDark() ? "dark" : "light"));
+                                g_variant_new_string(DecidedDark() ? "dark" : "light"));
     // The texts travel as an argument and are parsed by the page, never run as script.
     webkit_web_view_call_async_javascript_function(
         view_, "return window.tarvikShow(JSON.parse(json), scheme === 'dark');", -1,
         g_variant_dict_end(&arguments), nullptr, nullptr, cancellable_.get(), OnDeliverFinished,
         nullptr);
+}
+
+void BuiltInPage::BeginMove() {
+    GtkWindow* window = window_.Widget();
+    GdkWindow* native = window ? gtk_widget_get_window(GTK_WIDGET(window)) : nullptr;
+    GdkSeat* seat = native ? gdk_display_get_default_seat(gdk_window_get_display(native)) : nullptr;
+    GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+    if (!pointer)
+        return;
+    int x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    gtk_window_begin_move_drag(window, GDK_BUTTON_PRIMARY, x, y, GDK_CURRENT_TIME);
 }
 
 void BuiltInPage::Close() {
@@ -167,6 +197,12 @@ void BuiltInPage::OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptRes
             return;
         GCharPtr text(jsc_value_to_string(value));
         const std::string command = text ? text.get() : "";
+        // A press on the title bar: the window system moves the window from here, as with a
+        // frame's title bar; the host has no part in it.
+        if (command == "drag") {
+            page->BeginMove();
+            return;
+        }
         // The page has two buttons and nothing else; any other text is not a command.
         if (command != "retry" && command != "close")
             return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/built_in_page.h"
+#include "platform/gtk/colour_scheme.h"
 #include "platform/gtk/gobject_ptr.h"
 
 #include <gtk/gtk.h>
@@ -18,10 +19,11 @@ class HostWindow;
 // it is shown, with a content manager and a script message channel of its own (the vendor's view
 // has neither). Its document is the page compiled into the program, loaded from memory; every
 // other navigation, new window, permission and context menu is refused, so nothing leads into
-// or out of it. Only the messages "retry" and "close" from it reach the host.
+// or out of it. Only the messages "retry" and "close" from it reach the host; "drag" (a press on
+// its title bar) starts the window system's own move of the window.
 //
-// Light or dark: the page follows prefers-color-scheme, and is also told the desktop's choice
-// (GNOME's color-scheme setting, or a dark GTK theme), which WebKitGTK does not always pass on.
+// Light or dark: the page is told the one decision the platform made (ApplyColourScheme), the
+// same the vendor's view follows.
 //
 // Threads: user-interface thread only. It lives in `window` and goes when the window is
 // destroyed; `window` must outlive it.
@@ -47,6 +49,8 @@ private:
     void Make();
     void Deliver();
     void Close();
+    // Lets the window system move the window with the pointer, from where it is now.
+    void BeginMove();
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                 gpointer self);
@@ -73,9 +77,14 @@ private:
     GObjectPtr<GCancellable> cancellable_;
 };
 
-// Whether the desktop asks for dark colours: GNOME's color-scheme setting when it is there,
-// otherwise the GTK theme's dark variant.
-bool DesktopPrefersDark();
+// What the desktop says about light and dark (GTK_THEME, GNOME's color-scheme setting, GTK's own
+// settings); see DecideDark.
+ColourSchemeInputs ReadColourSchemeInputs();
+// Applies the one decision to both views: the built-in page is told it, and GTK's dark
+// preference, which WebKit passes on to the vendor's page, is set from it. Once, on the
+// user-interface thread, before the views are made.
+void ApplyColourScheme(bool dark);
+bool DecidedDark();
 
 // The built-in page's document with its channel name filled in.
 std::string BuiltInPageDocument();

@@ -1,5 +1,7 @@
 #include "platform/gtk/gtk_platform.h"
 
+#include "platform/gtk/built_in_page.h"
+#include "platform/gtk/colour_scheme.h"
 #include "platform/gtk/sandbox_probe.h"
 
 #include <gtk/gtk.h>
@@ -24,6 +26,8 @@ std::unique_ptr<GtkPlatform> CreateGtkPlatform(int* argc, char*** argv, std::str
             (display && *display ? std::string(" \"") + display + "\"" : " (DISPLAY is not set)");
         return nullptr;
     }
+    // Light or dark, decided once for both views from everything the desktop says.
+    ApplyColourScheme(DecideDark(ReadColourSchemeInputs()));
     return std::make_unique<GtkPlatform>();
 }
 

@@ -139,7 +139,7 @@ void HostWindow::StopRequested() {
     if (dismissSource_ == 0)
         dismissSource_ = g_timeout_add(100, OnDismissDialogs, this);
     OnDismissDialogs(this);
-    Deliver(HostMessage{WM_CLOSE, 0, 0});
+    Deliver(HostMessage{WM_CLOSE, kCloseAtOnce, 0});
 }
 
 gboolean HostWindow::OnDismissDialogs(gpointer self) {
@@ -200,8 +200,6 @@ gboolean HostWindow::OnTimer(gpointer data) {
 int HostWindow::RunModalLoop() {
     if (!window_)
         return loop_->result;
-    // A dialog with WS_VISIBLE is shown once its initialisation is done, where the host put it.
-    Map();
     // An EndDialog made before the loop started (during initialisation) ends it at once.
     if (!loop_->ended)
         g_main_loop_run(loop_->loop.get());
@@ -259,8 +257,15 @@ void HostWindow::Map() {
         return;
     if (gtk_widget_get_visible(GTK_WIDGET(window_)))
         return;
+    // The X window gets its final geometry before it is mapped: otherwise GTK maps it at the
+    // size and place it was realised with and corrects both afterwards, and a window manager
+    // shows each step (a frame at the default size, then one at the old place).
+    gtk_window_set_default_size(window_, rect_.Width(), rect_.Height());
     gtk_window_move(window_, rect_.left, rect_.top);
     gtk_window_resize(window_, rect_.Width(), rect_.Height());
+    gtk_widget_realize(GTK_WIDGET(window_));
+    if (GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(window_)))
+        gdk_window_move_resize(window, rect_.left, rect_.top, rect_.Width(), rect_.Height());
     gtk_widget_show_all(GTK_WIDGET(window_));
 }
 
@@ -294,8 +299,13 @@ void HostWindow::SetSize(uint32_t width, uint32_t height) {
         static_cast<int32_t>(std::clamp<uint32_t>(width, 1, std::max(display.width, 1)));
     const int32_t clampedHeight =
         static_cast<int32_t>(std::clamp<uint32_t>(height, 1, std::max(display.height, 1)));
-    Request(Rect{rect_.left, rect_.top, rect_.left + clampedWidth, rect_.top + clampedHeight});
-    gtk_window_present(window_);
+    // Left to GTK's own layout pass rather than sent to the server at once: a centring nearly
+    // always follows (the page's size, the built-in page's), and the two then reach the screen
+    // as one step instead of a grown window at the old place first.
+    Request(Rect{rect_.left, rect_.top, rect_.left + clampedWidth, rect_.top + clampedHeight},
+            /*sendNow=*/false);
+    if (gtk_widget_get_visible(GTK_WIDGET(window_)))
+        gtk_window_present(window_);
 }
 
 void HostWindow::SetBounds(const Rect& rect) {
@@ -323,6 +333,16 @@ void HostWindow::Center() {
     left = std::max(std::min(left, work.x + work.width - width), work.x);
     top = std::max(std::min(top, work.y + work.height - height), work.y);
     Request(Rect{left, top, left + width, top + height});
+}
+
+void HostWindow::Present() {
+    if (!window_)
+        return;
+    // Mapped once, at the requested geometry: a window manager then places it there (the
+    // position goes out as the program's own request) instead of where it would put a new window,
+    // so no frame shows it elsewhere or at another size.
+    Map();
+    gtk_window_present(window_);
 }
 
 bool HostWindow::IsOnScreen() const {
@@ -400,11 +420,13 @@ std::optional<Point> HostWindow::CapturedPointerPosition() {
     return Point{x, y};
 }
 
-void HostWindow::Request(const Rect& rect) {
+void HostWindow::Request(const Rect& rect, bool sendNow) {
     rect_ = rect;
     requestPending_ = true;
     gtk_window_move(window_, rect.left, rect.top);
     gtk_window_resize(window_, rect.Width(), rect.Height());
+    if (!sendNow)
+        return;
     // GTK sends its own request from its next layout pass, and may drop it when the server's
     // report of an earlier one crosses it; asking the server directly as well makes sure every
     // request lands, in order. GTK then takes the reported size as the window's allocation.

@@ -25,7 +25,8 @@ class MessageQueue;
 // signal handlers, which run from the loop.
 //
 // Stop signals: from Create until Destroy, SIGTERM, SIGINT and SIGHUP (log-out, Ctrl+C, a closed
-// terminal) reach the host as a close request (WM_CLOSE) from the main loop, and modal dialogs
+// terminal) reach the host as a close request that cannot wait (WM_CLOSE with kCloseAtOnce)
+// from the main loop, and modal dialogs
 // still open are dismissed, so the run ends the usual way: the host stops its transfer and
 // removes its unfinished file. From the first such signal on, the three have their default
 // action again, so a second one ends the process at once, even while the user-interface thread
@@ -65,6 +66,7 @@ public:
     void SetSize(uint32_t width, uint32_t height) override;
     void SetBounds(const Rect& rect) override;
     void Center() override;
+    void Present() override;
     Rect Bounds() override { return rect_; }
     Point ClientToScreen(Point client) override;
     void Show(ShowCommand command) override;
@@ -118,7 +120,8 @@ private:
     void ReportSize();
     // Maps the window at its current requested geometry (a no-op when it is already shown).
     void Map();
-    void Request(const Rect& rect);
+    // Asks for `rect`; `sendNow` also sends it to the server at once when the window is mapped.
+    void Request(const Rect& rect, bool sendNow = true);
     GdkMonitor* MonitorHoldingWindow() const;
     int64_t ClientPointParam(double rootX, double rootY) const;
 

@@ -127,6 +127,8 @@ void WebView::Create(std::function<void()> onReady) {
                                                      WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     g_signal_connect(view_, "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(OnLoadFailed), this);
+    g_signal_connect(view_, "load-failed-with-tls-errors", G_CALLBACK(OnLoadFailedWithTlsErrors),
+                     this);
     g_signal_connect(view_, "decide-policy", G_CALLBACK(OnDecidePolicy), this);
     g_signal_connect(view_, "create", G_CALLBACK(OnCreate), this);
     g_signal_connect(view_, "permission-request", G_CALLBACK(OnPermissionRequest), this);
@@ -180,15 +182,15 @@ void WebView::SetExternalNavigationHandler(std::function<void(const std::string&
         onLeave_ = std::move(onLeave);
 }
 
-void WebView::SetLoadFailureHandler(std::function<void()> onFailed) {
+void WebView::SetLoadFailureHandler(std::function<void(const LoadFailure&)> onFailed) {
     if (!closed_)
         onFailed_ = std::move(onFailed);
 }
 
-void WebView::HostNavigationFailed() {
+void WebView::HostNavigationFailed(const LoadFailure& failure) {
     confinement_.HostNavigationEnded();
     if (onFailed_)
-        onFailed_();
+        onFailed_(failure);
 }
 
 void WebView::Leave(const std::string& uri) {
@@ -297,7 +299,28 @@ gboolean WebView::OnLoadFailed(WebKitWebView*, WebKitLoadEvent event, gchar*, GE
         view->confinement_.HostNavigationEnded();
     if (replaced || refused)
         return FALSE;
-    RunGuarded("page load failure", [&] { view->HostNavigationFailed(); });
+    RunGuarded("page load failure", [&] { view->HostNavigationFailed(LoadFailure{}); });
+    return FALSE;
+}
+
+gboolean WebView::OnLoadFailedWithTlsErrors(WebKitWebView*, gchar*, GTlsCertificate*,
+                                            GTlsCertificateFlags errors, gpointer self) {
+    auto* view = static_cast<WebView*>(self);
+    if (!view->confinement_.AwaitingHostCommit())
+        return FALSE;
+    // The same order of causes as the service's requests: the clock's, then the name's, then
+    // the rest (an unknown or untrusted authority, a revoked or insecure certificate).
+    const CertificateProblem problem =
+        (errors & (G_TLS_CERTIFICATE_EXPIRED | G_TLS_CERTIFICATE_NOT_ACTIVATED))
+            ? CertificateProblem::Expired
+        : (errors & G_TLS_CERTIFICATE_BAD_IDENTITY) ? CertificateProblem::WrongHost
+                                                    : CertificateProblem::Untrusted;
+    TARVIK_LOG("page: certificate refused: ", CertificateProblemText(problem));
+    // Reported here with its cause; the host's navigation has ended, so the load failure that
+    // follows is not reported again.
+    RunGuarded("page certificate refused", [&] {
+        view->HostNavigationFailed(LoadFailure{0, problem});
+    });
     return FALSE;
 }
 
@@ -359,7 +382,8 @@ gboolean WebView::DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
         if (view->confinement_.AwaitingHostCommit() && answer &&
             webkit_uri_response_get_status_code(answer) >= 400) {
             webkit_policy_decision_ignore(decision);
-            view->HostNavigationFailed();
+            view->HostNavigationFailed(
+                LoadFailure{static_cast<int>(webkit_uri_response_get_status_code(answer))});
             return TRUE;
         }
         WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);

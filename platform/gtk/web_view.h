@@ -50,7 +50,7 @@ public:
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
     void PostJson(const std::string& json) override;
     void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
-    void SetLoadFailureHandler(std::function<void()> onFailed) override;
+    void SetLoadFailureHandler(std::function<void(const LoadFailure&)> onFailed) override;
     // Before Create: WebKit's developer extras, and the inspector opened beside the page once it
     // is committed, so that a vendor can read the page's console and step through the bridge.
     // The context menu then keeps "Inspect Element" as well.
@@ -60,6 +60,8 @@ private:
     static gboolean OnReadyIdle(gpointer self);
     static void OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self);
     static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar*, GError*, gpointer self);
+    static gboolean OnLoadFailedWithTlsErrors(WebKitWebView*, gchar* uri, GTlsCertificate*,
+                                              GTlsCertificateFlags errors, gpointer self);
     static void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                 gpointer self);
     static void OnDeliverFinished(GObject* view, GAsyncResult* result, gpointer);
@@ -74,7 +76,7 @@ private:
 
     void Leave(const std::string& uri);
     // The host's own navigation failed before its document was committed.
-    void HostNavigationFailed();
+    void HostNavigationFailed(const LoadFailure& failure);
     void HandleScriptMessage(WebKitJavascriptResult* result);
 
     // Disconnects everything and destroys the view; no callback reaches the host afterwards.
@@ -88,7 +90,7 @@ private:
     std::function<void()> onReady_;
     std::function<void(const std::string&)> onMessage_;
     std::function<void(const std::string&)> onLeave_;
-    std::function<void()> onFailed_;
+    std::function<void(const LoadFailure&)> onFailed_;
     GObjectPtr<WebKitUserContentManager> content_;
     // Owned by the window; a reference is kept so it can be torn down in order.
     GObjectPtr<WebKitWebView> viewRef_;

@@ -23,12 +23,12 @@ void HeadlessWebView::LeavePage(const std::string& url) {
         onLeave_(url);
 }
 
-void HeadlessWebView::FailLoad() {
+void HeadlessWebView::FailLoad(const LoadFailure& failure) {
     if (onFailed_)
-        onFailed_();
+        onFailed_(failure);
 }
 
-void HeadlessWebView::SetLoadFailureHandler(std::function<void()> onFailed) {
+void HeadlessWebView::SetLoadFailureHandler(std::function<void(const LoadFailure&)> onFailed) {
     onFailed_ = std::move(onFailed);
 }
 

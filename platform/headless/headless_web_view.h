@@ -31,7 +31,7 @@ public:
     // one to the host instead of carrying it out.
     void LeavePage(const std::string& url);
     // The main document of the host's navigation failed to load, as the real view reports it.
-    void FailLoad();
+    void FailLoad(const LoadFailure& failure = {});
     // Drops the host's callbacks, as the real view does when its window is destroyed.
     void Close();
 
@@ -42,10 +42,10 @@ public:
     void SetMessageHandler(std::function<void(const std::string& text)> onMessage) override;
     void PostJson(const std::string& json) override;
     void SetExternalNavigationHandler(std::function<void(const std::string& url)> onLeave) override;
-    void SetLoadFailureHandler(std::function<void()> onFailed) override;
+    void SetLoadFailureHandler(std::function<void(const LoadFailure&)> onFailed) override;
 
 private:
-    std::function<void()> onFailed_;
+    std::function<void(const LoadFailure&)> onFailed_;
     std::function<void()> onReady_;
     std::function<void(const std::string&)> onMessage_;
     std::function<void(const std::string&)> onLeave_;

@@ -114,6 +114,14 @@ void HeadlessWindow::SetSize(uint32_t width, uint32_t height) {
     };
     Place({rect.left, rect.top, rect.left + clamp(width, workArea.Width()),
            rect.top + clamp(height, workArea.Height())});
+    if (shown)
+        activated = true;
+}
+
+void HeadlessWindow::Present() {
+    if (!shown)
+        firstShown = FirstShown{rect, title};
+    shown = true;
     activated = true;
 }
 

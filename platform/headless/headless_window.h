@@ -43,6 +43,15 @@ public:
     bool iconSet = false;
     std::optional<ShowCommand> lastShowCommand;
     bool activated = false;
+    // Presented (shown on the screen), and how the window looked the first time it was: where,
+    // how large and with which title.
+    bool shown = false;
+    struct FirstShown {
+        Rect rect;
+        std::string title;
+        bool operator==(const FirstShown&) const = default;
+    };
+    std::optional<FirstShown> firstShown;
     bool pointerCaptured = false;
     // The timers running, by id, with the delay they were started with.
     std::map<uint32_t, std::chrono::milliseconds> timers;
@@ -78,6 +87,7 @@ public:
     void SetSize(uint32_t width, uint32_t height) override;
     void SetBounds(const Rect& bounds) override;
     void Center() override;
+    void Present() override;
     Rect Bounds() override;
     Point ClientToScreen(Point client) override;
     void Show(ShowCommand command) override;

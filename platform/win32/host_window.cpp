@@ -165,10 +165,6 @@ LRESULT HostWindow::Handle(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 }
 
 int HostWindow::RunModalLoop() {
-    // Activated, so that the keyboard reaches the page from the start (it is off-screen until the
-    // page sizes it, and the user has just started the program).
-    if (hwnd_ && !::IsWindowVisible(hwnd_))
-        ::ShowWindow(hwnd_, SW_SHOW);
     MSG msg{};
     while (!ended_) {
         const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
@@ -284,6 +280,16 @@ void HostWindow::Center() {
     const int32_t cy = std::min(now.Height(), workHeight);
     ::SetWindowPos(hwnd_, nullptr, work.left + (workWidth - cx) / 2,
                    work.top + (workHeight - cy) / 2, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void HostWindow::Present() {
+    if (!hwnd_)
+        return;
+    // Activated, so that the keyboard reaches the page from the start: the user has just
+    // started the program.
+    if (!::IsWindowVisible(hwnd_))
+        ::ShowWindow(hwnd_, SW_SHOW);
+    ::SetForegroundWindow(hwnd_);
 }
 
 Rect HostWindow::Bounds() {

@@ -78,6 +78,7 @@ public:
     void SetSize(uint32_t width, uint32_t height) override;
     void SetBounds(const Rect& rect) override;
     void Center() override;
+    void Present() override;
     Rect Bounds() override;
     Point ClientToScreen(Point client) override;
     void Show(ShowCommand command) override;

@@ -174,7 +174,7 @@ struct WebView::State {
     std::function<void()> onReady;
     std::function<void(const std::string&)> onMessage;
     std::function<void(const std::string&)> onLeave;
-    std::function<void()> onLoadFailed;
+    std::function<void(const LoadFailure&)> onLoadFailed;
     ComPtr<ICoreWebView2Controller> controller;
     ComPtr<ICoreWebView2> view;
     // Which creation the runtime's callbacks belong to: those of a view given up (its browser
@@ -258,7 +258,7 @@ void CreationFailed(const std::shared_ptr<State>& state) {
         if (state.pendingUrl) {
             state.pendingUrl.reset();
             if (state.onLoadFailed)
-                state.onLoadFailed();
+                state.onLoadFailed(LoadFailure{});
         }
     });
 }
@@ -367,9 +367,17 @@ void Connect(const std::shared_ptr<State>& state, ICoreWebView2& view) {
             // Failed before its document: the runtime's error page, if shown, is no page of the
             // host's. (After a commit the rule has its origin and this changes nothing.)
             state->confinement.HostNavigationEnded();
-            Later(state, [](State& state) {
+            // The runtime's web error statuses for a refused certificate: 1 a name for another
+            // host, 2 expired, 4 revoked, 5 otherwise invalid.
+            const CertificateProblem certificate = error == 1   ? CertificateProblem::WrongHost
+                                                   : error == 2 ? CertificateProblem::Expired
+                                                   : (error == 4 || error == 5)
+                                                       ? CertificateProblem::Untrusted
+                                                       : CertificateProblem::None;
+            const LoadFailure failure{httpStatus.value_or(0) >= 400 ? *httpStatus : 0, certificate};
+            Later(state, [failure](State& state) {
                 if (state.onLoadFailed)
-                    state.onLoadFailed();
+                    state.onLoadFailed(failure);
             });
             return S_OK;
         }).get(),
@@ -596,7 +604,7 @@ void WebView::SetExternalNavigationHandler(std::function<void(const std::string&
         state_->onLeave = std::move(onLeave);
 }
 
-void WebView::SetLoadFailureHandler(std::function<void()> onFailed) {
+void WebView::SetLoadFailureHandler(std::function<void(const LoadFailure&)> onFailed) {
     if (!state_->closed)
         state_->onLoadFailed = std::move(onFailed);
 }

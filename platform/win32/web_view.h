@@ -63,7 +63,7 @@ public:
     // Reports the host's own navigation (told apart by the runtime's navigation number) when
     // it found no page: no connection, a TLS error, no such host, or an HTTP error status (read
     // where the runtime gives it; older runtimes only report a 4xx answer as unsuccessful).
-    void SetLoadFailureHandler(std::function<void()> onFailed) override;
+    void SetLoadFailureHandler(std::function<void(const LoadFailure&)> onFailed) override;
     // Before Create: the developer tools (and the browser's menu, which opens them), opened
     // beside the page once its document starts loading. Off, the view offers the page only.
     void ShowInspector(bool on);

@@ -1,6 +1,8 @@
 #include "gui/gui_test_support.h"
 #include "support/closed_port.h"
 #include "support/loopback_server.h"
+#include "support/temp_folder.h"
+#include "support/tls_loopback.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -138,6 +140,7 @@ protected:
         ASSERT_TRUE(platform);
         platform->window.Create(host);
         platform->window.MoveTo(platform::Point{-10000, 0});
+        platform->window.Present();
         bool ready = false;
         platform->webView.Create([&] { ready = true; });
         platform->webView.SetMessageHandler(
@@ -373,10 +376,10 @@ TEST_F(WebViewTest, EmptyOrInvalidAddressesLoadNothing) {
     EXPECT_TRUE(received.empty());
 }
 
-// The host hears when its own page cannot be shown: an HTTP error answer or no connection. A
-// good page, and a page of the site that fails after the host's page was shown, are no failure
-// of the host's navigation.
-TEST_F(WebViewTest, TheHostHearsWhenItsOwnPageCannotBeLoaded) {
+// The host hears when its own page cannot be shown, and why: an HTTP error answer, a refused
+// certificate (each cause told apart), or no connection. A good page, and a page of the site that
+// fails after the host's page was shown, are no failure of the host's navigation.
+TEST_F(WebViewTest, TheHostHearsWhenAndWhyItsOwnPageCannotBeLoaded) {
     site.server.Get("/gone", [](const httplib::Request&, httplib::Response& response) {
         response.status = 404;
         response.set_content("<p>not here</p>", "text/html");
@@ -385,32 +388,50 @@ TEST_F(WebViewTest, TheHostHearsWhenItsOwnPageCannotBeLoaded) {
         response.status = 500;
         response.set_content("<p>broken</p>", "text/html");
     });
+    using Kind = TestCertificates::Kind;
+    TempFolder folder;
+    const TestCertificates certificates(folder.path());
+    std::vector<std::unique_ptr<TlsLoopbackServer>> secure;
+    const auto serve = [&](Kind kind) {
+        secure.push_back(std::make_unique<TlsLoopbackServer>(certificates.certificate(kind),
+                                                             certificates.key()));
+        secure.back()->server.Get("/page", [](const httplib::Request&, httplib::Response& r) {
+            r.set_content("<p>secure</p>", "text/html");
+        });
+        secure.back()->Start();
+        return secure.back()->Url("/page");
+    };
+    using platform::LoadFailure;
     struct Case {
         std::string url;
-        bool fails;
+        // What the host heard; nothing for a page that loads.
+        std::vector<LoadFailure> heard;
     };
     const Case cases[] = {
-        {site.Url("/gone"), true},
-        {site.Url("/broken"), true},
-        {RefusedLoopbackUrl("/page"), true},
-        {site.Url("/page"), false},
+        {site.Url("/gone"), {{404}}},
+        {site.Url("/broken"), {{500}}},
+        {RefusedLoopbackUrl("/page"), {{}}},
+        {serve(Kind::Expired), {{0, CertificateProblem::Expired}}},
+        {serve(Kind::OtherHost), {{0, CertificateProblem::WrongHost}}},
+        {serve(Kind::SelfSigned), {{0, CertificateProblem::Untrusted}}},
+        {site.Url("/page"), {}},
     };
-    int failures = 0;
-    platform->webView.SetLoadFailureHandler([&] { ++failures; });
+    std::vector<LoadFailure> heard;
+    platform->webView.SetLoadFailureHandler(
+        [&](const LoadFailure& failure) { heard.push_back(failure); });
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
-        failures = 0;
+        heard.clear();
         received.clear();
         platform->webView.Navigate(c.url);
-        if (c.fails) {
+        if (!c.heard.empty()) {
             EXPECT_TRUE(RunUntil(
-                *platform, [&] { return failures > 0; }, 10s));
+                *platform, [&] { return !heard.empty(); }, 10s));
             RunFor(*platform, 200ms);
-            EXPECT_EQ(failures, 1);
         } else {
             EXPECT_TRUE(Receives(Ready(site)));
-            EXPECT_EQ(failures, 0);
         }
+        EXPECT_EQ(heard, c.heard);
     }
 }
 
@@ -441,6 +462,7 @@ TEST(WebViewLanguagesTest, ThePageAndItsServiceSeeTheUsersLanguages) {
     RecordingHost host;
     platform->window.Create(host);
     platform->window.MoveTo(platform::Point{-10000, 0});
+    platform->window.Present();
     bool ready = false;
     std::vector<std::string> received;
     platform->webView.Create([&] { ready = true; });
@@ -471,6 +493,7 @@ TEST(WebViewInspectorTest, OpensBesideThePageOnlyWhenAsked) {
         RecordingHost host;
         platform->window.Create(host);
         platform->window.MoveTo(platform::Point{-10000, 0});
+        platform->window.Present();
         platform->webView.ShowInspector(inspect);
         bool ready = false;
         std::vector<std::string> received;

@@ -36,14 +36,19 @@ protected:
     RecordingHost host;
 };
 
-TEST_F(HostWindowTest, IsCreatedWithWmCreateAndStartsOffScreen) {
+TEST_F(HostWindowTest, IsCreatedWithWmCreateAndStaysHiddenUntilPresented) {
     ASSERT_FALSE(host.messages.empty());
     EXPECT_EQ(host.messages.front().id, WM_CREATE);
 
-    const Rect initial = platform->window.Bounds();
-    platform->window.MoveTo(Point{-10000, 0});
-    const Rect expected{-10000, 0, -10000 + initial.Width(), initial.Height()};
-    EXPECT_EQ(platform->window.Bounds(), expected);
+    // Placed and sized, with its loop running: still nothing on the screen.
+    platform->window.SetBounds(Rect{100, 50, 500, 350});
+    platform->window.SetSize(600, 400);
+    RunFor(*platform, std::chrono::milliseconds(200));
+    EXPECT_FALSE(gtk_widget_get_mapped(GTK_WIDGET(platform->window.Widget())));
+    EXPECT_FALSE(platform->window.IsOnScreen());
+
+    platform->window.Present();
+    EXPECT_EQ(platform->window.Bounds(), (Rect{100, 50, 700, 450}));
     ASSERT_TRUE(Settles()) << XServerGeometry(*platform);
     EXPECT_TRUE(gtk_widget_get_mapped(GTK_WIDGET(platform->window.Widget())));
     EXPECT_FALSE(gtk_window_get_decorated(platform->window.Widget()));
@@ -52,6 +57,7 @@ TEST_F(HostWindowTest, IsCreatedWithWmCreateAndStartsOffScreen) {
 }
 
 TEST_F(HostWindowTest, SetSizeThenCentrePutsTheWindowInTheMiddleOfTheScreen) {
+    platform->window.Present();
     struct Case {
         uint32_t width = 0;
         uint32_t height = 0;
@@ -83,6 +89,7 @@ TEST_F(HostWindowTest, SetSizeThenCentrePutsTheWindowInTheMiddleOfTheScreen) {
 }
 
 TEST_F(HostWindowTest, MoveWindowPlacesItAndClientPointsFollow) {
+    platform->window.Present();
     platform->window.SetBounds(Rect{100, 50, 500, 350});
     EXPECT_EQ(platform->window.Bounds(), (Rect{100, 50, 500, 350}));
     ASSERT_TRUE(Settles()) << XServerGeometry(*platform);
@@ -99,6 +106,7 @@ TEST_F(HostWindowTest, MoveWindowPlacesItAndClientPointsFollow) {
 }
 
 TEST_F(HostWindowTest, CloseRequestGoesToTheHostAndLeavesTheWindow) {
+    platform->window.Present();
     ASSERT_TRUE(Settles());
     gtk_window_close(platform->window.Widget());
     ASSERT_TRUE(RunUntil(*platform, [&] { return !host.WithId(WM_CLOSE).empty(); }));
@@ -156,6 +164,7 @@ TEST_F(HostWindowTest, EndDialogEndsTheLoopWithItsCode) {
 }
 
 TEST_F(HostWindowTest, CapturedPointerReachesTheHostOverTheWebViewAndBeyond) {
+    platform->window.Present();
     bool ready = false;
     platform->webView.Create([&] { ready = true; });
     platform->window.SetBounds(Rect{100, 100, 500, 400});

@@ -53,7 +53,7 @@ HostFixture::HostFixture() {
     std::ofstream(options.configPath) << "[root]\ndownloader_id=1001\n";
     options.infoEndpoint = service.Url("/downloader.php/index/info");
     options.logEndpoint = service.Url("/downloader.php/index/log");
-    options.serviceLimits = {std::chrono::milliseconds(2000), std::chrono::milliseconds(3000)};
+    options.serviceLimits = {std::chrono::milliseconds(2000), std::chrono::milliseconds(3000), {}};
     options.makeInstallId = [] { return std::wstring(L"TESTID"); };
 }
 

@@ -1,9 +1,14 @@
 #include "host_fixture.h"
 
 #include "common/event_codes.h"
+#include "support/closed_port.h"
+#if defined(CPPHTTPLIB_OPENSSL_SUPPORT) && !defined(_WIN32)
+#include "support/tls_loopback.h"
+#endif
 
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -26,7 +31,8 @@ struct Observed {
     std::vector<std::string> navigations;
     std::string title;
     bool onScreen = false;
-    // The built-in page's state while it is shown; empty when the vendor's view shows.
+    // The built-in page's state while it is shown, with a failure's title and details line;
+    // empty when the vendor's view shows.
     std::string builtIn;
     std::vector<std::string> events;
     bool operator==(const Observed&) const = default;
@@ -59,9 +65,16 @@ protected:
         Observed o;
         o.navigations = platform.webView.navigations;
         o.title = platform.window.title;
-        o.onScreen = platform.window.rect.left != -10000;
-        if (platform.builtInPage.shown)
-            o.builtIn = nlohmann::json::parse(platform.builtInPage.shownWith.back())["state"];
+        o.onScreen = platform.window.shown;
+        if (platform.builtInPage.shown) {
+            const auto shown = nlohmann::json::parse(platform.builtInPage.shownWith.back());
+            const std::string state = shown["state"];
+            o.builtIn = state;
+            // A failure with its own title and the details line for support.
+            if (state != "connecting")
+                o.builtIn += ": " + shown[state + "_title"].get<std::string>() + " | " +
+                             shown.value("details", "");
+        }
         o.events = Events();
         return o;
     }
@@ -144,24 +157,72 @@ TEST_P(StartFailureTable, ShowsTheBuiltInPageInItsState) {
 }
 
 const auto kNothing = [](platform::headless::HeadlessPlatform&) {};
+const auto kPageFails = [](platform::LoadFailure failure) {
+    return [failure](platform::headless::HeadlessPlatform& p) { p.webView.FailLoad(failure); };
+};
+
+constexpr char kNotAvailable[] = "service: This download is not available | Details: ";
+constexpr char kPageMissing[] = "page: The download page is not available | Details: ";
+constexpr char kNotSecure[] = "page: The connection is not secure | Details: ";
 
 INSTANTIATE_TEST_SUITE_P(
     Starts, StartFailureTable,
     ::testing::Values(
         FailureCase{"service declines", 200, R"({"code":500})", kNothing,
-                    Observed{{}, "", true, "service", {kEventStartFailed}}},
+                    Observed{{},
+                             "Installer",
+                             true,
+                             std::string(kNotAvailable) + "service: refused (declined), HTTP 200",
+                             {kEventStartFailed}}},
         FailureCase{"server error page", 500, "<html>Internal Server Error</html>", kNothing,
-                    Observed{{}, "", true, "service", {kEventStartFailed}}},
+                    Observed{{},
+                             "Installer",
+                             true,
+                             std::string(kNotAvailable) + "service: refused (malformed), HTTP 500",
+                             {kEventStartFailed}}},
         FailureCase{"answer without a page", 200, R"({"code":200,"data":{"name":"Demo App"}})",
-                    kNothing, Observed{{}, "Demo App", true, "service", {kEventStartFailed}}},
-        FailureCase{"page does not load", 200, kGoodAnswer,
-                    [](platform::headless::HeadlessPlatform& p) { p.webView.FailLoad(); },
-                    Observed{{kPage}, "Demo App", true, "page", {kEventStartFailed}}},
+                    kNothing,
+                    Observed{{},
+                             "Demo App",
+                             true,
+                             std::string(kNotAvailable) + "service: refused (no page), HTTP 200",
+                             {kEventStartFailed}}},
+        FailureCase{"page does not load", 200, kGoodAnswer, kPageFails({}),
+                    Observed{{kPage},
+                             "Demo App",
+                             true,
+                             "page: The page could not be loaded | Details: page: no connection",
+                             {kEventStartFailed}}},
+        FailureCase{"page answered 404", 200, kGoodAnswer, kPageFails({404}),
+                    Observed{{kPage},
+                             "Demo App",
+                             true,
+                             std::string(kPageMissing) + "page: error answer, HTTP 404",
+                             {kEventStartFailed}}},
+        FailureCase{"page certificate expired", 200, kGoodAnswer,
+                    kPageFails({0, CertificateProblem::Expired}),
+                    Observed{{kPage},
+                             "Demo App",
+                             true,
+                             std::string(kNotSecure) + "page: certificate expired",
+                             {kEventStartFailed}}},
+        FailureCase{"page certificate for another host", 200, kGoodAnswer,
+                    kPageFails({0, CertificateProblem::WrongHost}),
+                    Observed{{kPage},
+                             "Demo App",
+                             true,
+                             std::string(kNotSecure) + "page: certificate for another host",
+                             {kEventStartFailed}}},
         FailureCase{"page never sizes the window", 200, kGoodAnswer,
                     [](platform::headless::HeadlessPlatform& p) {
                         ASSERT_TRUE(p.window.FireTimer(kPageTimer));
                     },
-                    Observed{{kPage}, "Demo App", true, "page", {kEventStartFailed}}},
+                    Observed{{kPage},
+                             "Demo App",
+                             true,
+                             "page: The page could not be loaded | Details: page: did not appear "
+                             "in time",
+                             {kEventStartFailed}}},
         FailureCase{"page slow to appear", 200, kGoodAnswer,
                     [](platform::headless::HeadlessPlatform& p) {
                         ASSERT_TRUE(p.window.FireTimer(kConnectingTimer));
@@ -174,7 +235,14 @@ INSTANTIATE_TEST_SUITE_P(
                         // A watchdog message already queued changes nothing any more.
                         p.window.Post({WM_TIMER, kPageTimer, 0});
                     },
-                    Observed{{kPage}, "Demo App", true, "", {kEventWindowSized}}}));
+                    Observed{{kPage}, "Demo App", true, "", {kEventWindowSized}}}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) {
+        std::string name = info.param.name;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return name;
+    });
 
 // "Try again" repeats the info request and the navigation; once the page sizes the window, it
 // replaces the built-in page.
@@ -182,7 +250,8 @@ TEST_F(StartUpTest, TryAgainAfterTheServiceRecoversShowsTheVendorsPage) {
     infoStatus = 503;
     infoAnswer = "busy";
     StartHost();
-    ASSERT_EQ(Observe().builtIn, "service");
+    ASSERT_EQ(Observe().builtIn, "service: This download is not available | Details: service: "
+                                 "refused (malformed), HTTP 503");
     const platform::Rect failurePlace = platform.window.rect;
 
     infoStatus = 200;
@@ -200,18 +269,81 @@ TEST_F(StartUpTest, TryAgainAfterTheServiceRecoversShowsTheVendorsPage) {
 }
 
 // The built-in page speaks the user's language, and says which one it is for screen readers.
+// "Try again" shows "Connecting…" long enough to be seen, also when the failure comes back at
+// once; then the failure again, reported once more.
+TEST_F(StartUpTest, TryAgainShowsConnectingLongEnoughToBeSeen) {
+    infoStatus = 503;
+    infoAnswer = "busy";
+    StartHost();
+    const std::string failure = Observe().builtIn;
+    ASSERT_NE(failure, "connecting");
+    platform.builtInPage.SendCommand("retry");
+    AwaitAnswer();
+    platform.window.Pump();
+    EXPECT_EQ(Observe().builtIn, "connecting");
+    ASSERT_EQ(platform.window.timers.count(kRetryTimer), 1u);
+    EXPECT_LE(platform.window.timers[kRetryTimer], options.retryShownAtLeast);
+    ASSERT_TRUE(platform.window.FireTimer(kRetryTimer));
+    platform.window.Pump();
+    EXPECT_EQ(Observe(),
+              (Observed{{}, "Installer", true, failure, {kEventStartFailed, kEventStartFailed}}));
+}
+
+#if defined(CPPHTTPLIB_OPENSSL_SUPPORT) && !defined(_WIN32)
+// Each way the service cannot be reached has its own advice: only a missing connection asks the
+// user to check theirs. Real requests: a closed port, and certificates refused for each cause.
+TEST_F(StartUpTest, EachUnreachableServiceHasItsOwnAdvice) {
+    using Kind = TestCertificates::Kind;
+    const TestCertificates certificates(folder);
+    options.serviceLimits.trustedAuthorities = certificates.authority();
+    std::vector<std::unique_ptr<TlsLoopbackServer>> servers;
+    const auto serve = [&](Kind kind) {
+        servers.push_back(std::make_unique<TlsLoopbackServer>(certificates.certificate(kind),
+                                                              certificates.key()));
+        servers.back()->server.Get("/info", [](const httplib::Request&, httplib::Response& r) {
+            r.set_content(kGoodAnswer, "application/json");
+        });
+        servers.back()->Start();
+        return servers.back()->Url("/info");
+    };
+    const std::string notSecure = "service: The connection is not secure | Details: service: ";
+    const std::pair<std::string, std::string> cases[] = {
+        {RefusedLoopbackUrl("/info"),
+         "service: Cannot reach the download service | Details: service: no connection"},
+        {serve(Kind::Expired), notSecure + "certificate expired"},
+        {serve(Kind::OtherHost), notSecure + "certificate for another host"},
+        {serve(Kind::SelfSigned), notSecure + "certificate not trusted"},
+    };
+    for (const auto& [url, shown] : cases) {
+        SCOPED_TRACE(url);
+        host.reset();
+        platform.builtInPage.shown = false;
+        options.infoEndpoint = url;
+        StartHost();
+        EXPECT_EQ(Observe().builtIn, shown);
+    }
+    // The one that works, for contrast: the vendor's page, no built-in page.
+    host.reset();
+    platform.builtInPage.shown = false;
+    options.infoEndpoint = serve(Kind::Good);
+    StartHost();
+    EXPECT_EQ(Observe().builtIn, "");
+    EXPECT_EQ(platform.webView.navigations.back(), kPage);
+}
+#endif
+
 TEST_F(StartUpTest, TheBuiltInPageSpeaksTheUsersLanguage) {
     struct Case {
         std::vector<std::string> languages;
         std::string lang, title, retry;
     };
     const Case cases[] = {
-        {{"zh_CN.UTF-8", "zh_CN", "zh", "C"}, "zh-CN", "无法连接下载服务", "重试"},
+        {{"zh_CN.UTF-8", "zh_CN", "zh", "C"}, "zh-CN", "此下载不可用", "重试"},
         {{"de_DE.UTF-8", "de_DE", "de", "C"},
          "de",
-         "Der Download-Dienst ist nicht erreichbar",
+         "Dieser Download ist nicht verfügbar",
          "Erneut versuchen"},
-        {{"C"}, "en", "Cannot reach the download service", "Try again"},
+        {{"C"}, "en", "This download is not available", "Try again"},
     };
     infoAnswer = R"({"code":404})";
     for (const Case& c : cases) {

@@ -2,6 +2,12 @@
 
 #include "common/text_conversion.h"
 
+#include <cctype>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
 namespace tarvik::testing {
 namespace {
 
@@ -12,9 +18,8 @@ protected:
     void SetUp() override { StartHost(); }
 };
 
-TEST_F(WindowPlacementTest, StartsOffScreenWithItsIcon) {
-    EXPECT_EQ(platform.window.rect.left, -10000);
-    EXPECT_EQ(platform.window.rect.top, 0);
+TEST_F(WindowPlacementTest, StartsHiddenWithItsIcon) {
+    EXPECT_FALSE(platform.window.shown);
     EXPECT_TRUE(platform.window.iconSet);
     EXPECT_TRUE(platform.webView.created);
 }
@@ -54,11 +59,17 @@ TEST_F(WindowPlacementTest, ResizeTitlesAndCentresTheWindow) {
     // UTF-8 on every platform, whatever the system's code page.
     EXPECT_EQ(platform.window.title, "Setup \xE2\x9C\x93");
     const Rect expected{560, 220, 1360, 820};
-    EXPECT_EQ(platform.window.rect.left, expected.left);
-    EXPECT_EQ(platform.window.rect.top, expected.top);
-    EXPECT_EQ(platform.window.rect.right, expected.right);
-    EXPECT_EQ(platform.window.rect.bottom, expected.bottom);
+    EXPECT_EQ(platform.window.rect, expected);
     EXPECT_TRUE(platform.window.activated);
+    // Shown first where it ends up, at its size and with its title: never at another place or
+    // size, never untitled.
+    using Shown = platform::headless::HeadlessWindow::FirstShown;
+    EXPECT_EQ(platform.window.firstShown, (Shown{expected, "Setup \xE2\x9C\x93"}));
+
+    // A later size keeps the first showing as it was.
+    host->ResizeWindow(400, 300, std::nullopt);
+    EXPECT_EQ(platform.window.firstShown, (Shown{expected, "Setup \xE2\x9C\x93"}));
+    EXPECT_EQ(platform.window.rect, (Rect{760, 370, 1160, 670}));
 }
 
 TEST_F(WindowPlacementTest, TitleEndsAtAnEmbeddedZero) {
@@ -143,12 +154,66 @@ TEST_F(WindowPlacementTest, PressesFromTheWindowSystemNeverStartADrag) {
     EXPECT_FALSE(platform.window.pointerCaptured);
 }
 
-TEST_F(WindowPlacementTest, CloseRequestFromTheDesktopEndsTheDialog) {
-    platform.window.Post({WM_DNLD_START}); // even while a download runs
-    platform.window.Pump();
-    platform.window.SendSystemMessage({WM_CLOSE});
-    EXPECT_TRUE(platform.window.endDialogResult.has_value());
+// A close request from the desktop (its close button, Alt+F4, the taskbar) goes the way of the
+// page's own close: while a download runs the window stays and the page is asked to put its
+// question; a stop signal or the session's end does not wait.
+struct CloseCase {
+    const char* name;
+    DownloadState state;
+    uint64_t closeParam;
+    // What the user sees: whether the run ended (and how), and what the page was told.
+    std::optional<int> ended;
+    std::vector<std::string> notices;
+};
+
+void PrintTo(const CloseCase& c, std::ostream* out) {
+    *out << c.name;
 }
+
+const std::string kCloseQuestion =
+    R"({"msg_type":"close","status":1,"status_text":"dnld_running"})";
+
+class CloseRequestTest : public HostFixture, public ::testing::WithParamInterface<CloseCase> {};
+
+TEST_P(CloseRequestTest, EndsTheRunOrLetsThePageAsk) {
+    const CloseCase& c = GetParam();
+    StartHost();
+    ReachDownloadState(c.state);
+    const size_t before = Notices().size();
+    platform.window.SendSystemMessage({WM_CLOSE, c.closeParam, 0});
+    platform.window.Pump();
+    const std::vector<std::string> all = Notices();
+    const std::vector<std::string> told(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                        all.end());
+    EXPECT_EQ(platform.window.endDialogResult, c.ended);
+    EXPECT_EQ(told, c.notices);
+    if (!c.ended) {
+        // The user's answer in the page ends the run as the page's close always did.
+        Send(R"({"msg_type":"close","msg_data":{"force_close":true}})");
+        EXPECT_EQ(platform.window.endDialogResult, kEndedByPage);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FromTheDesktop, CloseRequestTest,
+    ::testing::Values(
+        CloseCase{"nothing running", DownloadState::Idle, 0, kEndedByCloseRequest, {}},
+        CloseCase{"download running", DownloadState::Running, 0, std::nullopt, {kCloseQuestion}},
+        CloseCase{"download finished", DownloadState::Finished, 0, kEndedByCloseRequest, {}},
+        CloseCase{"stop signal while running",
+                  DownloadState::Running,
+                  kCloseAtOnce,
+                  kEndedByCloseRequest,
+                  {}},
+        CloseCase{
+            "stop signal while idle", DownloadState::Idle, kCloseAtOnce, kEndedByCloseRequest, {}}),
+    [](const ::testing::TestParamInfo<CloseCase>& info) {
+        std::string name = info.param.name;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return name;
+    });
 
 } // namespace
 } // namespace tarvik::testing

@@ -151,7 +151,7 @@ TEST_F(LogServiceTest, ARefusedReportCountsAsFailed) {
 }
 
 TEST_F(LogServiceTest, ASilentServiceFailsAtTheTimeLimit) {
-    EXPECT_EQ(SendEventReport(service.Url("/silent-log"), {1, "4", "id"}, {300ms, 300ms}),
+    EXPECT_EQ(SendEventReport(service.Url("/silent-log"), {1, "4", "id"}, {300ms, 300ms, {}}),
               ServiceFailure::Timeout);
 }
 

@@ -4,6 +4,10 @@
 #include "support/closed_port.h"
 #include "support/loopback_server.h"
 #include "support/stall_gate.h"
+#include "support/temp_folder.h"
+#if defined(CPPHTTPLIB_OPENSSL_SUPPORT) && !defined(_WIN32)
+#include "support/tls_loopback.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -90,8 +94,9 @@ private:
 ProductInfo Info(std::string name, std::optional<std::string> pageUrl) {
     return ProductInfo{std::move(name), std::move(pageUrl), ServiceFailure::None};
 }
-ProductInfo Failed(ServiceFailure failure) {
-    return ProductInfo{std::nullopt, std::nullopt, failure};
+ProductInfo Failed(ServiceFailure failure, long httpStatus = 0,
+                   CertificateProblem certificate = CertificateProblem::None) {
+    return ProductInfo{std::nullopt, std::nullopt, failure, httpStatus, certificate};
 }
 
 struct AnswerCase {
@@ -155,7 +160,9 @@ TEST_F(InfoServiceTest, ReadsNameAndPageOnlyFromAWellFormedSuccessAnswer) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         Answer(c.body, c.status);
-        EXPECT_EQ(RequestProductInfo(InfoUrl(), {}), c.expected);
+        ProductInfo expected = c.expected;
+        expected.httpStatus = c.status;
+        EXPECT_EQ(RequestProductInfo(InfoUrl(), {}), expected);
     }
 }
 
@@ -170,21 +177,24 @@ TEST_F(InfoServiceTest, AsksWithOneGetOfTheExactUrl) {
 
 TEST_F(InfoServiceTest, RedirectsAreNotFollowed) {
     // The redirect's own empty body is what is read.
-    EXPECT_EQ(RequestProductInfo(service.Url("/moved"), {}), Failed(ServiceFailure::Malformed));
+    EXPECT_EQ(RequestProductInfo(service.Url("/moved"), {}),
+              Failed(ServiceFailure::Malformed, 302));
 }
 
 TEST_F(InfoServiceTest, AnOversizedAnswerCountsAsFailed) {
     Answer(R"({"code":200,"data":{"name":"Setup","url1":"u"},"pad":")" +
            std::string(5 * 1024 * 1024, 'x') + "\"}");
-    EXPECT_EQ(RequestProductInfo(InfoUrl(), {}), Failed(ServiceFailure::TooLarge));
+    EXPECT_EQ(RequestProductInfo(InfoUrl(), {}), Failed(ServiceFailure::TooLarge, 200));
 }
 
 TEST_F(InfoServiceTest, ASilentServiceFailsAtTheTimeLimit) {
-    const ServiceLimits shortLimits{300ms, 300ms};
-    for (const char* path : {"/stall-before-headers", "/stall-in-body"}) {
+    const ServiceLimits shortLimits{300ms, 300ms, {}};
+    const std::pair<const char*, long> cases[] = {{"/stall-before-headers", 0},
+                                                  {"/stall-in-body", 200}};
+    for (const auto& [path, status] : cases) {
         SCOPED_TRACE(path);
         EXPECT_EQ(RequestProductInfo(service.Url(path), shortLimits),
-                  Failed(ServiceFailure::Timeout));
+                  Failed(ServiceFailure::Timeout, status));
     }
 }
 
@@ -207,6 +217,68 @@ TEST(ProductInfoTest, UnreachableOrMissingUrlCountsAsFailed) {
         EXPECT_EQ(RequestProductInfo(c.url, {}), Failed(c.failure));
     }
 }
+
+#if defined(CPPHTTPLIB_OPENSSL_SUPPORT) && !defined(_WIN32)
+// A refused certificate says why: the built-in page gives other advice for an untrusted
+// certificate (a network filter), an expired one (the computer's clock) and one for another host.
+TEST(ProductInfoTest, ARefusedCertificateSaysWhy) {
+    using Kind = tarvik::testing::TestCertificates::Kind;
+    tarvik::testing::TempFolder folder;
+    const tarvik::testing::TestCertificates certificates(folder.path());
+    struct Case {
+        const char* label;
+        Kind kind;
+        ProductInfo expected;
+    };
+    const Case cases[] = {
+        {"good", Kind::Good, ProductInfo{"Setup", "u", ServiceFailure::None, 200}},
+        {"expired", Kind::Expired, Failed(ServiceFailure::Network, 0, CertificateProblem::Expired)},
+        {"issued for another host", Kind::OtherHost,
+         Failed(ServiceFailure::Network, 0, CertificateProblem::WrongHost)},
+        {"signs itself", Kind::SelfSigned,
+         Failed(ServiceFailure::Network, 0, CertificateProblem::Untrusted)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        tarvik::testing::TlsLoopbackServer service(certificates.certificate(c.kind),
+                                                   certificates.key());
+        service.server.Get("/info", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(R"({"code":200,"data":{"name":"Setup","url1":"u"}})",
+                                 "application/json");
+        });
+        service.Start();
+        ServiceLimits limits;
+        limits.trustedAuthorities = certificates.authority();
+        EXPECT_EQ(RequestProductInfo(service.Url("/info"), limits), c.expected);
+    }
+}
+
+// The library's texts for a refused certificate, as its TLS libraries word them.
+TEST(ProductInfoTest, CertificateTextsAreToldApart) {
+    const std::pair<const char*, CertificateProblem> cases[] = {
+        {"SSL certificate problem: certificate has expired", CertificateProblem::Expired},
+        {"SSL certificate problem: certificate is not yet valid", CertificateProblem::Expired},
+        {"SSL: no alternative certificate subject name matches target host name '127.0.0.1'",
+         CertificateProblem::WrongHost},
+        {"SSL: certificate subject name 'a.test' does not match target host name 'b.test'",
+         CertificateProblem::WrongHost},
+        {"SSL certificate problem: self-signed certificate", CertificateProblem::Untrusted},
+        {"SSL certificate problem: unable to get local issuer certificate",
+         CertificateProblem::Untrusted},
+        {"schannel: SEC_E_UNTRUSTED_ROOT (0x80090325)", CertificateProblem::Untrusted},
+        {"schannel: SEC_E_CERT_EXPIRED (0x80090328)", CertificateProblem::Expired},
+        {"schannel: CertGetCertificateChain trust error CERT_TRUST_IS_NOT_TIME_VALID",
+         CertificateProblem::Expired},
+        {"schannel: server certificate name verification failed (CN_NO_MATCH)",
+         CertificateProblem::WrongHost},
+        {"", CertificateProblem::Untrusted},
+    };
+    for (const auto& [text, problem] : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(CertificateProblemFromText(text), problem);
+    }
+}
+#endif
 
 } // namespace
 } // namespace tarvik::service

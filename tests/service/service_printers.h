@@ -19,7 +19,8 @@ inline void PrintTo(const ProductInfo& info, std::ostream* out) {
     *out << "{name=" << (info.name ? "\"" + *info.name + "\"" : "none")
          << " pageUrl=" << (info.pageUrl ? "\"" + *info.pageUrl + "\"" : "none") << " failure=";
     PrintTo(info.failure, out);
-    *out << "}";
+    *out << " status=" << info.httpStatus
+         << " certificate=" << CertificateProblemText(info.certificate) << "}";
 }
 
 } // namespace tarvik::service

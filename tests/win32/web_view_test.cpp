@@ -133,7 +133,8 @@ protected:
             [this](const std::string& text) { heard.events.push_back("message " + text); });
         platform.webView.SetExternalNavigationHandler(
             [this](const std::string& url) { heard.events.push_back("leave " + url); });
-        platform.webView.SetLoadFailureHandler([this] { heard.events.push_back("load failed"); });
+        platform.webView.SetLoadFailureHandler(
+            [this](const platform::LoadFailure&) { heard.events.push_back("load failed"); });
         ASSERT_TRUE(PumpUntil([this] { return heard.ready; }));
     }
 
@@ -448,7 +449,8 @@ TEST_F(WebViewTest, AFailedCreationIsAFailedLoadAndNavigatingAgainMakesItAgain) 
             localHeard.ready = true;
             localHeard.events.push_back("ready");
         });
-        local.webView.SetLoadFailureHandler([&] { localHeard.events.push_back("load failed"); });
+        local.webView.SetLoadFailureHandler(
+            [&](const platform::LoadFailure&) { localHeard.events.push_back("load failed"); });
         ASSERT_TRUE(PumpUntil([&] { return localHeard.ready; }));
         EXPECT_FALSE(StandIn().HasView());
         // The host's navigation makes it again; it fails again.
