@@ -269,6 +269,13 @@ protected:
     }
     void TearDown() override {
         if (busPid > 0) {
+            // GLib's shared connection to the session bus ends the process with SIGTERM when its
+            // bus goes away; other parts of the program (the colour-scheme settings) may hold it
+            // past the test, so it is told not to before this test's own bus is stopped.
+            if (GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+                g_dbus_connection_set_exit_on_close(bus, FALSE);
+                g_object_unref(bus);
+            }
             kill(busPid, SIGTERM);
             waitpid(busPid, nullptr, 0);
         }
