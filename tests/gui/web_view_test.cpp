@@ -432,6 +432,14 @@ TEST_F(WebViewTest, TheHostHearsWhenAndWhyItsOwnPageCannotBeLoaded) {
             EXPECT_TRUE(Receives(Ready(site)));
         }
         EXPECT_EQ(heard, c.heard);
+        // A good page between the cases: WebKit's last word on a failed load (its load-failed
+        // after a refused certificate) can come late on a busy machine, and a next failing
+        // navigation begun at once would take it for its own (seen in 3 of 6 runs at load 8).
+        if (!c.heard.empty()) {
+            received.clear();
+            platform->webView.Navigate(site.Url("/page"));
+            EXPECT_TRUE(Receives(Ready(site)));
+        }
     }
 }
 
