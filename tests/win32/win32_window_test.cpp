@@ -221,8 +221,10 @@ TEST_F(Win32WindowTest, SaveDialogOpensAndCancelReturnsNothing) {
     };
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, &DialogCloser::OnTimer);
     platform.window.Post(HostMessage{kDuringDialog, 0, 0});
-    const SaveDialogRequest request{
-        "C:\\users\\setup.exe", "exe", {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}}};
+    const SaveDialogRequest request{"C:\\users\\setup.exe",
+                                    "exe",
+                                    {{"应用程序(*.exe)", "*.exe"}, {"所有文件(*.*)", "*.*"}},
+                                    "保存安装程序"};
     const std::optional<std::string> chosen = platform.desktop.ShowSaveDialog(request);
     ::KillTimer(nullptr, timer);
     EXPECT_FALSE(chosen.has_value()) << *chosen;
