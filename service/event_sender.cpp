@@ -9,7 +9,7 @@ namespace tarvik::service {
 
 EventSender::EventSender(std::string logEndpoint, ServiceLimits limits, size_t capacity,
                          ProxyLookup proxyFor)
-    : logEndpoint_(std::move(logEndpoint)), limits_(limits), capacity_(capacity),
+    : logEndpoint_(std::move(logEndpoint)), limits_(std::move(limits)), capacity_(capacity),
       proxyFor_(std::move(proxyFor)) {
     worker_ = std::thread([this] { Run(); });
 }

@@ -4,7 +4,7 @@ namespace tarvik::service {
 
 InfoRequestJob::InfoRequestJob(std::string infoUrl, ServiceLimits limits, ProxyLookup proxyFor,
                                std::function<void()> onAnswered)
-    : infoUrl_(std::move(infoUrl)), limits_(limits), proxyFor_(std::move(proxyFor)),
+    : infoUrl_(std::move(infoUrl)), limits_(std::move(limits)), proxyFor_(std::move(proxyFor)),
       onAnswered_(std::move(onAnswered)) {
     worker_ = std::thread([this] {
         RequestContext context{&abort_, std::nullopt, std::nullopt};

@@ -9,9 +9,9 @@ namespace {
 // views apart (a dark GTK_THEME, and the desktop's prefer-dark) come out dark for both.
 TEST(ColourSchemeTest, DarkOrLightIsDecidedFromEveryPlaceThatSaysIt) {
     struct Case {
-        const char* label;
+        const char* label = "";
         ColourSchemeInputs inputs;
-        bool dark;
+        bool dark = false;
     };
     const Case cases[] = {
         {"nothing said", {std::nullopt, "", false, "Adwaita"}, false},

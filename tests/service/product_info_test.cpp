@@ -226,8 +226,8 @@ TEST(ProductInfoTest, ARefusedCertificateSaysWhy) {
     tarvik::testing::TempFolder folder;
     const tarvik::testing::TestCertificates certificates(folder.path());
     struct Case {
-        const char* label;
-        Kind kind;
+        const char* label = "";
+        Kind kind = Kind::Good;
         ProductInfo expected;
     };
     const Case cases[] = {
