@@ -181,6 +181,9 @@ RunJob(tarvik::platform::System& system, const RangeServer& server,
                 job.TakeProgress();
                 continue;
             }
+            // A connection made again: the job goes on.
+            if (message->id == tarvik::WM_DL_RETRY)
+                continue;
             if (message->id == tarvik::WM_DNLD_FINISHED) {
                 Require(job.SavedPath() == target.string(), "saved elsewhere");
                 const auto bytes = tarvik::testing::ReadFileIfPresent(target);
